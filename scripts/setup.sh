@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian packages, when missing.
+set -euo pipefail
+packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" </dev/null
+fi

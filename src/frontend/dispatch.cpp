@@ -1,0 +1,63 @@
+#include "frontend/dispatch.h"
+
+#include <cstring>
+
+#include "commands/deps.h"
+#include "frontend/console.h"
+#include "frontend/names.h"
+#include "platform/platform.h"
+
+char g_banner[kBannerLength + 1];
+
+namespace {
+
+constexpr const char* kVersion = "ZOK 3.03c 2002-Dec-26";
+constexpr int kVersionColumn = 57;
+
+struct Command {
+  const char* word;
+  void (*run)(int n, char** args);
+};
+
+const Command kCommands[] = {
+    {"-d", ExeDeps},
+    {"-e", ExeEnum},
+};
+
+void MakeBanner() {
+  memset(g_banner, '-', kBannerLength);
+  g_banner[kBannerLength] = 0;
+  g_banner[kVersionColumn] = ' ';
+  memcpy(g_banner + kVersionColumn + 1, kVersion, strlen(kVersion));
+}
+
+}  // namespace
+
+void ExeInit() {
+  FresSetPath(nullptr);
+  FresSetPath(kCurrentDir);
+}
+
+int ZokMain(int argc, char** argv) {
+  ExeInit();
+  MakeBanner();
+  OutCons("%s", g_banner);
+  if (argc < 2) {
+    OutCons("\n");
+    OutCons("\nZOK -b   bname [lo [hi]]  build database");
+    OutCons("\nZOK -d   bname [depth]    dependency list");
+    OutCons("\nZOK -e   w...b...         enumerate databases, eg wwb");
+    OutCons("\nZOK -ll  bname len        log len-ply positions");
+    OutCons("\nZOK -sum [path [path...   summarize LOF files");
+    OutCons("\nZOK -t   bname            test file integrity");
+    OutCons("\n");
+    return 1;
+  }
+  for (const Command& c : kCommands) {
+    if (strcmp(argv[1], c.word) == 0) {
+      c.run(argc - 2, argv + 2);
+      return 0;
+    }
+  }
+  OutError("Bad args");
+}

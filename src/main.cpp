@@ -1,0 +1,4 @@
+#include "frontend/dispatch.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) { PlatExit(ZokMain(argc, argv)); }

@@ -1,0 +1,194 @@
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/select.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Terminal state for the abort key poll.
+bool g_terminal_checked = false;
+bool g_terminal_raw = false;
+struct termios g_saved_termios;
+
+void RestoreTerminal() {
+  if (g_terminal_raw) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
+    g_terminal_raw = false;
+  }
+}
+
+void OnTerminatingSignal(int sig) {
+  RestoreTerminal();
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+// Puts a terminal on standard input into non-canonical, no-echo mode with
+// XON/XOFF off, so that Ctrl+Q arrives as byte 17. Done once, on first poll.
+void PrepareTerminal() {
+  if (g_terminal_checked) return;
+  g_terminal_checked = true;
+  if (!isatty(STDIN_FILENO)) return;
+  if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) return;
+  struct termios raw = g_saved_termios;
+  raw.c_lflag &= ~(ICANON | ECHO);
+  raw.c_iflag &= ~(IXON);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  std::signal(SIGINT, OnTerminatingSignal);
+  std::signal(SIGTERM, OnTerminatingSignal);
+  std::atexit(RestoreTerminal);
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) g_terminal_raw = true;
+}
+
+const auto g_process_start = std::chrono::steady_clock::now();
+
+}  // namespace
+
+void PlatConsoleWrite(const char* text, size_t length) {
+  if (length > 0) fwrite(text, 1, length, stdout);
+  fflush(stdout);
+}
+
+bool PlatKeyWaiting() {
+  PrepareTerminal();
+  if (!g_terminal_raw) return false;
+  fd_set fds;
+  FD_ZERO(&fds);
+  FD_SET(STDIN_FILENO, &fds);
+  struct timeval tv = {0, 0};
+  return select(STDIN_FILENO + 1, &fds, nullptr, nullptr, &tv) > 0;
+}
+
+int PlatReadKey() {
+  if (!g_terminal_raw) return -1;
+  unsigned char c;
+  if (read(STDIN_FILENO, &c, 1) != 1) return -1;
+  return c;
+}
+
+bool PlatReadLine(char* buffer, int size) {
+  if (size < 1) return false;
+  buffer[0] = 0;
+  int n = 0;
+  int c;
+  bool any = false;
+  while ((c = fgetc(stdin)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    if (n < size - 1) buffer[n++] = static_cast<char>(c);
+  }
+  buffer[n] = 0;
+  if (n > 0 && buffer[n - 1] == '\r') buffer[--n] = 0;
+  return any;
+}
+
+void PlatExit(int status) {
+  fflush(stdout);
+  RestoreTerminal();
+  std::exit(status);
+}
+
+FILE* PlatFopen(const char* name, const char* mode) { return fopen(name, mode); }
+
+int PlatSetBuffer(FILE* stream, char* buffer, size_t size) {
+  return setvbuf(stream, buffer, _IOFBF, size);
+}
+
+size_t PlatFread(void* buffer, size_t size, FILE* stream) {
+  return fread(buffer, 1, size, stream);
+}
+
+size_t PlatFwrite(const void* buffer, size_t size, FILE* stream) {
+  return fwrite(buffer, 1, size, stream);
+}
+
+int64_t PlatFtell(FILE* stream) { return ftello(stream); }
+
+int PlatFseek(FILE* stream, int64_t offset) {
+  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
+}
+
+int PlatFclose(FILE* stream) { return fclose(stream); }
+
+int PlatFflush(FILE* stream) { return fflush(stream); }
+
+int PlatRemove(const char* name) { return remove(name); }
+
+int PlatRename(const char* from, const char* to) { return rename(from, to); }
+
+int PlatSyncStream(FILE* stream) {
+  if (fflush(stream) != 0) return -1;
+  return fsync(fileno(stream));
+}
+
+int PlatSyncPath(const char* name) {
+  int fd = open(name, O_RDONLY);
+  if (fd < 0) return -1;
+  int r = fsync(fd);
+  close(fd);
+  return r;
+}
+
+double PlatFileSize(const char* name) {
+  struct stat st;
+  if (stat(name, &st) != 0) return -1;
+  return static_cast<double>(st.st_size);
+}
+
+const char* PlatErrorText() { return strerror(errno); }
+
+int PlatMkdir(const char* name) {
+  if (mkdir(name, 0777) == 0) return 0;
+  if (errno == EEXIST && PlatIsDirectory(name)) return 0;
+  return -1;
+}
+
+bool PlatIsDirectory(const char* name) {
+  struct stat st;
+  return stat(name, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> PlatFindFiles(const char* pattern) {
+  std::string whole(pattern);
+  std::string dir = ".";
+  std::string mask = whole;
+  size_t slash = whole.rfind(kPathSep);
+  if (slash != std::string::npos) {
+    dir = slash == 0 ? std::string(1, kPathSep) : whole.substr(0, slash);
+    mask = whole.substr(slash + 1);
+  }
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (struct dirent* e = readdir(d)) {
+    if (fnmatch(mask.c_str(), e->d_name, 0) != 0) continue;
+    std::string full = dir + kPathSep + e->d_name;
+    struct stat st;
+    if (stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.emplace_back(e->d_name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int64_t PlatClockMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now() - g_process_start)
+      .count();
+}
+
+int64_t PlatTimeNow() { return static_cast<int64_t>(std::time(nullptr)); }

@@ -1,0 +1,62 @@
+// Every operating-system service the program uses. Nothing outside this
+// module includes an OS header.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The one path separator; every path is formed by plain concatenation.
+inline constexpr char kPathSep = '/';
+// Default database search directory and the fixed directory of game and
+// position files.
+inline constexpr const char* kCurrentDir = "./";
+inline constexpr const char* kPositionDir = "/VORN/00POS/";
+
+// Console: write and flush standard output.
+void PlatConsoleWrite(const char* text, size_t length);
+
+// Abort key. Only when standard input is a terminal is the keyboard polled;
+// the terminal is then put into raw-ish mode on first use and restored at
+// every exit (normal, fatal, SIGINT/SIGTERM).
+bool PlatKeyWaiting();
+int PlatReadKey();  // the waiting byte, or -1
+
+// One line from standard input without its line end; false at end of input.
+// A line longer than the buffer is cut (the rest of the line is consumed).
+bool PlatReadLine(char* buffer, int size);
+
+// Ends the process with the given status after restoring the terminal.
+[[noreturn]] void PlatExit(int status);
+
+// File streams with 64-bit offsets.
+FILE* PlatFopen(const char* name, const char* mode);
+int PlatSetBuffer(FILE* stream, char* buffer, size_t size);
+size_t PlatFread(void* buffer, size_t size, FILE* stream);
+size_t PlatFwrite(const void* buffer, size_t size, FILE* stream);
+int64_t PlatFtell(FILE* stream);
+int PlatFseek(FILE* stream, int64_t offset);
+int PlatFclose(FILE* stream);
+int PlatFflush(FILE* stream);
+int PlatRemove(const char* name);
+// Renames over an existing file (atomic on one file system).
+int PlatRename(const char* from, const char* to);
+// Forces a stream's written data, or a named file's, to stable storage.
+int PlatSyncStream(FILE* stream);
+int PlatSyncPath(const char* name);
+// Size in bytes from the file status, or -1.
+double PlatFileSize(const char* name);
+// Text of the last system error.
+const char* PlatErrorText();
+
+// Directories.
+int PlatMkdir(const char* name);  // 0 when made or already there
+bool PlatIsDirectory(const char* name);
+// Names (last component only) in the directory of `pattern` whose last
+// component matches the wildcard, in ascending byte order.
+std::vector<std::string> PlatFindFiles(const char* pattern);
+
+// Clocks.
+int64_t PlatClockMs();   // monotonic, since process start
+int64_t PlatTimeNow();   // seconds since 1970-01-01 UTC

@@ -1,0 +1,47 @@
+// Helpers shared by the test programs: running the built executable and
+// working in fresh temporary directories.
+#pragma once
+
+#include <string>
+
+struct RunResult {
+  int status;          // exit status, or 128 + signal
+  std::string output;  // standard output and standard error together
+};
+
+// Runs the built zok with the given argument string (shell words) in `dir`,
+// with standard input from `input` (empty: /dev/null).
+RunResult RunZok(const std::string& args, const std::string& dir = ".",
+                 const std::string& input = "");
+// Runs a shell command in `dir`, capturing its output.
+RunResult RunShell(const std::string& command, const std::string& dir = ".");
+
+// A fresh empty directory, removed with its contents when the object dies.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Runs the calling test's body with the current directory set to `dir`.
+class ScopedCwd {
+ public:
+  explicit ScopedCwd(const std::string& dir);
+  ~ScopedCwd();
+
+ private:
+  std::string saved_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+// The 79-character banner line.
+std::string Banner();
