@@ -193,6 +193,22 @@ TEST(GenMoves, BoardIsLeftUnchanged) {
   EXPECT_EQ(memcmp(&b, &before, sizeof b), 0);
 }
 
+TEST(GenMoves, SideWithoutAKingIsNeverInCheck) {
+  // A set-up text may lack a king; slot 0 then holds 0, which must not be
+  // taken for a king on the border.
+  Ccc b = FenBoard("7k/8/8/8/8/8/8/R7 w - - 0 1");
+  Ccc before = b;
+  EXPECT_EQ(CccInCheck(&b), 0);
+  EXPECT_EQ(Gen(b).size(), 14u);
+  EXPECT_EQ(memcmp(&b, &before, sizeof b), 0);
+  b = FenBoard("r7/8/8/8/8/8/8/7K b - - 0 1");
+  EXPECT_EQ(CccInCheck(&b), 0);
+  EXPECT_EQ(Gen(b).size(), 14u);
+  // The side to move keeps its king moves when the other king is missing.
+  b = FenBoard("8/8/8/8/8/8/8/7K w - - 0 1");
+  EXPECT_EQ(Gen(b).size(), 3u);
+}
+
 TEST(GenMovesDeath, EvasionGeneratorsRefuseAStepToNoEnemy) {
   Ccc b = FenBoard("4k3/8/8/8/8/8/4R3/4K3 w - - 0 1");
   uint8_t map[kCccCells] = {};
