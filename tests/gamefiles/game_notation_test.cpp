@@ -176,7 +176,7 @@ TEST(CccStartPos, IsTheInitialPosition) {
   Ccc b;
   CccStartPos(&b);
   EXPECT_EQ(1, b.wtm);
-  EXPECT_EQ(1, b.castL + b.castS + b.castl + b.casts - 3);
+  EXPECT_EQ(4, b.castL + b.castS + b.castl + b.casts);
   EXPECT_EQ(26, CccCell(&b, 5));
   EXPECT_EQ(11, CccCell(&b, 75));
   uint32_t moves[kCccMaxMoves];
@@ -252,6 +252,20 @@ TEST(CccJgnRead, PosjGivesTheStartAndIsShownFirst) {
       FromString(
           "Q...N.........................k.........K..................r....w...."),
       Replay(g, 4));
+}
+
+TEST(CccJgnRead, PosjDropsMovesOfTheOldStart) {
+  GameDirs dirs;
+  ScopedCwd cwd(dirs.work.path());
+  WriteFile("p.JGN",
+            "[game] e2-e4 [posj] ....k... ................................"
+            "................ ....K... b.... Ke8-d8 Ke1-e2 [game] d2-d4");
+  static CccGame g;
+  CccJgnRead("p", &g);
+  EXPECT_EQ(0, g.current);
+  ASSERT_EQ(2, g.count);
+  EXPECT_EQ(MakeMove(75, 74), g.moves[0]);
+  EXPECT_EQ(MakeMove(5, 15), g.moves[1]);
 }
 
 TEST(CccJgnRead, CastlingWords) {
