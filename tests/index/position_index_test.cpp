@@ -270,7 +270,7 @@ void CheckTable(const char* name, int wtm, double limit, int samples) {
 
 TEST(HashToCccp, EveryEntryOfSmallEndgamesAgreesWithTheBoard) {
   for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK"}) {
-    for (int wtm = 0; wtm < 2; wtm++) CheckTable(name, wtm, 3e5, 150000);
+    for (int wtm = 0; wtm < 2; wtm++) CheckTable(name, wtm, 3e5, 100000);
   }
 }
 
