@@ -268,3 +268,7 @@ int LzEncode(ArcodOut& a, const LzSegment* segments, int count) {
   }
   return 1;
 }
+
+void LzStreamStart() { LzModelsReset(g_enc_models); }
+void LzPutLiteral(ArcodOut& a, int b) { EncodeLiteral(a, g_enc_models, b); }
+void LzPutMatch(ArcodOut& a, int len, int dist) { EncodeMatch(a, g_enc_models, len, dist); }
