@@ -79,10 +79,10 @@ void RepDecode(ArcodIn& a, int n, uint8_t* out) {
       int k = 1;
       for (int level = 0; level < 8; ++level) {
         k <<= 1;
-        if (t >= m.lit.node[k]) {
-          t -= m.lit.node[k];
-          ++k;
-        }
+        uint32_t left = m.lit.node[k];
+        uint32_t right = t >= left;
+        t -= left & (0u - right);
+        k += static_cast<int>(right);
       }
       ArcodNext(a, t0 - t, m.lit.node[k]);
       int b = k - 256;
