@@ -59,7 +59,17 @@ struct LitTree {
 inline void LitTreeReset(LitTree& t) { memset(t.node, 0, sizeof t.node); }
 
 inline void LitTreeAdd(LitTree& t, int b) {
-  for (int k = 256 + b; k >= 1; k >>= 1) ++t.node[k];
+  int k = 256 + b;
+  // Nine levels, unrolled: this runs for every literal.
+  ++t.node[k];
+  ++t.node[k >> 1];
+  ++t.node[k >> 2];
+  ++t.node[k >> 3];
+  ++t.node[k >> 4];
+  ++t.node[k >> 5];
+  ++t.node[k >> 6];
+  ++t.node[k >> 7];
+  ++t.node[1];
   if (t.node[1] > kLitTreeLimit) {
     for (int k = 256; k < 512; ++k) t.node[k] = (t.node[k] + 1) >> 1;
     for (int k = 255; k >= 1; --k) t.node[k] = t.node[2 * k] + t.node[2 * k + 1];
@@ -70,6 +80,7 @@ inline void LitTreeAdd(LitTree& t, int b) {
 inline uint32_t LitTreeCum(const LitTree& t, int b) {
   // Branch-free: which side a byte lies on is data, not a pattern.
   uint32_t cum = 0;
+#pragma GCC unroll 8
   for (int k = 256 + b; k > 1; k >>= 1) cum += t.node[k - 1] & (0u - static_cast<uint32_t>(k & 1));
   return cum;
 }
