@@ -1,0 +1,15 @@
+// Feeds the block decoder arbitrary records: it must decode them or refuse
+// them through the codec's error exit, never read or write outside its
+// buffers (the sanitizers watch).
+#include <cstdint>
+#include <cstring>
+
+#include "jar/block_codec.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static uint8_t block[kBlockSize];
+  if (size > static_cast<size_t>(kMaxRecordLength)) return -1;
+  memcpy(g_record, data, size);
+  BlockDecode(static_cast<int>(size), block);
+  return 0;
+}
