@@ -79,10 +79,10 @@ void RepDecode(ArcodIn& a, int n, uint8_t* out) {
       int k = 1;
       for (int level = 0; level < 8; ++level) {
         k <<= 1;
-        if (t >= m.lit.node[k]) {
-          t -= m.lit.node[k];
-          ++k;
-        }
+        uint32_t left = m.lit.node[k];
+        uint32_t right = t >= left;
+        t -= left & (0u - right);
+        k += static_cast<int>(right);
       }
       ArcodNext(a, t0 - t, m.lit.node[k]);
       int b = k - 256;
@@ -116,7 +116,7 @@ void RepDecode(ArcodIn& a, int n, uint8_t* out) {
 // Method 4: the rest bytes merged with the frequent values the bitmap marks.
 void DecodeSplit(ArcodIn& a, uint8_t* block) {
   int k = static_cast<int>(ArcodRawGet(a, 2));
-  if (k != 1 && k != 3) CodecError("SubDecode: bad value count %d", k);
+  if (k != 1 && k != 3) CodecError("SubDecode: bad k %d", k);
   uint8_t v[4] = {0, 0, 0, 0};
   for (int j = 1; j <= k; ++j) v[j] = static_cast<uint8_t>(ArcodRawGet(a, 8));
   int rest = static_cast<int>(ArcodRawGet(a, 16));
@@ -192,7 +192,7 @@ void DecodeRows(ArcodIn& a, int method, uint8_t* block) {
   }
   int value_count = static_cast<int>(ArcodRawGet(a, 16));
   int bitmap_size = 8 * count;
-  if (value_count + bitmap_size > kBlockSize) CodecError("SubDecode: bad value count");
+  if (value_count + bitmap_size > kBlockSize) CodecError("SubDecode: bad value count %d", value_count);
   const uint8_t* values = g_dec_work;
   const uint8_t* bitmap = g_dec_work + value_count;
   RepDecode(a, value_count, g_dec_work);
@@ -297,7 +297,7 @@ void SubDecode(uint8_t* record, int length, uint8_t* block) {
       break;
     case kMethodRle: {
       int n = static_cast<int>(ArcodRawGet(a, 16));
-      if (n > kWorkSize) CodecError("ExpandRle: size BUG");
+      if (n > kWorkSize) CodecError("SubDecode: bad run-length size %d", n);
       RepDecode(a, n, g_dec_work);
       if (ExpandRle(g_dec_work, n, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG");
       break;

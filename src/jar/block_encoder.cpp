@@ -105,12 +105,12 @@ int EncodeSplit(const uint8_t* block) {
     for (int g = 0; g < bitmap_size; ++g) {
       const uint8_t* in = block + 8 * g;
       unsigned bits = 0;
+      // Branch-free: the bitmap bits are the data.
       for (int j = 0; j < 8; ++j) {
-        if (code[in[j]]) {
-          bits |= 1u << j;
-        } else {
-          rest[rest_count++] = in[j];
-        }
+        unsigned c = code[in[j]];
+        bits |= c << j;
+        rest[rest_count] = in[j];
+        rest_count += static_cast<int>(c ^ 1);
       }
       g_bitmap[g] = static_cast<uint8_t>(bits);
     }
@@ -122,7 +122,8 @@ int EncodeSplit(const uint8_t* block) {
       for (int j = 0; j < 4; ++j) {
         unsigned c = code[in[j]];
         bits |= c << (2 * j);
-        if (c == 0) rest[rest_count++] = in[j];
+        rest[rest_count] = in[j];
+        rest_count += c == 0;
       }
       g_bitmap[g] = static_cast<uint8_t>(bits);
     }

@@ -68,10 +68,9 @@ inline void LitTreeAdd(LitTree& t, int b) {
 
 // Sum of the counts of all bytes below b.
 inline uint32_t LitTreeCum(const LitTree& t, int b) {
+  // Branch-free: which side a byte lies on is data, not a pattern.
   uint32_t cum = 0;
-  for (int k = 256 + b; k > 1; k >>= 1) {
-    if (k & 1) cum += t.node[k - 1];
-  }
+  for (int k = 256 + b; k > 1; k >>= 1) cum += t.node[k - 1] & (0u - static_cast<uint32_t>(k & 1));
   return cum;
 }
 

@@ -90,12 +90,14 @@ inline Match Search(int p, int end, int chain_limit) {
   return m;
 }
 
-inline void PutKind(ArcodOut& a, KindModel& k, int s) {
+#define LZ_INLINE inline __attribute__((always_inline))
+
+LZ_INLINE void PutKind(ArcodOut& a, KindModel& k, int s) {
   ArcodPut(a, ModelCum(k, s), k.count[s], k.total);
   ModelUpdate(k, s);
 }
 
-void EncodeLiteral(ArcodOut& a, LzModels& m, int b) {
+LZ_INLINE void EncodeLiteral(ArcodOut& a, LzModels& m, int b) {
   uint32_t count = m.lit.node[256 + b];
   if (count == 0) {
     PutKind(a, m.kind, kKindUnseen);
@@ -109,7 +111,7 @@ void EncodeLiteral(ArcodOut& a, LzModels& m, int b) {
   LitTreeAdd(m.lit, b);
 }
 
-void LenPut(ArcodOut& a, LzModels& m, int len) {
+LZ_INLINE void LenPut(ArcodOut& a, LzModels& m, int len) {
   if (len < kMinMatch || len > kMaxMatch) CodecError("LenPut: BUG");
   int s = LenSlot(len);
   ArcodPut(a, ModelCum(m.len, s), m.len.count[s], m.len.total);
@@ -117,7 +119,7 @@ void LenPut(ArcodOut& a, LzModels& m, int len) {
   if (s >= 16) ArcodRaw(a, 3, static_cast<uint32_t>((len - 18) % 8));
 }
 
-void PosPut(ArcodOut& a, LzModels& m, int dist) {
+LZ_INLINE void PosPut(ArcodOut& a, LzModels& m, int dist) {
   if (dist < 0 || dist >= kMaxDistance) CodecError("PosPut: back oor");
   int s = PosSlot(static_cast<uint32_t>(dist));
   ArcodPut(a, ModelCum(m.pos, s), m.pos.count[s], m.pos.total);
@@ -125,7 +127,7 @@ void PosPut(ArcodOut& a, LzModels& m, int dist) {
   if (s > 1) ArcodRaw(a, s - 1, static_cast<uint32_t>(dist - (1 << (s - 1))));
 }
 
-void EncodeMatch(ArcodOut& a, LzModels& m, int len, int dist) {
+LZ_INLINE void EncodeMatch(ArcodOut& a, LzModels& m, int len, int dist) {
   PutKind(a, m.kind, kKindMatch);
   LenPut(a, m, len);
   PosPut(a, m, dist);
@@ -151,7 +153,9 @@ inline uint32_t MatchCost(const LzModels& m, int len, int dist) {
   return cost;
 }
 
-int ParseGreedy(ArcodOut& a, const LzSegment& seg) {
+int ParseGreedy(ArcodOut& out, const LzSegment& seg) {
+  // The coder state lives in registers for the loop.
+  ArcodOut a = out;
   LzModels& m = g_enc_models;
   const uint8_t* buf = g_lz_buf;
   int end = seg.end;
@@ -175,8 +179,12 @@ int ParseGreedy(ArcodOut& a, const LzSegment& seg) {
       EncodeLiteral(a, m, buf[p]);
       ++p;
     }
-    if (a.out >= a.limit) return 0;
+    if (a.out >= a.limit) {
+      out = a;
+      return 0;
+    }
   }
+  out = a;
   return 1;
 }
 
@@ -191,7 +199,8 @@ inline void Fill(Candidate& x, int q, int end, const LzModels& m) {
   }
 }
 
-int ParseCost(ArcodOut& a, const LzSegment& seg) {
+int ParseCost(ArcodOut& out, const LzSegment& seg) {
+  ArcodOut a = out;
   LzModels& m = g_enc_models;
   const uint8_t* buf = g_lz_buf;
   int end = seg.end;
@@ -237,8 +246,12 @@ int ParseCost(ArcodOut& a, const LzSegment& seg) {
       EncodeMatch(a, m, A.len, p - A.pos - 1);
       p += A.len;
     }
-    if (a.out >= a.limit) return 0;
+    if (a.out >= a.limit) {
+      out = a;
+      return 0;
+    }
   }
+  out = a;
   return 1;
 }
 
@@ -268,3 +281,7 @@ int LzEncode(ArcodOut& a, const LzSegment* segments, int count) {
   }
   return 1;
 }
+
+void LzStreamStart() { LzModelsReset(g_enc_models); }
+void LzPutLiteral(ArcodOut& a, int b) { EncodeLiteral(a, g_enc_models, b); }
+void LzPutMatch(ArcodOut& a, int len, int dist) { EncodeMatch(a, g_enc_models, len, dist); }

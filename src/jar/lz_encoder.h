@@ -31,5 +31,11 @@ void LzInit();
 // Returns 1, or 0 when the record reached the record limit.
 int LzEncode(ArcodOut& a, const LzSegment* segments, int count);
 
+// Single symbols of one stream with fresh models, for building records by
+// hand (tests of damaged records).
+void LzStreamStart();
+void LzPutLiteral(ArcodOut& a, int b);
+void LzPutMatch(ArcodOut& a, int len, int dist);
+
 // Cost of coding `count` out of `total`, in millionths of a bit.
 uint32_t XArcodPut(uint32_t count, uint32_t total);
