@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "commands/deps.h"
+#include "commands/log_summary.h"
 #include "frontend/console.h"
 #include "frontend/names.h"
 #include "platform/platform.h"
@@ -22,6 +23,7 @@ struct Command {
 const Command kCommands[] = {
     {"-d", ExeDeps},
     {"-e", ExeEnum},
+    {"-sum", ExeSum},
 };
 
 void MakeBanner() {
