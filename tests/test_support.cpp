@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -78,3 +79,17 @@ bool FileExists(const std::string& path) {
 }
 
 std::string Banner() { return std::string(57, '-') + " ZOK 3.03c 2002-Dec-26"; }
+
+void StdoutToStderr() {
+  fflush(stdout);
+  dup2(2, 1);
+}
+
+std::string FatalPattern(const std::string& message) {
+  std::string out = "ERROR: ";
+  for (char c : message) {
+    if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos) out += '\\';
+    out += c;
+  }
+  return out + "\n$";
+}

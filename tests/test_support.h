@@ -45,3 +45,16 @@ void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 // The 79-character banner line.
 std::string Banner();
+
+// For death tests: fatal messages go to standard output, which gtest does
+// not read, so the statement first sends standard output to standard error.
+void StdoutToStderr();
+// A regular expression matching exactly the fatal report of `message`.
+std::string FatalPattern(const std::string& message);
+#define EXPECT_FATAL(statement, message)                                            \
+  EXPECT_EXIT(                                                                      \
+      {                                                                             \
+        StdoutToStderr();                                                           \
+        statement;                                                                  \
+      },                                                                            \
+      ::testing::ExitedWithCode(1), FatalPattern(message))

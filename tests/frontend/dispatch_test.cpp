@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string kUsage =
+    "\n"
+    "\nZOK -b   bname [lo [hi]]  build database"
+    "\nZOK -d   bname [depth]    dependency list"
+    "\nZOK -e   w...b...         enumerate databases, eg wwb"
+    "\nZOK -ll  bname len        log len-ply positions"
+    "\nZOK -sum [path [path...   summarize LOF files"
+    "\nZOK -t   bname            test file integrity"
+    "\n";
+
+TEST(Dispatch, BannerIsSeventyNineCharacters) {
+  std::string banner = Banner();
+  EXPECT_EQ(banner.size(), 79u);
+  EXPECT_EQ(banner.substr(0, 58), std::string(57, '-') + " ");
+}
+
+TEST(Dispatch, NoCommandPrintsUsageAndFails) {
+  TempDir dir;
+  RunResult r = RunZok("", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, Banner() + kUsage);
+}
+
+TEST(Dispatch, UnknownCommandWordsAreBadArgs) {
+  TempDir dir;
+  for (const char* word : {"-x", "-P", "-bKQK", "-D", "b", "-pee", "--"}) {
+    RunResult r = RunZok(word, dir.path());
+    EXPECT_EQ(r.status, 1) << word;
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: Bad args\n") << word;
+  }
+}
+
+TEST(Dispatch, ACommandThatFindsNothingStillSucceeds) {
+  TempDir dir;
+  RunResult r = RunZok("-d KQK 0", dir.path());
+  EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+TEST(Platform, FindFilesMatchesLastComponentInByteOrder) {
+  TempDir dir;
+  for (const char* name : {"b.LOF", "A.LOF", "a.LOF", "c.LOG", "KQK.LOF"}) {
+    WriteFile(dir.File(name), "x");
+  }
+  PlatMkdir(dir.File("d.LOF").c_str());  // a directory is not a log
+  std::vector<std::string> names = PlatFindFiles((dir.path() + "/*.LOF").c_str());
+  EXPECT_EQ(names, (std::vector<std::string>{"A.LOF", "KQK.LOF", "a.LOF", "b.LOF"}));
+  EXPECT_TRUE(PlatFindFiles((dir.path() + "/nothing/*.LOF").c_str()).empty());
+}
+
+TEST(Platform, MkdirAcceptsAnExistingDirectory) {
+  TempDir dir;
+  EXPECT_EQ(PlatMkdir(dir.File("w").c_str()), 0);
+  EXPECT_EQ(PlatMkdir(dir.File("w").c_str()), 0);
+  WriteFile(dir.File("f"), "");
+  EXPECT_NE(PlatMkdir(dir.File("f").c_str()), 0);
+}
+
+TEST(Platform, FileSizeAndLargeOffsets) {
+  TempDir dir;
+  std::string name = dir.File("big");
+  FILE* f = PlatFopen(name.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  // Past 4 GB without writing that much: a sparse file.
+  const int64_t far = (int64_t{5} << 30) + 7;
+  ASSERT_EQ(PlatFseek(f, far), 0);
+  ASSERT_EQ(PlatFwrite("z", 1, f), 1u);
+  EXPECT_EQ(PlatFtell(f), far + 1);
+  PlatFclose(f);
+  EXPECT_EQ(PlatFileSize(name.c_str()), static_cast<double>(far + 1));
+  EXPECT_EQ(PlatFileSize(dir.File("none").c_str()), -1);
+}
+
+TEST(Platform, KeyPollIsSilentWithoutATerminal) {
+  // Under the test runner standard input is not a terminal (or is ignored):
+  // the poll must not consume piped input.
+  EXPECT_EXIT(
+      {
+        freopen("/dev/null", "r", stdin);
+        exit(PlatKeyWaiting() ? 3 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(Platform, ClocksRun) {
+  int64_t a = PlatClockMs();
+  EXPECT_GE(a, 0);
+  EXPECT_GT(PlatTimeNow(), 1700000000);
+}
+
+}  // namespace
