@@ -119,7 +119,8 @@ int Flush(JILE* h) {
   // The encoder always sees a whole block.
   if (h->pos < kBlockSize) memset(h->data + h->pos, 0xFF, kBlockSize - h->pos);
   int length = BlockEncode(h->data, h->flags);
-  if (length <= 0 || length > kMaxRecordLength) {
+  if (length <= 0) return 0;  // the codec said why
+  if (length > kMaxRecordLength) {
     JasError("Flush: encoding failed at block %d", h->block);
     return 0;
   }

@@ -1,0 +1,210 @@
+#include "frontend/checked_ops.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "frontend/console.h"
+#include "jar/jas.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+// Runs body in a child process in dir with standard output captured; the
+// child ends through the body's fatal error or with exit status 0 (which
+// also flushes the log files).
+RunResult RunChild(const std::string& dir, const std::function<void()>& body) {
+  const std::string out = dir + "/child.out";
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(99);
+    FILE* f = freopen("child.out", "w", stdout);
+    if (f == nullptr) _exit(98);
+    body();
+    std::exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out)};
+  std::filesystem::remove(out);
+  return r;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void WriteSample(const char* path, int n) {
+  JILE* h = FileWopen(path);
+  for (int i = 0; i < n; i++) FilePutc(i % 7, h);
+  FileClose(h);
+}
+
+TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
+  TempDir dir;
+  {
+    ScopedCwd cwd(dir.path());
+    WriteSample("data", 100);
+  }
+  struct Case {
+    const char* message;
+    std::function<void()> body;
+  } cases[] = {
+      {"SysAlloc: failed", [] { SysAlloc(size_t(1) << 40); }},
+      {"SysFree: failed", [] { SysFree(nullptr); }},
+      {"SysFree: failed",
+       [] {
+         auto* p = static_cast<uint8_t*>(SysAlloc(10));
+         p[10] ^= 0xFF;  // the guard word after the data
+         SysFree(p);
+       }},
+      {"FileRopen: [missing] failed", [] { FileRopen("missing"); }},
+      {"FileWopen: [nodir/x] failed", [] { FileWopen("nodir/x"); }},
+      {"FileWopen0: [nodir/x] failed", [] { FileWopen0("nodir/x"); }},
+      {"FileWopenX: [nodir/x] failed", [] { FileWopenX("nodir/x"); }},
+      {"FileClose: failed", [] { FileClose(nullptr); }},
+      {"FileGetc: failed",
+       [] {
+         JILE* h = FileRopen("data");
+         FileSeek(h, 100);
+         FileGetc(h);
+       }},
+      {"FilePutc: failed", [] { FilePutc(1, FileRopen("data")); }},
+      {"FileRead: failed",
+       [] {
+         char buf[200];
+         FileRead(buf, 101, FileRopen("data"));
+       }},
+      {"FileWrite: failed", [] { FileWrite("abc", 3, FileRopen("data")); }},
+      {"FileSeek: failed", [] { FileSeek(FileRopen("data"), 101); }},
+      {"FileRemove: failed", [] { FileRemove("missing"); }},
+      {"FileSize: failed", [] { FileSize("missing"); }},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunChild(dir.path(), c.body);
+    EXPECT_EQ(r.status, 1) << c.message;
+    EXPECT_EQ(r.output, std::string("\n\nERROR: ") + c.message + "\n");
+  }
+  // No build, no accounting: nothing was logged anywhere.
+  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"data.J00", "data.JIX"}));
+}
+
+TEST(CheckedOps, RoundTripWithEveryOpenAndShortReadAny) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  std::vector<uint8_t> data(70000);
+  for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * i >> 7);
+  JILE* (*opens[])(const char*) = {FileWopen, FileWopen0, FileWopenX};
+  for (auto open : opens) {
+    JILE* w = open("rt");
+    FileWrite(data.data(), 50000, w);
+    for (size_t i = 50000; i < data.size(); i++) FilePutc(data[i], w);
+    FileClose(w);
+    EXPECT_EQ(FileSize("rt"), JarDiskSize("rt"));
+    JILE* r = FileRopen("rt");
+    std::vector<uint8_t> back(data.size());
+    FileRead(back.data(), 40000, r);
+    FileSeek(r, 40000);
+    for (size_t i = 40000; i < 40010; i++) back[i] = static_cast<uint8_t>(FileGetc(r));
+    EXPECT_EQ(FileReadAny(back.data() + 40010, 100000, r), 29990) << "the rest, short of the count";
+    EXPECT_EQ(back, data);
+    FileClose(r);
+    FileRemove("rt");
+    EXPECT_FALSE(FileExists("rt.JIX"));
+  }
+}
+
+TEST(Accounting, PeaksFollowTheCurrentFigures) {
+  AccReset();
+  AccAlloc(100);
+  AccAlloc(-40);
+  AccAlloc(20);
+  EXPECT_EQ(g_acc.alloc, 80);
+  EXPECT_EQ(g_acc.alloc_max, 100);
+  AccFopen(1, nullptr, "rb", "x");
+  AccFopen(1, nullptr, "rb", "y");
+  AccFopen(-1, nullptr, nullptr, nullptr);
+  EXPECT_EQ(g_acc.streams, 1);
+  EXPECT_EQ(g_acc.streams_max, 2);
+  AccWrite(5e9);
+  AccWrite(-4e9);
+  AccRemove(4e9, "z");
+  EXPECT_EQ(g_acc.disk, 1e9);
+  EXPECT_EQ(g_acc.disk_max, 5e9);
+  AccReset();
+  EXPECT_EQ(g_acc.disk_max, 0.0);
+}
+
+// A build's view: the hooks installed, a pass that writes a database, meets
+// one layer error and removes the database again.
+TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
+  TempDir dir;
+  double peak_disk = 0;
+  RunResult r = RunChild(dir.path(), [&] {
+    SetLogName("KQKR");
+    AccReset();
+    AccInstallHooks();
+    AccPass(3, 0);
+    WriteSample("db", 40000);
+    JarRopen("missing");
+    FileRemove("db");
+    AccPass(3, 1);
+  });
+  ASSERT_EQ(r.status, 0) << r.output;
+  {
+    // The same database again, in this process, for its size.
+    ScopedCwd cwd(dir.path());
+    WriteSample("db", 40000);
+    peak_disk = FileSize("db");
+    FileRemove("db");
+  }
+  char figures[512];
+  snprintf(figures, sizeof figures,
+           "pass   3 enderror           1  max           1\n"
+           "pass   3 endalloc           0  max %11d\n"
+           "pass   3 endfopen           0  max           2\n"
+           "pass   3 endwrite           0  max %11.0f\n",
+           int(sizeof(JILE)) + 12, peak_disk);
+  EXPECT_EQ(ReadFile(dir.File("KQKR.LOS")),
+            "// #[ pass   3 : //////////////////////////////////////////////////////////////\n"
+            "\n"
+            "error        +1 =           1  [JasOpen: (missing.JIX, rb) failed]\n"
+            "\n" +
+                std::string(figures) +
+                "\n"
+                "// #] pass   3 : \n");
+  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"KQKR.LOS"}));
+}
+
+TEST(Accounting, AFatalReleaseLeavesTheLayersMessageLastInTheLos) {
+  TempDir dir;
+  RunResult r = RunChild(dir.path(), [] {
+    SetLogName("KRK");
+    AccReset();
+    AccInstallHooks();
+    AccPass(1, 0);
+    auto* p = static_cast<uint8_t*>(SysAlloc(64));
+    p[64] = 0;
+    SysFree(p);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "\n\nERROR: SysFree: failed\n");
+  const std::string los = ReadFile(dir.File("KRK.LOS"));
+  const std::string last = "error        +1 =           1  [JarFree: hi sentinel violated]\n";
+  ASSERT_GE(los.size(), last.size());
+  EXPECT_EQ(los.substr(los.size() - last.size()), last);
+}
+
+}  // namespace
