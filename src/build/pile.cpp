@@ -8,6 +8,7 @@
 #include "frontend/checked_ops.h"
 #include "frontend/console.h"
 #include "frontend/names.h"
+#include "index/position_index.h"
 #include "platform/platform.h"
 
 PileState g_pile;
@@ -311,6 +312,33 @@ void PileOpen(int32_t capacity) {
 void PilePush(uint32_t column, uint32_t row) {
   if (g_pile.count >= g_pile.capacity) PileFlush();
   g_pile.buffer[g_pile.count++] = PileKey(column, row);
+}
+
+namespace {
+
+// The 16 squares of the two long diagonals. A result whose row king stands
+// there reaches the pile twice, once from each of its two mirror-image
+// entries, so only the first candidate of each is pushed.
+constexpr uint64_t kLongDiagonals = 0x8142241818244281ull;
+
+inline bool OnLongDiagonal(uint32_t config, int bits) {
+  return ((kLongDiagonals >> ((config >> (bits - 6)) & 63)) & 1) != 0;
+}
+
+}  // namespace
+
+void PileAddZ(uint32_t column, uint32_t hashz) {
+  int32_t out[4];
+  ReduceW(static_cast<int32_t>(column), static_cast<int32_t>(hashz), &g_basi, out);
+  if (out[1] < g_basi.numw) PilePush(out[0], out[1]);
+  if (out[3] < g_basi.numw && !OnLongDiagonal(hashz, g_basi.zbits)) PilePush(out[2], out[3]);
+}
+
+void PileAddW(uint32_t hashw, uint32_t column) {
+  int32_t out[4];
+  ReduceZ(static_cast<int32_t>(hashw), static_cast<int32_t>(column), &g_basi, out);
+  if (out[1] < g_basi.numz) PilePush(out[0], out[1]);
+  if (out[3] < g_basi.numz && !OnLongDiagonal(hashw, g_basi.wbits)) PilePush(out[2], out[3]);
 }
 
 void PileFlush() {

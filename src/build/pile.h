@@ -16,7 +16,6 @@ inline constexpr int32_t kPileMates = 250000;
 inline constexpr int32_t kPileIteration = 1000000;
 inline constexpr int kPileLevels = 10;
 inline constexpr int kPileMergeWidth = 5;
-inline constexpr uint32_t kPileNoRow = 0x7fffffff;
 
 // One record: column then row. As a sort key the row is the high word, so
 // that byte 7 of the key is the most significant.
