@@ -66,9 +66,18 @@ inline constexpr const char* kTagAllF = "ALLF";       // white-row: not yet won 
 inline constexpr const char* kTagNew = "NEWF";        // results of exactly one ply
 inline constexpr const char* kTagFin = "FIN";         // value bytes of a collect group
 
-// The layout of the results of ply n (NEWF n): odd plies are White wins kept
-// in white-row order, even plies Black losses in black-row order.
+// Layouts of the work files of pass n. NEWF n: odd plies are White wins in
+// white-row order (read by the even pass that follows), even plies Black
+// losses in black-row order. ALL n (odd, and -01): black-row, White's own
+// working layout; ALL000: white-row. ALLF n: always white-row. BCB/BCC
+// pairs: White's (pass -1 and odd) black-row, Black's (even) white-row. FIN
+// files hold bytes in the layout of the finished database of their side:
+// white-row for odd groups, black-row for even ones.
 constexpr Layout NewfLayout(int n) { return (n & 1) != 0 ? kWhiteRows : kBlackRows; }
+constexpr Layout AllLayout(int n) { return n == 0 ? kWhiteRows : kBlackRows; }
+constexpr Layout AllFLayout() { return kWhiteRows; }
+constexpr Layout ConvLayout(int n) { return (n & 1) != 0 ? kBlackRows : kWhiteRows; }
+constexpr Layout FinLayout(int g) { return (g & 1) != 0 ? kWhiteRows : kBlackRows; }
 
 // Conversion files are consumed over many passes and rewritten every 16
 // plies. Mode 0: no conversion file is read; 1: the current pair is read;

@@ -310,8 +310,9 @@ TEST_F(PileTest, StaleChopsOfAnInterruptedRunAreRemoved) {
   PileOpen(1);
   for (uint32_t i = 0; i < 8; i++) PilePush(i, 0);
   PileFlush();
-  // The pass stops here; its rerun opens the pile again.
+  // The pass stops here; its rerun (a new process) opens the pile again.
   ASSERT_TRUE(JarExists("TST/L0C00007"));
+  SysFree(g_pile.buffer);
   CheckPile(3, {{1, 1}}, kWhiteRows, 9);
 }
 

@@ -83,6 +83,14 @@ TEST(ValuesTest, BothLayoutsHoldTheSameEntries) {
   }
   EXPECT_EQ(NewfLayout(0), kBlackRows);
   EXPECT_EQ(NewfLayout(1), kWhiteRows);
+  EXPECT_EQ(AllLayout(-1), kBlackRows);
+  EXPECT_EQ(AllLayout(0), kWhiteRows);
+  EXPECT_EQ(AllLayout(3), kBlackRows);
+  EXPECT_EQ(ConvLayout(-1), kBlackRows);
+  EXPECT_EQ(ConvLayout(15), kBlackRows);
+  EXPECT_EQ(ConvLayout(16), kWhiteRows);
+  EXPECT_EQ(FinLayout(41), kWhiteRows);
+  EXPECT_EQ(FinLayout(40), kBlackRows);
 }
 
 TEST(ValuesTest, CountersCarryTheOpenTotalsOfEachSide) {
