@@ -4,6 +4,7 @@
 
 #include "commands/deps.h"
 #include "commands/integrity_test.h"
+#include "commands/log_summary.h"
 #include "frontend/console.h"
 #include "frontend/names.h"
 #include "jar/jar_file.h"
@@ -26,6 +27,7 @@ struct Command {
 const Command kCommands[] = {
     {"-d", ExeDeps},
     {"-e", ExeEnum},
+    {"-sum", ExeSum},
     {"-t", ExeTest},
 };
 
