@@ -1,6 +1,116 @@
 // Compressed database files: an index file NAME.JIX and chunk files
 // NAME.J00, NAME.J01, ... holding 32768-byte blocks coded one by one.
+//
+// Index file (32-bit little-endian integers):
+//   0 magic "JAR5"        4 block count          8 last block size
+//  12 blocks per chunk   16 version (501)        20 version, second word
+//  24 creation time      28 creator name (32)    60 format
+//  64 metric tag         68 content              72 foffindex
+//  76 40 filler bytes   116 one 4-byte chunk offset per block
+// Chunk file record: check value, record length L, L bytes of coded block.
+//
+// Every operation reports failure through JasError and its result; it never
+// ends the process (the checked operations of the front end do that).
 #pragma once
 
-// 1 when NAME.JIX can be opened for reading.
-int JarExists(const char* name);
+#include <cstdint>
+#include <cstdio>
+
+#include "jar/block_codec.h"
+
+inline constexpr int kJarVersion = 501;
+inline constexpr int kJarHeaderSize = 76;
+inline constexpr int kJarFillerSize = 40;
+inline constexpr int kJarIndexBuffer = 4096;
+inline constexpr int kJarChunkBuffer = 32768;
+inline constexpr int kJarCreatorSize = 32;
+inline constexpr int kJarNameSize = 256;
+// Offset of the block offset table in files written here.
+inline constexpr int kJarTableOffset = kJarHeaderSize + kJarFillerSize;
+
+// Field offsets of the header on disk.
+inline constexpr int kJarOffMagic = 0;
+inline constexpr int kJarOffBlockCount = 4;
+inline constexpr int kJarOffLastBlockSize = 8;
+inline constexpr int kJarOffFileBlocks = 12;
+inline constexpr int kJarOffVersion = 16;
+inline constexpr int kJarOffVersion2 = 20;
+inline constexpr int kJarOffCreated = 24;
+inline constexpr int kJarOffCreator = 28;
+inline constexpr int kJarOffFormat = 60;
+inline constexpr int kJarOffMetric = 64;
+inline constexpr int kJarOffContent = 68;
+inline constexpr int kJarOffFoffindex = 72;
+
+// A metric tag from its four characters, the first in the low byte.
+constexpr uint32_t JarTag(const char (&text)[5]) {
+  return uint32_t(uint8_t(text[0])) | uint32_t(uint8_t(text[1])) << 8 |
+         uint32_t(uint8_t(text[2])) << 16 | uint32_t(uint8_t(text[3])) << 24;
+}
+
+struct JarHeader {
+  char magic[4];
+  int32_t block_count;
+  int32_t last_block_size;
+  int32_t file_blocks;
+  int32_t version;
+  int32_t version2;
+  int32_t created;
+  char creator[kJarCreatorSize];  // not terminated when full
+  int32_t format;
+  uint32_t metric;
+  int32_t content;
+  int32_t foffindex;
+};
+
+// The header to and from its 76 bytes on disk.
+void JarHeaderPack(const JarHeader& header, uint8_t* bytes);
+void JarHeaderUnpack(const uint8_t* bytes, JarHeader* header);
+
+inline constexpr int kJarRead = 0;
+inline constexpr int kJarWrite = 1;
+
+struct JILE {
+  JarHeader header;
+  char name[kJarNameSize];
+  int32_t mode;
+  int32_t flags;
+  FILE* index;
+  char index_buffer[kJarIndexBuffer];
+  FILE* chunk;
+  char chunk_buffer[kJarChunkBuffer];
+  int32_t block;  // read: block in the buffer (-1 after open); write: block being filled
+  int32_t pos;    // next byte in the block buffer
+  int32_t valid;  // read: bytes of the block buffer holding data
+  uint8_t data[kBlockSize];
+};
+
+// Write side.
+JILE* JarWopen(const char* name, int flags);
+int JarPutc(int byte, JILE* h);                          // the byte, or -1
+int JarWrite(const void* data, int count, JILE* h);      // bytes taken, 0 on failure
+int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric,
+                  int32_t content);                      // 0, 1 bad handle, 2 name too long
+int JarClose(JILE* h);                                   // 0 or a code 1..7
+
+// Read side.
+JILE* JarRopen(const char* name);
+int JarGetc(JILE* h);                                    // 0..255, or -1 at end or failure
+int JarRead(void* buffer, int count, JILE* h);           // bytes delivered
+int JarSeek(JILE* h, double position);                   // 0 or a code 1..10
+int JarGetCreator(JILE* h, const char** name, int32_t* format, uint32_t* metric,
+                  int32_t* content);                     // 0, or 1 bad handle
+
+// Both modes.
+double JarSize(JILE* h);
+double JarTell(JILE* h);
+
+// By base name.
+int JarExists(const char* name);  // 1 when NAME.JIX can be opened for reading
+int JarRemove(const char* name);  // 0 or a code
+double JarDiskSize(const char* name);  // bytes on disk, or a negative code
+// The blocks per chunk file given to new files; sets it first when n > 0.
+int JarSetFileBlocks(int n);
+
+// The check value of a block: a sample of its bytes, summed modulo 2^32.
+uint32_t JarBlockSum(const uint8_t* bytes, int n);

@@ -1,7 +1,10 @@
-// The file layer's error reporting and its five hook slots, through which a
-// build accounts for errors, memory, open streams and disk bytes.
+// The file layer's services: error reporting, the five hook slots through
+// which a build accounts for errors, memory, open streams and disk bytes,
+// the guarded allocator, and checked stream operations.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 using JarErrorHook = void (*)(const char* message);
@@ -29,3 +32,24 @@ extern JarHooks g_jar_hooks;
 void JasError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The last message formatted by JasError.
 const char* JasLastError();
+
+// Guard words around each guarded allocation.
+inline constexpr uint32_t kJasGuardLo = 0x01234567;
+inline constexpr uint32_t kJasGuardHi = 0x76543210;
+inline constexpr int kJasGuardOverhead = 12;
+
+// n bytes between a size word plus lo guard and a hi guard; null on failure.
+void* JasAlloc(size_t n);
+// 0, or 1 null pointer, 2 lo guard damaged, 3 hi guard damaged.
+int JarFree(void* p);
+
+FILE* JasOpen(const char* name, const char* mode);
+int JasVbuf(FILE* stream, char* buffer, size_t size);     // 0 on success
+int JasClose(FILE* stream);                               // 0 on success
+int JasRead(void* buffer, int count, FILE* stream);       // bytes read
+// Writes abs(count) bytes; a negative count keeps them from the write hook.
+int JasWrite(const void* buffer, int count, FILE* stream);  // bytes written
+int64_t JasTell(FILE* stream);                            // -1 on failure
+int JasSeek(FILE* stream, int64_t offset);                // 0 on success
+int JasRemove(const char* name);                          // 0 on success
+double JasFileSize(const char* name);                     // -1 on failure
