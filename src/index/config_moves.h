@@ -1,0 +1,21 @@
+// Configuration move generators of the retrograde passes: the numbers of one
+// side's configurations that differ from a decoded board by one quiet move
+// (no capture, no promotion) of one piece of that side.
+#pragma once
+
+#include <cstdint>
+
+#include "board/board.h"
+
+// Room for every result: a king and four queens, each on its most mobile
+// square of an otherwise empty board.
+inline constexpr int kConfigMovesMax = 8 + 4 * 27;
+
+// White-to-move predecessors of a black-to-move board: `hashw` is the white
+// configuration the board was decoded from; returns the count written.
+int UnmoveW(int32_t hashw, const Ccc* board, int32_t* out);
+// Black-to-move predecessors of a white-to-move board.
+int UnmoveZ(int32_t hashz, const Ccc* board, int32_t* out);
+// White-to-move successors of a black-to-move board by Black's quiet moves;
+// a double step beside a white pawn is written in the en-passant coding.
+int QuietZ(int32_t hashz, const Ccc* board, int32_t* out);

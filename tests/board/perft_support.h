@@ -1,0 +1,59 @@
+// FEN to the board's square string, and perft over CccGenMoves and
+// CccDoMove; shared by the board tests and the perft benchmark. The program
+// itself reads no FEN.
+#pragma once
+
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "board/board.h"
+#include "board/move_generation.h"
+
+inline std::string FenToSquares(const std::string& fen) {
+  std::istringstream in(fen);
+  std::string placement, side, castling, ep;
+  in >> placement >> side >> castling >> ep;
+  std::string squares;
+  for (char c : placement) {
+    if (c == '/') continue;
+    if (c >= '1' && c <= '8') {
+      squares.append(static_cast<size_t>(c - '0'), '.');
+    } else {
+      squares.push_back(c);
+    }
+  }
+  if (ep.size() == 2) {
+    int file = ep[0] - 'a';
+    int rank = ep[1] - '1';
+    squares[static_cast<size_t>((7 - rank) * 8 + file)] = 'e';
+  }
+  squares += side == "w" ? "w" : "b";
+  for (char c : castling) {
+    if (c == 'K') squares += 'S';
+    if (c == 'Q') squares += 'L';
+    if (c == 'k') squares += 's';
+    if (c == 'q') squares += 'l';
+  }
+  return squares;
+}
+
+inline Ccc FenBoard(const std::string& fen) {
+  Ccc b;
+  CccSetString(FenToSquares(fen).c_str(), &b);
+  return b;
+}
+
+// Leaf count of the legal move tree; the last ply only counts the moves.
+inline uint64_t Perft(const Ccc& b, int depth) {
+  uint32_t moves[kCccMaxMoves];
+  int n = CccGenMoves(&b, moves);
+  if (depth <= 1) return depth == 1 ? static_cast<uint64_t>(n) : 1;
+  uint64_t total = 0;
+  Ccc next;
+  for (int i = 0; i < n; ++i) {
+    CccDoMove(const_cast<Ccc*>(&b), moves[i], &next);
+    total += Perft(next, depth - 1);
+  }
+  return total;
+}
