@@ -3,8 +3,11 @@
 #include <cstring>
 
 #include "commands/deps.h"
+#include "commands/integrity_test.h"
+#include "commands/log_summary.h"
 #include "frontend/console.h"
 #include "frontend/names.h"
+#include "jar/jar_file.h"
 #include "platform/platform.h"
 
 char g_banner[kBannerLength + 1];
@@ -13,6 +16,8 @@ namespace {
 
 constexpr const char* kVersion = "ZOK 3.03c 2002-Dec-26";
 constexpr int kVersionColumn = 57;
+// Blocks per chunk file recorded in every database file this program creates.
+constexpr int kStartFileBlocks = 65536;
 
 struct Command {
   const char* word;
@@ -22,6 +27,8 @@ struct Command {
 const Command kCommands[] = {
     {"-d", ExeDeps},
     {"-e", ExeEnum},
+    {"-sum", ExeSum},
+    {"-t", ExeTest},
 };
 
 void MakeBanner() {
@@ -34,6 +41,7 @@ void MakeBanner() {
 }  // namespace
 
 void ExeInit() {
+  JarSetFileBlocks(kStartFileBlocks);
   FresSetPath(nullptr);
   FresSetPath(kCurrentDir);
 }
