@@ -1,0 +1,405 @@
+#include "jar/block_encoder.h"
+
+#include <cstring>
+
+#include "jar/block_decoder.h"
+#include "jar/codec_error.h"
+#include "jar/codec_models.h"
+#include "jar/lz_encoder.h"
+#include "jar/range_coder.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+uint8_t g_enc_record[kBlockSize + 256];
+TrialResult g_trial;
+
+namespace {
+
+inline constexpr int kEscapeLow = 0xE0;
+inline constexpr int kEscapeHigh = 0xEF;
+inline constexpr int kRunShort = 15;   // longest run of the one-byte codes
+inline constexpr int kRunLong = 31;    // shortest run of the long code
+inline constexpr int kRunMax = 286;
+
+// Row order of the work block of methods 5/6 (0) and of 7/8 (1), computed at
+// most once per block.
+struct RowOrder {
+  bool valid;
+  int count;
+  uint16_t rows[kRows];
+};
+RowOrder g_row_order[2];
+uint8_t g_flip[kBlockSize];
+uint8_t g_bitmap[kBlockSize / 4];
+// During the greedy trials of flag 0x80 only lengths count; the method-2
+// record, a common fallback, is then coded once per block.
+bool g_trial_mode = false;
+int g_trial_lz_length = 0;
+
+int EncodeStored(const uint8_t* block) {
+  g_enc_record[0] = kMethodStored;
+  memcpy(g_enc_record + 1, block, kBlockSize);
+  return kBlockSize + 1;
+}
+
+int Finish(ArcodOut& a) {
+  ArcodFlush(a);
+  return static_cast<int>(a.out - g_enc_record);
+}
+
+int EncodeLz(const uint8_t* block) {
+  if (g_trial_mode && g_trial_lz_length != 0) return g_trial_lz_length;
+  memcpy(g_lz_buf, block, kBlockSize);
+  g_enc_record[0] = kMethodLz;
+  ArcodOut a;
+  ArcodStart(a, g_enc_record, kRecordLimit);
+  LzSegment seg = {0, kBlockSize};
+  int length = LzEncode(a, &seg, 1) ? Finish(a) : EncodeStored(block);
+  if (g_trial_mode) g_trial_lz_length = length;
+  return length;
+}
+
+int EncodeRle(const uint8_t* block) {
+  int n = RleEncode(block, kBlockSize, g_lz_buf, kBlockSize);
+  if (n >= kBlockSize) return EncodeLz(block);
+  g_enc_record[0] = kMethodRle;
+  ArcodOut a;
+  ArcodStart(a, g_enc_record, kRecordLimit);
+  ArcodRaw(a, 16, static_cast<uint32_t>(n));
+  LzSegment seg = {0, n};
+  return LzEncode(a, &seg, 1) ? Finish(a) : EncodeStored(block);
+}
+
+int EncodeSplit(const uint8_t* block) {
+  constexpr int n = kBlockSize;
+  int counts[256] = {};
+  for (int i = 0; i < n; ++i) ++counts[block[i]];
+  int taken[3];
+  int taken_count[3];
+  for (int t = 0; t < 3; ++t) {
+    int best = 0;
+    for (int v = 1; v < 256; ++v) {
+      if (counts[v] > counts[best]) best = v;
+    }
+    taken[t] = best;
+    taken_count[t] = counts[best];
+    counts[best] = 0;
+  }
+  int c1 = taken_count[0], c2 = taken_count[1], c3 = taken_count[2];
+  bool one = c2 + c3 <= 5 * n / 32 || c1 + c2 + c3 <= 12 * n / 32;
+  if (one && c1 <= 10 * n / 32) return EncodeLz(block);
+  int k = one ? 1 : 3;
+  // Numbered backwards: the most frequent value is v[k].
+  int v[4] = {0, 0, 0, 0};
+  for (int j = 1; j <= k; ++j) v[j] = taken[k - j];
+  uint8_t code[256] = {};
+  for (int j = 1; j <= k; ++j) code[v[j]] = static_cast<uint8_t>(j);
+
+  uint8_t* rest = g_lz_buf;
+  int rest_count = 0;
+  int bitmap_size;
+  if (k == 1) {
+    bitmap_size = n / 8;
+    for (int g = 0; g < bitmap_size; ++g) {
+      const uint8_t* in = block + 8 * g;
+      unsigned bits = 0;
+      for (int j = 0; j < 8; ++j) {
+        if (code[in[j]]) {
+          bits |= 1u << j;
+        } else {
+          rest[rest_count++] = in[j];
+        }
+      }
+      g_bitmap[g] = static_cast<uint8_t>(bits);
+    }
+  } else {
+    bitmap_size = n / 4;
+    for (int g = 0; g < bitmap_size; ++g) {
+      const uint8_t* in = block + 4 * g;
+      unsigned bits = 0;
+      for (int j = 0; j < 4; ++j) {
+        unsigned c = code[in[j]];
+        bits |= c << (2 * j);
+        if (c == 0) rest[rest_count++] = in[j];
+      }
+      g_bitmap[g] = static_cast<uint8_t>(bits);
+    }
+  }
+  int coded = RleEncode(g_bitmap, bitmap_size, g_lz_buf + rest_count, kWorkSize);
+
+  g_enc_record[0] = kMethodSplit;
+  ArcodOut a;
+  ArcodStart(a, g_enc_record, kRecordLimit);
+  ArcodRaw(a, 2, static_cast<uint32_t>(k));
+  for (int j = 1; j <= k; ++j) ArcodRaw(a, 8, static_cast<uint32_t>(v[j]));
+  ArcodRaw(a, 16, static_cast<uint32_t>(rest_count));
+  ArcodRaw(a, 16, static_cast<uint32_t>(coded));
+  LzSegment segs[2] = {{0, rest_count}, {rest_count, rest_count + coded}};
+  return LzEncode(a, segs, 2) ? Finish(a) : EncodeStored(block);
+}
+
+inline bool RowIsFree(const uint8_t* row) {
+  uint64_t all = ~0ull;
+  for (int i = 0; i < kRowBytes; i += 8) {
+    uint64_t w;
+    memcpy(&w, row + i, 8);
+    all &= w;
+  }
+  return all == ~0ull;
+}
+
+// Number of bytes in which two rows differ.
+inline int RowDiff(const uint8_t* a, const uint8_t* b) {
+#if defined(__SSE2__)
+  const __m128i* pa = reinterpret_cast<const __m128i*>(a);
+  const __m128i* pb = reinterpret_cast<const __m128i*>(b);
+  __m128i ones = _mm_set1_epi8(1);
+  __m128i eq = _mm_and_si128(_mm_cmpeq_epi8(_mm_loadu_si128(pa), _mm_loadu_si128(pb)), ones);
+  for (int i = 1; i < 4; ++i) {
+    __m128i e = _mm_cmpeq_epi8(_mm_loadu_si128(pa + i), _mm_loadu_si128(pb + i));
+    eq = _mm_add_epi8(eq, _mm_and_si128(e, ones));
+  }
+  __m128i sums = _mm_sad_epu8(eq, _mm_setzero_si128());
+  int equal = _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+  return kRowBytes - equal;
+#else
+  int diff = 0;
+  for (int i = 0; i < kRowBytes; i += 8) {
+    uint64_t x, y;
+    memcpy(&x, a + i, 8);
+    memcpy(&y, b + i, 8);
+    uint64_t d = x ^ y;
+    uint64_t nz = ((d & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | d;
+    diff += __builtin_popcountll(nz & 0x8080808080808080ull);
+  }
+  return diff;
+#endif
+}
+
+// The candidate (index into `cand`) with the fewest bytes differing from the
+// reference row, the lowest row on equal counts (`cand` is ascending).
+int OrdBestRow(const uint8_t* work, int ref, const uint16_t* cand, int n) {
+  if (n <= 0) CodecError("OrdBestRow: BUG");
+  const uint8_t* r = work + kRowBytes * ref;
+  int best = 0;
+  int best_diff = kRowBytes + 1;
+  for (int i = 0; i < n; ++i) {
+    int diff = RowDiff(r, work + kRowBytes * cand[i]);
+    if (diff < best_diff) {
+      best_diff = diff;
+      best = i;
+      if (diff == 0) break;
+    }
+  }
+  return best;
+}
+
+// Lists the rows that are not entirely 0xFF, each next to the most similar
+// row of those left.
+void BuildRowOrder(const uint8_t* work, RowOrder& order) {
+  uint16_t cand[kRows];
+  int n = 0;
+  int ref = -1;
+  for (int row = 0; row < kRows; ++row) {
+    if (RowIsFree(work + kRowBytes * row)) {
+      if (ref < 0) ref = row;
+    } else {
+      cand[n++] = static_cast<uint16_t>(row);
+    }
+  }
+  if (ref < 0) ref = 0;
+  order.count = 0;
+  int unlisted = n;
+  for (int it = 0; it < unlisted; ++it) {
+    int i = OrdBestRow(work, ref, cand, n);
+    int row = cand[i];
+    memmove(cand + i, cand + i + 1, sizeof cand[0] * static_cast<size_t>(n - i - 1));
+    --n;
+    order.rows[order.count++] = static_cast<uint16_t>(row);
+    ref = row;
+  }
+  order.valid = true;
+}
+
+void PutRowList(ArcodOut& a, const RowOrder& order) {
+  ArcodRaw(a, 10, static_cast<uint32_t>(order.count));
+  RowModel model;
+  RowModelReset(model);
+  int prev = 0;
+  for (int i = 0; i < order.count; ++i) {
+    int row = order.rows[i];
+    int d = (row - prev + kRows) % kRows;
+    for (int digit = 0; digit < 3; ++digit, d >>= 3) {
+      int s = d & 7;
+      uint32_t cum = 0, total = 0;
+      for (int j = 0; j < 8; ++j) {
+        if (j < s) cum += model.count[j];
+        total += model.count[j];
+      }
+      ArcodPut(a, cum, model.count[s], total);
+      ++model.count[s];
+    }
+    prev = row;
+  }
+}
+
+int EncodeRows(const uint8_t* block, int method) {
+  bool flip = method == kMethodFlipColumns || method == kMethodFlipRows;
+  bool column_major = method == kMethodRowsColumns || method == kMethodFlipColumns;
+  const uint8_t* work = block;
+  if (flip) {
+    if (Flip6464(block, g_flip) != kBlockSize) CodecError("Flip6464: BUG");
+    work = g_flip;
+  }
+  RowOrder& order = g_row_order[flip ? 1 : 0];
+  if (!order.valid) BuildRowOrder(work, order);
+  int count = order.count;
+  const uint16_t* rows = order.rows;
+
+  uint8_t* values = g_lz_buf;
+  int value_count = 0;
+  for (int c = 0; c < kRowBytes; ++c) {
+    uint8_t prev = 0xFF;
+    for (int i = 0; i < count; ++i) {
+      uint8_t b = work[kRowBytes * rows[i] + c];
+      if (b != prev) values[value_count++] = b;
+      prev = b;
+    }
+  }
+  int bitmap_size = 8 * count;
+  if (bitmap_size + value_count >= kBlockSize + 1) return EncodeLz(block);
+
+  uint8_t* bitmap = g_lz_buf + value_count;
+  memset(bitmap, 0, static_cast<size_t>(bitmap_size));
+  if (column_major) {
+    int bit = 0;
+    for (int c = 0; c < kRowBytes; ++c) {
+      uint8_t prev = 0xFF;
+      for (int i = 0; i < count; ++i, ++bit) {
+        uint8_t b = work[kRowBytes * rows[i] + c];
+        if (b == prev) bitmap[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
+        prev = b;
+      }
+    }
+  } else {
+    static const uint8_t kFreeRow[kRowBytes] = {
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const uint8_t* prev = kFreeRow;
+    for (int i = 0; i < count; ++i) {
+      const uint8_t* row = work + kRowBytes * rows[i];
+      uint8_t* out = bitmap + 8 * i;  // 64 bits per listed row
+      for (int c = 0; c < kRowBytes; ++c) {
+        if (row[c] == prev[c]) out[c >> 3] |= static_cast<uint8_t>(1u << (c & 7));
+      }
+      prev = row;
+    }
+  }
+
+  g_enc_record[0] = static_cast<uint8_t>(method);
+  ArcodOut a;
+  ArcodStart(a, g_enc_record, kRecordLimit);
+  PutRowList(a, order);
+  ArcodRaw(a, 16, static_cast<uint32_t>(value_count));
+  LzSegment segs[2] = {{0, value_count}, {value_count, value_count + bitmap_size}};
+  return LzEncode(a, segs, 2) ? Finish(a) : EncodeStored(block);
+}
+
+int MethodOfFlags(int flags) {
+  if (flags & kFlagFlipRows) return kMethodFlipRows;
+  if (flags & kFlagFlipColumns) return kMethodFlipColumns;
+  if (flags & kFlagRowsRows) return kMethodRowsRows;
+  if (flags & kFlagRowsColumns) return kMethodRowsColumns;
+  if (flags & kFlagLz) return kMethodLz;
+  if (flags & kFlagRle) return kMethodRle;
+  return kMethodSplit;
+}
+
+}  // namespace
+
+int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit) {
+  int o = 0;
+  int p = 0;
+  while (p < size && o < limit) {
+    uint8_t x = in[p];
+    int max = size - p < kRunMax ? size - p : kRunMax;
+    int r = 1;
+    while (r < max && in[p + r] == x) ++r;
+    if (r < 3 && (x < kEscapeLow || x > kEscapeHigh)) {
+      out[o++] = x;
+      p += 1;
+    } else if (r < kRunLong) {
+      if (r > kRunShort) r = kRunShort;
+      out[o++] = static_cast<uint8_t>(0xDF + r);
+      out[o++] = x;
+      p += r;
+    } else {
+      out[o++] = kEscapeHigh;
+      out[o++] = static_cast<uint8_t>(r - kRunLong);
+      out[o++] = x;
+      p += r;
+    }
+  }
+  return o;
+}
+
+void BlockEncodeReset() {
+  g_row_order[0].valid = false;
+  g_row_order[1].valid = false;
+  g_trial_mode = false;
+  g_trial_lz_length = 0;
+}
+
+int SubEncode(const uint8_t* block, int method) {
+  switch (method) {
+    case kMethodStored:
+      return EncodeStored(block);
+    case kMethodLz:
+      return EncodeLz(block);
+    case kMethodRle:
+      return EncodeRle(block);
+    case kMethodSplit:
+      return EncodeSplit(block);
+    case kMethodRowsColumns:
+    case kMethodRowsRows:
+    case kMethodFlipColumns:
+    case kMethodFlipRows:
+      return EncodeRows(block, method);
+    default:
+      CodecError("SubEncode: bad code %d", method);
+  }
+}
+
+int BlockEncode(const uint8_t* block, int flags) {
+  try {
+    LzInit();
+    BlockEncodeReset();
+    g_lz_cost_based = false;
+    int length;
+    if (flags & kFlagTrial) {
+      g_trial_mode = true;
+      int picked = kMethodSplit;
+      for (int method = kMethodSplit; method <= kMethodFlipRows; ++method) {
+        g_trial.length[method] = SubEncode(block, method);
+        if (g_trial.length[method] < g_trial.length[picked]) picked = method;
+      }
+      g_trial.picked = picked;
+      g_trial_mode = false;
+      g_lz_cost_based = true;
+      length = SubEncode(block, picked);
+    } else {
+      g_lz_cost_based = (flags & kFlagCostBased) != 0;
+      length = SubEncode(block, MethodOfFlags(flags));
+    }
+    memcpy(g_record, g_enc_record, static_cast<size_t>(length));
+    return length;
+  } catch (const CodecAbort&) {
+    g_trial_mode = false;
+    return 0;
+  }
+}

@@ -1,0 +1,114 @@
+// Blocks of the kinds the databases and pass files store, generated from a
+// seed, for the codec's tests, fuzz seeds and benchmark.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace block_kinds {
+
+inline constexpr int kSize = 32768;
+
+struct Rng {
+  uint64_t s;
+  uint64_t Next() {
+    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
+};
+
+enum Kind {
+  kSparseBitmap,  // a few bits set per thousand
+  kDenseBitmap,   // runs of set and clear bits, about half set
+  kValueTable,    // mostly 255, runs of small values
+  kRowTable,      // 64-byte rows, most of them all 0xFF, the others alike
+  kRandom,
+  kEqual,
+  kTwoValues,  // counts 20000 and 12768
+  kKindCount
+};
+
+inline const char* KindName(int kind) {
+  static const char* const kNames[] = {"sparse_bitmap", "dense_bitmap", "value_table", "row_table",
+                                       "random",        "equal",        "two_values"};
+  return kNames[kind];
+}
+
+inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
+  Rng rng{seed * 7919 + static_cast<uint64_t>(kind)};
+  switch (kind) {
+    case kSparseBitmap:
+      memset(out, 0, kSize);
+      for (int bit = 0; bit < 8 * kSize; ++bit) {
+        if (rng.Below(1000) < 3) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
+      }
+      break;
+    case kDenseBitmap: {
+      memset(out, 0, kSize);
+      int bit = 0;
+      bool set = rng.Below(2) != 0;
+      while (bit < 8 * kSize) {
+        int run = 1 + rng.Below(40);
+        for (int i = 0; i < run && bit < 8 * kSize; ++i, ++bit) {
+          if (set) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
+        }
+        set = !set;
+      }
+      break;
+    }
+    case kValueTable: {
+      int i = 0;
+      while (i < kSize) {
+        int free_run = 1 + rng.Below(600);
+        for (int j = 0; j < free_run && i < kSize; ++j) out[i++] = 255;
+        int run = 5 + rng.Below(120);
+        uint8_t v = static_cast<uint8_t>(1 + rng.Below(40));
+        for (int j = 0; j < run && i < kSize; ++j) {
+          if (rng.Below(10) >= 7) v = static_cast<uint8_t>(rng.Below(2) ? 0 : 1 + rng.Below(40));
+          out[i++] = v;
+        }
+      }
+      break;
+    }
+    case kRowTable: {
+      uint8_t proto[8][64];
+      for (auto& row : proto) {
+        for (int c = 0; c < 64; ++c) row[c] = rng.Below(3) == 0 ? static_cast<uint8_t>(rng.Below(30)) : 0xFF;
+      }
+      for (int r = 0; r < kSize / 64; ++r) {
+        uint8_t* row = out + 64 * r;
+        if (rng.Below(10) < 7) {
+          memset(row, 0xFF, 64);
+          continue;
+        }
+        memcpy(row, proto[rng.Below(8)], 64);
+        int changes = rng.Below(4);
+        for (int j = 0; j < changes; ++j) row[rng.Below(64)] = static_cast<uint8_t>(rng.Below(30));
+      }
+      break;
+    }
+    case kRandom:
+      for (int i = 0; i < kSize; ++i) out[i] = static_cast<uint8_t>(rng.Next());
+      break;
+    case kEqual:
+      memset(out, static_cast<int>(0x40 + seed % 7), kSize);
+      break;
+    case kTwoValues: {
+      uint8_t a = static_cast<uint8_t>(rng.Below(256));
+      uint8_t b = static_cast<uint8_t>(a + 1 + rng.Below(255));
+      for (int i = 0; i < kSize; ++i) out[i] = i < 20000 ? a : b;
+      for (int i = kSize - 1; i > 0; --i) {
+        int j = rng.Below(i + 1);
+        uint8_t t = out[i];
+        out[i] = out[j];
+        out[j] = t;
+      }
+      break;
+    }
+  }
+}
+
+}  // namespace block_kinds
