@@ -3,6 +3,7 @@
 // White's best conversion into a sub-endgame; pass 0 finds the checkmates,
 // the positions Black can never lose, and Black's conversion values.
 #include <cstring>
+#include <initializer_list>
 
 #include "build/build_driver.h"
 #include "build/cache.h"

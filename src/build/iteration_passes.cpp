@@ -19,7 +19,7 @@
 namespace {
 
 // Un-move and quiet-move lists: every piece's every empty target.
-constexpr int kMaxTargets = 5 * 27;
+constexpr int kMaxTargets = kConfigMovesMax;
 
 void LiftSide(Ccc* board, uint8_t* list) {
   for (int i = 0; list[i] != 0; i++) {
