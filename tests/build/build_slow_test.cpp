@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "db_verify.h"
 #include "test_support.h"
 
 namespace {
@@ -84,6 +85,22 @@ TEST_F(Built, BareMinorPiecesNeverMate) {
     EXPECT_EQ(Found(dir_->path(), "KBK", plies), 0);
     EXPECT_EQ(Found(dir_->path(), "KNK", plies), 0);
   }
+}
+
+// Every value of the small databases, and a sample of KQKR's, follows from
+// the values one legal move away.
+TEST_F(Built, ValuesAgreeWithOneMoveLookahead) {
+  ScopedCwd cwd(dir_->path());
+  FresSetPath(nullptr);
+  FresSetPath("./");
+  for (const char* name : {"KQK", "KRK", "KPK", "KQKR"}) {
+    for (bool white : {true, false}) {
+      VerifyResult r = VerifyDatabase(name, white, name[3] == 'R' ? 40 : 1);
+      EXPECT_GT(r.checked, 0) << name;
+      EXPECT_EQ(r.wrong, 0) << name << " " << white << ": " << r.first_wrong;
+    }
+  }
+  CacheCloseAll();
 }
 
 TEST_F(Built, KqkrLongestMateIsThirtyFiveMoves) {
