@@ -307,7 +307,7 @@ void ZtmCreate() {
   JILE* bits = FileWopen(bits_name);
   JILE* values = FileWopen(values_name);
   JILE* exclusion = FileWopen(FlocName(kTagAll, kPassZtmInit));
-  PileOpen(kPileMates);
+  PileOpenFresh(kPileMates);
   for (int32_t r = 0; r < g_basi.numw; r++) {
     memset(conv, 0, bytes);
     memset(excl, 0xff, bytes);

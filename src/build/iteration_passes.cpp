@@ -122,7 +122,7 @@ void WtmPass(int n) {
   JILE* all_out = FileWopen(FlocName(kTagAll, n));
   Conversion cv;
   ConvOpen(&cv, n, mode, ConvReadPassW(n), row_bytes);
-  PileOpen(kPileIteration);
+  PileOpenFresh(kPileIteration);
   int32_t moves[kMaxTargets];
   for (int32_t r = 0; r < g_basi.numz; r++) {
     int weight = WeightZ(r, &g_basi);
@@ -208,7 +208,7 @@ void ZtmPass(int n) {
   JILE* all0 = FileRopen(FlocName(kTagAll, kPassZtmInit));
   Conversion cv;
   ConvOpen(&cv, n, mode, ConvReadPassZ(n), row_bytes);
-  PileOpen(kPileIteration);
+  PileOpenFresh(kPileIteration);
   int32_t moves[kMaxTargets];
   for (int32_t r = 0; r < g_basi.numw; r++) {
     int weight = WeightW(r, &g_basi);

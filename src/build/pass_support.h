@@ -37,6 +37,11 @@ inline void PlaceLoop(Ccc* board, uint8_t* list, const uint8_t* codes, int count
   }
 }
 
+// Opens the pile of a pass after removing chop files that an interrupted run
+// of the pass may have left behind (a rerun writes fewer of them perhaps,
+// and the stale ones would stay in the work directory for good).
+void PileOpenFresh(int32_t capacity);
+
 // Calls f(column) for each set bit of a row bitmap of `bytes` bytes, in
 // ascending order, skipping zero bytes.
 template <class F>
