@@ -253,6 +253,8 @@ void ExeBuild(int n, char** args) {
     AccPass(pass, 0);
     int next = pass + 1;
     RunPass(pass, &next);
+    // What the pass wrote must be on disk before RUN says it is done.
+    PlatSyncFileSystem(g_basi.name);
     g_run.passdone = pass;
     g_run.cstotal = g_cstotal;
     RunWrite();

@@ -117,11 +117,11 @@ void RemoveStaleChops() {
   std::string name = FpakName(0, 0);
   size_t slash = name.rfind(kPathSep);
   std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-  std::vector<std::string> stale =
-      PlatFindFiles((dir + "L[0-9]C[0-9][0-9][0-9][0-9][0-9].JIX").c_str());
-  for (const std::string& f : stale) {
-    std::string base = dir + f.substr(0, f.size() - 4);
-    FileRemove(base.c_str());
+  // Index and chunk files alike: a chop whose writing was cut short has an
+  // index file that does not count its chunks yet.
+  for (const std::string& f :
+       PlatFindFiles((dir + "L[0-9]C[0-9][0-9][0-9][0-9][0-9].*").c_str())) {
+    PlatRemove((dir + f).c_str());
   }
 }
 

@@ -2,9 +2,12 @@
 
 #include <cstring>
 
+#include "build/build_driver.h"
+#include "build/passes.h"
 #include "commands/deps.h"
 #include "commands/integrity_test.h"
 #include "commands/log_summary.h"
+#include "commands/position_list.h"
 #include "frontend/console.h"
 #include "frontend/names.h"
 #include "jar/jar_file.h"
@@ -24,9 +27,17 @@ struct Command {
   void (*run)(int n, char** args);
 };
 
+// The build runs the passes the build subsystem hands to its driver.
+void RunBuild(int n, char** args) {
+  InstallBuildPasses();
+  ExeBuild(n, args);
+}
+
 const Command kCommands[] = {
+    {"-b", RunBuild},
     {"-d", ExeDeps},
     {"-e", ExeEnum},
+    {"-ll", ExeList},
     {"-sum", ExeSum},
     {"-t", ExeTest},
 };

@@ -69,7 +69,10 @@ void PapNormalise(Pap* key) {
   if (!settled && (sq[0] >> 3) >= 4) {
     for (int i = 0; i < n; i++) sq[i] ^= 56;
   }
-  for (int i = 0; i + 1 < n; i++) {
+  // Every slot, the last included, may decide the diagonal: a position whose
+  // earlier pieces all stand on it is settled only by its last piece, and the
+  // finished databases keep only the entry with that piece below it.
+  for (int i = 0; i < n; i++) {
     for (int j = i + 1; j < n && key->codes[j] == key->codes[i]; j++) {
       bool smaller = settled ? sq[j] < sq[i] : Folded(sq[j]) < Folded(sq[i]);
       if (smaller) {

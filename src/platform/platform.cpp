@@ -150,6 +150,14 @@ int PlatSyncPath(const char* name) {
   return r;
 }
 
+int PlatSyncFileSystem(const char* path) {
+  int fd = open(path, O_RDONLY);
+  if (fd < 0) return -1;
+  int r = syncfs(fd);
+  close(fd);
+  return r;
+}
+
 double PlatFileSize(const char* name) {
   struct stat st;
   if (stat(name, &st) != 0) return -1;

@@ -45,6 +45,9 @@ int PlatRename(const char* from, const char* to);
 // Forces a stream's written data, or a named file's, to stable storage.
 int PlatSyncStream(FILE* stream);
 int PlatSyncPath(const char* name);
+// Forces everything written on the file system that holds `path` to stable
+// storage.
+int PlatSyncFileSystem(const char* path);
 // Size in bytes from the file status, or -1.
 double PlatFileSize(const char* name);
 // Text of the last system error.

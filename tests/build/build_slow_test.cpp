@@ -1,0 +1,197 @@
+// Whole builds from the command line, checked against published endgame
+// statistics and against themselves when stopped and resumed.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "db_verify.h"
+#include "test_support.h"
+
+namespace {
+
+// The databases every test here reads, built once in one directory in the
+// order their dependencies need.
+class Built : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new TempDir();
+    for (const char* name : {"KQK", "KRK", "KBK", "KNK", "KPK", "KQKR"}) {
+      (*builds_)[name] = RunZok(std::string("-b ") + name, dir_->path());
+    }
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static TempDir* dir_;
+  static std::map<std::string, RunResult>* builds_;
+};
+TempDir* Built::dir_ = nullptr;
+std::map<std::string, RunResult>* Built::builds_ = new std::map<std::string, RunResult>();
+
+// The count of the last "Found = N" that -ll printed.
+long Found(const std::string& dir, const std::string& name, int plies) {
+  RunResult r = RunZok("-ll " + name + " " + std::to_string(plies), dir);
+  EXPECT_EQ(r.status, 0) << r.output;
+  size_t p = r.output.rfind("Found = ");
+  if (p == std::string::npos) return -1;
+  return std::atol(r.output.c_str() + p + 8);
+}
+
+TEST_F(Built, EveryBuildSucceedsAndTestsClean) {
+  for (const auto& [name, result] : *builds_) {
+    EXPECT_EQ(result.status, 0) << name << "\n" << result.output;
+    EXPECT_NE(result.output.find("\nTime "), std::string::npos) << name;
+    EXPECT_NE(result.output.find("Maxes:  0 Error"), std::string::npos) << name;
+    RunResult t = RunZok("-t " + name, dir_->path());
+    EXPECT_EQ(t.status, 0) << name << "\n" << t.output;
+  }
+}
+
+TEST_F(Built, KqkLongestMates) {
+  EXPECT_EQ(Found(dir_->path(), "KQK", 19), 1);
+  EXPECT_EQ(Found(dir_->path(), "KQK", 20), 8);
+  EXPECT_EQ(Found(dir_->path(), "KQK", 21), 0);
+  EXPECT_EQ(Found(dir_->path(), "KQK", 22), 0);
+}
+
+TEST_F(Built, KrkLongestMates) {
+  EXPECT_EQ(Found(dir_->path(), "KRK", 31), 121);
+  EXPECT_EQ(Found(dir_->path(), "KRK", 32), 390);
+  EXPECT_EQ(Found(dir_->path(), "KRK", 33), 0);
+  EXPECT_EQ(Found(dir_->path(), "KRK", 34), 0);
+}
+
+TEST_F(Built, KpkLongestMatesRunThroughPromotion) {
+  EXPECT_EQ(Found(dir_->path(), "KPK", 55), 3);
+  EXPECT_EQ(Found(dir_->path(), "KPK", 56), 2);
+  EXPECT_EQ(Found(dir_->path(), "KPK", 57), 0);
+  EXPECT_EQ(Found(dir_->path(), "KPK", 58), 0);
+}
+
+TEST_F(Built, BareMinorPiecesNeverMate) {
+  for (int plies : {0, 1, 2, 3}) {
+    EXPECT_EQ(Found(dir_->path(), "KBK", plies), 0);
+    EXPECT_EQ(Found(dir_->path(), "KNK", plies), 0);
+  }
+}
+
+// Every value of the small databases, and a sample of KQKR's, follows from
+// the values one legal move away.
+TEST_F(Built, ValuesAgreeWithOneMoveLookahead) {
+  ScopedCwd cwd(dir_->path());
+  FresSetPath(nullptr);
+  FresSetPath("./");
+  for (const char* name : {"KQK", "KRK", "KPK", "KQKR"}) {
+    for (bool white : {true, false}) {
+      VerifyResult r = VerifyDatabase(name, white, name[3] == 'R' ? 40 : 1);
+      EXPECT_GT(r.checked, 0) << name;
+      EXPECT_EQ(r.wrong, 0) << name << " " << white << ": " << r.first_wrong;
+    }
+  }
+  CacheCloseAll();
+}
+
+TEST_F(Built, KqkrLongestMateIsThirtyFiveMoves) {
+  EXPECT_GT(Found(dir_->path(), "KQKR", 69), 0);
+  EXPECT_EQ(Found(dir_->path(), "KQKR", 71), 0);
+}
+
+TEST_F(Built, WorkDirectoryKeepsOnlyRunAndLogsEndWithTimeAndMaxes) {
+  for (const auto& [name, result] : *builds_) {
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir_->File(name))) {
+      left.push_back(e.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"RUN"}) << name;
+    std::string log = ReadFile(dir_->File(name + ".LOF"));
+    size_t time = log.rfind("\nTime ");
+    ASSERT_NE(time, std::string::npos) << name;
+    EXPECT_NE(log.find("\nMaxes:  ", time), std::string::npos) << name;
+    EXPECT_EQ(log.back(), '\n');
+  }
+}
+
+TEST_F(Built, SecondBuildSaysCompleted) {
+  RunResult r = RunZok("-b KQK", dir_->path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, Banner() + "\nExeBuild: KQK seems to be completed\n");
+}
+
+// Runs `zok -b name` in dir once per kill: waits until RUN records the
+// given pass, lets the next pass run for the given time, and kills the build
+// with SIGKILL. Then finishes the build with one more plain run.
+void BuildWithKills(const std::string& dir, const std::string& name,
+                    const std::vector<std::pair<int, int>>& kills) {
+  for (auto [after_pass, delay_ms] : kills) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(99);
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 0);
+      dup2(null, 1);
+      execl(ZOK_EXE, ZOK_EXE, "-b", name.c_str(), static_cast<char*>(nullptr));
+      _exit(98);
+    }
+    // Wait until RUN records `after_pass`, then let the next pass run a while.
+    std::string run = dir + "/" + name + "/RUN";
+    for (int i = 0; i < 60000; i++) {
+      std::string text = ReadFile(run);
+      size_t p = text.find("passdone");
+      if (p != std::string::npos && std::atoi(text.c_str() + p + 8) >= after_pass) break;
+      int status;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (pid < 0) continue;
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    kill(pid, SIGKILL);
+    int status;
+    waitpid(pid, &status, 0);
+  }
+  RunResult r = RunZok("-b " + name, dir);
+  ASSERT_EQ(r.status, 0) << r.output;
+}
+
+TEST_F(Built, StoppedBuildsResumeToIdenticalDatabases) {
+  TempDir other;
+  for (const char* sub : {"KQK____W", "KQK____B"}) {
+    for (const char* ext : {".JIX", ".J00"}) {
+      std::filesystem::copy_file(dir_->File(std::string(sub) + ext),
+                                 other.File(std::string(sub) + ext));
+    }
+  }
+  // Stops inside pass -1, inside pass 0, in the middle of the iteration,
+  // and inside passes 900, 901 and 902.
+  BuildWithKills(other.path(), "KQKR",
+                 {{-2, 30}, {-1, 20}, {10, 15}, {31, 5}, {899, 0}, {900, 5}, {901, 40}});
+  // Chunk files hold only the block records (the creation time is in the
+  // index file): equal chunks mean equal data.
+  for (const char* db : {"KQKR___W", "KQKR___B"}) {
+    EXPECT_EQ(ReadFile(other.File(std::string(db) + ".J00")),
+              ReadFile(dir_->File(std::string(db) + ".J00")))
+        << db;
+  }
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(other.File("KQKR"))) {
+    left.push_back(e.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"RUN"});
+}
+
+}  // namespace
