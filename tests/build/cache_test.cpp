@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ class CacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
     cwd_ = std::make_unique<ScopedCwd>(dir_.path());
+    FresSetPath(nullptr);
+    FresSetPath("./");
     testing::internal::CaptureStdout();
   }
   void TearDown() override {
@@ -115,6 +118,8 @@ TEST(CacheFatal, CreatorChecks) {
 TEST(CacheFatal, TwentyFiveSlotsAtMost) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
+  FresSetPath(nullptr);
+  FresSetPath("./");
   // 26 distinct endgames: one white piece against up to two black pieces.
   std::vector<uint32_t> codes;
   for (const char* w : {"KQ", "KR", "KB", "KN", "KP"}) {
