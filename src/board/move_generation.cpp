@@ -11,10 +11,8 @@ template <bool kW>
 struct Side {
   static constexpr int kP = kW ? kWP : kZP;
   static constexpr int kK = kW ? kWK : kZK;
-  static constexpr int kOwn = kW ? kWhiteBit : kBlackBit;
   static constexpr int kEnemy = kW ? kBlackBit : kWhiteBit;
   static constexpr int kTarget = kEmpty | kEnemy;  // empty or enemy
-  static constexpr int kEP = kW ? kZP : kWP;
   static constexpr int kEB = kW ? kZB : kWB;
   static constexpr int kER = kW ? kZR : kWR;
   static constexpr int kEQ = kW ? kZQ : kWQ;

@@ -1,0 +1,144 @@
+#include "gamefiles/position_files.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "frontend/console.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int kSquares = 64;
+constexpr int kSetStringSize = kSquares + 5 + 1;
+
+// The next blank-separated field of the line into `field` (it holds
+// kEpdLineSize + 1); false at the end of the line. Tabs are no separators.
+bool NextField(const char** line, char* field) {
+  const char* p = *line;
+  while (*p == ' ') ++p;
+  if (*p == 0) {
+    *line = p;
+    return false;
+  }
+  int n = 0;
+  while (*p != 0 && *p != ' ' && n < kEpdLineSize) field[n++] = *p++;
+  field[n] = 0;
+  *line = p;
+  return true;
+}
+
+// Reads one line, cut at its line end and at kEpdLineSize characters; the
+// rest of an over-long line is consumed so that every line counts once.
+bool ReadLine(FILE* file, char* line) {
+  int n = 0;
+  int c = fgetc(file);
+  if (c == EOF) return false;
+  while (c != EOF && c != '\n') {
+    if (n < kEpdLineSize) line[n++] = static_cast<char>(c);
+    c = fgetc(file);
+  }
+  line[n] = 0;
+  line[strcspn(line, "\r\n")] = 0;
+  return true;
+}
+
+}  // namespace
+
+const char* EpdSpos(const char* line, Ccc* board) {
+  char field[kEpdLineSize + 1];
+  char text[kSetStringSize];
+  int squares = 0;
+
+  if (!NextField(&line, field)) OutError("EpdSpos: missing pos");
+  for (const char* p = field; *p != 0; ++p) {
+    int c = static_cast<unsigned char>(*p);
+    int run = 1;
+    char fill = static_cast<char>(c);
+    if (strchr("PpNnBbRrQqKk", c) != nullptr) {
+      // a piece letter stands for itself
+    } else if (c >= '1' && c <= '8') {
+      run = c - '0';
+      fill = '.';
+    } else if (c == '/') {
+      continue;
+    } else {
+      OutError("EpdSpos: bad character 0x%02X", c);
+    }
+    if (squares + run > kSquares) OutError("EpdSpos: to many squares");
+    for (int i = 0; i < run; ++i) text[squares++] = fill;
+  }
+  if (squares < kSquares) OutError("EpdSpos: to few squares");
+
+  if (!NextField(&line, field)) OutError("EpdSpos: missing stm");
+  // Only w/W and b are meaningful here: any other letter copied through
+  // could read as a castling flag.
+  text[64] = field[0] == 'w' || field[0] == 'W' ? 'w' : 'b';
+
+  if (!NextField(&line, field)) OutError("EpdSpos: missing castle");
+  memcpy(text + 65, "....", 4);
+  if (strcmp(field, "-") != 0) {
+    for (const char* p = field; *p != 0; ++p) {
+      switch (*p) {
+        case 'Q': text[65] = 'L'; break;
+        case 'K': text[66] = 'S'; break;
+        case 'q': text[67] = 'l'; break;
+        case 'k': text[68] = 's'; break;
+        default: OutError("EpdSpos: bad castle");
+      }
+    }
+  }
+
+  if (!NextField(&line, field)) OutError("EpdSpos: missing ep");
+  if (strcmp(field, "-") != 0) {
+    if (strlen(field) != 2 || field[0] < 'a' || field[0] > 'h' ||
+        (field[1] != '6' && field[1] != '3')) {
+      OutError("EpdSpos: bad ep");
+    }
+    int rank = field[1] - '1';
+    int at = (7 - rank) * 8 + (field[0] - 'a');
+    // An occupied target square cannot be one; marking it would erase a piece.
+    if (text[at] != '.') OutError("EpdSpos: bad ep");
+    text[at] = 'e';
+  }
+  text[kSetStringSize - 1] = 0;
+  CccSetString(text, board);
+  return line;
+}
+
+void EpdExtra(const char* rest, CccGame* game) {
+  char field[kEpdLineSize + 1];
+  while (NextField(&rest, field)) {
+    if (strcmp(field, "bm") == 0) {
+      if (!NextField(&rest, field)) OutError("EpdExtra: missing bm");
+      GameText(game->remark, "bm %s", field);
+    } else if (strcmp(field, "id") == 0) {
+      if (!NextField(&rest, field)) OutError("EpdExtra: missing id");
+      size_t len = strlen(game->name);
+      snprintf(game->name + len, sizeof game->name - len, " (%s)", field);
+    } else {
+      OutError("EpdExtra: bad command [%s]", field);
+    }
+  }
+}
+
+void CccEpdRead(const char* name, CccGame* game) {
+  char file_name[kGamePathSize];
+  char selector[kGamePathSize];
+  char path[kGamePathSize];
+  FILE* file = GameFileOpen(name, ".EPD", file_name, selector, path);
+  if (file == nullptr) OutError("CccEpdRead: '%s' open failed", file_name);
+
+  long wanted = strtol(selector, nullptr, 10);
+  char line[kEpdLineSize + 1];
+  long number = 0;
+  for (;;) {
+    if (!ReadLine(file, line)) OutError("CccEpdRead: line [%s] not found", selector);
+    if (++number == wanted) break;
+  }
+  PlatFclose(file);
+
+  memset(game, 0, sizeof *game);
+  GameText(game->name, "%s / %s", path, selector);
+  const char* rest = EpdSpos(line, &game->position);
+  EpdExtra(rest, game);
+}
