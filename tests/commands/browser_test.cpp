@@ -39,16 +39,23 @@ std::string SharedDatabases() {
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(exe.parent_path(), ec)) {
     std::string other = e.path().filename().string();
-    if (other.rfind("browser-dbs-", 0) == 0 && other != name) fs::remove_all(e.path(), ec);
+    // Those of older executables only: another process may be building
+    // for this one right now.
+    if (other.rfind("browser-dbs-", 0) == 0 && other.rfind(name, 0) != 0) {
+      fs::remove_all(e.path(), ec);
+    }
   }
   fs::path work = exe.parent_path() / (name + ".tmp" + std::to_string(getpid()));
   fs::create_directory(work);
+  bool built = true;
   for (const char* e : {"KQK", "KRK", "KBK", "KNK", "KPK"}) {
     RunResult r = RunZok(std::string("-b ") + e, work.string());
     EXPECT_EQ(r.status, 0) << r.output;
+    built = built && r.status == 0;
   }
-  fs::rename(work, dir, ec);
-  if (ec) fs::remove_all(work, ec);
+  if (built) fs::rename(work, dir, ec);
+  if (!built || ec) fs::remove_all(work, ec);
+  if (!built) return work.string();
   return dir.string();
 }
 
