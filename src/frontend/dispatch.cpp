@@ -4,6 +4,7 @@
 
 #include "build/build_driver.h"
 #include "build/passes.h"
+#include "commands/browser.h"
 #include "commands/deps.h"
 #include "commands/integrity_test.h"
 #include "commands/log_summary.h"
@@ -33,11 +34,16 @@ void RunBuild(int n, char** args) {
   ExeBuild(n, args);
 }
 
+void RunDemoGame(int n, char** args) { ExeDemo(n, args, 0); }
+void RunDemoPositions(int n, char** args) { ExeDemo(n, args, 1); }
+
 const Command kCommands[] = {
     {"-b", RunBuild},
     {"-d", ExeDeps},
     {"-e", ExeEnum},
     {"-ll", ExeList},
+    {"-p", RunDemoGame},
+    {"-pe", RunDemoPositions},
     {"-sum", ExeSum},
     {"-t", ExeTest},
 };

@@ -1,0 +1,206 @@
+#include "commands/browser.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/board_display.h"
+#include "board/move_generation.h"
+#include "frontend/checked_ops.h"
+#include "frontend/console.h"
+#include "frontend/names.h"
+#include "gamefiles/game_notation.h"
+#include "gamefiles/position_files.h"
+#include "index/probe_key.h"
+#include "jar/jar_file.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int kMaxMenPerSide = 5;  // no database holds more
+constexpr int32_t kDbFormatVersion = 301;
+constexpr int32_t kMateScale = 1000;
+constexpr int kColumns = 4;
+// A prompt line holds 255 characters; a longer one is cut.
+constexpr int kPromptLine = 256;
+
+int CountMen(const uint8_t* list) {
+  int n = 0;
+  while (n < kCccListSize && list[n] != 0) n++;
+  return n;
+}
+
+// Decimal number at the start of the text, 0 when there is none; huge
+// numbers are clamped rather than overflowing.
+long PromptNumber(const char* text) {
+  long k = strtol(text, nullptr, 10);
+  if (k > INT_MAX) k = INT_MAX;
+  if (k < INT_MIN) k = INT_MIN;
+  return k;
+}
+
+}  // namespace
+
+int FindByte(const Ccc* board) {
+  int white = CountMen(board->wsqr);
+  int black = CountMen(board->zsqr);
+  if (white > kMaxMenPerSide || black > kMaxMenPerSide) return -1;
+  if (board->castL || board->castS || board->castl || board->casts) return -1;
+  if (white <= 1) return kByteNoWin;
+  // No probe key exists beyond seven men, and so no database either.
+  if (white + black > kPapMaxPieces) return -1;
+  Pap key;
+  PapMake(board, &key);
+  const char* path = FresTry(key.material);
+  if (path == nullptr) return -1;
+  JILE* h = FileRopen(path);
+  const char* creator;
+  int32_t format;
+  uint32_t metric;
+  int32_t content;
+  if (JarGetCreator(h, &creator, &format, &metric, &content) != 0) {
+    OutError("FindByte: creator failed");
+  }
+  if (format != kDbFormatVersion) OutError("FindByte: bad format");
+  if (content != static_cast<int32_t>(key.material)) OutError("FindByte: bad content");
+  FileSeek(h, key.index);
+  int b = FileGetc(h);
+  FileClose(h);
+  return b;
+}
+
+void ValueRange(const Ccc* board, int negate, int32_t* lo, int32_t* hi) {
+  int b = FindByte(board);
+  int32_t l, h;
+  if (b < 0) {
+    l = -kMateScale;
+    h = kMateScale;
+  } else if (b == kByteNoWin) {
+    l = -kMateScale;
+    h = 0;
+  } else {
+    l = h = board->wtm ? kMateScale + 1 - 2 * b : kMateScale - 2 * b;
+  }
+  if (negate) {
+    *lo = -h;
+    *hi = -l;
+  } else {
+    *lo = l;
+    *hi = h;
+  }
+}
+
+void MirrorBoard(const Ccc* board, Ccc* mirror) {
+  memset(mirror, 0, sizeof *mirror);
+  for (int rank = 0; rank < 8; rank++) {
+    for (int file = 0; file < 8; file++) {
+      int cell = CccCell(board, MailboxSquare(rank, file));
+      if (cell & kAnyPiece) cell ^= kAnyPiece;
+      CccCell(mirror, MailboxSquare(7 - rank, file)) = static_cast<uint8_t>(cell);
+    }
+  }
+  if (board->eps != 0) {
+    mirror->eps = static_cast<uint8_t>(
+        MailboxSquare(7 - MailboxRank(board->eps), MailboxFile(board->eps)));
+  }
+  CccFillSqrx(mirror);
+  mirror->wtm = board->wtm ? 0 : 1;
+  mirror->castL = board->castl;
+  mirror->castS = board->casts;
+  mirror->castl = board->castL;
+  mirror->casts = board->castS;
+}
+
+int32_t FindValue(const Ccc* board, int print) {
+  int32_t slo, shi, mlo, mhi;
+  ValueRange(board, 0, &slo, &shi);
+  Ccc mirror;
+  MirrorBoard(board, &mirror);
+  ValueRange(&mirror, 1, &mlo, &mhi);
+  if (print) {
+    OutCons("\nstraight [%+5d , %+5d]", slo, shi);
+    OutCons("\nmirrored [%+5d , %+5d]", mlo, mhi);
+  }
+  int32_t lo = slo > mlo ? slo : mlo;
+  int32_t hi = shi < mhi ? shi : mhi;
+  if (lo > hi) OutError("FindValue: lo > hi");
+  if (lo == hi) return lo;
+  if (lo == 0 && hi > 0) return kValueAtLeastDraw;
+  if (lo >= 0) return kValueUnknown;
+  if (hi == 0) return kValueNoWin;
+  return kValueUnknown;
+}
+
+void ShowPosition(const Ccc* board, uint32_t* moves, int32_t* values) {
+  CccPrint(board, OutCons);
+  FindValue(board, 1);
+  int32_t own[kCccMaxMoves];
+  int32_t* value = values != nullptr ? values : own;
+  int n = 0;
+  for (; n < kCccMaxMoves && moves[n] != 0; n++) {
+    Ccc after = *board;
+    CccDoMove(&after, moves[n]);
+    int32_t v = FindValue(&after, 0);
+    // Stable insertion: equal values keep their generation order.
+    uint32_t m = moves[n];
+    int j = n;
+    while (j > 0 && (board->wtm ? value[j - 1] < v : value[j - 1] > v)) {
+      moves[j] = moves[j - 1];
+      value[j] = value[j - 1];
+      j--;
+    }
+    moves[j] = m;
+    value[j] = v;
+  }
+  int rows = (n + kColumns - 1) / kColumns;
+  for (int r = 0; r < rows; r++) {
+    OutCons(r == 0 ? "\n\n" : "\n");
+    for (int i = r; i < n; i += rows) {
+      if (i > r) OutCons("     ");
+      OutCons("%2d %s", i, CccMoveText(moves[i], board));
+      if (i > 0 && value[i] == value[i - 1]) {
+        OutCons("   ==");
+      } else {
+        OutCons("%+5d", value[i]);
+      }
+    }
+  }
+}
+
+void ExeDemo(int n, char** args, int mode) {
+  if (n < 1) OutError("ExeDemo: too few args");
+  static CccGame game;
+  if (mode == 1) {
+    CccEpdRead(args[0], &game);
+  } else {
+    CccJgnRead(args[0], &game);
+  }
+  OutCons("\nname [%s]", game.name);
+  OutCons("\nanno [%s]", game.annotator);
+  OutCons("\nrema [%s]", game.remark);
+  uint32_t moves[kCccMaxMoves + 1];
+  char line[kPromptLine];
+  for (;;) {
+    Ccc board = game.position;
+    for (int i = 0; i < game.current; i++) CccDoMove(&board, game.moves[i]);
+    int legal = CccGenMoves(&board, moves);
+    ShowPosition(&board, moves);
+    OutCons("\n\n[quit, +, -, move#]> ");
+    // The end of input ends the browser as "quit" does.
+    if (!PlatReadLine(line, sizeof line)) return;
+    if (strcmp(line, "quit") == 0) return;
+    if (strcmp(line, "+") == 0) {
+      if (game.current < game.count) game.current++;
+    } else if (strcmp(line, "-") == 0) {
+      if (game.current >= 1) game.current--;
+    } else {
+      long k = PromptNumber(line);
+      // The move list is full at the last ply: the move is refused.
+      if (k >= 0 && k < legal && game.current < kGameMoves) {
+        game.moves[game.current] = moves[k];
+        game.count = game.current + 1;
+        game.current++;
+      }
+    }
+  }
+}
