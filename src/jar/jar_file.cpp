@@ -470,11 +470,18 @@ int JarRemove(const char* name) {
   JarHeader header;
   int r = ReadIndexHeader(name, &header, "JarRemove");
   if (r != 0) return r;
-  if (JasRemove(IndexName(name).text) != 0) return 5;
+  // Chunk files first and the index file last: a removal cut short leaves
+  // the index, through which a second removal still finds what is left. A
+  // chunk file already gone is no error, and chunk file 0 is looked for even
+  // when the header counts no block (a write that never reached its close).
   int chunks = ChunkCount(header);
+  if (chunks < 1) chunks = 1;
   for (int k = 0; k < chunks; k++) {
-    if (JasRemove(ChunkName(name, k).text) != 0) return 6 + k;
+    FileName chunk = ChunkName(name, k);
+    if (PlatFileSize(chunk.text) < 0) continue;
+    if (JasRemove(chunk.text) != 0) return 6 + k;
   }
+  if (JasRemove(IndexName(name).text) != 0) return 5;
   return 0;
 }
 
