@@ -76,6 +76,7 @@ inline void PackByte(PackState* p, bool non_canonical) {
 // while every earlier piece stands on the a1-h8 diagonal; `marked` holds once
 // an entry is known to be non-canonical.
 void PackPieces(PackState* p, int i, int* sq, bool settled, bool marked) {
+  if (i >= 8) return;  // bounds the recursion for the compiler
   for (int s = 0; s < 64; s++) {
     int rank = s >> 3, file = s & 7;
     bool mark = marked || (!settled && rank > file) ||

@@ -141,15 +141,9 @@ inline int PawnRanksTwoToSeven(const uint8_t* codes, int i, int sq, int pawn) {
   return kMailboxOfSq[sq];
 }
 
-struct FileSet {
-  JILE* bits;
-  JILE* values;
-  JILE* exclusion;
-};
-
 }  // namespace
 
-void Wtm1Loop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, FileSet* files) {
+void Wtm1Loop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values) {
   if (g_basi.nw < 1 || g_basi.nw > 5) OutError("Wtm1Loop: numw oor");
   Ccc board;
   double legal = 0;
@@ -164,7 +158,7 @@ void Wtm1Loop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, FileSet* 
           BitClear(excl, c);
           int v = WhiteConversionValue(&board);
           if (v < kValueNone) {
-            FilePutc(v, files->values);
+            FilePutc(v, values);
             BitSet(conv, c);
             if (ConvPlyW(v) > g_run.maxbcwply) g_run.maxbcwply = ConvPlyW(v);
           }
@@ -235,40 +229,56 @@ void ZtmLoop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* valu
   g_mates_weighted += mates * weight;
 }
 
+namespace {
+
+// The classification shared by passes -1 and 0: row by row a conversion
+// bitmap (BCB), an exclusion bitmap (ALL) and the conversion values of the
+// set BCB bits (BCC). Without any conversion the pair is removed again.
+template <class Loop>
+void Classify(int pass, Layout layout, const int32_t* max_ply, Loop loop) {
+  int32_t rows = LayoutRows(g_basi, layout);
+  int32_t columns = LayoutColumns(g_basi, layout);
+  int32_t bytes = columns / 8;
+  uint8_t* conv = static_cast<uint8_t*>(SysAlloc(bytes));
+  uint8_t* excl = static_cast<uint8_t*>(SysAlloc(bytes));
+  char bits_name[32], values_name[32];
+  snprintf(bits_name, sizeof bits_name, "%s", FlocName(kTagConvBits, pass));
+  snprintf(values_name, sizeof values_name, "%s", FlocName(kTagConvValues, pass));
+  JILE* bits = FileWopen(bits_name);
+  JILE* values = FileWopen(values_name);
+  JILE* exclusion = FileWopen(FlocName(kTagAll, pass));
+  for (int32_t r = 0; r < rows; r++) {
+    memset(conv, 0, bytes);
+    memset(excl, 0xff, bytes);
+    loop(conv, excl, r, values);
+    FileWrite(conv, bytes, bits);
+    FileWrite(excl, bytes, exclusion);
+    ProgTick(columns);
+  }
+  FileClose(bits);
+  FileClose(values);
+  FileClose(exclusion);
+  SysFree(conv);
+  SysFree(excl);
+  CacheCloseAll();
+  if (*max_ply < 0) {
+    FileRemove(values_name);
+    FileRemove(bits_name);
+  }
+}
+
+}  // namespace
+
 void Wtm1Create() {
   CheckWhiteCodes("Wtm1Create: BUG");
   g_run.maxbcwply = -1;
   ProgStart(nullptr, kPassWtmInit, 0);
   CacheCloseAll();
   g_prog.cache_display = 1;
-  int32_t bytes = g_basi.wsize / 8;
-  uint8_t* conv = static_cast<uint8_t*>(SysAlloc(bytes));
-  uint8_t* excl = static_cast<uint8_t*>(SysAlloc(bytes));
-  char bits_name[32], values_name[32];
-  snprintf(bits_name, sizeof bits_name, "%s", FlocName(kTagConvBits, kPassWtmInit));
-  snprintf(values_name, sizeof values_name, "%s", FlocName(kTagConvValues, kPassWtmInit));
-  FileSet files;
-  files.bits = FileWopen(bits_name);
-  files.values = FileWopen(values_name);
-  files.exclusion = FileWopen(FlocName(kTagAll, kPassWtmInit));
-  for (int32_t r = 0; r < g_basi.numz; r++) {
-    memset(conv, 0, bytes);
-    memset(excl, 0xff, bytes);
-    Wtm1Loop(conv, excl, WeightZ(r, &g_basi), UnreduceZ(r, &g_basi), &files);
-    FileWrite(conv, bytes, files.bits);
-    FileWrite(excl, bytes, files.exclusion);
-    ProgTick(g_basi.wsize);
-  }
-  FileClose(files.bits);
-  FileClose(files.values);
-  FileClose(files.exclusion);
-  SysFree(conv);
-  SysFree(excl);
-  CacheCloseAll();
-  if (g_run.maxbcwply < 0) {
-    FileRemove(values_name);
-    FileRemove(bits_name);
-  }
+  Classify(kPassWtmInit, kBlackRows, &g_run.maxbcwply,
+           [](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
+             Wtm1Loop(conv, excl, WeightZ(r, &g_basi), UnreduceZ(r, &g_basi), values);
+           });
   CountStore(kWhite);
   ProgEnd();
   OutCons("maxbcp  %3d\n", g_run.maxbcwply);
@@ -298,35 +308,12 @@ void ZtmCreate() {
   g_mates = g_mates_weighted = 0;
   CacheCloseAll();
   g_prog.cache_display = 1;
-  int32_t bytes = g_basi.zsize / 8;
-  uint8_t* conv = static_cast<uint8_t*>(SysAlloc(bytes));
-  uint8_t* excl = static_cast<uint8_t*>(SysAlloc(bytes));
-  char bits_name[32], values_name[32];
-  snprintf(bits_name, sizeof bits_name, "%s", FlocName(kTagConvBits, kPassZtmInit));
-  snprintf(values_name, sizeof values_name, "%s", FlocName(kTagConvValues, kPassZtmInit));
-  JILE* bits = FileWopen(bits_name);
-  JILE* values = FileWopen(values_name);
-  JILE* exclusion = FileWopen(FlocName(kTagAll, kPassZtmInit));
   PileOpen(kPileMates);
-  for (int32_t r = 0; r < g_basi.numw; r++) {
-    memset(conv, 0, bytes);
-    memset(excl, 0xff, bytes);
-    ZtmLoop(conv, excl, WeightW(r, &g_basi), UnreduceW(r, &g_basi), values);
-    FileWrite(conv, bytes, bits);
-    FileWrite(excl, bytes, exclusion);
-    ProgTick(g_basi.zsize);
-  }
+  Classify(kPassZtmInit, kWhiteRows, &g_run.maxbczply,
+           [](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
+             ZtmLoop(conv, excl, WeightW(r, &g_basi), UnreduceW(r, &g_basi), values);
+           });
   PileClose();
-  FileClose(bits);
-  FileClose(values);
-  FileClose(exclusion);
-  SysFree(conv);
-  SysFree(excl);
-  CacheCloseAll();
-  if (g_run.maxbczply < 0) {
-    FileRemove(values_name);
-    FileRemove(bits_name);
-  }
   CountStore(kBlack);
   ProgEnd();
   OutCons("maxbcp  %3d\n", g_run.maxbczply);

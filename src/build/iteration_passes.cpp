@@ -28,6 +28,24 @@ void LiftSide(Ccc* board, uint8_t* list) {
   }
 }
 
+// Clears `cand` and sets the bit of every column from which one move of the
+// side that `place` places leads to a position of `row`: that side's pieces
+// are placed from each set column on the board holding the other side's, and
+// `unmove` lists the predecessors.
+template <int (*place)(int32_t, const Basi*, Ccc*), int (*unmove)(int32_t, const Ccc*, int32_t*)>
+void MarkPredecessors(const uint8_t* row, int32_t row_bytes, Ccc* board, uint8_t* list,
+                      uint8_t* cand) {
+  int32_t moves[kMaxTargets];
+  memset(cand, 0, row_bytes);
+  ForEachBit(row, row_bytes, [&](uint32_t c) {
+    place(static_cast<int32_t>(c), &g_basi, board);
+    int count = unmove(static_cast<int32_t>(c), board, moves);
+    for (int i = 0; i < count; i++) BitSet(cand, static_cast<uint32_t>(moves[i]));
+    LiftSide(board, list);
+    board->eps = 0;
+  });
+}
+
 // Conversion files of one pass: the pair it reads and, in mode 2, the pair
 // it writes with what is not consumed yet.
 struct Conversion {
@@ -123,23 +141,15 @@ void WtmPass(int n) {
   Conversion cv;
   ConvOpen(&cv, n, mode, ConvReadPassW(n), row_bytes);
   PileOpen(kPileIteration);
-  int32_t moves[kMaxTargets];
   for (int32_t r = 0; r < g_basi.numz; r++) {
     int weight = WeightZ(r, &g_basi);
     int32_t h = UnreduceZ(r, &g_basi);
     int32_t r_ep = UnEpZ(r, &g_basi);
     int32_t h_ep = UnreduceZ(r_ep, &g_basi);
     ReadRow(newf, r_ep, row, row_bytes);
-    memset(cand, 0, row_bytes);
     Ccc board;
     HashToZtmSetZ(h_ep, &g_basi, &board);
-    ForEachBit(row, row_bytes, [&](uint32_t c) {
-      HashPlaceW(static_cast<int32_t>(c), &g_basi, &board);
-      int count = UnmoveW(static_cast<int32_t>(c), &board, moves);
-      for (int i = 0; i < count; i++) BitSet(cand, static_cast<uint32_t>(moves[i]));
-      LiftSide(&board, board.wsqr);
-      board.eps = 0;
-    });
+    MarkPredecessors<HashPlaceW, UnmoveW>(row, row_bytes, &board, board.wsqr, cand);
     FileRead(row, row_bytes, all_in);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, false);
     double found = 0;
@@ -216,16 +226,9 @@ void ZtmPass(int n) {
     int32_t r_ep = UnEpW(r, &g_basi);
     int32_t h_ep = UnreduceW(r_ep, &g_basi);
     ReadRow(newf, r_ep, row, row_bytes);
-    memset(cand, 0, row_bytes);
     Ccc board;
     HashToWtmSetW(h_ep, &g_basi, &board);
-    ForEachBit(row, row_bytes, [&](uint32_t c) {
-      HashPlaceZ(static_cast<int32_t>(c), &g_basi, &board);
-      int count = UnmoveZ(static_cast<int32_t>(c), &board, moves);
-      for (int i = 0; i < count; i++) BitSet(cand, static_cast<uint32_t>(moves[i]));
-      LiftSide(&board, board.zsqr);
-      board.eps = 0;
-    });
+    MarkPredecessors<HashPlaceZ, UnmoveZ>(row, row_bytes, &board, board.zsqr, cand);
     ReadRow(allf, r_ep, allf_row, row_bytes);
     FileRead(row, row_bytes, all0);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, true);

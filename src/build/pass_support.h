@@ -8,6 +8,8 @@
 #include "index/basis.h"
 #include "index/position_index.h"
 
+inline constexpr int kMaxSideMen = 5;
+
 // Calls visit(column) for every placement of pieces first .. count-1 of one
 // side on empty squares, the first piece outermost, squares a1 .. h8, so that
 // columns come in ascending order. `allow(i, sq)` may refuse a square; it may
@@ -15,6 +17,7 @@
 template <class Allow, class Undo, class Visit>
 inline void PlaceLoop(Ccc* board, uint8_t* list, const uint8_t* codes, int count, int i,
                       uint32_t column, Allow&& allow, Undo&& undo, Visit&& visit) {
+  if (i >= kMaxSideMen) return;  // bounds the recursion for the compiler
   for (int sq = 0; sq < 64; sq++) {
     int s = allow(i, sq);
     if (s == 0) continue;

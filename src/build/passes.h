@@ -5,11 +5,20 @@
 
 #include <cstdint>
 
+struct JILE;
+
 // Pass -1 (White to move) and pass 0 (Black to move).
 void Wtm1Create();
 void Wtm2Create();
 void ZtmCreate();
 void ZtmMates();
+// One row of each: pass -1's conversion and exclusion bitmaps of a black
+// configuration, its illegal bitmap of a white configuration, and pass 0's
+// conversion and exclusion bitmaps of a white configuration. Conversion
+// values go to `values`.
+void Wtm1Loop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values);
+void Wtm2Loop(uint8_t* illegal, int weight, int32_t hashw);
+void ZtmLoop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values);
 
 // Odd pass n: White wins at ply n; even pass n: Black losses at ply n.
 void WtmPass(int n);
