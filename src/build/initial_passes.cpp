@@ -45,6 +45,7 @@ inline bool WtmLegal(const Ccc* board) {
 inline int ProbeAfter(Ccc* board, uint32_t move) {
   Ccc next;
   CccDoMove(board, move, &next);
+  if (next.wsqr[1] == 0) return kValueNone;  // a bare white king never wins
   Pap key;
   PapMake(&next, &key);
   return CacheProbe(key.material, key.index);

@@ -195,3 +195,21 @@ TEST_F(Built, StoppedBuildsResumeToIdenticalDatabases) {
 }
 
 }  // namespace
+
+namespace {
+
+// White with its king alone: rows of 64 entries, shorter than the blocks in
+// which the exclusion files are merged, and captures into a bare-king ending
+// that no database holds. It builds, and White never wins.
+TEST(BareWhiteKing, BuildsToDatabasesWithoutWins) {
+  TempDir dir;
+  RunResult r = RunZok("-b KKQ", dir.path());
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("   Ply  -1  -1   File        150        150"),
+            std::string::npos)
+      << r.output;
+  for (int plies : {0, 1, 2}) EXPECT_EQ(Found(dir.path(), "KKQ", plies), 0);
+  EXPECT_EQ(RunZok("-t KKQ", dir.path()).status, 0);
+}
+
+}  // namespace
