@@ -9,12 +9,12 @@
 #include "build/values.h"
 #include "frontend/checked_ops.h"
 #include "frontend/console.h"
+#include "frontend/dispatch.h"
 #include "frontend/names.h"
 #include "index/position_index.h"
 
 namespace {
 
-constexpr const char* kCreator = "ZOK 3.03c 2002-Dec-26";
 constexpr int kChunk = 4096;                 // entries collected at a time
 constexpr int kMaxGroups = 900 / kGroupStep + 1;
 constexpr int kFinBuffer = 65536;
@@ -105,7 +105,7 @@ void Pack(int pass, uint32_t code, const char* failure, int first_group, int las
   char name[16];
   snprintf(name, sizeof name, "%s", FresName(code));
   p->out = FileWopenX(name);
-  if (JarSetCreator(p->out, kCreator, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
+  if (JarSetCreator(p->out, kZokVersion, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
     OutError("%s", failure);
   }
   p->out_buffer = static_cast<uint8_t*>(SysAlloc(kFinBuffer));

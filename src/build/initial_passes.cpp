@@ -272,7 +272,6 @@ void Classify(int pass, Layout layout, const int32_t* max_ply, Loop loop) {
 
 void Wtm1Create() {
   CheckWhiteCodes("Wtm1Create: BUG");
-  g_run.maxbcwply = -1;
   ProgStart(nullptr, kPassWtmInit, 0);
   CacheCloseAll();
   g_prog.cache_display = 1;
@@ -304,7 +303,6 @@ void Wtm2Create() {
 }
 
 void ZtmCreate() {
-  g_run.maxbczply = -1;
   ProgStart(nullptr, kPassZtmInit, 0);
   g_mates = g_mates_weighted = 0;
   CacheCloseAll();

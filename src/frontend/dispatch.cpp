@@ -18,8 +18,7 @@ char g_banner[kBannerLength + 1];
 
 namespace {
 
-constexpr const char* kVersion = "ZOK 3.03c 2002-Dec-26";
-constexpr int kVersionColumn = 57;
+constexpr int kZokVersionColumn = 57;
 // Blocks per chunk file recorded in every database file this program creates.
 constexpr int kStartFileBlocks = 65536;
 
@@ -51,8 +50,8 @@ const Command kCommands[] = {
 void MakeBanner() {
   memset(g_banner, '-', kBannerLength);
   g_banner[kBannerLength] = 0;
-  g_banner[kVersionColumn] = ' ';
-  memcpy(g_banner + kVersionColumn + 1, kVersion, strlen(kVersion));
+  g_banner[kZokVersionColumn] = ' ';
+  memcpy(g_banner + kZokVersionColumn + 1, kZokVersion, strlen(kZokVersion));
 }
 
 }  // namespace
