@@ -176,10 +176,11 @@ TEST_F(Built, StoppedBuildsResumeToIdenticalDatabases) {
                                  other.File(std::string(sub) + ext));
     }
   }
-  // Stops inside pass -1, inside pass 0, in the middle of the iteration,
-  // and inside passes 900, 901 and 902.
+  // Stops inside pass -1, inside pass 0, in the middle of the iteration, at
+  // the end of the iteration (pass 71 is KQKR's last), and inside the packing
+  // passes 901 and 902.
   BuildWithKills(other.path(), "KQKR",
-                 {{-2, 30}, {-1, 20}, {10, 15}, {31, 5}, {899, 0}, {900, 5}, {901, 40}});
+                 {{-2, 30}, {-1, 20}, {10, 15}, {31, 5}, {71, 0}, {900, 5}, {901, 40}});
   // Chunk files hold only the block records (the creation time is in the
   // index file): equal chunks mean equal data.
   for (const char* db : {"KQKR___W", "KQKR___B"}) {
