@@ -7,6 +7,10 @@
 #include "jar/codec_error.h"
 #include "jar/codec_models.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 uint8_t g_lz_buf[kWorkSize + kLzPadding];
 bool g_lz_cost_based = false;
 
@@ -135,9 +139,27 @@ done:
 // fixed length and no branch on s.
 template <int N, uint32_t kLimit>
 LZ_INLINE uint32_t CumBelow(const CountModel<N, kLimit>& m, int s) {
-  uint32_t cum = 0;
-  for (int i = 0; i < N; ++i) cum += i < s ? m.count[i] : 0;
+#if defined(__SSE2__)
+  __m128i limit = _mm_set1_epi32(s);
+  __m128i index = _mm_setr_epi32(0, 1, 2, 3);
+  __m128i four = _mm_set1_epi32(4);
+  __m128i sum = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 4 <= N; i += 4) {
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.count + i));
+    sum = _mm_add_epi32(sum, _mm_and_si128(c, _mm_cmplt_epi32(index, limit)));
+    index = _mm_add_epi32(index, four);
+  }
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+  uint32_t cum = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+  for (; i < N; ++i) cum += m.count[i] & (0u - static_cast<uint32_t>(i < s));
   return cum;
+#else
+  uint32_t cum = 0;
+  for (int i = 0; i < N; ++i) cum += m.count[i] & (0u - static_cast<uint32_t>(i < s));
+  return cum;
+#endif
 }
 
 // Every total the LZ models code with stays below 1024, which the fast
