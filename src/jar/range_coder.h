@@ -93,11 +93,11 @@ inline void ArcodCarry(ArcodOut& a) {
   while (p >= a.begin && ++*p == 0) --p;
 }
 
-// Moves the top bytes of low out while range is below 2^24. Range never
-// drops below 2^8 (a count model's total stays far below 2^16, a flat value
-// has at most 16 bits), so at most three bytes go: all four bytes of low are
-// stored, most significant first, and out advances past the ones that count.
-// The record buffer has room for the three beyond its limit.
+// Moves the top bytes of low out while range is below 2^24, without a loop,
+// for the coding steps whose range cannot drop below 2^8 (a total below 1024,
+// a flat value of at most 16 bits): at most three bytes go. The top three
+// bytes of low are stored, and out advances past the ones that count; the
+// record buffer has room for them beyond its limit.
 inline void ArcodShift(ArcodOut& a) {
   int n = __builtin_clz(a.range) >> 3;
   uint32_t low = a.low;
@@ -115,7 +115,11 @@ inline void ArcodPut(ArcodOut& a, uint32_t cum, uint32_t count, uint32_t total) 
   if (low < a.low) ArcodCarry(a);
   a.low = low;
   a.range = r * count;
-  ArcodShift(a);
+  while (a.range < kArcodTop) {
+    *a.out++ = static_cast<uint8_t>(a.low >> 24);
+    a.low <<= 8;
+    a.range <<= 8;
+  }
 }
 
 // Reciprocals for the totals of the LZ stream models (all below 1024):
