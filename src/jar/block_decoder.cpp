@@ -35,6 +35,22 @@ inline int ModelDecode(ArcodIn& a, CountModel<N, kLimit>& m) {
   return s;
 }
 
+// The kind model has three symbols: two comparisons instead of a scan, whose
+// exit would mispredict as often as literals and matches alternate. Its total
+// stays below 1024.
+inline int KindDecode(ArcodIn& a, KindModel& m) {
+  a.r = ArcodDivSmall(a.range, m.total);
+  uint32_t t = (a.code - a.low) / a.r;
+  if (t >= m.total) return KindModel::kSymbols;
+  uint32_t c0 = m.count[0];
+  uint32_t c01 = c0 + m.count[1];
+  int s = static_cast<int>(t >= c0) + static_cast<int>(t >= c01);
+  uint32_t cum = s == 0 ? 0 : s == 1 ? c0 : c01;
+  ArcodNext(a, cum, m.count[s]);
+  ModelUpdate(m, s);
+  return s;
+}
+
 inline int LenGet(ArcodIn& a, LzModels& m) {
   int s = ModelDecode(a, m.len);
   if (s >= 32) CodecError("LenGet: BUG");
@@ -113,6 +129,20 @@ void RepDecode(ArcodIn& a, int n, uint8_t* out) {
   }
 }
 
+// Rest bytes taken by one bitmap byte: its clear bits (k = 1) or its codes
+// of 0 (k = 3).
+struct RestBytesTable {
+  uint8_t k1[256];
+  uint8_t k3[256];
+  constexpr RestBytesTable() : k1(), k3() {
+    for (int b = 0; b < 256; ++b) {
+      for (int j = 0; j < 8; ++j) k1[b] += ((b >> j) & 1) == 0;
+      for (int j = 0; j < 4; ++j) k3[b] += ((b >> (2 * j)) & 3) == 0;
+    }
+  }
+};
+constexpr RestBytesTable kRestBytesOf{};
+
 // Method 4: the rest bytes merged with the frequent values the bitmap marks.
 void DecodeSplit(ArcodIn& a, uint8_t* block) {
   int k = static_cast<int>(ArcodRawGet(a, 2));
@@ -129,29 +159,37 @@ void DecodeSplit(ArcodIn& a, uint8_t* block) {
   if (ExpandRle(g_dec_work + rest, coded, g_dec_bitmap, bitmap_size) != bitmap_size) {
     CodecError("ExpandRle: size BUG");
   }
+  // Without branches on the codes, which are the data: every position reads
+  // the next rest byte and keeps it only when its code is 0. The count of
+  // rest bytes a bitmap byte takes is checked first; a read one past the
+  // last rest byte stays inside the work buffer.
   int next = 0;
   uint8_t* out = block;
   if (k == 1) {
+    const uint8_t one = v[1];
     for (int i = 0; i < bitmap_size; ++i, out += 8) {
       unsigned bits = g_dec_bitmap[i];
       if (bits == 0xFF) {
-        memset(out, v[1], 8);
+        memset(out, one, 8);
         continue;
       }
-      if (next + 8 - __builtin_popcount(bits) > rest) CodecError("SubDecode: rest bytes short");
-      for (int j = 0; j < 8; ++j) out[j] = (bits >> j) & 1 ? v[1] : rest_bytes[next++];
+      if (next + kRestBytesOf.k1[bits] > rest) CodecError("SubDecode: rest bytes short");
+      for (int j = 0; j < 8; ++j) {
+        unsigned set = (bits >> j) & 1;
+        uint8_t r = rest_bytes[next];
+        out[j] = set ? one : r;
+        next += static_cast<int>(set ^ 1);
+      }
     }
   } else {
     for (int i = 0; i < bitmap_size; ++i, out += 4) {
       unsigned bits = g_dec_bitmap[i];
+      if (next + kRestBytesOf.k3[bits] > rest) CodecError("SubDecode: rest bytes short");
       for (int j = 0; j < 4; ++j) {
         unsigned code = (bits >> (2 * j)) & 3;
-        if (code != 0) {
-          out[j] = v[code];
-        } else {
-          if (next == rest) CodecError("SubDecode: rest bytes short");
-          out[j] = rest_bytes[next++];
-        }
+        uint8_t r = rest_bytes[next];
+        out[j] = code != 0 ? v[code] : r;
+        next += static_cast<int>(code == 0);
       }
     }
   }

@@ -74,8 +74,16 @@ int EncodeRle(const uint8_t* block) {
 
 int EncodeSplit(const uint8_t* block) {
   constexpr int n = kBlockSize;
-  int counts[256] = {};
-  for (int i = 0; i < n; ++i) ++counts[block[i]];
+  // Four tables, so that runs of one value do not wait on one counter.
+  int part[4][256] = {};
+  for (int i = 0; i < n; i += 4) {
+    ++part[0][block[i]];
+    ++part[1][block[i + 1]];
+    ++part[2][block[i + 2]];
+    ++part[3][block[i + 3]];
+  }
+  int counts[256];
+  for (int v = 0; v < 256; ++v) counts[v] = part[0][v] + part[1][v] + part[2][v] + part[3][v];
   int taken[3];
   int taken_count[3];
   for (int t = 0; t < 3; ++t) {

@@ -58,6 +58,13 @@ struct LitTree {
 
 inline void LitTreeReset(LitTree& t) { memset(t.node, 0, sizeof t.node); }
 
+// Halves the leaves (rounding up, so a seen byte stays seen) and sums the
+// inner nodes afresh.
+inline void LitTreeHalve(LitTree& t) {
+  for (int k = 256; k < 512; ++k) t.node[k] = (t.node[k] + 1) >> 1;
+  for (int k = 255; k >= 1; --k) t.node[k] = t.node[2 * k] + t.node[2 * k + 1];
+}
+
 inline void LitTreeAdd(LitTree& t, int b) {
   int k = 256 + b;
   // Nine levels, unrolled: this runs for every literal.
@@ -70,10 +77,7 @@ inline void LitTreeAdd(LitTree& t, int b) {
   ++t.node[k >> 6];
   ++t.node[k >> 7];
   ++t.node[1];
-  if (t.node[1] > kLitTreeLimit) {
-    for (int k = 256; k < 512; ++k) t.node[k] = (t.node[k] + 1) >> 1;
-    for (int k = 255; k >= 1; --k) t.node[k] = t.node[2 * k] + t.node[2 * k + 1];
-  }
+  if (t.node[1] > kLitTreeLimit) LitTreeHalve(t);
 }
 
 // Sum of the counts of all bytes below b.

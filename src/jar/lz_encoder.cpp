@@ -1,10 +1,15 @@
 #include "jar/lz_encoder.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
 #include "jar/codec_error.h"
 #include "jar/codec_models.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 uint8_t g_lz_buf[kWorkSize + kLzPadding];
 bool g_lz_cost_based = false;
@@ -15,6 +20,7 @@ inline constexpr int kHashSize = 1 << 14;
 inline constexpr uint16_t kNoPos = 0xFFFF;
 inline constexpr int kGreedyChain = 12;
 inline constexpr int kCostChain = 120;
+inline constexpr int kPrefetchAhead = 2;
 // Greedy parsing leaves a match of the minimum length to literals when it
 // lies farther back than this: its distance would cost more than it saves.
 inline constexpr int kFarShortMatch = 1024;
@@ -52,15 +58,18 @@ void BuildChains(const LzSegment& seg) {
   }
 }
 
-inline int CommonPrefix(const uint8_t* a, const uint8_t* b, int max) {
-  int n = 0;
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t x;
+  memcpy(&x, p, 8);
+  return x;
+}
+
+// Common prefix of a and b beyond the first `n` bytes, which match; at most max.
+inline int ExtendPrefix(const uint8_t* a, const uint8_t* b, int n, int max) {
   while (n < max) {
-    uint64_t x, y;
-    memcpy(&x, a + n, 8);
-    memcpy(&y, b + n, 8);
-    uint64_t diff = x ^ y;
+    uint64_t diff = Load64(a + n) ^ Load64(b + n);
     if (diff != 0) {
-      n += __builtin_ctzll(diff) >> 3;
+      n += std::countr_zero(diff) >> 3;
       return n < max ? n : max;
     }
     n += 8;
@@ -68,6 +77,13 @@ inline int CommonPrefix(const uint8_t* a, const uint8_t* b, int max) {
   return max;
 }
 
+// The longest common prefix among the candidates visited, the first one to
+// reach it; a candidate is kept only when it beats the best so far. Which
+// candidates are compared in full is free, as long as none that could beat
+// the best is passed over: while the best is short, one 8-byte comparison
+// gives any candidate's prefix up to 8 without a branch on the data; once it
+// is 8 or more, a candidate can only win when the 8 bytes up to the best
+// length match.
 inline Match Search(int p, int end, int chain_limit) {
   Match m = {0, 0};
   int max = end - p;
@@ -76,45 +92,125 @@ inline Match Search(int p, int end, int chain_limit) {
   const uint8_t* buf = g_lz_buf;
   const uint8_t* cur = buf + p;
   int best = kMinMatch - 1;
+  int best_pos = 0;
   unsigned c = g_prev[p];
-  for (int visited = 0; c != kNoPos && visited < chain_limit; ++visited, c = g_prev[c]) {
-    if (buf[c + best] != cur[best]) continue;
-    int len = CommonPrefix(buf + c, cur, max);
+  {
+    // The chain walk is a row of dependent loads that mostly miss the first
+    // level cache; fetching the first candidates of the positions ahead
+    // lets their searches start from the cache.
+    unsigned ahead = p + kPrefetchAhead + 2 < end ? g_prev[p + kPrefetchAhead] : kNoPos;
+    if (ahead != kNoPos) {
+      __builtin_prefetch(&g_prev[ahead]);
+      __builtin_prefetch(buf + ahead);
+    }
+  }
+  int visited = 0;
+  const uint64_t head = Load64(cur);
+  const int short_max = max < 8 ? max : 8;
+  for (; c != kNoPos && visited < chain_limit; ++visited, c = g_prev[c]) {
+    int len = std::countr_zero(Load64(buf + c) ^ head) >> 3;
+    if (len >= 8 && max > 8) {
+      len = ExtendPrefix(buf + c, cur, 8, max);
+      if (len > best) {
+        best = len;
+        best_pos = static_cast<int>(c);
+      }
+      ++visited;
+      c = g_prev[c];
+      goto long_walk;
+    }
+    if (len > short_max) len = short_max;
+    best_pos = len > best ? static_cast<int>(c) : best_pos;
+    best = len > best ? len : best;
+    if (best >= max) goto done;
+  }
+  goto done;
+long_walk:
+  if (best >= max) goto done;
+  for (; c != kNoPos && visited < chain_limit; ++visited, c = g_prev[c]) {
+    if (Load64(buf + c + best - 7) != Load64(cur + best - 7)) continue;
+    int len = ExtendPrefix(buf + c, cur, 0, max);
     if (len > best) {
       best = len;
-      m.pos = static_cast<int>(c);
+      best_pos = static_cast<int>(c);
       if (best >= max) break;
     }
   }
-  if (best >= kMinMatch) m.len = best;
+done:
+  if (best >= kMinMatch) {
+    m.len = best;
+    m.pos = best_pos;
+  }
   return m;
 }
 
 #define LZ_INLINE inline __attribute__((always_inline))
 
+// Sum of the counts below symbol s, over all N counts so that the loop has a
+// fixed length and no branch on s.
+template <int N, uint32_t kLimit>
+LZ_INLINE uint32_t CumBelow(const CountModel<N, kLimit>& m, int s) {
+#if defined(__SSE2__)
+  __m128i limit = _mm_set1_epi32(s);
+  __m128i index = _mm_setr_epi32(0, 1, 2, 3);
+  __m128i four = _mm_set1_epi32(4);
+  __m128i sum = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 4 <= N; i += 4) {
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.count + i));
+    sum = _mm_add_epi32(sum, _mm_and_si128(c, _mm_cmplt_epi32(index, limit)));
+    index = _mm_add_epi32(index, four);
+  }
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+  sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+  uint32_t cum = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+  for (; i < N; ++i) cum += m.count[i] & (0u - static_cast<uint32_t>(i < s));
+  return cum;
+#else
+  uint32_t cum = 0;
+  for (int i = 0; i < N; ++i) cum += m.count[i] & (0u - static_cast<uint32_t>(i < s));
+  return cum;
+#endif
+}
+
+// Every total the LZ models code with stays below 1024, which the fast
+// division of ArcodPutSmall needs.
 LZ_INLINE void PutKind(ArcodOut& a, KindModel& k, int s) {
-  ArcodPut(a, ModelCum(k, s), k.count[s], k.total);
+  ArcodPutSmall(a, ModelCum(k, s), k.count[s], k.total);
   ModelUpdate(k, s);
 }
 
 LZ_INLINE void EncodeLiteral(ArcodOut& a, LzModels& m, int b) {
-  uint32_t count = m.lit.node[256 + b];
+  uint32_t* node = m.lit.node;
+  uint32_t count = node[256 + b];
   if (count == 0) {
     PutKind(a, m.kind, kKindUnseen);
     int i = m.unseen.index[b];
-    ArcodPut(a, static_cast<uint32_t>(i), 1, static_cast<uint32_t>(m.unseen.length));
+    ArcodPutSmall(a, static_cast<uint32_t>(i), 1, static_cast<uint32_t>(m.unseen.length));
     UnseenRemove(m.unseen, i);
-  } else {
-    PutKind(a, m.kind, kKindSeen);
-    ArcodPut(a, LitTreeCum(m.lit, b), count, m.lit.node[1]);
+    LitTreeAdd(m.lit, b);
+    return;
   }
-  LitTreeAdd(m.lit, b);
+  PutKind(a, m.kind, kKindSeen);
+  uint32_t root = node[1];
+  // One walk from the leaf to the root sums the left siblings (not on the
+  // path, so not yet incremented) and counts the byte.
+  uint32_t cum = 0;
+  int k = 256 + b;
+#pragma GCC unroll 8
+  for (int level = 0; level < 8; ++level, k >>= 1) {
+    cum += node[k - 1] & (0u - static_cast<uint32_t>(k & 1));
+    ++node[k];
+  }
+  ++node[1];
+  ArcodPutSmall(a, cum, count, root);
+  if (node[1] > kLitTreeLimit) LitTreeHalve(m.lit);
 }
 
 LZ_INLINE void LenPut(ArcodOut& a, LzModels& m, int len) {
   if (len < kMinMatch || len > kMaxMatch) CodecError("LenPut: BUG");
   int s = LenSlot(len);
-  ArcodPut(a, ModelCum(m.len, s), m.len.count[s], m.len.total);
+  ArcodPutSmall(a, CumBelow(m.len, s), m.len.count[s], m.len.total);
   ModelUpdate(m.len, s);
   if (s >= 16) ArcodRaw(a, 3, static_cast<uint32_t>((len - 18) % 8));
 }
@@ -122,7 +218,7 @@ LZ_INLINE void LenPut(ArcodOut& a, LzModels& m, int len) {
 LZ_INLINE void PosPut(ArcodOut& a, LzModels& m, int dist) {
   if (dist < 0 || dist >= kMaxDistance) CodecError("PosPut: back oor");
   int s = PosSlot(static_cast<uint32_t>(dist));
-  ArcodPut(a, ModelCum(m.pos, s), m.pos.count[s], m.pos.total);
+  ArcodPutSmall(a, CumBelow(m.pos, s), m.pos.count[s], m.pos.total);
   ModelUpdate(m.pos, s);
   if (s > 1) ArcodRaw(a, s - 1, static_cast<uint32_t>(dist - (1 << (s - 1))));
 }

@@ -93,6 +93,22 @@ inline void ArcodCarry(ArcodOut& a) {
   while (p >= a.begin && ++*p == 0) --p;
 }
 
+// Moves the top bytes of low out while range is below 2^24, without a loop,
+// for the coding steps whose range cannot drop below 2^8 (a total below 1024,
+// a flat value of at most 16 bits): at most three bytes go. The top three
+// bytes of low are stored, and out advances past the ones that count; the
+// record buffer has room for them beyond its limit.
+inline void ArcodShift(ArcodOut& a) {
+  int n = __builtin_clz(a.range) >> 3;
+  uint32_t low = a.low;
+  a.out[0] = static_cast<uint8_t>(low >> 24);
+  a.out[1] = static_cast<uint8_t>(low >> 16);
+  a.out[2] = static_cast<uint8_t>(low >> 8);
+  a.out += n;
+  a.low = low << (8 * n);
+  a.range <<= 8 * n;
+}
+
 inline void ArcodPut(ArcodOut& a, uint32_t cum, uint32_t count, uint32_t total) {
   uint32_t r = a.range / total;
   uint32_t low = a.low + r * cum;
@@ -106,6 +122,33 @@ inline void ArcodPut(ArcodOut& a, uint32_t cum, uint32_t count, uint32_t total) 
   }
 }
 
+// Reciprocals for the totals of the LZ stream models (all below 1024):
+// floor(x / d) = (x * m) >> 63 with m = floor(2^63 / d) + 1, exact for every
+// 32-bit x, since the error x (m - 2^63 / d) / 2^63 stays below 1 / d.
+inline constexpr int kArcodSmallTotal = 1024;
+struct ArcodReciprocals {
+  uint64_t m[kArcodSmallTotal];
+  constexpr ArcodReciprocals() : m() {
+    for (int d = 1; d < kArcodSmallTotal; ++d) m[d] = (1ull << 63) / static_cast<uint64_t>(d) + 1;
+  }
+};
+inline constexpr ArcodReciprocals kArcodReciprocals{};
+
+inline uint32_t ArcodDivSmall(uint32_t x, uint32_t d) {
+  unsigned __int128 q = static_cast<unsigned __int128>(x) * kArcodReciprocals.m[d];
+  return static_cast<uint32_t>(q >> 63);
+}
+
+// ArcodPut for a total below 1024 (the caller guarantees it).
+inline void ArcodPutSmall(ArcodOut& a, uint32_t cum, uint32_t count, uint32_t total) {
+  uint32_t r = ArcodDivSmall(a.range, total);
+  uint32_t low = a.low + r * cum;
+  if (low < a.low) ArcodCarry(a);
+  a.low = low;
+  a.range = r * count;
+  ArcodShift(a);
+}
+
 inline void ArcodRaw(ArcodOut& a, int n, uint32_t v) {
   if (n > 16 || (v >> n) != 0) CodecError("ArcodRaw: bits %2d  val 0x%08X", n, v);
   uint32_t r = a.range >> n;
@@ -113,11 +156,7 @@ inline void ArcodRaw(ArcodOut& a, int n, uint32_t v) {
   if (low < a.low) ArcodCarry(a);
   a.low = low;
   a.range = r;
-  while (a.range < kArcodTop) {
-    *a.out++ = static_cast<uint8_t>(a.low >> 24);
-    a.low <<= 8;
-    a.range <<= 8;
-  }
+  ArcodShift(a);
 }
 
 inline void ArcodFlush(ArcodOut& a) { *a.out++ = static_cast<uint8_t>(a.low >> 24); }
