@@ -5,13 +5,12 @@
 
 #include <cstdint>
 
+#include "build/values.h"
 #include "jar/jar_file.h"
 
 inline constexpr int kCacheSlots = 25;
 inline constexpr int kCacheBuffers = 20;
 inline constexpr int kCacheBlock = 32768;
-inline constexpr int32_t kDbFormat = 301;
-inline constexpr uint32_t kMetricDtm = JarTag("DTM3");
 
 struct CacheSlot {
   uint32_t code;

@@ -6,6 +6,7 @@
 
 #include "board/board_display.h"
 #include "board/move_generation.h"
+#include "build/values.h"
 #include "frontend/checked_ops.h"
 #include "frontend/console.h"
 #include "frontend/names.h"
@@ -18,7 +19,6 @@
 namespace {
 
 constexpr int kMaxMenPerSide = 5;  // no database holds more
-constexpr int32_t kDbFormatVersion = 301;
 constexpr int32_t kMateScale = 1000;
 constexpr int kColumns = 4;
 // A prompt line holds 255 characters; a longer one is cut.
@@ -61,7 +61,7 @@ int FindByte(const Ccc* board) {
   if (JarGetCreator(h, &creator, &format, &metric, &content) != 0) {
     OutError("FindByte: creator failed");
   }
-  if (format != kDbFormatVersion) OutError("FindByte: bad format");
+  if (format != kDbFormat) OutError("FindByte: bad format");
   if (content != static_cast<int32_t>(key.material)) OutError("FindByte: bad content");
   FileSeek(h, key.index);
   int b = FileGetc(h);
