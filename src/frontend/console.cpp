@@ -87,7 +87,6 @@ void SetLogName(const char* name) {
   strcpy(g_log_name, name);
 }
 
-const char* LogName() { return g_log_name; }
 
 int32_t ClockCs(int synchronise) {
   int64_t t = PlatClockMs();

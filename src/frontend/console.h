@@ -14,7 +14,6 @@ void OutFile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOF
 void OutGile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOG
 void OutSile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOS
 void SetLogName(const char* name);
-const char* LogName();
 
 // The process clock in centiseconds; with synchronise set it waits for the
 // next millisecond tick first, so that pass timing starts on a tick.

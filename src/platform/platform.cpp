@@ -131,8 +131,6 @@ int PlatFseek(FILE* stream, int64_t offset) {
 
 int PlatFclose(FILE* stream) { return fclose(stream); }
 
-int PlatFflush(FILE* stream) { return fflush(stream); }
-
 int PlatRemove(const char* name) { return remove(name); }
 
 int PlatRename(const char* from, const char* to) { return rename(from, to); }

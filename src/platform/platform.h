@@ -38,7 +38,6 @@ size_t PlatFwrite(const void* buffer, size_t size, FILE* stream);
 int64_t PlatFtell(FILE* stream);
 int PlatFseek(FILE* stream, int64_t offset);
 int PlatFclose(FILE* stream);
-int PlatFflush(FILE* stream);
 int PlatRemove(const char* name);
 // Renames over an existing file (atomic on one file system).
 int PlatRename(const char* from, const char* to);
