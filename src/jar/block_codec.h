@@ -1,9 +1,12 @@
-// The block codec: one 32768-byte block to one record and back. The encoder
-// and decoder share process-wide work buffers, so only one block is coded at
-// a time.
+// The block codec: one 32768-byte block to one record and back. The decoder
+// and the main thread's encoder work in process-wide buffers; a second
+// encoder, with buffers of its own, codes one block at a time on the worker
+// thread.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/platform.h"
 
 inline constexpr int kBlockSize = 32768;
 // A record is at most the method byte plus a stored block.
@@ -23,6 +26,23 @@ extern uint8_t g_record[kMaxRecordLength + kRecordPadding];
 // Encodes a whole block with the given flags into g_record; returns the record
 // length (method byte included), or 0 when the codec gave up.
 int BlockEncode(const uint8_t* block, int flags);
+
+// A block coded on the worker thread, with the record BlockEncode would make
+// of it. The block must stay unchanged until BlockEncodeFinish.
+struct BlockEncodeJob {
+  const uint8_t* block;
+  int flags;
+  int length;
+  char error[256];  // the codec's message when length is 0
+  PlatTask task;
+  uint8_t record[kMaxRecordLength];
+};
+// Starts coding `block` on the worker thread; false when it is busy, and the
+// caller then codes the block itself.
+bool BlockEncodeStart(BlockEncodeJob* job, const uint8_t* block, int flags);
+// Waits for a started job; returns its record length, or 0 after passing the
+// codec's message to the file layer.
+int BlockEncodeFinish(BlockEncodeJob* job);
 
 // Decodes the record of `length` bytes in g_record into a 32768-byte block;
 // returns 1, or 0 when the record is damaged (the codec reported why).

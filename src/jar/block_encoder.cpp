@@ -4,6 +4,7 @@
 
 #include "jar/block_decoder.h"
 #include "jar/codec_error.h"
+#include "jar/jas.h"
 #include "jar/codec_models.h"
 #include "jar/lz_encoder.h"
 #include "jar/range_coder.h"
@@ -12,8 +13,8 @@
 #include <emmintrin.h>
 #endif
 
-uint8_t g_enc_record[kBlockSize + 256];
-TrialResult g_trial;
+thread_local uint8_t g_enc_record[kBlockSize + 256];
+thread_local TrialResult g_trial;
 
 namespace {
 
@@ -30,13 +31,13 @@ struct RowOrder {
   int count;
   uint16_t rows[kRows];
 };
-RowOrder g_row_order[2];
-uint8_t g_flip[kBlockSize];
-uint8_t g_bitmap[kBlockSize / 4];
+thread_local RowOrder g_row_order[2];
+thread_local uint8_t g_flip[kBlockSize];
+thread_local uint8_t g_bitmap[kBlockSize / 4];
 // During the greedy trials of flag 0x80 only lengths count; the method-2
 // record, a common fallback, is then coded once per block.
-bool g_trial_mode = false;
-int g_trial_lz_length = 0;
+thread_local bool g_trial_mode = false;
+thread_local int g_trial_lz_length = 0;
 
 int EncodeStored(const uint8_t* block) {
   g_enc_record[0] = kMethodStored;
@@ -384,7 +385,10 @@ int SubEncode(const uint8_t* block, int method) {
   }
 }
 
-int BlockEncode(const uint8_t* block, int flags) {
+namespace {
+
+// The record of the block in `record`; 0 when the codec gave up.
+int EncodeInto(const uint8_t* block, int flags, uint8_t* record) {
   try {
     LzInit();
     BlockEncodeReset();
@@ -405,10 +409,39 @@ int BlockEncode(const uint8_t* block, int flags) {
       g_lz_cost_based = (flags & kFlagCostBased) != 0;
       length = SubEncode(block, MethodOfFlags(flags));
     }
-    memcpy(g_record, g_enc_record, static_cast<size_t>(length));
+    memcpy(record, g_enc_record, static_cast<size_t>(length));
     return length;
   } catch (const CodecAbort&) {
     g_trial_mode = false;
     return 0;
   }
+}
+
+void RunJob(void* arg) {
+  auto* job = static_cast<BlockEncodeJob*>(arg);
+  CodecErrorRedirect(job->error, sizeof job->error);
+  job->length = EncodeInto(job->block, job->flags, job->record);
+  CodecErrorRedirect(nullptr, 0);
+}
+
+}  // namespace
+
+int BlockEncode(const uint8_t* block, int flags) { return EncodeInto(block, flags, g_record); }
+
+bool BlockEncodeStart(BlockEncodeJob* job, const uint8_t* block, int flags) {
+  // The cost table is shared: made here, before the worker reads it.
+  LzInit();
+  job->block = block;
+  job->flags = flags;
+  job->length = 0;
+  job->error[0] = '\0';
+  job->task.run = RunJob;
+  job->task.arg = job;
+  return PlatTaskStart(&job->task);
+}
+
+int BlockEncodeFinish(BlockEncodeJob* job) {
+  PlatTaskWait(&job->task);
+  if (job->length <= 0) JasError("%s", job->error);
+  return job->length;
 }

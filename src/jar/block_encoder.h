@@ -23,17 +23,17 @@ inline constexpr int kFlagTrial = 0x80;      // methods 4 to 8, keep the smalles
 int SubEncode(const uint8_t* block, int method);
 // Forgets the row orders of the previous block.
 void BlockEncodeReset();
-// The encoder's record buffer (record limit plus room for the last symbol).
-extern uint8_t g_enc_record[kBlockSize + 256];
+// The encoder's record buffer, one per thread (record limit plus room for the last symbol).
+extern thread_local uint8_t g_enc_record[kBlockSize + 256];
 
 // Run-length code of `size` bytes; stops once the output reaches `limit`
 // bytes (the caller then drops it). Returns the output length.
 int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit);
 
 // What the trial of flag 0x80 measured for the last block: the greedy record
-// length of each method 4..8 and the method picked.
+// length of each method 4..8 and the method picked (per thread).
 struct TrialResult {
   int length[9];
   int picked;
 };
-extern TrialResult g_trial;
+extern thread_local TrialResult g_trial;

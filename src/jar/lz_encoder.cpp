@@ -11,8 +11,10 @@
 #include <emmintrin.h>
 #endif
 
-uint8_t g_lz_buf[kWorkSize + kLzPadding];
-bool g_lz_cost_based = false;
+// The encoder's state is per thread: the worker thread codes one block while
+// the main thread codes another.
+thread_local uint8_t g_lz_buf[kWorkSize + kLzPadding];
+thread_local bool g_lz_cost_based = false;
 
 namespace {
 
@@ -27,11 +29,11 @@ inline constexpr int kFarShortMatch = 1024;
 inline constexpr int kCostTableSize = 1024;
 inline constexpr uint32_t kBit = 1000000;
 
-uint16_t g_head[kHashSize];
-uint16_t g_prev[kWorkSize];
+thread_local uint16_t g_head[kHashSize];
+thread_local uint16_t g_prev[kWorkSize];
 uint32_t g_cost[kCostTableSize];
 bool g_cost_ready = false;
-LzModels g_enc_models;
+thread_local LzModels g_enc_models;
 
 struct Match {
   int len;  // 0 = none

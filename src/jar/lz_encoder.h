@@ -14,7 +14,7 @@ inline constexpr int kRecordLimit = 32768;
 // The work buffer the block encoder fills with the segments to code. The
 // padding lets the match finder compare whole words near a segment's end.
 inline constexpr int kLzPadding = 16;
-extern uint8_t g_lz_buf[kWorkSize + kLzPadding];
+extern thread_local uint8_t g_lz_buf[kWorkSize + kLzPadding];
 
 struct LzSegment {
   int start;
@@ -22,7 +22,7 @@ struct LzSegment {
 };
 
 // Cost-based parsing (chain limit 120) instead of greedy (12).
-extern bool g_lz_cost_based;
+extern thread_local bool g_lz_cost_based;
 
 // Builds the cost table T[i] = 1000000 * log2 i on first use.
 void LzInit();

@@ -2,6 +2,7 @@
 // module includes an OS header.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -62,3 +63,19 @@ std::vector<std::string> PlatFindFiles(const char* pattern);
 // Clocks.
 int64_t PlatClockMs();   // monotonic, since process start
 int64_t PlatTimeNow();   // seconds since 1970-01-01 UTC
+
+// The second core: one worker thread that runs one task at a time, for work
+// that may overlap the caller's (the block encoder codes one block there
+// while the caller codes the next). Only one thread starts tasks.
+struct PlatTask {
+  void (*run)(void* arg);
+  void* arg;
+  std::atomic<bool> done;
+  long started_by;  // the process that started it
+};
+// Starts `task` on the worker thread (made on first use); false when the
+// worker is busy or cannot be made, and the caller then does the work itself.
+bool PlatTaskStart(PlatTask* task);
+// Waits until a started task has run. In a forked child, which has no worker
+// thread, a task its parent started runs here instead.
+void PlatTaskWait(PlatTask* task);

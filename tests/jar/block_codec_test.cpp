@@ -507,4 +507,35 @@ TEST(BlockEncode, EncoderErrorsTakeTheErrorExit) {
   EXPECT_STREQ(JasLastError(), "PosPut: back oor");
 }
 
+// Both encoders at once, over every kind and the flags the system uses: the
+// worker's records equal the main thread's, block for block.
+TEST(BlockEncode, TheWorkerThreadCodesTheRecordsOfTheMainThread) {
+  static BlockEncodeJob job;
+  for (int flags : {0, 2, 0x40, 0x80, 0x01, 0x24}) {
+    for (int kind = 0; kind < kKindCount; ++kind) {
+      Block first = NewBlock();
+      Block second = NewBlock();
+      MakeBlock(kind, 11, first.data());
+      MakeBlock(kind, 12, second.data());
+      const Record want_first = Encode(first, flags);
+      const Record want_second = Encode(second, flags);
+      ASSERT_TRUE(BlockEncodeStart(&job, first.data(), flags));
+      EXPECT_EQ(Encode(second, flags), want_second) << KindName(kind) << " flags " << flags;
+      int length = BlockEncodeFinish(&job);
+      EXPECT_EQ(Record(job.record, job.record + length), want_first) << KindName(kind) << " flags " << flags;
+    }
+  }
+}
+
+TEST(BlockEncode, ARedirectedErrorLeavesTheFileLayerAlone) {
+  Block block = NewBlock();
+  JasError("before");
+  char text[32] = "";
+  CodecErrorRedirect(text, sizeof text);
+  EXPECT_THROW(SubEncode(block.data(), 9), CodecAbort);
+  CodecErrorRedirect(nullptr, 0);
+  EXPECT_STREQ(text, "SubEncode: bad code 9");
+  EXPECT_STREQ(JasLastError(), "before");
+}
+
 }  // namespace
