@@ -16,6 +16,18 @@ constexpr int64_t kMaxChunkBytes = INT32_MAX;
 
 int g_file_blocks = 32768;
 
+// A write handle's full block being coded on the worker thread while the
+// handle fills the next; written when that one is coded, or at close. One
+// handle at a time has a block here, the others code theirs one by one.
+struct Ahead {
+  const JILE* owner;  // nullptr: free
+  uint32_t sum;
+  int32_t size;
+  BlockEncodeJob job;
+  uint8_t block[kBlockSize];
+};
+Ahead g_ahead;
+
 uint32_t Get32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -99,34 +111,27 @@ int CloseChunk(JILE* h) {
   return r;
 }
 
-// Codes the full (or, at close, partly filled) block buffer and appends its
-// record to the chunk file and its offset to the index.
-int Flush(JILE* h) {
-  if (h->pos == 0) {
-    JasError("Flush: no data");
-    return 0;
-  }
-  if (h->header.block_count == INT32_MAX) {
+// Appends the record of the next block to write (block_count) to its chunk
+// file and the record's offset to the index. `size` is how many bytes of the
+// block hold data.
+int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size) {
+  const int32_t block = h->header.block_count;
+  if (block == INT32_MAX) {
     JasError("Flush: more than %d blocks", INT32_MAX);
     return 0;
   }
   const int n = h->header.file_blocks;
-  if (h->chunk != nullptr && h->block % n == 0 && CloseChunk(h) != 0) return 0;
-  if (h->chunk == nullptr && OpenChunk(h, h->block / n, "wb") != 0) return 0;
+  if (h->chunk != nullptr && block % n == 0 && CloseChunk(h) != 0) return 0;
+  if (h->chunk == nullptr && OpenChunk(h, block / n, "wb") != 0) return 0;
   int64_t offset = JasTell(h->chunk);
   if (offset < 0) return 0;
-  uint32_t sum = JarBlockSum(h->data, h->pos);
-  // The encoder always sees a whole block.
-  if (h->pos < kBlockSize) memset(h->data + h->pos, 0xFF, kBlockSize - h->pos);
-  int length = BlockEncode(h->data, h->flags);
-  if (length <= 0) return 0;  // the codec said why
   if (length > kMaxRecordLength) {
-    JasError("Flush: encoding failed at block %d", h->block);
+    JasError("Flush: encoding failed at block %d", block);
     return 0;
   }
   // A chunk offset must stay a 32-bit value, and so must the next one.
   if (offset + kRecordHead + length > kMaxChunkBytes) {
-    JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, h->block / n);
+    JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, block / n);
     return 0;
   }
   uint8_t entry[4];
@@ -136,9 +141,54 @@ int Flush(JILE* h) {
   Put32(head, sum);
   Put32(head + 4, static_cast<uint32_t>(length));
   if (JasWrite(head, kRecordHead, h->chunk) != kRecordHead) return 0;
-  if (JasWrite(g_record, length, h->chunk) != length) return 0;
+  if (JasWrite(record, length, h->chunk) != length) return 0;
   h->header.block_count++;
-  h->header.last_block_size = h->pos;
+  h->header.last_block_size = size;
+  return 1;
+}
+
+// Waits for the block coded on the worker thread, if any, and writes it.
+int Settle(JILE* h) {
+  Ahead& a = g_ahead;
+  if (a.owner != h) return 1;
+  a.owner = nullptr;
+  int length = BlockEncodeFinish(&a.job);
+  if (length <= 0) return 0;  // the codec said why
+  return PutRecord(h, a.job.record, length, a.sum, a.size);
+}
+
+// Codes the full (or, at close, partly filled) block buffer and writes its
+// record. A full block goes to the worker thread when it is free, and is
+// written once the next block is coded here, at the same time, or at close:
+// the records and their order are those of coding one block after the other.
+int Flush(JILE* h, bool last) {
+  if (h->pos == 0) {
+    JasError("Flush: no data");
+    return 0;
+  }
+  if (h->block == INT32_MAX) {
+    JasError("Flush: more than %d blocks", INT32_MAX);
+    return 0;
+  }
+  uint32_t sum = JarBlockSum(h->data, h->pos);
+  // The encoder always sees a whole block.
+  if (h->pos < kBlockSize) memset(h->data + h->pos, 0xFF, kBlockSize - h->pos);
+  Ahead& a = g_ahead;
+  if (!last && a.owner == nullptr) {
+    memcpy(a.block, h->data, kBlockSize);
+    if (BlockEncodeStart(&a.job, a.block, h->flags)) {
+      a.owner = h;
+      a.sum = sum;
+      a.size = h->pos;
+      h->block++;
+      h->pos = 0;
+      return 1;
+    }
+  }
+  int length = BlockEncode(h->data, h->flags);
+  if (!Settle(h)) return 0;
+  if (length <= 0) return 0;  // the codec said why
+  if (!PutRecord(h, g_record, length, sum, h->pos)) return 0;
   h->block++;
   h->pos = 0;
   return 1;
@@ -273,7 +323,7 @@ JILE* JarWopen(const char* name, int flags) {
 
 int JarPutc(int byte, JILE* h) {
   if (!Valid(h, kJarWrite)) return -1;
-  if (h->pos == kBlockSize && !Flush(h)) return -1;
+  if (h->pos == kBlockSize && !Flush(h, false)) return -1;
   h->data[h->pos++] = static_cast<uint8_t>(byte);
   return byte & 0xFF;
 }
@@ -283,7 +333,7 @@ int JarWrite(const void* data, int count, JILE* h) {
   const auto* from = static_cast<const uint8_t*>(data);
   int left = count;
   while (left > 0) {
-    if (h->pos == kBlockSize && !Flush(h)) return 0;
+    if (h->pos == kBlockSize && !Flush(h, false)) return 0;
     int take = kBlockSize - h->pos < left ? kBlockSize - h->pos : left;
     memcpy(h->data + h->pos, from, static_cast<size_t>(take));
     h->pos += take;
@@ -314,7 +364,10 @@ int JarClose(JILE* h) {
   if (!ValidAny(h)) return 1;
   int code = 0;
   if (h->mode == kJarWrite) {
-    if (h->pos > 0 && !Flush(h)) code = 2;
+    if (h->pos > 0 && !Flush(h, true)) code = 2;
+    // A block still on the worker thread is waited for even after a failure:
+    // the handle goes away below.
+    if (!Settle(h) && code == 0) code = 2;
     if (code == 0 && JasSeek(h->index, 0) != 0) code = 3;
     if (code == 0) {
       uint8_t bytes[kJarHeaderSize];

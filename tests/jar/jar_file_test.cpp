@@ -203,6 +203,50 @@ TEST(JarLayout, ChunkFilesAreNumberedInHexAndSwitchAtTheChunkSize) {
   EXPECT_EQ(JarClose(h), 0);
 }
 
+// Two files written in turn, block by block: one at a time has a block on the
+// worker thread, the other codes its own. Each stores, in order, the records
+// of coding its blocks one after the other.
+TEST(JarLayout, FilesWrittenInTurnStoreTheRecordsOfCodingOneByOne) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  FileBlocks blocks(3);
+  const int kFlags[2] = {kCodeDefault, kCodeBest};
+  const char* kNames[2] = {"a", "b"};
+  Bytes data[2] = {MakeData(7 * kBlockSize + 9, 21), MakeData(5 * kBlockSize + 1, 22)};
+  JILE* h[2];
+  for (int f = 0; f < 2; f++) {
+    h[f] = JarWopen(kNames[f], kFlags[f]);
+    ASSERT_NE(h[f], nullptr);
+  }
+  for (size_t at = 0; at < data[0].size() || at < data[1].size(); at += kBlockSize / 2) {
+    for (int f = 0; f < 2; f++) {
+      if (at >= data[f].size()) continue;
+      int take = static_cast<int>(std::min<size_t>(kBlockSize / 2, data[f].size() - at));
+      ASSERT_EQ(JarWrite(data[f].data() + at, take, h[f]), take);
+    }
+  }
+  for (int f = 0; f < 2; f++) ASSERT_EQ(JarClose(h[f]), 0) << JasLastError();
+  for (int f = 0; f < 2; f++) {
+    const std::string ix = ReadFile(std::string(kNames[f]) + ".JIX");
+    const int count = static_cast<int>(Le32(ix, 4));
+    ASSERT_EQ(count, static_cast<int>((data[f].size() + kBlockSize - 1) / kBlockSize));
+    for (int b = 0; b < count; b++) {
+      char chunk_name[16];
+      snprintf(chunk_name, sizeof chunk_name, "%s.J%02X", kNames[f], b / 3);
+      const std::string chunk = ReadFile(chunk_name);
+      const uint32_t offset = Le32(ix, 116 + 4 * b);
+      const size_t from = static_cast<size_t>(b) * kBlockSize;
+      const Bytes block(data[f].begin() + from, data[f].begin() + std::min(from + kBlockSize, data[f].size()));
+      EXPECT_EQ(chunk.substr(offset + 8, Le32(chunk, offset + 4)), RecordOf(block, kFlags[f]))
+          << kNames[f] << " block " << b;
+    }
+    JILE* r = JarRopen(kNames[f]);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(ReadAll(r), data[f]);
+    EXPECT_EQ(JarClose(r), 0);
+  }
+}
+
 TEST(JarLayout, ExactBlockMultipleIsWrittenAtCloseWithFullLastBlock) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
@@ -212,7 +256,7 @@ TEST(JarLayout, ExactBlockMultipleIsWrittenAtCloseWithFullLastBlock) {
   ASSERT_EQ(JarWrite(data.data(), kBlockSize, h), kBlockSize);
   EXPECT_FALSE(FileExists("ex.J00")) << "a full block waits for the next byte";
   ASSERT_EQ(JarWrite(data.data() + kBlockSize, kBlockSize, h), kBlockSize);
-  EXPECT_EQ(h->header.block_count, 1);
+  EXPECT_EQ(JarTell(h), 2.0 * kBlockSize);
   ASSERT_EQ(JarClose(h), 0);
   const std::string ix = ReadFile("ex.JIX");
   EXPECT_EQ(Le32(ix, 4), 2u);
@@ -582,8 +626,9 @@ TEST(JarByName, ARemovalCutShortCanBeDoneAgain) {
   // its first chunk file.
   JILE* h = JarWopen("w", kCodeDefault);
   ASSERT_NE(h, nullptr);
-  const Bytes data = MakeData(kBlockSize + 1, 17);
-  ASSERT_EQ(JarWrite(data.data(), kBlockSize + 1, h), kBlockSize + 1);
+  // The first block is written once the second is coded.
+  const Bytes data = MakeData(2 * kBlockSize + 1, 17);
+  ASSERT_EQ(JarWrite(data.data(), 2 * kBlockSize + 1, h), 2 * kBlockSize + 1);
   fflush(h->chunk);
   fflush(h->index);
   EXPECT_TRUE(FileExists("w.J00"));
@@ -596,13 +641,18 @@ TEST(JarByName, ARemovalCutShortCanBeDoneAgain) {
 TEST(JarLimits, AChunkFileStopsBeforeTwoGigabytes) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  const Bytes data = MakeData(kBlockSize + 1, 14);
+  const Bytes data = MakeData(2 * kBlockSize + 1, 14);
   JILE* h = JarWopen("lim", kCodeDefault);
   ASSERT_NE(h, nullptr);
-  ASSERT_EQ(JarWrite(data.data(), kBlockSize + 1, h), kBlockSize + 1);
+  // Blocks 0 and 1 are written, block 2 holds a byte.
+  ASSERT_EQ(JarWrite(data.data(), 2 * kBlockSize + 1, h), 2 * kBlockSize + 1);
+  ASSERT_NE(h->chunk, nullptr);
   // Pretend the chunk file has grown to just below 2^31 bytes (sparse).
   ASSERT_EQ(fseeko(h->chunk, INT32_MAX - 100, SEEK_SET), 0);
-  EXPECT_EQ(JarWrite(data.data(), kBlockSize, h), 0);
+  // Block 2 goes to the worker thread and block 3 is coded meanwhile; block
+  // 2 is the one that does not fit.
+  ASSERT_EQ(JarWrite(data.data(), kBlockSize - 1, h), kBlockSize - 1);
+  EXPECT_EQ(JarWrite(data.data(), kBlockSize + 1, h), 0);
   EXPECT_STREQ(JasLastError(), "Flush: chunk file lim.J00 would pass 2^31 bytes");
   EXPECT_EQ(JarClose(h), 2);
 }
