@@ -13,10 +13,12 @@
 #include <emmintrin.h>
 #endif
 
+namespace {
+
+// Per thread, like the LZ encoder's state: the record buffer (record limit
+// plus room for the last symbol) and the work buffers of the block methods.
 thread_local uint8_t g_enc_record[kBlockSize + 256];
 thread_local TrialResult g_trial;
-
-namespace {
 
 inline constexpr int kEscapeLow = 0xE0;
 inline constexpr int kEscapeHigh = 0xEF;
@@ -52,7 +54,7 @@ int Finish(ArcodOut& a) {
 
 int EncodeLz(const uint8_t* block) {
   if (g_trial_mode && g_trial_lz_length != 0) return g_trial_lz_length;
-  memcpy(g_lz_buf, block, kBlockSize);
+  memcpy(LzWorkBuffer(), block, kBlockSize);
   g_enc_record[0] = kMethodLz;
   ArcodOut a;
   ArcodStart(a, g_enc_record, kRecordLimit);
@@ -63,7 +65,7 @@ int EncodeLz(const uint8_t* block) {
 }
 
 int EncodeRle(const uint8_t* block) {
-  int n = RleEncode(block, kBlockSize, g_lz_buf, kBlockSize);
+  int n = RleEncode(block, kBlockSize, LzWorkBuffer(), kBlockSize);
   if (n >= kBlockSize) return EncodeLz(block);
   g_enc_record[0] = kMethodRle;
   ArcodOut a;
@@ -106,7 +108,7 @@ int EncodeSplit(const uint8_t* block) {
   uint8_t code[256] = {};
   for (int j = 1; j <= k; ++j) code[v[j]] = static_cast<uint8_t>(j);
 
-  uint8_t* rest = g_lz_buf;
+  uint8_t* rest = LzWorkBuffer();
   int rest_count = 0;
   int bitmap_size;
   if (k == 1) {
@@ -137,7 +139,7 @@ int EncodeSplit(const uint8_t* block) {
       g_bitmap[g] = static_cast<uint8_t>(bits);
     }
   }
-  int coded = RleEncode(g_bitmap, bitmap_size, g_lz_buf + rest_count, kWorkSize);
+  int coded = RleEncode(g_bitmap, bitmap_size, rest + rest_count, kWorkSize);
 
   g_enc_record[0] = kMethodSplit;
   ArcodOut a;
@@ -268,7 +270,7 @@ int EncodeRows(const uint8_t* block, int method) {
   int count = order.count;
   const uint16_t* rows = order.rows;
 
-  uint8_t* values = g_lz_buf;
+  uint8_t* values = LzWorkBuffer();
   int value_count = 0;
   for (int c = 0; c < kRowBytes; ++c) {
     uint8_t prev = 0xFF;
@@ -281,7 +283,7 @@ int EncodeRows(const uint8_t* block, int method) {
   int bitmap_size = 8 * count;
   if (bitmap_size + value_count >= kBlockSize + 1) return EncodeLz(block);
 
-  uint8_t* bitmap = g_lz_buf + value_count;
+  uint8_t* bitmap = values + value_count;
   memset(bitmap, 0, static_cast<size_t>(bitmap_size));
   if (column_major) {
     int bit = 0;
@@ -358,6 +360,8 @@ int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit) {
   return o;
 }
 
+const TrialResult& LastTrial() { return g_trial; }
+
 void BlockEncodeReset() {
   g_row_order[0].valid = false;
   g_row_order[1].valid = false;
@@ -392,7 +396,7 @@ int EncodeInto(const uint8_t* block, int flags, uint8_t* record) {
   try {
     LzInit();
     BlockEncodeReset();
-    g_lz_cost_based = false;
+    LzSetCostBased(false);
     int length;
     if (flags & kFlagTrial) {
       g_trial_mode = true;
@@ -403,10 +407,10 @@ int EncodeInto(const uint8_t* block, int flags, uint8_t* record) {
       }
       g_trial.picked = picked;
       g_trial_mode = false;
-      g_lz_cost_based = true;
+      LzSetCostBased(true);
       length = SubEncode(block, picked);
     } else {
-      g_lz_cost_based = (flags & kFlagCostBased) != 0;
+      LzSetCostBased((flags & kFlagCostBased) != 0);
       length = SubEncode(block, MethodOfFlags(flags));
     }
     memcpy(record, g_enc_record, static_cast<size_t>(length));

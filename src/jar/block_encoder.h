@@ -23,8 +23,6 @@ inline constexpr int kFlagTrial = 0x80;      // methods 4 to 8, keep the smalles
 int SubEncode(const uint8_t* block, int method);
 // Forgets the row orders of the previous block.
 void BlockEncodeReset();
-// The encoder's record buffer, one per thread (record limit plus room for the last symbol).
-extern thread_local uint8_t g_enc_record[kBlockSize + 256];
 
 // Run-length code of `size` bytes; stops once the output reaches `limit`
 // bytes (the caller then drops it). Returns the output length.
@@ -36,4 +34,4 @@ struct TrialResult {
   int length[9];
   int picked;
 };
-extern thread_local TrialResult g_trial;
+const TrialResult& LastTrial();

@@ -11,12 +11,12 @@
 #include <emmintrin.h>
 #endif
 
+namespace {
+
 // The encoder's state is per thread: the worker thread codes one block while
-// the main thread codes another.
+// the main thread codes another. Other files reach it through functions.
 thread_local uint8_t g_lz_buf[kWorkSize + kLzPadding];
 thread_local bool g_lz_cost_based = false;
-
-namespace {
 
 inline constexpr int kHashSize = 1 << 14;
 inline constexpr uint16_t kNoPos = 0xFFFF;
@@ -359,6 +359,9 @@ uint32_t XArcodPut(uint32_t count, uint32_t total) {
   if (total >= kCostTableSize) CodecError("XArcodPut: oor");
   return g_cost[total] - g_cost[count];
 }
+
+uint8_t* LzWorkBuffer() { return g_lz_buf; }
+void LzSetCostBased(bool on) { g_lz_cost_based = on; }
 
 void LzInit() {
   if (g_cost_ready) return;

@@ -11,18 +11,20 @@
 // (method byte included) and the block is stored instead.
 inline constexpr int kRecordLimit = 32768;
 
-// The work buffer the block encoder fills with the segments to code. The
-// padding lets the match finder compare whole words near a segment's end.
+// The work buffer the block encoder fills with the segments to code, one per
+// thread (kWorkSize bytes). Padding after it lets the match finder compare
+// whole words near a segment's end.
 inline constexpr int kLzPadding = 16;
-extern thread_local uint8_t g_lz_buf[kWorkSize + kLzPadding];
+uint8_t* LzWorkBuffer();
 
 struct LzSegment {
   int start;
   int end;  // exclusive
 };
 
-// Cost-based parsing (chain limit 120) instead of greedy (12).
-extern thread_local bool g_lz_cost_based;
+// Cost-based parsing (chain limit 120) instead of greedy (12), for this
+// thread's next LzEncode.
+void LzSetCostBased(bool on);
 
 // Builds the cost table T[i] = 1000000 * log2 i on first use.
 void LzInit();

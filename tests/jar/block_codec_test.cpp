@@ -243,8 +243,8 @@ TEST(BlockCodec, TrialPicksTheEarliestMethodOnEqualLengths) {
   // and coded again with cost-based parsing.
   Block block = RepeatingBlock(12);
   Record record = Encode(block, 0x80);
-  EXPECT_EQ(g_trial.picked, 4);
-  for (int m = 5; m <= 8; ++m) EXPECT_EQ(g_trial.length[m], g_trial.length[4]);
+  EXPECT_EQ(LastTrial().picked, 4);
+  for (int m = 5; m <= 8; ++m) EXPECT_EQ(LastTrial().length[m], LastTrial().length[4]);
   EXPECT_EQ(record, Encode(block, 0x42));
 
   // Two listed rows that differ in every byte: no same-marks, so the two
@@ -255,12 +255,12 @@ TEST(BlockCodec, TrialPicksTheEarliestMethodOnEqualLengths) {
     block[64 + c] = static_cast<uint8_t>(c + 1);
   }
   record = Encode(block, 0x80);
-  EXPECT_EQ(g_trial.length[5], g_trial.length[6]);
+  EXPECT_EQ(LastTrial().length[5], LastTrial().length[6]);
   int smallest = 4;
   for (int m = 5; m <= 8; ++m) {
-    if (g_trial.length[m] < g_trial.length[smallest]) smallest = m;
+    if (LastTrial().length[m] < LastTrial().length[smallest]) smallest = m;
   }
-  EXPECT_EQ(g_trial.picked, smallest);
+  EXPECT_EQ(LastTrial().picked, smallest);
   EXPECT_EQ(record[0], smallest);
   EXPECT_EQ(Decode(record), block);
 }

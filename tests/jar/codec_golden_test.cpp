@@ -135,7 +135,7 @@ uint64_t HashRecords(const std::vector<Block>& blocks, int flags) {
     fnv.Word(static_cast<uint32_t>(length));
     fnv.Bytes(g_record, static_cast<size_t>(length));
     if (flags & kFlagTrial) {
-      for (int m = 4; m <= 8; ++m) fnv.Word(static_cast<uint32_t>(g_trial.length[m]));
+      for (int m = 4; m <= 8; ++m) fnv.Word(static_cast<uint32_t>(LastTrial().length[m]));
     }
     Block back(kBlockSize);
     EXPECT_TRUE(BlockDecode(length, back.data())) << JasLastError();
