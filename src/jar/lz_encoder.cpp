@@ -13,10 +13,6 @@
 
 namespace {
 
-// The encoder's state is per thread: the worker thread codes one block while
-// the main thread codes another. Other files reach it through functions.
-thread_local uint8_t g_lz_buf[kWorkSize + kLzPadding];
-thread_local bool g_lz_cost_based = false;
 
 inline constexpr int kHashSize = 1 << 14;
 inline constexpr uint16_t kNoPos = 0xFFFF;
@@ -29,11 +25,22 @@ inline constexpr int kFarShortMatch = 1024;
 inline constexpr int kCostTableSize = 1024;
 inline constexpr uint32_t kBit = 1000000;
 
-thread_local uint16_t g_head[kHashSize];
-thread_local uint16_t g_prev[kWorkSize];
 uint32_t g_cost[kCostTableSize];
 bool g_cost_ready = false;
-thread_local LzModels g_enc_models;
+
+// The encoder's state is per thread: the worker thread codes one block while
+// the main thread codes another. The coding loops reach it through a
+// reference taken once, so that their loads address it from a register
+// rather than through the thread pointer, which costs a cycle on every load
+// of the match finder's chain walk.
+struct LzState {
+  uint8_t buf[kWorkSize + kLzPadding];
+  uint16_t head[kHashSize];
+  uint16_t prev[kWorkSize];
+  LzModels models;
+  bool cost_based;
+};
+thread_local LzState t_lz;
 
 struct Match {
   int len;  // 0 = none
@@ -48,15 +55,15 @@ struct Candidate {
   uint32_t cost;
 };
 
-void BuildChains(const LzSegment& seg) {
-  memset(g_head, 0xFF, sizeof g_head);
-  const uint8_t* buf = g_lz_buf;
+void BuildChains(LzState& s, const LzSegment& seg) {
+  memset(s.head, 0xFF, sizeof s.head);
+  const uint8_t* buf = s.buf;
   // The last two positions are never searched (no room for a match) and no
   // later position of the segment could find them, so they stay out.
   for (int i = seg.start; i + 2 < seg.end; ++i) {
     unsigned h = buf[i] ^ (buf[i + 1] << 3) ^ (buf[i + 2] << 6);
-    g_prev[i] = g_head[h];
-    g_head[h] = static_cast<uint16_t>(i);
+    s.prev[i] = s.head[h];
+    s.head[h] = static_cast<uint16_t>(i);
   }
 }
 
@@ -86,30 +93,31 @@ inline int ExtendPrefix(const uint8_t* a, const uint8_t* b, int n, int max) {
 // gives any candidate's prefix up to 8 without a branch on the data; once it
 // is 8 or more, a candidate can only win when the 8 bytes up to the best
 // length match.
-inline Match Search(int p, int end, int chain_limit) {
+inline Match Search(const LzState& s, int p, int end, int chain_limit) {
   Match m = {0, 0};
   int max = end - p;
   if (max > kMaxMatch) max = kMaxMatch;
   if (max < kMinMatch) return m;
-  const uint8_t* buf = g_lz_buf;
+  const uint8_t* buf = s.buf;
+  const uint16_t* prev = s.prev;
   const uint8_t* cur = buf + p;
   int best = kMinMatch - 1;
   int best_pos = 0;
-  unsigned c = g_prev[p];
+  unsigned c = prev[p];
   {
     // The chain walk is a row of dependent loads that mostly miss the first
     // level cache; fetching the first candidates of the positions ahead
     // lets their searches start from the cache.
-    unsigned ahead = p + kPrefetchAhead + 2 < end ? g_prev[p + kPrefetchAhead] : kNoPos;
+    unsigned ahead = p + kPrefetchAhead + 2 < end ? prev[p + kPrefetchAhead] : kNoPos;
     if (ahead != kNoPos) {
-      __builtin_prefetch(&g_prev[ahead]);
+      __builtin_prefetch(&prev[ahead]);
       __builtin_prefetch(buf + ahead);
     }
   }
   int visited = 0;
   const uint64_t head = Load64(cur);
   const int short_max = max < 8 ? max : 8;
-  for (; c != kNoPos && visited < chain_limit; ++visited, c = g_prev[c]) {
+  for (; c != kNoPos && visited < chain_limit; ++visited, c = prev[c]) {
     int len = std::countr_zero(Load64(buf + c) ^ head) >> 3;
     if (len >= 8 && max > 8) {
       len = ExtendPrefix(buf + c, cur, 8, max);
@@ -118,7 +126,7 @@ inline Match Search(int p, int end, int chain_limit) {
         best_pos = static_cast<int>(c);
       }
       ++visited;
-      c = g_prev[c];
+      c = prev[c];
       goto long_walk;
     }
     if (len > short_max) len = short_max;
@@ -129,7 +137,7 @@ inline Match Search(int p, int end, int chain_limit) {
   goto done;
 long_walk:
   if (best >= max) goto done;
-  for (; c != kNoPos && visited < chain_limit; ++visited, c = g_prev[c]) {
+  for (; c != kNoPos && visited < chain_limit; ++visited, c = prev[c]) {
     if (Load64(buf + c + best - 7) != Load64(cur + best - 7)) continue;
     int len = ExtendPrefix(buf + c, cur, 0, max);
     if (len > best) {
@@ -251,11 +259,11 @@ inline uint32_t MatchCost(const LzModels& m, int len, int dist) {
   return cost;
 }
 
-int ParseGreedy(ArcodOut& out, const LzSegment& seg) {
+int ParseGreedy(LzState& s, ArcodOut& out, const LzSegment& seg) {
   // The coder state lives in registers for the loop.
   ArcodOut a = out;
-  LzModels& m = g_enc_models;
-  const uint8_t* buf = g_lz_buf;
+  LzModels& m = s.models;
+  const uint8_t* buf = s.buf;
   int end = seg.end;
   // The search made at p + 1 as lookahead serves the next step when it is
   // made there.
@@ -263,10 +271,10 @@ int ParseGreedy(ArcodOut& out, const LzSegment& seg) {
   Match ahead = {0, 0};
   int p = seg.start;
   while (p < end) {
-    Match here = ahead_at == p ? ahead : Search(p, end, kGreedyChain);
+    Match here = ahead_at == p ? ahead : Search(s, p, end, kGreedyChain);
     bool take = here.len >= kMinMatch && !(here.len == kMinMatch && p - here.pos > kFarShortMatch);
     if (take) {
-      ahead = Search(p + 1, end, kGreedyChain);
+      ahead = Search(s, p + 1, end, kGreedyChain);
       ahead_at = p + 1;
       if (ahead.len > here.len) take = false;
     }
@@ -286,10 +294,10 @@ int ParseGreedy(ArcodOut& out, const LzSegment& seg) {
   return 1;
 }
 
-inline void Fill(Candidate& x, int q, int end, const LzModels& m) {
+inline void Fill(const LzState& s, Candidate& x, int q, int end, const LzModels& m) {
   if (x.at == q) return;
   x.at = q;
-  Match found = Search(q, end, kCostChain);
+  Match found = Search(s, q, end, kCostChain);
   x.len = found.len;
   if (found.len >= kMinMatch) {
     x.pos = found.pos;
@@ -297,10 +305,10 @@ inline void Fill(Candidate& x, int q, int end, const LzModels& m) {
   }
 }
 
-int ParseCost(ArcodOut& out, const LzSegment& seg) {
+int ParseCost(LzState& s, ArcodOut& out, const LzSegment& seg) {
   ArcodOut a = out;
-  LzModels& m = g_enc_models;
-  const uint8_t* buf = g_lz_buf;
+  LzModels& m = s.models;
+  const uint8_t* buf = s.buf;
   int end = seg.end;
   // Records for p, p + 1 and p + 2, rotated as the parse moves by one.
   Candidate rec[3] = {{-1, 0, 0, 0}, {-1, 0, 0, 0}, {-1, 0, 0, 0}};
@@ -310,16 +318,16 @@ int ParseCost(ArcodOut& out, const LzSegment& seg) {
     Candidate& A = rec[ia];
     Candidate& B = rec[(ia + 1) % 3];
     Candidate& C = rec[(ia + 2) % 3];
-    Fill(A, p, end, m);
+    Fill(s, A, p, end, m);
     bool literal = true;
     if (A.len != 0) {
       uint64_t per = A.cost / static_cast<uint32_t>(A.len);
-      Fill(B, p + 1, end, m);
+      Fill(s, B, p + 1, end, m);
       uint64_t lit0 = LiteralCost(m, buf[p]);
       if (B.len != 0 && (B.cost + lit0) / static_cast<uint64_t>(B.len + 1) < per) {
         literal = true;
       } else {
-        Fill(C, p + 2, end, m);
+        Fill(s, C, p + 2, end, m);
         if (C.len != 0 &&
             (C.cost + lit0 + LiteralCost(m, buf[p + 1])) / static_cast<uint64_t>(C.len + 2) < per) {
           literal = true;
@@ -360,8 +368,8 @@ uint32_t XArcodPut(uint32_t count, uint32_t total) {
   return g_cost[total] - g_cost[count];
 }
 
-uint8_t* LzWorkBuffer() { return g_lz_buf; }
-void LzSetCostBased(bool on) { g_lz_cost_based = on; }
+uint8_t* LzWorkBuffer() { return t_lz.buf; }
+void LzSetCostBased(bool on) { t_lz.cost_based = on; }
 
 void LzInit() {
   if (g_cost_ready) return;
@@ -373,16 +381,17 @@ void LzInit() {
 }
 
 int LzEncode(ArcodOut& a, const LzSegment* segments, int count) {
-  for (int s = 0; s < count; ++s) {
-    const LzSegment& seg = segments[s];
-    BuildChains(seg);
-    LzModelsReset(g_enc_models);
-    int ok = g_lz_cost_based ? ParseCost(a, seg) : ParseGreedy(a, seg);
+  LzState& s = t_lz;
+  for (int i = 0; i < count; ++i) {
+    const LzSegment& seg = segments[i];
+    BuildChains(s, seg);
+    LzModelsReset(s.models);
+    int ok = s.cost_based ? ParseCost(s, a, seg) : ParseGreedy(s, a, seg);
     if (!ok) return 0;
   }
   return 1;
 }
 
-void LzStreamStart() { LzModelsReset(g_enc_models); }
-void LzPutLiteral(ArcodOut& a, int b) { EncodeLiteral(a, g_enc_models, b); }
-void LzPutMatch(ArcodOut& a, int len, int dist) { EncodeMatch(a, g_enc_models, len, dist); }
+void LzStreamStart() { LzModelsReset(t_lz.models); }
+void LzPutLiteral(ArcodOut& a, int b) { EncodeLiteral(a, t_lz.models, b); }
+void LzPutMatch(ArcodOut& a, int len, int dist) { EncodeMatch(a, t_lz.models, len, dist); }
