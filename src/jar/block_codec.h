@@ -1,7 +1,7 @@
 // The block codec: one 32768-byte block to one record and back. The decoder
-// and the main thread's encoder work in process-wide buffers; a second
-// encoder, with buffers of its own, codes one block at a time on the worker
-// thread.
+// and g_record belong to the main thread; the encoder keeps its buffers per
+// thread, so that the worker thread can code one block while the main thread
+// codes another.
 #pragma once
 
 #include <cstdint>

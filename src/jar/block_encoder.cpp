@@ -4,8 +4,8 @@
 
 #include "jar/block_decoder.h"
 #include "jar/codec_error.h"
-#include "jar/jas.h"
 #include "jar/codec_models.h"
+#include "jar/jas.h"
 #include "jar/lz_encoder.h"
 #include "jar/range_coder.h"
 
