@@ -17,9 +17,12 @@ inline Field FieldOf(int32_t h, int n, int i) {
 
 inline int32_t With(Field f, int s) { return f.base | kSqOfMailbox[s] << f.shift; }
 
+// Bounded by the list's size, which also keeps the compiler from making this
+// a call to strlen: the lists hold a few squares and this runs for every
+// entry of every pass.
 inline int ListLength(const uint8_t* list) {
   int n = 0;
-  while (list[n] != 0) n++;
+  while (n < kCccListSize && list[n] != 0) n++;
   return n;
 }
 

@@ -37,8 +37,9 @@ void PapCreate(const Ccc* board, Pap* key) {
   const uint8_t* mine = board->wtm ? board->wsqr : board->zsqr;
   const uint8_t* other = board->wtm ? board->zsqr : board->wsqr;
   int nm = 0, no = 0;
-  while (mine[nm] != 0) nm++;
-  while (other[no] != 0) no++;
+  // Bounded loops: not calls to strlen, for a few squares on every probe.
+  while (nm < kCccListSize && mine[nm] != 0) nm++;
+  while (no < kCccListSize && other[no] != 0) no++;
   if (nm + no > kPapMaxPieces) OutError("PapCreate: no dice");
   uint8_t order[2 * kPapMaxPieces];
   SortedSide(board, mine, order);
