@@ -135,8 +135,10 @@ struct ArcodReciprocals {
 inline constexpr ArcodReciprocals kArcodReciprocals{};
 
 inline uint32_t ArcodDivSmall(uint32_t x, uint32_t d) {
-  unsigned __int128 q = static_cast<unsigned __int128>(x) * kArcodReciprocals.m[d];
-  return static_cast<uint32_t>(q >> 63);
+  // (2x m) >> 64 is (x m) >> 63: the quotient is the high word of the
+  // product, without a double-word shift after the multiply.
+  unsigned __int128 q = static_cast<unsigned __int128>(uint64_t{x} << 1) * kArcodReciprocals.m[d];
+  return static_cast<uint32_t>(q >> 64);
 }
 
 // ArcodPut for a total below 1024 (the caller guarantees it).
