@@ -35,6 +35,7 @@ struct Worker {
   std::condition_variable finished;  // a task has run
   std::atomic<PlatTask*> task{nullptr};  // the one running
   std::atomic<bool> stop{false};
+  std::atomic<bool> running{false};  // the thread has started
   pid_t owner = 0;
   std::thread thread;
 
@@ -68,11 +69,18 @@ Worker* TheWorker() {
   auto* w = new Worker;
   w->owner = getpid();
   try {
-    w->thread = std::thread([w] { w->Loop(); });
+    w->thread = std::thread([w] {
+      w->running.store(true);
+      w->Loop();
+    });
   } catch (const std::system_error&) {
     delete w;
     return nullptr;
   }
+  // Until the new thread runs, the runtime may hold locks for it (the
+  // sanitizers' thread registry, for one); a child forked in that moment
+  // would inherit them locked and hang on its first thread or allocation.
+  while (!w->running.load()) std::this_thread::yield();
   g_worker = w;
   return w;
 }

@@ -11,11 +11,13 @@ namespace {
 // A task that holds the worker until released, then records that it ran.
 struct Held {
   std::atomic<bool> release{false};
+  std::atomic<bool> running{false};
   std::atomic<int> runs{0};
   PlatTask task{};
 
   static void Run(void* arg) {
     auto* self = static_cast<Held*>(arg);
+    self->running = true;
     while (!self->release.load()) {
     }
     self->runs.fetch_add(1);
@@ -46,6 +48,10 @@ TEST(Worker, RunsOneTaskAtATimeAndWaitsForIt) {
 TEST(Worker, AForkedChildRunsItsParentsTaskItselfAndHasAWorkerOfItsOwn) {
   Held parent;
   ASSERT_TRUE(PlatTaskStart(&parent.task));
+  // Fork while the worker is inside the task, as a death test of the file
+  // layer may fork while a block is being coded.
+  while (!parent.running.load()) {
+  }
   // The child sees the task started but has no thread running it: waiting
   // runs it in the child. Its own tasks go to a worker of its own.
   EXPECT_EXIT(
