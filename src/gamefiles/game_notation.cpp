@@ -73,15 +73,20 @@ void JoinWords(char* to, char** words, int first, int n) {
   }
 }
 
-void ReadPosj(FILE* file, Ccc* board) {
+void ReadPosj(FILE* file, Ccc* board, const char* where) {
   char text[kPosjSquares + kPosjFlags + 1];
-  for (int i = 0; i < kPosjSquares; ++i) text[i] = static_cast<char>(JgnChar(file, kSquareChars));
+  for (int i = 0; i < kPosjSquares; ++i) {
+    text[i] = static_cast<char>(JgnChar(file, kSquareChars, where));
+  }
   for (int i = 0; i < kPosjFlags; ++i) {
-    text[kPosjSquares + i] = static_cast<char>(JgnChar(file, kFlagChars));
+    text[kPosjSquares + i] = static_cast<char>(JgnChar(file, kFlagChars, where));
   }
   text[kPosjSquares + kPosjFlags] = 0;
+  if (const char* fault = PositionFault(text)) OutError("CccJgnRead: %s: %s", where, fault);
   CccSetString(text, board);
 }
+
+const char* SideName(int white) { return white ? "white" : "black"; }
 
 bool IsFile(int c) { return c >= 'a' && c <= 'h'; }
 bool IsRank(int c) { return c >= '1' && c <= '8'; }
@@ -113,9 +118,68 @@ FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector
 
 void CccStartPos(Ccc* board) { CccSetString(kInitialPosition, board); }
 
-int JgnChar(FILE* file, const char* allowed) {
+const char* PositionFault(const char* text) {
+  static char fault[96];
+  // Per side (0 black, 1 white): kings, pawns, men, and pieces beyond the
+  // original set (one queen, two each of rooks, bishops and knights).
+  int kings[2] = {0, 0}, pawns[2] = {0, 0}, men[2] = {0, 0}, promoted[2] = {0, 0};
+  int count[2][6] = {};
+  for (int i = 0; i < kPosjSquares && text[i] != 0; ++i) {
+    const char* at = strchr("PNBRQKpnbrqk", text[i]);
+    if (at == nullptr) continue;
+    int kind = static_cast<int>(at - "PNBRQKpnbrqk");
+    int white = kind < 6 ? 1 : 0;
+    int type = kind % 6;
+    int rank = 7 - i / 8;
+    if (type == 0 && (rank == 0 || rank == 7)) {
+      snprintf(fault, sizeof fault, "%s pawn on %c%d", SideName(white), 'a' + i % 8, rank + 1);
+      return fault;
+    }
+    ++count[white][type];
+    ++men[white];
+  }
+  for (int white = 1; white >= 0; --white) {
+    kings[white] = count[white][5];
+    pawns[white] = count[white][0];
+    constexpr int kOriginal[5] = {8, 2, 2, 2, 1};
+    for (int type = 1; type < 5; ++type) {
+      if (count[white][type] > kOriginal[type]) {
+        promoted[white] += count[white][type] - kOriginal[type];
+      }
+    }
+    const char* side = SideName(white);
+    if (kings[white] == 0) {
+      snprintf(fault, sizeof fault, "%s has no king", side);
+    } else if (kings[white] > 1) {
+      snprintf(fault, sizeof fault, "%s has %d kings", side, kings[white]);
+    } else if (men[white] > 16) {
+      snprintf(fault, sizeof fault, "%s has %d men", side, men[white]);
+    } else if (pawns[white] > 8) {
+      snprintf(fault, sizeof fault, "%s has %d pawns", side, pawns[white]);
+    } else if (promoted[white] > 8 - pawns[white]) {
+      snprintf(fault, sizeof fault, "%s has %d promoted piece%s for %d missing pawn%s", side,
+               promoted[white], promoted[white] > 1 ? "s" : "", 8 - pawns[white],
+               pawns[white] != 7 ? "s" : "");
+    } else {
+      continue;
+    }
+    return fault;
+  }
+  Ccc board;
+  CccSetString(text, &board);
+  board.wtm ^= 1;
+  if (CccInCheck(&board) != 0) {
+    snprintf(fault, sizeof fault, "%s is in check with %s to move", SideName(board.wtm),
+             SideName(!board.wtm));
+    return fault;
+  }
+  return nullptr;
+}
+
+int JgnChar(FILE* file, const char* allowed, const char* where) {
   for (;;) {
     int c = fgetc(file);
+    if (c == EOF && where != nullptr) OutError("JgnChar: unexpected EOF in %s", where);
     if (c == EOF) OutError("JgnChar: unexpected EOF");
     if (c != 0 && strchr(allowed, c) != nullptr) return c;
   }
@@ -231,6 +295,8 @@ void CccJgnRead(const char* name, CccGame* game) {
   char item[kJgnItemSize];
   char* words[kJgnItemSize];
   char label[kGameText];
+  char where[2 * kGamePathSize];
+  snprintf(where, sizeof where, "%s/%s", path, selector);
   long wanted = strtol(selector, nullptr, 10);
   int number = 0;
   for (;;) {
@@ -262,7 +328,7 @@ void CccJgnRead(const char* name, CccGame* game) {
       } else if (strcmp(words[0], "remark") == 0) {
         JoinWords(game->remark, words, 1, n);
       } else if (strcmp(words[0], "posj") == 0) {
-        ReadPosj(file, &game->position);
+        ReadPosj(file, &game->position, where);
         current = game->position;
         posj = true;
         // Moves read so far belong to the old start; replayed from the new

@@ -38,14 +38,22 @@ extern const char* g_position_dir;
 void CccJgnRead(const char* name, CccGame* game);
 // kJgnEnd, kJgnComment, kJgnTag or kJgnWord; buffer holds kJgnItemSize.
 int JgnItemRead(FILE* file, char* buffer);
-// The next character that is not NUL and is in `allowed`.
-int JgnChar(FILE* file, const char* allowed);
+// The next character that is not NUL and is in `allowed`; `where` (file and
+// game) is named when the file ends first.
+int JgnChar(FILE* file, const char* allowed, const char* where = nullptr);
 // The move text of a word ("e2e4", "e7e8=q", "e1g1", ...) into `text` (at
 // least 9 bytes); false when the word is no move.
 bool JgnMoveText(const char* word, int wtm, char* text);
 // The legal move the word stands for, or 0 when the word is no move.
 uint32_t JgnLegalMove(const char* word, const Ccc* position);
 void CccStartPos(Ccc* board);
+
+// What makes the square string (CccSetString's text) no legal position, as
+// "black has no king", or nullptr when it is one: one king a side, no pawn
+// on the first or last rank, at most 16 men and 8 pawns a side and no more
+// promoted pieces than missing pawns, the side not to move not in check.
+// Checked before the board is set, which holds only 16 men a side.
+const char* PositionFault(const char* text);
 
 // Formats into one of the record's text fields, cut to its size.
 void GameText(char* field, const char* format, ...) __attribute__((format(printf, 2, 3)));

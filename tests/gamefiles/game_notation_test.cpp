@@ -293,7 +293,7 @@ TEST(CccJgnRead, IllegalMoveInAGame) {
   static CccGame g;
   EXPECT_FATAL(CccJgnRead("bad", &g), "JgnLegalMove: bad string [e4-e5]");
   WriteFile("cut.JGN", "[game] [posj] rnbqkbnr");
-  EXPECT_FATAL(CccJgnRead("cut", &g), "JgnChar: unexpected EOF");
+  EXPECT_FATAL(CccJgnRead("cut", &g), "JgnChar: unexpected EOF in cut.JGN/1");
 }
 
 TEST(CccJgnRead, EightHundredMovesFitAndMoreAreRefused) {
@@ -341,4 +341,23 @@ TEST(CccJgnRead, LooksInFourPlaces) {
   CccJgnRead("sub/f.JGN", &g);
   EXPECT_STREQ("sub/f.JGN / 1 (f1)", g.name);
   EXPECT_FATAL(CccJgnRead("sub/g/f2", &g), "CccJgnRead: 'sub/g' open failed");
+}
+
+// A start position that is no position of chess stops zok with the file and
+// the game as it was asked for.
+TEST(CccJgnRead, IllegalPosjIsNamed) {
+  TempDir dir;
+  const std::string empty(48, '.');
+  WriteFile(dir.File("g.JGN"), "[game one] [posj] ........ " + empty + " ....k... b.... "
+                               "[game two] [posj] k......R " + empty + " K....... w....\n");
+  struct Case {
+    const char* args;
+    const char* message;
+  };
+  for (const Case& c : {Case{"-p g/1", "CccJgnRead: g.JGN/1: white has no king"},
+                        Case{"-p g.JGN/two", "CccJgnRead: g.JGN/two: black is in check with white to move"}}) {
+    RunResult r = RunZok(c.args, dir.path());
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: " + c.message + "\n");
+  }
 }

@@ -51,11 +51,9 @@ TEST(EpdSpos, CastlingRightsNeedKingAndRookAtHome) {
   EXPECT_EQ(0, b.castS);
   EXPECT_EQ(0, b.castl);
   EXPECT_EQ(1, b.casts);
-  // Only w and W mean White; a side word is never read as a castling flag.
-  b = FromEpd("r3k2r/8/8/8/8/8/8/4K3 s - -");
-  EXPECT_EQ(0, b.wtm);
-  EXPECT_EQ(0, b.casts);
+  // The side word counts by its first letter.
   EXPECT_EQ(1, FromEpd("4k3/8/8/8/8/8/8/4K3 White - -").wtm);
+  EXPECT_EQ(0, FromEpd("4k3/8/8/8/8/8/8/4K3 B - -").wtm);
 }
 
 TEST(EpdSpos, EnPassantKeptOnlyWhenUsable) {
@@ -63,13 +61,6 @@ TEST(EpdSpos, EnPassantKeptOnlyWhenUsable) {
   EXPECT_EQ(25, FromEpd("4k3/8/8/8/4Pp2/8/8/4K3 b - e3").eps);
   EXPECT_EQ(0, FromEpd("4k3/8/8/8/4P3/8/8/4K3 b - e3").eps);
   EXPECT_EQ(54, FromEpd("4k3/8/8/3pP3/8/8/8/4K3 w - d6").eps);
-}
-
-TEST(EpdSpos, OnlyTheSquareTotalCounts) {
-  Ccc a = FromEpd("4k3/p7p/7/8/8/8/8/4K3 w - -");
-  Ccc b = FromEpd("4k3/p7/p7/8/8/8/8/4K3 w - -");
-  EXPECT_EQ(0, memcmp(&a, &b, sizeof a));
-  EXPECT_EQ(1, CccCell(&a, 51));  // the ninth pawn of rank 7 stands on a6
 }
 
 TEST(EpdSpos, FieldErrors) {
@@ -91,6 +82,10 @@ TEST(EpdSpos, FieldErrors) {
   EXPECT_FATAL(EpdSpos((k + " w - e33").c_str(), &b), "EpdSpos: bad ep");
   // A marked square must be empty, or the piece on it would vanish.
   EXPECT_FATAL(EpdSpos("4k3/8/8/8/8/4P3/8/4K3 b - e3", &b), "EpdSpos: bad ep");
+  // Every rank has its 8 squares: a long one would push a piece a rank down.
+  EXPECT_FATAL(EpdSpos("4k3/p7p/7/8/8/8/8/4K3 w - -", &b), "EpdSpos: rank 7 too long");
+  EXPECT_FATAL(EpdSpos("4k3/7/p8/8/8/8/8/4K3 w - -", &b), "EpdSpos: rank 7 too short");
+  EXPECT_FATAL(EpdSpos((k + " s - -").c_str(), &b), "EpdSpos: bad stm [s]");
 }
 
 TEST(EpdExtra, BestMoveAndIdentification) {
@@ -132,7 +127,7 @@ TEST(CccEpdRead, PicksALineByNumber) {
   EXPECT_STREQ("set.EPD / 3 (ep)", g.name);
   EXPECT_EQ(25, g.position.eps);
 
-  EXPECT_FATAL(CccEpdRead("set/4", &g), "EpdSpos: missing pos");
+  EXPECT_FATAL(CccEpdRead("set/4", &g), "EpdSpos: missing pos in set.EPD/4");
   EXPECT_FATAL(CccEpdRead("set/5", &g), "CccEpdRead: line [5] not found");
   EXPECT_FATAL(CccEpdRead("set/0", &g), "CccEpdRead: line [0] not found");
   EXPECT_FATAL(CccEpdRead("set/-1", &g), "CccEpdRead: line [-1] not found");
@@ -160,4 +155,47 @@ TEST(CccEpdRead, LooksInFourPlaces) {
   EXPECT_EQ(fixed + "c / 1", g.name);
   CccEpdRead("d/2", &g);
   EXPECT_EQ(fixed + "d.EPD / 2", g.name);
+}
+
+// Every position the browser is handed is one of chess: a file line that is
+// no such position, or no position at all, stops zok with the file, the line
+// and what is wrong.
+TEST(CccEpdRead, IllegalAndMalformedPositionsAreNamed) {
+  struct Case {
+    const char* line;
+    const char* message;
+  };
+  const Case kCases[] = {
+      {"8/8/8/8/8/8/8/K7 w - -", "CccEpdRead: X.EPD/1: black has no king"},
+      {"k7/8/8/8/8/8/8/8 b - -", "CccEpdRead: X.EPD/2: white has no king"},
+      {"kk6/8/8/8/8/8/8/K7 w - -", "CccEpdRead: X.EPD/3: black has 2 kings"},
+      {"k7/8/8/8/8/8/Q7/K7 w - -", "CccEpdRead: X.EPD/4: black is in check with white to move"},
+      {"k7/8/8/8/8/8/8/K6r b - -", "CccEpdRead: X.EPD/5: white is in check with black to move"},
+      {"k6P/8/8/8/8/8/8/K7 b - -", "CccEpdRead: X.EPD/6: white pawn on h8"},
+      {"k7/8/8/8/8/8/8/K2p4 w - -", "CccEpdRead: X.EPD/7: black pawn on d1"},
+      {"k7/pppppppp/p7/8/8/8/8/K7 w - -", "CccEpdRead: X.EPD/8: black has 9 pawns"},
+      {"k7/8/8/8/8/8/PPPPPPP1/KQQQ4 w - -",
+       "CccEpdRead: X.EPD/9: white has 2 promoted pieces for 1 missing pawn"},
+      {"k7/8/8/QQQQQQQQ/QQQQQQQQ/QQ6/8/K7 b - -", "CccEpdRead: X.EPD/10: white has 19 men"},
+      {"k8/8/8/8/8/8/8/K6 w - -", "EpdSpos: rank 8 too long in X.EPD/11"},
+      {"k7/7/8/8/8/8/8/K7/8 w - -", "EpdSpos: rank 7 too short in X.EPD/12"},
+      {"k7/8/8/8/8/8/8/K6X w - -", "EpdSpos: bad character 0x58 in X.EPD/13"},
+      {"k7/8/8/8/8/8/8/K7 x - -", "EpdSpos: bad stm [x] in X.EPD/14"},
+      {"k7/8/8/8/8/8/8/K7 w KQx -", "EpdSpos: bad castle in X.EPD/15"},
+      {"k7/8/8/8/8/8/8/K7 w - e5", "EpdSpos: bad ep in X.EPD/16"},
+      {"k7/8/8/8/8/8/8/K7 w -", "EpdSpos: missing ep in X.EPD/17"},
+      {"k7/8/8/8/8/8/8/K7 w - - bm", "EpdExtra: missing bm in X.EPD/18"},
+  };
+  TempDir dir;
+  std::string file;
+  for (const Case& c : kCases) file += std::string(c.line) + "\n";
+  WriteFile(dir.File("X.EPD"), file);
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    RunResult r = RunZok("-pe X.EPD/" + std::to_string(i + 1), dir.path());
+    EXPECT_EQ(r.status, 1) << kCases[i].line;
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: " + kCases[i].message + "\n");
+  }
+  // The path named is the one that opened.
+  RunResult r = RunZok("-pe X/2", dir.path());
+  EXPECT_EQ(r.output, Banner() + "\n\nERROR: CccEpdRead: X.EPD/2: white has no king\n");
 }
