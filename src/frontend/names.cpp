@@ -65,7 +65,7 @@ const char* FresTry(uint32_t code) {
 
 const char* FresFind(uint32_t code) {
   const char* path = FresTry(code);
-  if (path == nullptr) OutError("FresFind: 0%011o not found", code);
+  if (path == nullptr) OutError("FresFind: %s not found", FresName(code));
   return path;
 }
 

@@ -112,7 +112,7 @@ TEST(CacheFatal, CreatorChecks) {
   EXPECT_FATAL(CacheProbe(a, 0), "CacheOpen: [./KQK____W] is DTC while DTM requiered");
   EXPECT_FATAL(CacheProbe(b, 0), "CacheOpen: [./KRK____W] has wrong format version");
   EXPECT_FATAL(CacheProbe(c, 0), "CacheOpen: [./KBK____W] content does not match");
-  EXPECT_FATAL(CacheProbe(Code("KNK"), 0), "FresFind: 000000000100 not found");
+  EXPECT_FATAL(CacheProbe(Code("KNK"), 0), "FresFind: KNK____B not found");
 }
 
 TEST(CacheFatal, TwentyFiveSlotsAtMost) {

@@ -94,7 +94,7 @@ TEST_F(ListTest, Errors) {
   for (const Case& c : {Case{"-ll KQK", "ExeList: too few args"},
                         Case{"-ll KQK 509", "ExeList: plies oor"},
                         Case{"-ll KQK -1", "ExeList: plies oor"},
-                        Case{"-ll KRK 3", "FresFind: 010001000000 not found"}}) {
+                        Case{"-ll KRK 3", "FresFind: KRK____W not found"}}) {
     RunResult r = RunZok(c.args, dir_->path());
     EXPECT_EQ(r.status, 1) << c.args;
     EXPECT_EQ(r.output.substr(r.output.find("\n\nERROR")),

@@ -90,7 +90,7 @@ TEST(SearchPath, FresFindIsFatalWhenMissing) {
         ScopedCwd cwd(dir.path());
         FresFind(Code("KQKR") | kWhiteToMove);
       },
-      "FresFind: 010110000000 not found");
+      "FresFind: KQKR___W not found");
 }
 
 TEST(WorkFileNames, FormatsAndBounds) {
