@@ -88,6 +88,10 @@ void ExeSum(int n, char** args) {
   static const char* const kHere[] = {"."};
   const char* const* dirs = n > 0 ? args : kHere;
   int ndirs = n > 0 ? n : 1;
+  // A mistyped directory would otherwise read as one without finished builds.
+  for (int i = 0; i < ndirs; i++) {
+    if (!PlatIsDirectory(dirs[i])) OutError("ExeSum: %s: no such directory", dirs[i]);
+  }
   SumTotals totals;
   for (int sweep = 0; sweep <= 1; sweep++) {
     totals = SumTotals{0, 0, 0, 0, 0, 0};

@@ -78,9 +78,22 @@ TEST(LogSummaryTest, WithoutArgumentsTheCurrentDirectoryIsSummarised) {
 
 TEST(LogSummaryTest, TotalsArePrintedEvenWhenNothingIsFound) {
   TempDir dir;
-  RunResult r = RunZok("-sum nowhere", dir.path());
+  mkdir(dir.File("empty").c_str(), 0777);
+  RunResult r = RunZok("-sum empty", dir.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, Banner() + "\nnowhere/*.LOF ..." + kTotalsNone);
+  EXPECT_EQ(r.output, Banner() + "\nempty/*.LOF ..." + kTotalsNone);
+}
+
+// A mistyped directory is no empty one: nothing is summed, the name is told.
+TEST(LogSummaryTest, ADirectoryThatIsNotThereIsFatal) {
+  TempDir dir;
+  WriteFile(dir.File("KQK.LOF"), TimeLine(0.5, 19, 20, 100, 200));
+  for (const char* args : {"nowhere", ". nowhere", "KQK.LOF"}) {
+    RunResult r = RunZok(std::string("-sum ") + args, dir.path());
+    EXPECT_EQ(r.status, 1) << args;
+    std::string missing = std::string(args).substr(std::string(args).rfind(' ') + 1);
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeSum: " + missing + ": no such directory\n");
+  }
 }
 
 TEST(LogSummaryTest, OverlongLinesDoNotBreakIntoFalseTimeLines) {
