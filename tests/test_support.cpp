@@ -1,12 +1,16 @@
 #include "test_support.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -39,6 +43,65 @@ RunResult RunShell(const std::string& command, const std::string& dir) {
 RunResult RunZok(const std::string& args, const std::string& dir, const std::string& input) {
   std::string in = input.empty() ? std::string("/dev/null") : "'" + input + "'";
   return Capture("cd '" + dir + "' && '" ZOK_EXE "' " + args + " <" + in + " 2>&1");
+}
+
+TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::string>& args,
+                             const std::string& typed, const std::string& cue,
+                             const std::string& key) {
+  TerminalRun run{-1, "", false};
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return run;
+  const std::string slave_name = ptsname(master);
+  int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
+  termios before;
+  if (slave < 0 || tcgetattr(slave, &before) != 0) return run;
+  before.c_lflag |= ICANON | ECHO;
+  before.c_iflag |= IXON;
+  before.c_cc[VSTART] = typed.empty() ? 0x11 : _POSIX_VDISABLE;
+  before.c_cc[VMIN] = 3;
+  if (tcsetattr(slave, TCSANOW, &before) != 0 || tcgetattr(slave, &before) != 0) return run;
+  if (!typed.empty() && write(master, typed.data(), typed.size()) != ssize_t(typed.size())) {
+    return run;
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    int tty = open(slave_name.c_str(), O_RDWR);
+    if (tty < 0 || chdir(dir.c_str()) != 0) _exit(97);
+    dup2(tty, 0);
+    dup2(tty, 1);
+    dup2(tty, 2);
+    std::vector<char*> argv{const_cast<char*>("zok")};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(ZOK_EXE, argv.data());
+    _exit(96);
+  }
+  close(slave);
+  bool sent = key.empty();
+  char buf[4096];
+  for (;;) {
+    pollfd p = {master, POLLIN, 0};
+    if (poll(&p, 1, 20000) <= 0) break;
+    ssize_t n = read(master, buf, sizeof buf);
+    if (n <= 0) break;  // EIO once the program has gone
+    run.output.append(buf, static_cast<size_t>(n));
+    if (!sent && run.output.find(cue) != std::string::npos) {
+      sent = write(master, key.data(), key.size()) == ssize_t(key.size());
+    }
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid) {
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.status = 128 + WTERMSIG(status);
+  }
+  termios after;
+  run.restored = tcgetattr(master, &after) == 0 && after.c_iflag == before.c_iflag &&
+                 after.c_oflag == before.c_oflag && after.c_cflag == before.c_cflag &&
+                 after.c_lflag == before.c_lflag &&
+                 memcmp(after.c_cc, before.c_cc, sizeof after.c_cc) == 0;
+  close(master);
+  return run;
 }
 
 TempDir::TempDir() {

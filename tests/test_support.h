@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 struct RunResult {
   int status;          // exit status, or 128 + signal
@@ -13,6 +14,21 @@ struct RunResult {
 // with standard input from `input` (empty: /dev/null).
 RunResult RunZok(const std::string& args, const std::string& dir = ".",
                  const std::string& input = "");
+// Runs the built zok with `args` in `dir` on a pseudo-terminal in line mode
+// with echo and flow control (Ctrl+Q is START). `typed` is written before the
+// program starts (START is then disabled, or the line discipline would take
+// a Ctrl+Q in it); `key` is written once `cue` has appeared in the output.
+// `restored` tells whether the program left the terminal as it found it;
+// `status` is 128 + the signal for a program that a signal ended.
+struct TerminalRun {
+  int status;
+  std::string output;
+  bool restored;
+};
+TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::string>& args,
+                             const std::string& typed, const std::string& cue = "",
+                             const std::string& key = "");
+
 // Runs a shell command in `dir`, capturing its output.
 RunResult RunShell(const std::string& command, const std::string& dir = ".");
 

@@ -250,6 +250,7 @@ void ExeBuild(int n, char** args) {
 
   OutCons("\n");
   for (int pass = first; pass <= last;) {
+    ProgPoll();
     AccPass(pass, 0);
     int next = pass + 1;
     RunPass(pass, &next);

@@ -88,6 +88,7 @@ void SetLogName(const char* name) {
 }
 
 
+
 int32_t ClockCs(int synchronise) {
   int64_t t = PlatClockMs();
   if (synchronise == 0) return static_cast<int32_t>((t + 5) / 10);
@@ -170,6 +171,10 @@ void ProgTick(int32_t units) {
   if (units != 0 && now < (g_prog.shown / 100 + 1) * 100) return;
   g_prog.elapsed = g_prog.shown = now;
   OutCons("\r%s%-79.79s%s", "", ProgText(0), "");
+  ProgPoll();
+}
+
+void ProgPoll() {
   if (PlatKeyWaiting() && PlatReadKey() == 17) OutError("Manual abort!");
 }
 

@@ -48,5 +48,8 @@ extern int32_t g_cstotal;
 void ProgSetBasis(const Basi* basis);
 void ProgStart(const char* name, int number, int kind);
 void ProgTick(int32_t units);
+// Looks for the abort key now (the build calls it between passes, which may
+// be too short for a timed refresh); Ctrl+Q is fatal, other keys are dropped.
+void ProgPoll();
 void ProgEnd();
 const char* ProgText(int which);

@@ -1,11 +1,6 @@
 #include "commands/integrity_test.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -157,69 +152,19 @@ TEST(PrintTag, PrintableBytesAsCharactersOthersInHex) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "DTM3\\x0AA \\x7F");
 }
 
-bool SameTerminal(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-
-// zok -t on a pseudo-terminal with keys already typed: an ordinary key is
-// consumed at the first poll, Ctrl+Q stops the test at the second, and the
-// terminal is left in the mode it was found in.
+// zok -t on a terminal with keys already typed: an ordinary key is consumed
+// at the first poll, Ctrl+Q stops the test at the second, and the terminal
+// is left in the mode it was found in.
 TEST(ExeTest, CtrlQOnATerminalAbortsAndRestoresTheTerminal) {
   TempDir dir;
   WriteDatabase(dir.File("KPK____W"), 131072, kKpk | kWtm);
   WriteDatabase(dir.File("KPK____B"), 131072, kKpk);
-
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const std::string slave_name = ptsname(master);
-  int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(slave, 0);
-  termios before;
-  ASSERT_EQ(tcgetattr(slave, &before), 0);
-  // A line-mode terminal with echo; only START is disabled so that the
-  // Ctrl+Q typed before the program starts is not taken as flow control.
-  before.c_lflag |= ICANON | ECHO;
-  before.c_iflag |= IXON;
-  before.c_cc[VSTART] = _POSIX_VDISABLE;
-  before.c_cc[VMIN] = 3;
-  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
-  ASSERT_EQ(tcgetattr(slave, &before), 0);
-  ASSERT_EQ(write(master, "x\x11", 2), 2);
-
-  pid_t pid = fork();
-  if (pid == 0) {
-    setsid();
-    int tty = open(slave_name.c_str(), O_RDWR);
-    if (tty < 0 || chdir(dir.path().c_str()) != 0) _exit(97);
-    dup2(tty, 0);
-    dup2(tty, 1);
-    dup2(tty, 2);
-    execl(ZOK_EXE, "zok", "-t", "KPK", static_cast<char*>(nullptr));
-    _exit(96);
-  }
-  close(slave);
-  std::string output;
-  char buf[4096];
-  for (;;) {
-    pollfd p = {master, POLLIN, 0};
-    if (poll(&p, 1, 20000) <= 0) break;
-    ssize_t n = read(master, buf, sizeof buf);
-    if (n <= 0) break;  // EIO once the program has gone
-    output.append(buf, static_cast<size_t>(n));
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(output.find("\rblock     1 / 4\r\n\r\nERROR: Manual abort!\r\n"), std::string::npos) << output;
-  EXPECT_EQ(output.find("block     2"), std::string::npos) << output;
-  termios after;
-  ASSERT_EQ(tcgetattr(master, &after), 0);
-  EXPECT_TRUE(SameTerminal(before, after));
-  close(master);
+  TerminalRun run = RunZokOnTerminal(dir.path(), {"-t", "KPK"}, "x\x11");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("\rblock     1 / 4\r\n\r\nERROR: Manual abort!\r\n"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(run.output.find("block     2"), std::string::npos) << run.output;
+  EXPECT_TRUE(run.restored);
 }
 
 }  // namespace

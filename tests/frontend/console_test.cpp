@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "index/basis.h"
@@ -149,6 +150,37 @@ TEST(Progress, PhaseMarksAndCacheDisplay) {
   g_prog.cache_loads = 77;
   std::string cache = ProgText(0);
   EXPECT_EQ(cache.substr(cache.size() - 18), "       12k      77");
+}
+
+// KQKR's passes all end within a second, before any timed refresh: Ctrl+Q
+// must still arrive (flow control off from the first pass) and be seen at a
+// pass boundary. However the build ends (finished, aborted, interrupted),
+// the terminal is left as it was found.
+TEST(AbortKey, CtrlQStopsABuildOfShortPassesAndTheTerminalIsRestored) {
+  struct Case {
+    const char* name;
+    const char* key;
+    int status;
+    const char* ending;
+  };
+  const Case kCases[] = {
+      {"KQK", "", 0, "Maxes:"},
+      {"KQKR", "\x11", 1, "\r\n\r\nERROR: Manual abort!\r\n"},
+      {"KQKR", "\x03", 128 + SIGINT, ""},
+  };
+  TempDir dir;
+  for (const Case& c : kCases) {
+    // The first progress line of whichever pass comes first.
+    char cue[16];
+    snprintf(cue, sizeof cue, "\r%-8s", c.name);
+    TerminalRun run = RunZokOnTerminal(dir.path(), {"-b", c.name}, "", cue, c.key);
+    EXPECT_EQ(run.status, c.status) << c.name << run.output;
+    EXPECT_NE(run.output.find(c.ending), std::string::npos) << run.output;
+    EXPECT_TRUE(run.restored) << c.name << c.status;
+  }
+  // Both stops come before the build is done, which the state file resumes.
+  EXPECT_TRUE(FileExists(dir.File("KQKR/RUN")));
+  EXPECT_FALSE(FileExists(dir.File("KQKR___B.JIX")));
 }
 
 }  // namespace
