@@ -47,6 +47,19 @@ const Command kCommands[] = {
     {"-t", ExeTest},
 };
 
+void PrintUsage() {
+  OutCons("\n");
+  OutCons("\nZOK -b   bname [lo [hi]]  build database");
+  OutCons("\nZOK -d   bname [depth]    dependency list");
+  OutCons("\nZOK -e   w...b...         enumerate databases, eg wwb");
+  OutCons("\nZOK -ll  bname len        log len-ply positions");
+  OutCons("\nZOK -sum [path [path...   summarize LOF files");
+  OutCons("\nZOK -t   bname            test file integrity");
+  OutCons("\nZOK -p   file.JGN/game    browse a game");
+  OutCons("\nZOK -pe  file.EPD/line    browse a position");
+  OutCons("\n");
+}
+
 void MakeBanner() {
   memset(g_banner, '-', kBannerLength);
   g_banner[kBannerLength] = 0;
@@ -67,15 +80,15 @@ int ZokMain(int argc, char** argv) {
   MakeBanner();
   OutCons("%s", g_banner);
   if (argc < 2) {
-    OutCons("\n");
-    OutCons("\nZOK -b   bname [lo [hi]]  build database");
-    OutCons("\nZOK -d   bname [depth]    dependency list");
-    OutCons("\nZOK -e   w...b...         enumerate databases, eg wwb");
-    OutCons("\nZOK -ll  bname len        log len-ply positions");
-    OutCons("\nZOK -sum [path [path...   summarize LOF files");
-    OutCons("\nZOK -t   bname            test file integrity");
-    OutCons("\n");
+    PrintUsage();
     return 1;
+  }
+  // Asked for, the usage is an answer, not a failure.
+  for (const char* help : {"-h", "--help", "help"}) {
+    if (strcmp(argv[1], help) == 0) {
+      PrintUsage();
+      return 0;
+    }
   }
   for (const Command& c : kCommands) {
     if (strcmp(argv[1], c.word) == 0) {

@@ -12,6 +12,8 @@ const std::string kUsage =
     "\nZOK -ll  bname len        log len-ply positions"
     "\nZOK -sum [path [path...   summarize LOF files"
     "\nZOK -t   bname            test file integrity"
+    "\nZOK -p   file.JGN/game    browse a game"
+    "\nZOK -pe  file.EPD/line    browse a position"
     "\n";
 
 TEST(Dispatch, BannerIsSeventyNineCharacters) {
@@ -27,9 +29,18 @@ TEST(Dispatch, NoCommandPrintsUsageAndFails) {
   EXPECT_EQ(r.output, Banner() + kUsage);
 }
 
+TEST(Dispatch, AskedForTheUsageIsNoFailure) {
+  TempDir dir;
+  for (const char* words : {"-h", "--help", "help", "help -b KQK"}) {
+    RunResult r = RunZok(words, dir.path());
+    EXPECT_EQ(r.status, 0) << words;
+    EXPECT_EQ(r.output, Banner() + kUsage) << words;
+  }
+}
+
 TEST(Dispatch, UnknownCommandWordsAreBadArgs) {
   TempDir dir;
-  for (const char* word : {"-x", "-P", "-bKQK", "-D", "b", "-pee", "--"}) {
+  for (const char* word : {"-x", "-P", "-bKQK", "-D", "b", "-pee", "--", "-help", "HELP"}) {
     RunResult r = RunZok(word, dir.path());
     EXPECT_EQ(r.status, 1) << word;
     EXPECT_EQ(r.output, Banner() + "\n\nERROR: Bad args\n") << word;
