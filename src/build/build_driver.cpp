@@ -99,7 +99,7 @@ void CheckPrerequisites(const char* typed) {
     for (int i = 0; i < nsubs; i++) {
       if ((subs[i] & kWhiteMask) == 0) continue;
       if (FresTry(subs[i]) != nullptr) continue;
-      OutCons("\n\nTo view all children of %s : ZOK -d %s 1", g_basi.name, typed);
+      OutCons("\n\nTo view all children of %s : %s -d %s 1", g_basi.name, ProgramName(), typed);
       OutError("ExeBuild: sub-endgame %s not found", FresName(subs[i]));
     }
   }

@@ -13,6 +13,7 @@ int32_t g_cstotal = 0;
 namespace {
 
 char g_log_name[9] = "OUT";
+char g_program_name[64] = "zok";
 FILE* g_log_streams[3] = {nullptr, nullptr, nullptr};
 const Basi* g_prog_basis = nullptr;
 
@@ -87,7 +88,14 @@ void SetLogName(const char* name) {
   strcpy(g_log_name, name);
 }
 
+void SetProgramName(const char* argv0) {
+  if (argv0 == nullptr) return;
+  const char* slash = strrchr(argv0, kPathSep);
+  const char* name = slash != nullptr ? slash + 1 : argv0;
+  if (*name != 0) snprintf(g_program_name, sizeof g_program_name, "%s", name);
+}
 
+const char* ProgramName() { return g_program_name; }
 
 int32_t ClockCs(int synchronise) {
   int64_t t = PlatClockMs();

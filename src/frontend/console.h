@@ -15,6 +15,11 @@ void OutGile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOG
 void OutSile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOS
 void SetLogName(const char* name);
 
+// The name the program was called by (the last component of argv[0], "zok"
+// when there is none), for messages that tell the user a command to type.
+void SetProgramName(const char* argv0);
+const char* ProgramName();
+
 // The process clock in centiseconds; with synchronise set it waits for the
 // next millisecond tick first, so that pass timing starts on a tick.
 int32_t ClockCs(int synchronise);

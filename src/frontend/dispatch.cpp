@@ -77,6 +77,7 @@ void ExeInit() {
 
 int ZokMain(int argc, char** argv) {
   ExeInit();
+  SetProgramName(argc > 0 ? argv[0] : nullptr);
   MakeBanner();
   OutCons("%s", g_banner);
   if (argc < 2) {

@@ -342,7 +342,7 @@ TEST_F(BuildTest, AMissingSubEndgameNamesTheDependencyCommand) {
   Outcome o = Build(dir_.path(), {"kqkr"});
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.console,
-            "\n\nTo view all children of KQKR : ZOK -d kqkr 1"
+            "\n\nTo view all children of KQKR : zok -d kqkr 1"
             "\n\nERROR: ExeBuild: sub-endgame KQK____B not found\n");
   EXPECT_FALSE(FileExists(Path("KQKR")));
   // Black capturing the queen leaves White a bare king: no database needed.

@@ -38,6 +38,18 @@ TEST(Dispatch, AskedForTheUsageIsNoFailure) {
   }
 }
 
+// A command the user is told to type is spelled as the program was called.
+TEST(Dispatch, HintsSpellTheProgramAsCalled) {
+  TempDir dir;
+  for (const char* name : {"zok", "zz", "Zok.exe"}) {
+    RunResult r = RunShell(std::string("ln -sf '" ZOK_EXE "' ") + name + " && ./" + name + " -b kqkr",
+                           dir.path());
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_EQ(r.output, Banner() + "\n\nTo view all children of KQKR : " + name +
+                            " -d kqkr 1\n\nERROR: ExeBuild: sub-endgame KQK____B not found\n");
+  }
+}
+
 TEST(Dispatch, UnknownCommandWordsAreBadArgs) {
   TempDir dir;
   for (const char* word : {"-x", "-P", "-bKQK", "-D", "b", "-pee", "--", "-help", "HELP"}) {
