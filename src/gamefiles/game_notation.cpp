@@ -122,12 +122,15 @@ const char* PositionFault(const char* text) {
   static char fault[96];
   // Per side (0 black, 1 white): kings, pawns, men, and pieces beyond the
   // original set (one queen, two each of rooks, bishops and knights).
-  int kings[2] = {0, 0}, pawns[2] = {0, 0}, men[2] = {0, 0}, promoted[2] = {0, 0};
+  constexpr const char* kLetters = "PNBRQKpnbrqk";
+  // Pieces of the original set by type: pawns (not counted), N, B, R, Q.
+  constexpr int kOriginal[5] = {0, 2, 2, 2, 1};
+  int men[2] = {0, 0};
   int count[2][6] = {};
   for (int i = 0; i < kPosjSquares && text[i] != 0; ++i) {
-    const char* at = strchr("PNBRQKpnbrqk", text[i]);
+    const char* at = strchr(kLetters, text[i]);
     if (at == nullptr) continue;
-    int kind = static_cast<int>(at - "PNBRQKpnbrqk");
+    int kind = static_cast<int>(at - kLetters);
     int white = kind < 6 ? 1 : 0;
     int type = kind % 6;
     int rank = 7 - i / 8;
@@ -139,27 +142,24 @@ const char* PositionFault(const char* text) {
     ++men[white];
   }
   for (int white = 1; white >= 0; --white) {
-    kings[white] = count[white][5];
-    pawns[white] = count[white][0];
-    constexpr int kOriginal[5] = {8, 2, 2, 2, 1};
+    int kings = count[white][5];
+    int pawns = count[white][0];
+    int promoted = 0;
     for (int type = 1; type < 5; ++type) {
-      if (count[white][type] > kOriginal[type]) {
-        promoted[white] += count[white][type] - kOriginal[type];
-      }
+      if (count[white][type] > kOriginal[type]) promoted += count[white][type] - kOriginal[type];
     }
     const char* side = SideName(white);
-    if (kings[white] == 0) {
+    if (kings == 0) {
       snprintf(fault, sizeof fault, "%s has no king", side);
-    } else if (kings[white] > 1) {
-      snprintf(fault, sizeof fault, "%s has %d kings", side, kings[white]);
+    } else if (kings > 1) {
+      snprintf(fault, sizeof fault, "%s has %d kings", side, kings);
     } else if (men[white] > 16) {
       snprintf(fault, sizeof fault, "%s has %d men", side, men[white]);
-    } else if (pawns[white] > 8) {
-      snprintf(fault, sizeof fault, "%s has %d pawns", side, pawns[white]);
-    } else if (promoted[white] > 8 - pawns[white]) {
+    } else if (pawns > 8) {
+      snprintf(fault, sizeof fault, "%s has %d pawns", side, pawns);
+    } else if (promoted > 8 - pawns) {
       snprintf(fault, sizeof fault, "%s has %d promoted piece%s for %d missing pawn%s", side,
-               promoted[white], promoted[white] > 1 ? "s" : "", 8 - pawns[white],
-               pawns[white] != 7 ? "s" : "");
+               promoted, promoted > 1 ? "s" : "", 8 - pawns, pawns != 7 ? "s" : "");
     } else {
       continue;
     }

@@ -42,8 +42,8 @@ TEST(Dispatch, AskedForTheUsageIsNoFailure) {
 TEST(Dispatch, HintsSpellTheProgramAsCalled) {
   TempDir dir;
   for (const char* name : {"zok", "zz", "Zok.exe"}) {
-    RunResult r = RunShell(std::string("ln -sf '" ZOK_EXE "' ") + name + " && ./" + name + " -b kqkr",
-                           dir.path());
+    std::string link = std::string("ln -sf '" ZOK_EXE "' ") + name;
+    RunResult r = RunShell(link + " && ./" + name + " -b kqkr", dir.path());
     EXPECT_EQ(r.status, 1) << name;
     EXPECT_EQ(r.output, Banner() + "\n\nTo view all children of KQKR : " + name +
                             " -d kqkr 1\n\nERROR: ExeBuild: sub-endgame KQK____B not found\n");

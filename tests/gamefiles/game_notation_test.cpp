@@ -355,7 +355,8 @@ TEST(CccJgnRead, IllegalPosjIsNamed) {
     const char* message;
   };
   for (const Case& c : {Case{"-p g/1", "CccJgnRead: g.JGN/1: white has no king"},
-                        Case{"-p g.JGN/two", "CccJgnRead: g.JGN/two: black is in check with white to move"}}) {
+                        Case{"-p g.JGN/two",
+                             "CccJgnRead: g.JGN/two: black is in check with white to move"}}) {
     RunResult r = RunZok(c.args, dir.path());
     EXPECT_EQ(r.status, 1) << c.args;
     EXPECT_EQ(r.output, Banner() + "\n\nERROR: " + c.message + "\n");
