@@ -13,9 +13,10 @@ namespace {
 char g_error_text[1024];
 char g_reason[1024];
 
-// The names of the open streams, looked up only when one fails. A build
-// holds a few dozen streams at most; past the table a failure names "?".
-constexpr int kNamedStreams = 256;
+// The names of the open streams, looked up only when one fails. The final
+// pass holds two per ply; as many as a process may open files, and past the
+// table a failure names "?".
+constexpr int kNamedStreams = 1024;
 struct NamedStream {
   FILE* stream;
   char name[280];
