@@ -1,6 +1,7 @@
 #include "jar/jar_file.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 
 #include "jar/jas.h"
@@ -53,6 +54,20 @@ FileName ChunkName(const char* name, int chunk) {
   FileName f;
   snprintf(f.text, sizeof f.text, "%s.J%02X", name, static_cast<unsigned>(chunk));
   return f;
+}
+
+// A fault found in the data or the use of a handle: the message names the
+// file, and the reason is what was found wrong.
+void HandleError(const JILE* h, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void HandleError(const JILE* h, const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  JasError("%s [%s]", text, h->name);
+  const char* colon = strstr(text, ": ");
+  JasSetReason(colon != nullptr ? colon + 2 : text);
 }
 
 int Valid(const JILE* h, int mode) {
@@ -128,7 +143,7 @@ int CloseChunk(JILE* h) {
 int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size) {
   const int32_t block = h->header.block_count;
   if (block == INT32_MAX) {
-    JasError("Flush: more than %d blocks", INT32_MAX);
+    HandleError(h, "Flush: more than %d blocks", INT32_MAX);
     return 0;
   }
   const int n = h->header.file_blocks;
@@ -145,7 +160,7 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   int64_t offset = JasTell(h->chunk);
   if (offset < 0) return 0;
   if (length > kMaxRecordLength) {
-    JasError("Flush: encoding failed at block %d", block);
+    HandleError(h, "Flush: encoding failed at block %d", block);
     return 0;
   }
   // A chunk file stays below 2^31 bytes: its offsets are 32-bit. The rest
@@ -192,11 +207,11 @@ int Settle(JILE* h) {
 // the records and their order are those of coding one block after the other.
 int Flush(JILE* h, bool last) {
   if (h->pos == 0) {
-    JasError("Flush: no data");
+    HandleError(h, "Flush: no data");
     return 0;
   }
   if (h->block == INT32_MAX) {
-    JasError("Flush: more than %d blocks", INT32_MAX);
+    HandleError(h, "Flush: more than %d blocks", INT32_MAX);
     return 0;
   }
   uint32_t sum = JarBlockSum(h->data, h->pos);
@@ -239,7 +254,7 @@ int FillFill(JILE* h) {
   uint32_t sum = Get32(head);
   uint32_t length = Get32(head + 4);
   if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
-    JasError("FillFill: bad record length %u at block %d", length, h->block);
+    HandleError(h, "FillFill: bad record length %u at block %d", length, h->block);
     return FillFailed(h);
   }
   int n = static_cast<int>(length);
@@ -248,7 +263,7 @@ int FillFill(JILE* h) {
   if (BlockDecode(n, h->data) == 0) return FillFailed(h);
   int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
   if (JarBlockSum(h->data, valid) != sum) {
-    JasError("FillFill: bad CRC at block %d", h->block);
+    HandleError(h, "FillFill: bad CRC at block %d", h->block);
     return FillFailed(h);
   }
   h->valid = valid;
@@ -260,11 +275,11 @@ int FillFill(JILE* h) {
 // nothing. Consecutive records follow each other, so no seek is needed.
 int FillNext(JILE* h) {
   if (h->valid < 0) {
-    JasError("FillNext: block %d not loaded", h->block);
+    HandleError(h, "FillNext: block %d not loaded", h->block);
     return 0;
   }
   if (h->pos < h->valid) {
-    JasError("FillNext: early");
+    HandleError(h, "FillNext: early");
     return 0;
   }
   if (h->block + 1 >= h->header.block_count) return 1;
@@ -386,7 +401,7 @@ int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric, in
   if (!Valid(h, kJarWrite)) return 1;
   size_t length = strlen(name);
   if (length > kJarCreatorSize) {
-    JasError("JarSetCreator: name too long");
+    HandleError(h, "JarSetCreator: name too long");
     return 2;
   }
   memset(h->header.creator, 0, kJarCreatorSize);
@@ -449,11 +464,11 @@ JILE* JarRopen(const char* name) {
     ok = false;
   }
   if (ok && h->header.version != kJarVersion && h->header.version != kJarVersionSplit) {
-    JasError("JarRopen: incompatible version");
+    HandleError(h, "JarRopen: incompatible version");
     ok = false;
   }
   if (ok && h->header.foffindex < kJarHeaderSize) {
-    JasError("JarRopen: foffindex bugged");
+    HandleError(h, "JarRopen: foffindex bugged");
     ok = false;
   }
   // Counts that no writer produces would divide by zero or index past the
@@ -464,7 +479,7 @@ JILE* JarRopen(const char* name) {
                   (x.block_count == 0 ? x.last_block_size == 0
                                       : x.last_block_size >= 1 && x.last_block_size <= kBlockSize);
     if (!counts) {
-      JasError("JarRopen: block counts bugged");
+      HandleError(h, "JarRopen: block counts bugged");
       ok = false;
     }
   }
@@ -512,12 +527,12 @@ int JarRead(void* buffer, int count, JILE* h) {
 int JarSeek(JILE* h, double position) {
   if (!ValidAny(h)) return 1;
   if (h->mode == kJarWrite) {
-    JasError("JarSeek: write-file");
+    HandleError(h, "JarSeek: write-file");
     return 2;
   }
   // Written so that a NaN fails too.
   if (!(position >= 0 && position <= JarSize(h))) {
-    JasError("JarSeek: outside filesize");
+    HandleError(h, "JarSeek: outside filesize");
     return 3;
   }
   const int32_t b = static_cast<int32_t>(position / kBlockSize);

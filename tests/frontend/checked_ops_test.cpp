@@ -66,6 +66,7 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
     std::filesystem::remove("nochunk.J00");
     WriteFile("empty.JIX", "");
     WriteFile("cut.JIX", ReadFile("data.JIX").substr(0, 40));
+    WriteFile("cuttable.JIX", ReadFile("data.JIX").substr(0, 118));
     for (const char* d : {"dir.JIX", "chunkdir.J00"}) std::filesystem::create_directory(d);
   }
   struct Case {
@@ -116,6 +117,7 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
       {"FileWrite: failed [data]: invalid JILE *", [] { FileWrite("abc", 3, FileRopen("data")); }},
       {"FileSeek: failed [data]: outside filesize", [] { FileSeek(FileRopen("data"), 101); }},
       {"FileSeek: failed [nochunk]: No such file or directory", [] { FileSeek(FileRopen("nochunk"), 5); }},
+      {"FileSeek: failed [cuttable]: unexpected end of file", [] { FileSeek(FileRopen("cuttable"), 5); }},
       {"FileRemove: failed [missing]: No such file or directory", [] { FileRemove("missing"); }},
       {"FileRemove: failed [empty]: unexpected end of file", [] { FileRemove("empty"); }},
       {"FileSize: failed [missing]: No such file or directory", [] { FileSize("missing"); }},
@@ -129,7 +131,7 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
     EXPECT_EQ(r.output, std::string("\n\nERROR: ") + c.message + "\n");
   }
   // No build, no accounting: nothing was logged anywhere.
-  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cut.JIX", "data.J00",
+  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cut.JIX", "cuttable.JIX", "data.J00",
                                                             "data.JIX", "dir.JIX", "empty.JIX", "nochunk.JIX"}));
 }
 

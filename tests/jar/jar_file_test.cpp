@@ -291,7 +291,7 @@ TEST(JarCreator, NameOf32FillsTheFieldAnd33IsRefused) {
   JILE* h = JarWopen("cr", kCodeDefault);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(JarSetCreator(h, (n32 + "y").c_str(), 1, 2, 3), 2);
-  EXPECT_STREQ(JasLastError(), "JarSetCreator: name too long");
+  EXPECT_STREQ(JasLastError(), "JarSetCreator: name too long [cr]");
   EXPECT_EQ(JarSetCreator(h, n32.c_str(), 301, JarTag("DTM3"), 77), 0);
   EXPECT_EQ(JarPutc(5, h), 5);
   ASSERT_EQ(JarClose(h), 0);
@@ -399,7 +399,7 @@ TEST(JarSeek, ToTheSizeInsideTheBlockAndPastTheEnd) {
   EXPECT_EQ(JarTell(h), kBlockSize + 10.0);
   EXPECT_EQ(JarGetc(h), -1);
   EXPECT_EQ(JarSeek(h, kBlockSize + 11.0), 3);
-  EXPECT_STREQ(JasLastError(), "JarSeek: outside filesize");
+  EXPECT_STREQ(JasLastError(), "JarSeek: outside filesize [odd]");
   EXPECT_EQ(JarSeek(h, -1.0), 3);
   EXPECT_EQ(JarSeek(h, std::nan("")), 3);
 
@@ -425,7 +425,7 @@ TEST(JarSeek, ToTheSizeInsideTheBlockAndPastTheEnd) {
   JILE* w = JarWopen("w", kCodeDefault);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(JarSeek(w, 0), 2);
-  EXPECT_STREQ(JasLastError(), "JarSeek: write-file");
+  EXPECT_STREQ(JasLastError(), "JarSeek: write-file [w]");
   EXPECT_EQ(JarGetc(w), -1);
   EXPECT_EQ(JarClose(w), 0);
   EXPECT_EQ(JarSeek(nullptr, 0), 1);
@@ -473,10 +473,10 @@ TEST(JarDamage, HeaderFaultsFailTheOpenWithTheirMessages) {
     const char* message;
   } cases[] = {
       {0, 0x3552414b, "Valid: invalid JILE *"},  // "KAR5"
-      {16, 500, "JarRopen: incompatible version"},
-      {72, 75, "JarRopen: foffindex bugged"},
-      {12, 0, "JarRopen: block counts bugged"},
-      {8, 32769, "JarRopen: block counts bugged"},
+      {16, 500, "JarRopen: incompatible version [bad]"},
+      {72, 75, "JarRopen: foffindex bugged [bad]"},
+      {12, 0, "JarRopen: block counts bugged [bad]"},
+      {8, 32769, "JarRopen: block counts bugged [bad]"},
   };
   for (const Case& c : cases) {
     std::string bad = good;
@@ -521,7 +521,7 @@ TEST(JarDamage, SampledDifferenceFailsTheCheckAndUnsampledPasses) {
   JILE* h = JarRopen("s");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(JarGetc(h), -1);
-  EXPECT_STREQ(JasLastError(), "FillFill: bad CRC at block 0");
+  EXPECT_STREQ(JasLastError(), "FillFill: bad CRC at block 0 [s]");
   EXPECT_EQ(JarClose(h), 0);
 
   changed = data;
@@ -548,7 +548,7 @@ TEST(JarDamage, BrokenRecordsAreRefusedCleanly) {
   JILE* h = JarRopen("b");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(JarRead(buf, 16, h), 0);
-  EXPECT_STREQ(JasLastError(), "FillFill: bad record length 40000 at block 0");
+  EXPECT_STREQ(JasLastError(), "FillFill: bad record length 40000 at block 0 [b]");
   EXPECT_EQ(JarClose(h), 0);
 
   // A record cut short.
@@ -706,7 +706,7 @@ TEST(JarLimits, TheBlockCountStopsBelowTwoToThe31) {
   h->header.block_count = INT32_MAX;
   ASSERT_EQ(JarPutc(1, h), 1);
   EXPECT_EQ(JarClose(h), 2);
-  EXPECT_STREQ(JasLastError(), "Flush: more than 2147483647 blocks");
+  EXPECT_STREQ(JasLastError(), "Flush: more than 2147483647 blocks [cnt]");
 }
 
 TEST(JarByName, DiskSizeRemoveAndTheirCodes) {
