@@ -64,13 +64,15 @@ void FilePutc(int byte, JILE* h) {
 }
 
 void FileRead(void* buffer, int count, JILE* h) {
-  if (JarRead(buffer, count, h) < count) OutError("FileRead: failed [%s]: %s", HandleName(h), JasLastReason());
+  if (JarRead(buffer, count, h) < count)
+    OutError("FileRead: failed [%s]: %s", HandleName(h), JasLastReason());
 }
 
 int FileReadAny(void* buffer, int count, JILE* h) { return JarRead(buffer, count, h); }
 
 void FileWrite(const void* buffer, int count, JILE* h) {
-  if (JarWrite(buffer, count, h) < count) OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
+  if (JarWrite(buffer, count, h) < count)
+    OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
 }
 
 void FileSeek(JILE* h, double position) {

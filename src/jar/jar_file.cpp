@@ -721,7 +721,8 @@ struct Checker {
       }
     }
     if (at != size) {
-      snprintf(what, sizeof what, "chunk file %s holds %.0f bytes, its records end at %.0f", f.text, size, at);
+      snprintf(what, sizeof what, "chunk file %s holds %.0f bytes, its records end at %.0f", f.text, size,
+               at);
       return Fail(what);
     }
     int r = JasClose(chunk);
@@ -733,7 +734,8 @@ struct Checker {
     if (ReadIndexHeader(name, &header, "JarCheck") != 0) return false;
     char what[512];
     const JarHeader& x = header;
-    bool counts = (x.version == kJarVersion || x.version == kJarVersionSplit) && x.foffindex >= kJarHeaderSize &&
+    bool counts = (x.version == kJarVersion || x.version == kJarVersionSplit) &&
+                  x.foffindex >= kJarHeaderSize &&
                   (x.block_count == 0 ? x.last_block_size == 0
                                       : x.last_block_size >= 1 && x.last_block_size <= kBlockSize);
     if (!counts) {

@@ -100,11 +100,13 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   JarSetFileBlocks(65536);
   const std::string b = dir.File("KPK____B");
   std::vector<std::pair<std::string, std::string>> saved;
-  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"}) saved.push_back({b + ext, ReadFile(b + ext)});
+  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"})
+    saved.push_back({b + ext, ReadFile(b + ext)});
   const std::string index = saved[0].second;
   const std::string good = saved[3].second;  // block 2
   const std::string one = std::to_string(saved[2].second.size());
   const std::string cut = std::to_string(saved[2].second.size() - 1);
+  const std::string longer = std::to_string(saved[2].second.size() + 1);
 
   // A sampled byte of block 2 decoded differently than it was stored.
   std::vector<uint8_t> block(kBlockSize);
@@ -130,23 +132,27 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   } cases[] = {
       {[&] { WriteFile(b + ".J02", bad); },
        "\rblock     2 / 4\n\nERROR: FileSeek: failed [./KPK____B]: bad CRC at block 2\n"},
-      {[&] { WriteFile(b + ".J03", ""); }, layout + chunk + "3 holds 0 bytes, the record of block 3 ends past them\n"},
+      {[&] { WriteFile(b + ".J03", ""); },
+       layout + chunk + "3 holds 0 bytes, the record of block 3 ends past them\n"},
       {[&] { std::filesystem::remove(b + ".J03"); }, layout + chunk + "3 missing\n"},
       {[&] { WriteFile(b + ".J01", saved[2].second + "x"); },
-       layout + chunk + "1 holds " + std::to_string(saved[2].second.size() + 1) + " bytes, its records end at " +
-           one + "\n"},
+       layout + chunk + "1 holds " + longer + " bytes, its records end at " + one + "\n"},
       {[&] { WriteFile(b + ".J01", saved[2].second.substr(0, saved[2].second.size() - 1)); },
        layout + chunk + "1 holds " + cut + " bytes, the record of block 1 ends past them\n"},
       {[&] { WriteFile(b + ".J04", "x"); }, layout + "extra " + chunk + "4\n"},
-      {[&] { header(4, 3, index.size()); }, layout + "index file ./KPK____B.JIX holds 132 bytes, 3 blocks need 128\n"},
-      {[&] { header(4, 5, index.size()); }, layout + "index file ./KPK____B.JIX holds 132 bytes, 5 blocks need 136\n"},
+      {[&] { header(4, 3, index.size()); },
+       layout + "index file ./KPK____B.JIX holds 132 bytes, 3 blocks need 128\n"},
+      {[&] { header(4, 5, index.size()); },
+       layout + "index file ./KPK____B.JIX holds 132 bytes, 5 blocks need 136\n"},
       {[&] { header(4, 3, index.size() - 4); }, layout + "extra " + chunk + "3\n"},
       {[&] { header(8, 32767, index.size()); },
        "\n\nERROR: ExeTest: length failed [./KPK____B]: 131071 bytes, the endgame has 131072 entries\n"},
       {[&] { header(116 + 4, 5, index.size()); },
        layout + "index entry of block 1 is 0x00000005, its record is at 0 in ./KPK____B.J01\n"},
-      {[&] { header(16, 0, index.size()); }, "\n\nERROR: FileRopen: [./KPK____B] failed: incompatible version\n"},
-      {[&] { WriteFile(b + ".JIX", ""); }, "\n\nERROR: FileRopen: [./KPK____B] failed: unexpected end of file\n"},
+      {[&] { header(16, 0, index.size()); },
+       "\n\nERROR: FileRopen: [./KPK____B] failed: incompatible version\n"},
+      {[&] { WriteFile(b + ".JIX", ""); },
+       "\n\nERROR: FileRopen: [./KPK____B] failed: unexpected end of file\n"},
       {[&] { WriteFile(b + ".JIX", index.substr(0, index.size() - 2)); },
        layout + "index file ./KPK____B.JIX holds 130 bytes, 4 blocks need 132\n"},
   };

@@ -131,8 +131,9 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
     EXPECT_EQ(r.output, std::string("\n\nERROR: ") + c.message + "\n");
   }
   // No build, no accounting: nothing was logged anywhere.
-  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cut.JIX", "cuttable.JIX", "data.J00",
-                                                            "data.JIX", "dir.JIX", "empty.JIX", "nochunk.JIX"}));
+  EXPECT_EQ(FilesIn(dir.path()),
+            (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cut.JIX", "cuttable.JIX", "data.J00",
+                                      "data.JIX", "dir.JIX", "empty.JIX", "nochunk.JIX"}));
 }
 
 // A small file system of its own, unmounted before its directory goes.

@@ -798,7 +798,8 @@ TEST(JarHooks, ReportMemoryStreamsBytesAndRemovals) {
   EXPECT_EQ(g_rec.streams, 0);
 
   EXPECT_EQ(JarRopen("k"), nullptr);
-  EXPECT_EQ(g_rec.errors, (std::vector<std::string>{"JasOpen: (k.JIX, rb) failed: No such file or directory"}));
+  EXPECT_EQ(g_rec.errors,
+            (std::vector<std::string>{"JasOpen: (k.JIX, rb) failed: No such file or directory"}));
   EXPECT_EQ(g_rec.alloc, 0) << "a failed open frees its record";
 }
 
