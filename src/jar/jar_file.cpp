@@ -689,8 +689,9 @@ struct Checker {
     chunk = JasOpen(f.text, "rb");
     if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer) != 0) return false;
     double at = 0;
+    // The entries follow each other from here on.
+    if (JasSeek(index, header.foffindex + 4 * int64_t(*block)) != 0) return false;
     for (; *block < end; ++*block) {
-      if (JasSeek(index, header.foffindex + 4 * int64_t(*block)) != 0) return false;
       uint8_t entry[4];
       if (JasRead(entry, 4, index) != 4) return false;
       uint32_t offset = Get32(entry);
