@@ -7,6 +7,7 @@
 #include "frontend/names.h"
 #include "index/basis.h"
 #include "jar/jar_file.h"
+#include "jar/jas.h"
 #include "platform/platform.h"
 
 namespace {
@@ -28,11 +29,16 @@ void TestDatabase(uint32_t code, double entries) {
   OutCons("[%s.J*]", path);
   int32_t start = ClockCs(1);
   JILE* h = FileRopen(path);
+  // The header must agree with the files before their blocks are trusted.
+  if (JarCheck(path) != 0) OutError("ExeTest: layout failed [%s]: %s", path, JasLastReason());
   double length = JarSize(h);
   if (length < 0) OutError("ExeTest: length failed");
+  if (length != entries) {
+    OutError("ExeTest: length failed [%s]: %.0f bytes, the endgame has %.0f entries", path, length, entries);
+  }
   OutCons("\nlength    %.0f", length);
   double size = JarDiskSize(path);
-  if (size < 0) OutError("ExeTest: disksize failed");
+  if (size < 0) OutError("ExeTest: disksize failed [%s]: %s", path, JasLastReason());
   OutCons("\nsize      %.0f", size);
   OutCons(" = %.2f MB", size / kMegabyte);
   const char* name;

@@ -1,9 +1,16 @@
 #include "frontend/checked_ops.h"
 
+#include <cstdio>
+
 #include "frontend/console.h"
 #include "jar/jas.h"
 
 AccState g_acc;
+
+namespace {
+// Failures name the database; a handle that is no handle has none.
+const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
+}  // namespace
 
 void* SysAlloc(size_t n) {
   void* p = JasAlloc(n);
@@ -17,63 +24,68 @@ void SysFree(void* p) {
 
 JILE* FileRopen(const char* path) {
   JILE* h = JarRopen(path);
-  if (h == nullptr) OutError("FileRopen: [%s] failed", path);
+  if (h == nullptr) OutError("FileRopen: [%s] failed: %s", path, JasLastReason());
   return h;
 }
 
 JILE* FileWopen(const char* path) {
   JILE* h = JarWopen(path, kCodeDefault);
-  if (h == nullptr) OutError("FileWopen: [%s] failed", path);
+  if (h == nullptr) OutError("FileWopen: [%s] failed: %s", path, JasLastReason());
   return h;
 }
 
 JILE* FileWopen0(const char* path) {
   JILE* h = JarWopen(path, kCodeFlag2);
-  if (h == nullptr) OutError("FileWopen0: [%s] failed", path);
+  if (h == nullptr) OutError("FileWopen0: [%s] failed: %s", path, JasLastReason());
   return h;
 }
 
 JILE* FileWopenX(const char* path) {
   JILE* h = JarWopen(path, kCodeBest);
-  if (h == nullptr) OutError("FileWopenX: [%s] failed", path);
+  if (h == nullptr) OutError("FileWopenX: [%s] failed: %s", path, JasLastReason());
   return h;
 }
 
 void FileClose(JILE* h) {
-  if (JarClose(h) != 0) OutError("FileClose: failed");
+  // The handle is gone after the close.
+  char name[kJarNameSize];
+  snprintf(name, sizeof name, "%s", HandleName(h));
+  if (JarClose(h) != 0) OutError("FileClose: failed [%s]: %s", name, JasLastReason());
 }
 
 int FileGetc(JILE* h) {
   int c = JarGetc(h);
-  if (c < 0) OutError("FileGetc: failed");
+  if (c < 0) OutError("FileGetc: failed [%s]: %s", HandleName(h), JasLastReason());
   return c;
 }
 
 void FilePutc(int byte, JILE* h) {
-  if (JarPutc(byte, h) < 0) OutError("FilePutc: failed");
+  if (JarPutc(byte, h) < 0) OutError("FilePutc: failed [%s]: %s", HandleName(h), JasLastReason());
 }
 
 void FileRead(void* buffer, int count, JILE* h) {
-  if (JarRead(buffer, count, h) < count) OutError("FileRead: failed");
+  if (JarRead(buffer, count, h) < count)
+    OutError("FileRead: failed [%s]: %s", HandleName(h), JasLastReason());
 }
 
 int FileReadAny(void* buffer, int count, JILE* h) { return JarRead(buffer, count, h); }
 
 void FileWrite(const void* buffer, int count, JILE* h) {
-  if (JarWrite(buffer, count, h) < count) OutError("FileWrite: failed");
+  if (JarWrite(buffer, count, h) < count)
+    OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
 }
 
 void FileSeek(JILE* h, double position) {
-  if (JarSeek(h, position) != 0) OutError("FileSeek: failed");
+  if (JarSeek(h, position) != 0) OutError("FileSeek: failed [%s]: %s", HandleName(h), JasLastReason());
 }
 
 void FileRemove(const char* path) {
-  if (JarRemove(path) != 0) OutError("FileRemove: failed");
+  if (JarRemove(path) != 0) OutError("FileRemove: failed [%s]: %s", path, JasLastReason());
 }
 
 double FileSize(const char* path) {
   double size = JarDiskSize(path);
-  if (size < 0) OutError("FileSize: failed");
+  if (size < 0) OutError("FileSize: failed [%s]: %s", path, JasLastReason());
   return size;
 }
 

@@ -1,5 +1,7 @@
 #include "jar/jar_file.h"
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstring>
 
 #include "jar/jas.h"
@@ -11,10 +13,8 @@ constexpr char kMagic[4] = {'J', 'A', 'R', '5'};
 constexpr char kFiller[] = "dummy data chunk";  // 16 bytes
 constexpr int kFillerPiece = 16;
 constexpr int kRecordHead = 8;  // check value and record length
-// Chunk offsets and the block count are 32-bit on disk.
-constexpr int64_t kMaxChunkBytes = INT32_MAX;
-
 int g_file_blocks = 32768;
+int64_t g_chunk_limit = kJarChunkLimit;
 
 // A write handle's full block being coded on the worker thread while the
 // handle fills the next; written when that one is coded, or at close. One
@@ -56,6 +56,20 @@ FileName ChunkName(const char* name, int chunk) {
   return f;
 }
 
+// A fault found in the data or the use of a handle: the message names the
+// file, and the reason is what was found wrong.
+void HandleError(const JILE* h, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void HandleError(const JILE* h, const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  JasError("%s [%s]", text, h->name);
+  const char* colon = strstr(text, ": ");
+  JasSetReason(colon != nullptr ? colon + 2 : text);
+}
+
 int Valid(const JILE* h, int mode) {
   if (h == nullptr || memcmp(h->header.magic, kMagic, 4) != 0 || h->mode != mode) {
     JasError("Valid: invalid JILE *");
@@ -88,9 +102,20 @@ int ReadIndexHeader(const char* name, JarHeader* header, const char* who) {
   // A zero or negative chunk size would make the chunk count meaningless.
   if (memcmp(header->magic, kMagic, 4) != 0 || header->file_blocks <= 0 || header->block_count < 0) {
     JasError("%s: [%s] is no JAR5 index", who, name);
+    JasSetReason("no JAR5 index");
     return 4;
   }
   return 0;
+}
+
+bool IsSplit(const JarHeader& header) { return header.version == kJarVersionSplit; }
+
+// Puts the file's name before the reason of a failure, where the caller
+// names only the database.
+void ReasonWithFile(const char* file) {
+  char why[512];
+  snprintf(why, sizeof why, "%s: %s", file, JasLastReason());
+  JasSetReason(why);
 }
 
 int ChunkCount(const JarHeader& header) {
@@ -100,6 +125,7 @@ int ChunkCount(const JarHeader& header) {
 int OpenChunk(JILE* h, int chunk, const char* mode) {
   h->chunk = JasOpen(ChunkName(h->name, chunk).text, mode);
   if (h->chunk == nullptr) return 5;
+  h->chunk_file = chunk;
   if (JasVbuf(h->chunk, h->chunk_buffer, kJarChunkBuffer) != 0) return 6;
   return 0;
 }
@@ -117,25 +143,43 @@ int CloseChunk(JILE* h) {
 int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size) {
   const int32_t block = h->header.block_count;
   if (block == INT32_MAX) {
-    JasError("Flush: more than %d blocks", INT32_MAX);
+    HandleError(h, "Flush: more than %d blocks", INT32_MAX);
     return 0;
   }
   const int n = h->header.file_blocks;
+  const int chunk = block / n;
   if (h->chunk != nullptr && block % n == 0 && CloseChunk(h) != 0) return 0;
-  if (h->chunk == nullptr && OpenChunk(h, block / n, "wb") != 0) return 0;
+  if (h->chunk == nullptr) {
+    // The second halves are numbered past every first one.
+    if (chunk >= kJarSplitChunk && IsSplit(h->header)) {
+      JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, chunk);
+      return 0;
+    }
+    if (OpenChunk(h, chunk, "wb") != 0) return 0;
+  }
   int64_t offset = JasTell(h->chunk);
   if (offset < 0) return 0;
   if (length > kMaxRecordLength) {
-    JasError("Flush: encoding failed at block %d", block);
+    HandleError(h, "Flush: encoding failed at block %d", block);
     return 0;
   }
-  // A chunk offset must stay a 32-bit value, and so must the next one.
-  if (offset + kRecordHead + length > kMaxChunkBytes) {
-    JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, block / n);
-    return 0;
+  // A chunk file stays below 2^31 bytes: its offsets are 32-bit. The rest
+  // of a chunk that would pass goes to the chunk's second file, which only
+  // files that need it have, so that all others stay as they always were.
+  if (offset + kRecordHead + length > g_chunk_limit) {
+    if (h->chunk_file >= kJarSplitChunk || chunk >= kJarSplitChunk) {
+      JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, h->chunk_file);
+      return 0;
+    }
+    if (CloseChunk(h) != 0 || OpenChunk(h, chunk + kJarSplitChunk, "wb") != 0) return 0;
+    h->header.version = kJarVersionSplit;
+    h->header.version2 = kJarVersionSplit;
+    offset = 0;
   }
   uint8_t entry[4];
-  Put32(entry, static_cast<uint32_t>(offset));
+  uint32_t at = static_cast<uint32_t>(offset);
+  if (h->chunk_file >= kJarSplitChunk) at |= kJarSplitBit;
+  Put32(entry, at);
   if (JasWrite(entry, 4, h->index) != 4) return 0;
   uint8_t head[kRecordHead];
   Put32(head, sum);
@@ -163,11 +207,11 @@ int Settle(JILE* h) {
 // the records and their order are those of coding one block after the other.
 int Flush(JILE* h, bool last) {
   if (h->pos == 0) {
-    JasError("Flush: no data");
+    HandleError(h, "Flush: no data");
     return 0;
   }
   if (h->block == INT32_MAX) {
-    JasError("Flush: more than %d blocks", INT32_MAX);
+    HandleError(h, "Flush: more than %d blocks", INT32_MAX);
     return 0;
   }
   uint32_t sum = JarBlockSum(h->data, h->pos);
@@ -210,7 +254,7 @@ int FillFill(JILE* h) {
   uint32_t sum = Get32(head);
   uint32_t length = Get32(head + 4);
   if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
-    JasError("FillFill: bad record length %u at block %d", length, h->block);
+    HandleError(h, "FillFill: bad record length %u at block %d", length, h->block);
     return FillFailed(h);
   }
   int n = static_cast<int>(length);
@@ -219,7 +263,7 @@ int FillFill(JILE* h) {
   if (BlockDecode(n, h->data) == 0) return FillFailed(h);
   int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
   if (JarBlockSum(h->data, valid) != sum) {
-    JasError("FillFill: bad CRC at block %d", h->block);
+    HandleError(h, "FillFill: bad CRC at block %d", h->block);
     return FillFailed(h);
   }
   h->valid = valid;
@@ -231,18 +275,28 @@ int FillFill(JILE* h) {
 // nothing. Consecutive records follow each other, so no seek is needed.
 int FillNext(JILE* h) {
   if (h->valid < 0) {
-    JasError("FillNext: block %d not loaded", h->block);
+    HandleError(h, "FillNext: block %d not loaded", h->block);
     return 0;
   }
   if (h->pos < h->valid) {
-    JasError("FillNext: early");
+    HandleError(h, "FillNext: early");
     return 0;
   }
   if (h->block + 1 >= h->header.block_count) return 1;
   h->block++;
-  const int n = h->header.file_blocks;
-  if (h->chunk != nullptr && h->block % n == 0 && CloseChunk(h) != 0) return FillFailed(h);
-  if (h->chunk == nullptr && OpenChunk(h, h->block / n, "rb") != 0) return FillFailed(h);
+  int file = h->block / h->header.file_blocks;
+  // Only in a split file does a chunk change files between its blocks; the
+  // index says where.
+  if (IsSplit(h->header)) {
+    uint8_t entry[4];
+    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(h->block)) != 0 ||
+        JasRead(entry, 4, h->index) != 4) {
+      return FillFailed(h);
+    }
+    if (Get32(entry) & kJarSplitBit) file += kJarSplitChunk;
+  }
+  if (h->chunk != nullptr && file != h->chunk_file && CloseChunk(h) != 0) return FillFailed(h);
+  if (h->chunk == nullptr && OpenChunk(h, file, "rb") != 0) return FillFailed(h);
   return FillFill(h);
 }
 
@@ -347,7 +401,7 @@ int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric, in
   if (!Valid(h, kJarWrite)) return 1;
   size_t length = strlen(name);
   if (length > kJarCreatorSize) {
-    JasError("JarSetCreator: name too long");
+    HandleError(h, "JarSetCreator: name too long");
     return 2;
   }
   memset(h->header.creator, 0, kJarCreatorSize);
@@ -363,23 +417,31 @@ int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric, in
 int JarClose(JILE* h) {
   if (!ValidAny(h)) return 1;
   int code = 0;
+  // The reason of the first failure is the one the caller reports.
+  char reason[256] = "";
+  auto fail = [&](int c) {
+    if (code != 0) return;
+    code = c;
+    snprintf(reason, sizeof reason, "%s", JasLastReason());
+  };
   if (h->mode == kJarWrite) {
-    if (h->pos > 0 && !Flush(h, true)) code = 2;
+    if (h->pos > 0 && !Flush(h, true)) fail(2);
     // A block still on the worker thread is waited for even after a failure:
     // the handle goes away below.
-    if (!Settle(h) && code == 0) code = 2;
-    if (code == 0 && JasSeek(h->index, 0) != 0) code = 3;
+    if (!Settle(h)) fail(2);
+    if (code == 0 && JasSeek(h->index, 0) != 0) fail(3);
     if (code == 0) {
       uint8_t bytes[kJarHeaderSize];
       JarHeaderPack(h->header, bytes);
-      if (JasWrite(bytes, -kJarHeaderSize, h->index) != kJarHeaderSize) code = 4;
+      if (JasWrite(bytes, -kJarHeaderSize, h->index) != kJarHeaderSize) fail(4);
     }
   }
-  if (CloseChunk(h) != 0 && code == 0) code = 5;
-  if (JasClose(h->index) != 0 && code == 0) code = 6;
+  if (CloseChunk(h) != 0) fail(5);
+  if (JasClose(h->index) != 0) fail(6);
   h->index = nullptr;
   memset(h, 0, sizeof *h);
-  if (JarFree(h) != 0 && code == 0) code = 7;
+  if (JarFree(h) != 0) fail(7);
+  if (code != 0) JasSetReason(reason);
   return code;
 }
 
@@ -397,13 +459,16 @@ JILE* JarRopen(const char* name) {
     ok = JasRead(bytes, kJarHeaderSize, h->index) == kJarHeaderSize;
     if (ok) JarHeaderUnpack(bytes, &h->header);
   }
-  ok = ok && Valid(h, kJarRead);
-  if (ok && h->header.version != kJarVersion) {
-    JasError("JarRopen: incompatible version");
+  if (ok && !Valid(h, kJarRead)) {
+    JasSetReason("no JAR5 index");
+    ok = false;
+  }
+  if (ok && h->header.version != kJarVersion && h->header.version != kJarVersionSplit) {
+    HandleError(h, "JarRopen: incompatible version");
     ok = false;
   }
   if (ok && h->header.foffindex < kJarHeaderSize) {
-    JasError("JarRopen: foffindex bugged");
+    HandleError(h, "JarRopen: foffindex bugged");
     ok = false;
   }
   // Counts that no writer produces would divide by zero or index past the
@@ -414,7 +479,7 @@ JILE* JarRopen(const char* name) {
                   (x.block_count == 0 ? x.last_block_size == 0
                                       : x.last_block_size >= 1 && x.last_block_size <= kBlockSize);
     if (!counts) {
-      JasError("JarRopen: block counts bugged");
+      HandleError(h, "JarRopen: block counts bugged");
       ok = false;
     }
   }
@@ -430,7 +495,11 @@ JILE* JarRopen(const char* name) {
 int JarGetc(JILE* h) {
   if (!Valid(h, kJarRead)) return -1;
   if (h->pos >= h->valid) {
-    if (!FillNext(h) || h->pos >= h->valid) return -1;
+    if (!FillNext(h)) return -1;
+    if (h->pos >= h->valid) {
+      JasSetReason("end of data");
+      return -1;
+    }
   }
   return h->data[h->pos++];
 }
@@ -442,7 +511,10 @@ int JarRead(void* buffer, int count, JILE* h) {
   while (done < count) {
     if (h->pos >= h->valid) {
       if (!FillNext(h)) return 0;
-      if (h->pos >= h->valid) break;
+      if (h->pos >= h->valid) {
+        JasSetReason("end of data");
+        break;
+      }
     }
     int take = h->valid - h->pos < count - done ? h->valid - h->pos : count - done;
     memcpy(to + done, h->data + h->pos, static_cast<size_t>(take));
@@ -455,34 +527,36 @@ int JarRead(void* buffer, int count, JILE* h) {
 int JarSeek(JILE* h, double position) {
   if (!ValidAny(h)) return 1;
   if (h->mode == kJarWrite) {
-    JasError("JarSeek: write-file");
+    HandleError(h, "JarSeek: write-file");
     return 2;
   }
   // Written so that a NaN fails too.
   if (!(position >= 0 && position <= JarSize(h))) {
-    JasError("JarSeek: outside filesize");
+    HandleError(h, "JarSeek: outside filesize");
     return 3;
   }
   const int32_t b = static_cast<int32_t>(position / kBlockSize);
   if (b != h->block || h->valid < 0) {
-    const int n = h->header.file_blocks;
-    if (h->chunk != nullptr && b / n != h->block / n && CloseChunk(h) != 0) {
-      FillFailed(h);
-      return 4;
-    }
     h->block = b;
     FillFailed(h);
+    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b)) != 0) return 7;
+    uint8_t entry[4];
+    if (JasRead(entry, 4, h->index) != 4) return 8;
+    uint32_t at = Get32(entry);
+    int file = b / h->header.file_blocks;
+    if (IsSplit(h->header) && (at & kJarSplitBit)) {
+      file += kJarSplitChunk;
+      at &= ~kJarSplitBit;
+    }
+    if (h->chunk != nullptr && file != h->chunk_file && CloseChunk(h) != 0) return 4;
     if (h->chunk == nullptr) {
-      int r = OpenChunk(h, b / n, "rb");
+      int r = OpenChunk(h, file, "rb");
       if (r != 0) {
         if (r == 6) CloseChunk(h);
         return r;
       }
     }
-    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b)) != 0) return 7;
-    uint8_t entry[4];
-    if (JasRead(entry, 4, h->index) != 4) return 8;
-    if (JasSeek(h->chunk, Get32(entry)) != 0) return 9;
+    if (JasSeek(h->chunk, at) != 0) return 9;
     if (!FillFill(h)) return 10;
   }
   h->pos = static_cast<int32_t>(position - double(b) * kBlockSize);
@@ -530,9 +604,13 @@ int JarRemove(const char* name) {
   int chunks = ChunkCount(header);
   if (chunks < 1) chunks = 1;
   for (int k = 0; k < chunks; k++) {
-    FileName chunk = ChunkName(name, k);
-    if (PlatFileSize(chunk.text) < 0) continue;
-    if (JasRemove(chunk.text) != 0) return 6 + k;
+    // A chunk's second file too, also one a write cut short left behind.
+    for (int file : {k, k + kJarSplitChunk}) {
+      if (file >= kJarSplitChunk && k >= kJarSplitChunk) continue;
+      FileName chunk = ChunkName(name, file);
+      if (PlatFileSize(chunk.text) < 0) continue;
+      if (JasRemove(chunk.text) != 0) return 6 + k;
+    }
   }
   if (JasRemove(IndexName(name).text) != 0) return 5;
   return 0;
@@ -543,12 +621,24 @@ double JarDiskSize(const char* name) {
   int r = ReadIndexHeader(name, &header, "JarDiskSize");
   if (r != 0) return -r;
   double total = JasFileSize(IndexName(name).text);
-  if (total < 0) return -5;
+  if (total < 0) {
+    ReasonWithFile(IndexName(name).text);
+    return -5;
+  }
   int chunks = ChunkCount(header);
   for (int k = 0; k < chunks; k++) {
-    double size = JasFileSize(ChunkName(name, k).text);
-    if (size < 0) return -(6.0 + k);
+    FileName chunk = ChunkName(name, k);
+    double size = JasFileSize(chunk.text);
+    if (size < 0) {
+      ReasonWithFile(chunk.text);
+      return -(6.0 + k);
+    }
     total += size;
+    if (IsSplit(header) && k < kJarSplitChunk) {
+      // The second file exists only where the chunk was split.
+      double second = PlatFileSize(ChunkName(name, k + kJarSplitChunk).text);
+      if (second > 0) total += second;
+    }
   }
   return total;
 }
@@ -556,6 +646,144 @@ double JarDiskSize(const char* name) {
 int JarSetFileBlocks(int n) {
   if (n > 0) g_file_blocks = n;
   return g_file_blocks;
+}
+
+int64_t JarSetChunkLimit(int64_t n) {
+  int64_t was = g_chunk_limit;
+  if (n > 0) g_chunk_limit = n;
+  return was;
+}
+
+namespace {
+
+// One pass over a database's files for JarCheck; every disagreement is
+// reported through JasError and ends the pass.
+struct Checker {
+  const char* name;
+  JarHeader header;
+  FILE* index = nullptr;
+  FILE* chunk = nullptr;
+  char index_buffer[kJarIndexBuffer];
+  char chunk_buffer[512];  // only the record heads are read
+
+  ~Checker() {
+    if (index != nullptr) JasClose(index);
+    if (chunk != nullptr) JasClose(chunk);
+  }
+
+  bool Fail(const char* what) {
+    JasError("JarCheck: %s", what);
+    return false;
+  }
+
+  // Walks the records of one chunk file from offset 0 while the index
+  // entries of blocks `block`.. say they lie in it; `block` ends past them.
+  bool WalkFile(int file, bool second, int32_t* block, int32_t end) {
+    FileName f = ChunkName(name, file);
+    char what[512];
+    double size = PlatFileSize(f.text);
+    if (size < 0) {
+      snprintf(what, sizeof what, "chunk file %s missing", f.text);
+      return Fail(what);
+    }
+    chunk = JasOpen(f.text, "rb");
+    if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer) != 0) return false;
+    double at = 0;
+    // The entries follow each other from here on.
+    if (JasSeek(index, header.foffindex + 4 * int64_t(*block)) != 0) return false;
+    for (; *block < end; ++*block) {
+      uint8_t entry[4];
+      if (JasRead(entry, 4, index) != 4) return false;
+      uint32_t offset = Get32(entry);
+      const bool in_second = IsSplit(header) && (offset & kJarSplitBit);
+      if (in_second && !second) break;  // the rest is in the second file
+      if (in_second) offset &= ~kJarSplitBit;
+      if (in_second != second || double(offset) != at) {
+        snprintf(what, sizeof what, "index entry of block %d is 0x%08X, its record is at %.0f in %s", *block,
+                 Get32(entry), at, f.text);
+        return Fail(what);
+      }
+      uint8_t head[kRecordHead];
+      if (at + kRecordHead <= size) {
+        if (JasSeek(chunk, offset) != 0 || JasRead(head, kRecordHead, chunk) != kRecordHead) return false;
+        uint32_t length = Get32(head + 4);
+        if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
+          snprintf(what, sizeof what, "bad record length %u at block %d in %s", length, *block, f.text);
+          return Fail(what);
+        }
+        at += kRecordHead + double(length);
+      } else {
+        at += kRecordHead;
+      }
+      if (at > size) {
+        snprintf(what, sizeof what, "chunk file %s holds %.0f bytes, the record of block %d ends past them",
+                 f.text, size, *block);
+        return Fail(what);
+      }
+    }
+    if (at != size) {
+      snprintf(what, sizeof what, "chunk file %s holds %.0f bytes, its records end at %.0f", f.text, size,
+               at);
+      return Fail(what);
+    }
+    int r = JasClose(chunk);
+    chunk = nullptr;
+    return r == 0;
+  }
+
+  bool Run() {
+    if (ReadIndexHeader(name, &header, "JarCheck") != 0) return false;
+    char what[512];
+    const JarHeader& x = header;
+    bool counts = (x.version == kJarVersion || x.version == kJarVersionSplit) &&
+                  x.foffindex >= kJarHeaderSize &&
+                  (x.block_count == 0 ? x.last_block_size == 0
+                                      : x.last_block_size >= 1 && x.last_block_size <= kBlockSize);
+    if (!counts) {
+      snprintf(what, sizeof what, "header of %s bugged: version %d, foffindex %d, %d blocks, last %d",
+               IndexName(name).text, x.version, x.foffindex, x.block_count, x.last_block_size);
+      return Fail(what);
+    }
+    FileName ix = IndexName(name);
+    double size = PlatFileSize(ix.text);
+    double need = x.foffindex + 4.0 * x.block_count;
+    if (size != need) {
+      snprintf(what, sizeof what, "index file %s holds %.0f bytes, %d blocks need %.0f", ix.text, size,
+               x.block_count, need);
+      return Fail(what);
+    }
+    index = JasOpen(ix.text, "rb");
+    if (index == nullptr || JasVbuf(index, index_buffer, kJarIndexBuffer) != 0) return false;
+    const int chunks = ChunkCount(x);
+    int32_t block = 0;
+    for (int k = 0; k < chunks; k++) {
+      const int32_t end =
+          static_cast<int32_t>(std::min<int64_t>(int64_t(k + 1) * x.file_blocks, x.block_count));
+      if (!WalkFile(k, false, &block, end)) return false;
+      const bool split = block < end;
+      if (split && !WalkFile(k + kJarSplitChunk, true, &block, end)) return false;
+      FileName second = ChunkName(name, k + kJarSplitChunk);
+      if (!split && k < kJarSplitChunk && PlatFileSize(second.text) >= 0) {
+        snprintf(what, sizeof what, "extra chunk file %s", second.text);
+        return Fail(what);
+      }
+    }
+    FileName past = ChunkName(name, chunks);
+    if (PlatFileSize(past.text) >= 0) {
+      snprintf(what, sizeof what, "extra chunk file %s", past.text);
+      return Fail(what);
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+int JarCheck(const char* name) {
+  if (!NameFits(name, "JarCheck")) return 1;
+  Checker c;
+  c.name = name;
+  return c.Run() ? 0 : 1;
 }
 
 uint32_t JarBlockSum(const uint8_t* bytes, int n) {

@@ -19,6 +19,16 @@
 #include "jar/block_codec.h"
 
 inline constexpr int kJarVersion = 501;
+// Version of files with a chunk split in two (below): older readers refuse
+// them rather than read them wrong.
+inline constexpr int kJarVersionSplit = 502;
+// A chunk whose records would pass kJarChunkLimit continues in a second
+// file numbered chunk + kJarSplitChunk; the offsets of the records there
+// carry kJarSplitBit. A chunk holds at most twice the limit this way.
+inline constexpr int kJarSplitChunk = 0x10000;
+inline constexpr uint32_t kJarSplitBit = 0x80000000u;
+// Chunk offsets are 32-bit on disk and signed for older readers.
+inline constexpr int64_t kJarChunkLimit = INT32_MAX;
 inline constexpr int kJarHeaderSize = 76;
 inline constexpr int kJarFillerSize = 40;
 inline constexpr int kJarIndexBuffer = 4096;
@@ -83,6 +93,7 @@ struct JILE {
   int32_t pos;    // next byte in the block buffer
   int32_t valid;  // read: bytes of the block buffer holding data
   uint8_t data[kBlockSize];
+  int32_t chunk_file;  // number of the open chunk file (split halves included)
 };
 
 // Write side.
@@ -111,6 +122,14 @@ int JarRemove(const char* name);  // 0 or a code
 double JarDiskSize(const char* name);  // bytes on disk, or a negative code
 // The blocks per chunk file given to new files; sets it first when n > 0.
 int JarSetFileBlocks(int n);
+// Checks the header against the index and chunk files: the table's length,
+// every chunk file there with its records back to back as the table says,
+// and no chunk file past the last. 0, or 1 with the disagreement reported.
+int JarCheck(const char* name);
+
+// For tests: the size no chunk file may pass (kJarChunkLimit); sets it
+// first when n > 0 and returns the previous value.
+int64_t JarSetChunkLimit(int64_t n);
 
 // The check value of a block: a sample of its bytes, summed modulo 2^32.
 uint32_t JarBlockSum(const uint8_t* bytes, int n);

@@ -10,7 +10,58 @@
 JarHooks g_jar_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
 namespace {
-char g_error_text[512];
+char g_error_text[1024];
+char g_reason[1024];
+
+// The names of the open streams, looked up only when one fails. The final
+// pass holds two per ply; as many as a process may open files, and past the
+// table a failure names "?".
+constexpr int kNamedStreams = 1024;
+struct NamedStream {
+  FILE* stream;
+  char name[280];
+};
+NamedStream g_streams[kNamedStreams];
+
+void NoteStream(FILE* stream, const char* name) {
+  for (NamedStream& n : g_streams) {
+    if (n.stream == nullptr) {
+      n.stream = stream;
+      snprintf(n.name, sizeof n.name, "%s", name);
+      return;
+    }
+  }
+}
+
+void ForgetStream(FILE* stream) {
+  for (NamedStream& n : g_streams) {
+    if (n.stream == stream) {
+      n.stream = nullptr;
+      return;
+    }
+  }
+}
+
+const char* StreamName(FILE* stream) {
+  for (const NamedStream& n : g_streams) {
+    if (n.stream == stream) return n.name;
+  }
+  return "?";
+}
+
+// The system's text for a failed call; taken at once, before anything else
+// can change errno.
+const char* SystemReason() { return PlatErrorText(); }
+
+// A read that came short: the end of the file or a system error.
+const char* ReadReason(FILE* stream) {
+  return PlatAtEnd(stream) ? "unexpected end of file" : PlatErrorText();
+}
+
+void Report(const char* reason) {
+  snprintf(g_reason, sizeof g_reason, "%s", reason);
+  if (g_jar_hooks.error != nullptr) g_jar_hooks.error(g_error_text);
+}
 
 uint32_t LoadWord(const uint8_t* p) {
   uint32_t w;
@@ -30,10 +81,34 @@ void JasError(const char* format, ...) {
   va_start(args, format);
   vsnprintf(g_error_text, sizeof g_error_text, format, args);
   va_end(args);
-  if (g_jar_hooks.error != nullptr) g_jar_hooks.error(g_error_text);
+  const char* colon = strstr(g_error_text, ": ");
+  Report(colon != nullptr ? colon + 2 : g_error_text);
 }
 
 const char* JasLastError() { return g_error_text; }
+
+const char* JasLastReason() { return g_reason; }
+
+void JasSetReason(const char* reason) { snprintf(g_reason, sizeof g_reason, "%s", reason); }
+
+namespace {
+// A failed stream operation: "<message> [<file>]: <reason>", or, when the
+// message names the file already, "<message>: <reason>".
+void StreamError(const char* reason, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void StreamError(const char* reason, const char* format, ...) {
+  // The reason may live in the system's buffer: keep it before formatting.
+  char why[256];
+  snprintf(why, sizeof why, "%s", reason);
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(g_error_text, sizeof g_error_text, format, args);
+  va_end(args);
+  if (n >= 0 && static_cast<size_t>(n) < sizeof g_error_text) {
+    snprintf(g_error_text + n, sizeof g_error_text - static_cast<size_t>(n), ": %s", why);
+  }
+  Report(why);
+}
+}  // namespace
 
 // Layout: size word, lo guard, the n bytes, hi guard. The guards live in
 // host order: they never leave the process.
@@ -79,62 +154,98 @@ int JarFree(void* p) {
 FILE* JasOpen(const char* name, const char* mode) {
   FILE* f = PlatFopen(name, mode);
   if (f == nullptr) {
-    JasError("JasOpen: (%s, %s) failed", name, mode);
+    StreamError(SystemReason(), "JasOpen: (%s, %s) failed", name, mode);
     return nullptr;
   }
+  NoteStream(f, name);
   if (g_jar_hooks.fopen != nullptr) g_jar_hooks.fopen(1, f, mode, name);
   return f;
 }
 
 int JasVbuf(FILE* stream, char* buffer, size_t size) {
   int r = PlatSetBuffer(stream, buffer, size);
-  if (r != 0) JasError("JasVbuf: failed");
+  if (r != 0) StreamError("cannot set the stream buffer", "JasVbuf: failed [%s]", StreamName(stream));
   return r;
 }
 
 int JasClose(FILE* stream) {
+  // The name outlives the stream for the message.
+  char name[280];
+  snprintf(name, sizeof name, "%s", StreamName(stream));
+  ForgetStream(stream);
   int r = PlatFclose(stream);
+  if (r != 0) {
+    char why[256];
+    snprintf(why, sizeof why, "%s", SystemReason());
+    if (g_jar_hooks.fopen != nullptr) g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
+    StreamError(why, "JasClose: failed [%s]", name);
+    return r;
+  }
   if (g_jar_hooks.fopen != nullptr) g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
-  if (r != 0) JasError("JasClose: failed");
   return r;
 }
 
 int JasRead(void* buffer, int count, FILE* stream) {
   if (count <= 0) return 0;
   int got = static_cast<int>(PlatFread(buffer, static_cast<size_t>(count), stream));
-  if (got != count) JasError("JasRead: wanted %d actual %d", count, got);
+  if (got != count) {
+    StreamError(ReadReason(stream), "JasRead: wanted %d actual %d [%s]", count, got, StreamName(stream));
+  }
   return got;
 }
 
 int JasWrite(const void* buffer, int count, FILE* stream) {
   int wanted = count < 0 ? -count : count;
   int put = wanted == 0 ? 0 : static_cast<int>(PlatFwrite(buffer, static_cast<size_t>(wanted), stream));
+  if (put != wanted) {
+    char why[256];
+    snprintf(why, sizeof why, "%s", SystemReason());
+    if (count >= 0 && g_jar_hooks.write != nullptr) g_jar_hooks.write(put);
+    StreamError(why, "JasWrite: wanted %d actual %d [%s]", wanted, put, StreamName(stream));
+    return put;
+  }
   if (count >= 0 && g_jar_hooks.write != nullptr) g_jar_hooks.write(put);
-  if (put != wanted) JasError("JasWrite: wanted %d actual %d", wanted, put);
   return put;
 }
 
 int64_t JasTell(FILE* stream) {
   int64_t at = PlatFtell(stream);
-  if (at < 0) JasError("JasTell: error [%s]", PlatErrorText());
+  if (at < 0) {
+    // The message carries the reason already; only the file is added.
+    char why[256];
+    snprintf(why, sizeof why, "%s", SystemReason());
+    snprintf(g_error_text, sizeof g_error_text, "JasTell: error [%s] [%s]", why, StreamName(stream));
+    Report(why);
+  }
   return at;
 }
 
 int JasSeek(FILE* stream, int64_t offset) {
   int r = PlatFseek(stream, offset);
-  if (r != 0) JasError("JasSeek: error [%s]", PlatErrorText());
+  if (r != 0) {
+    // The message carries the reason already; only the file is added.
+    char why[256];
+    snprintf(why, sizeof why, "%s", SystemReason());
+    snprintf(g_error_text, sizeof g_error_text, "JasSeek: error [%s] [%s]", why, StreamName(stream));
+    Report(why);
+  }
   return r;
 }
 
 int JasRemove(const char* name) {
   double size = PlatFileSize(name);
   if (size < 0) {
-    JasError("JasRemove: stat() failed");
+    StreamError(SystemReason(), "JasRemove: stat() failed [%s]", name);
     return -1;
   }
   if (g_jar_hooks.write != nullptr) g_jar_hooks.write(-size);
   int r = PlatRemove(name);
-  if (r != 0) JasError("JasRemove: (%s) error [%s]", name, PlatErrorText());
+  if (r != 0) {
+    char why[256];
+    snprintf(why, sizeof why, "%s", SystemReason());
+    snprintf(g_error_text, sizeof g_error_text, "JasRemove: (%s) error [%s]", name, why);
+    Report(why);
+  }
   if (g_jar_hooks.remove != nullptr) g_jar_hooks.remove(size, name);
   return r;
 }
@@ -142,7 +253,7 @@ int JasRemove(const char* name) {
 double JasFileSize(const char* name) {
   double size = PlatFileSize(name);
   if (size < 0) {
-    JasError("JasFileSize: stat() failed");
+    StreamError(SystemReason(), "JasFileSize: stat() failed [%s]", name);
     return -1;
   }
   return size;

@@ -29,9 +29,17 @@ struct JarHooks {
 extern JarHooks g_jar_hooks;
 
 // Formats a message of the layer and hands it to the error hook, if any.
+// What follows the message's "Name: " becomes the reason of the failure.
 void JasError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The last message formatted by JasError.
 const char* JasLastError();
+// Why the layer's last failure happened, without the name of the routine:
+// the system's error text, captured when the call failed, or what was found
+// wrong. The checked operations append it to their messages.
+const char* JasLastReason();
+// Sets the reason without reporting an error (the end of the data, a reason
+// kept over later failures).
+void JasSetReason(const char* reason);
 
 // Guard words around each guarded allocation.
 inline constexpr uint32_t kJasGuardLo = 0x01234567;
@@ -43,6 +51,8 @@ void* JasAlloc(size_t n);
 // 0, or 1 null pointer, 2 lo guard damaged, 3 hi guard damaged.
 int JarFree(void* p);
 
+// The stream operations name the file in their messages: JasOpen notes the
+// name of each stream it opens, JasClose forgets it.
 FILE* JasOpen(const char* name, const char* mode);
 int JasVbuf(FILE* stream, char* buffer, size_t size);     // 0 on success
 int JasClose(FILE* stream);                               // 0 on success

@@ -131,6 +131,8 @@ int PlatFseek(FILE* stream, int64_t offset) {
 
 int PlatFclose(FILE* stream) { return fclose(stream); }
 
+bool PlatAtEnd(FILE* stream) { return feof(stream) != 0; }
+
 int PlatRemove(const char* name) { return remove(name); }
 
 int PlatRename(const char* from, const char* to) { return rename(from, to); }

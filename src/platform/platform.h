@@ -39,6 +39,8 @@ size_t PlatFwrite(const void* buffer, size_t size, FILE* stream);
 int64_t PlatFtell(FILE* stream);
 int PlatFseek(FILE* stream, int64_t offset);
 int PlatFclose(FILE* stream);
+// True once a read met the end of the file (a short read that is no error).
+bool PlatAtEnd(FILE* stream);
 int PlatRemove(const char* name);
 // Renames over an existing file (atomic on one file system).
 int PlatRename(const char* from, const char* to);

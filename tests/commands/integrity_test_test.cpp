@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,14 +85,23 @@ TEST(ExeTest, MissingDatabasesAreReportedAndTheOtherSideStillTested) {
                                         Report(dir.path(), "KQK____B", 40960, "o00100000000", 2));
 }
 
-TEST(ExeTest, DamageEndsTheTestWithTheCheckedOperationsMessage) {
+// Each damage to the black side's files, the white side being sound, ends
+// the test with a message naming the database and what is wrong.
+TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   TempDir dir;
   JarSetFileBlocks(1);
   WriteDatabase(dir.File("KPK____W"), 131072, kKpk | kWtm);
   WriteDatabase(dir.File("KPK____B"), 131072, kKpk);
   JarSetFileBlocks(65536);
-  const std::string chunk2 = dir.File("KPK____B.J02");
-  const std::string good = ReadFile(chunk2);
+  const std::string b = dir.File("KPK____B");
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"})
+    saved.push_back({b + ext, ReadFile(b + ext)});
+  const std::string index = saved[0].second;
+  const std::string good = saved[3].second;  // block 2
+  const std::string one = std::to_string(saved[2].second.size());
+  const std::string cut = std::to_string(saved[2].second.size() - 1);
+  const std::string longer = std::to_string(saved[2].second.size() + 1);
 
   // A sampled byte of block 2 decoded differently than it was stored.
   std::vector<uint8_t> block(kBlockSize);
@@ -103,37 +113,56 @@ TEST(ExeTest, DamageEndsTheTestWithTheCheckedOperationsMessage) {
   std::string bad = good.substr(0, 4);
   for (int i = 0; i < 4; i++) bad += static_cast<char>(length >> (8 * i));
   bad.append(reinterpret_cast<const char*>(g_record), static_cast<size_t>(length));
-  WriteFile(chunk2, bad);
-  RunResult r = RunZok("-t KPK", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "the white side passed first";
-  const std::string end = "\rblock     2 / 4\n\nERROR: FileSeek: failed\n";
-  ASSERT_GE(r.output.size(), end.size());
-  EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
 
-  // An emptied chunk file fails the read; a missing one is already
-  // caught by the size on disk.
-  WriteFile(chunk2, good);
-  WriteFile(dir.File("KPK____B.J03"), "");
-  r = RunZok("-t KPK", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("\rblock     3 / 4\n\nERROR: FileSeek: failed\n"), std::string::npos) << r.output;
-  std::filesystem::remove(dir.File("KPK____B.J03"));
-  r = RunZok("-t KPK", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("KPK____B  [./KPK____B.J*]\nlength    131072\n\nERROR: ExeTest: disksize failed\n"),
-            std::string::npos)
-      << r.output;
-
-  // A damaged index header.
-  std::string index = ReadFile(dir.File("KPK____W.JIX"));
-  index[16] = 0;  // version
-  WriteFile(dir.File("KPK____W.JIX"), index);
-  r = RunZok("-t KPK", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.substr(Banner().size()),
-            "\nKPK____W  [./KPK____W.J*]\n\nERROR: FileRopen: [./KPK____W] failed\n");
-  EXPECT_TRUE(std::filesystem::directory_iterator(dir.path()) != std::filesystem::directory_iterator());
+  auto header = [&](int at, uint32_t value, size_t keep) {
+    std::string ix = index.substr(0, keep);
+    for (int i = 0; i < 4; i++) ix[at + i] = static_cast<char>(value >> (8 * i));
+    WriteFile(b + ".JIX", ix);
+  };
+  const std::string layout = "\n\nERROR: ExeTest: layout failed [./KPK____B]: ";
+  const std::string chunk = "chunk file ./KPK____B.J0";
+  struct Case {
+    std::function<void()> damage;
+    std::string end;
+  } cases[] = {
+      {[&] { WriteFile(b + ".J02", bad); },
+       "\rblock     2 / 4\n\nERROR: FileSeek: failed [./KPK____B]: bad CRC at block 2\n"},
+      {[&] { WriteFile(b + ".J03", ""); },
+       layout + chunk + "3 holds 0 bytes, the record of block 3 ends past them\n"},
+      {[&] { std::filesystem::remove(b + ".J03"); }, layout + chunk + "3 missing\n"},
+      {[&] { WriteFile(b + ".J01", saved[2].second + "x"); },
+       layout + chunk + "1 holds " + longer + " bytes, its records end at " + one + "\n"},
+      {[&] { WriteFile(b + ".J01", saved[2].second.substr(0, saved[2].second.size() - 1)); },
+       layout + chunk + "1 holds " + cut + " bytes, the record of block 1 ends past them\n"},
+      {[&] { WriteFile(b + ".J04", "x"); }, layout + "extra " + chunk + "4\n"},
+      {[&] { header(4, 3, index.size()); },
+       layout + "index file ./KPK____B.JIX holds 132 bytes, 3 blocks need 128\n"},
+      {[&] { header(4, 5, index.size()); },
+       layout + "index file ./KPK____B.JIX holds 132 bytes, 5 blocks need 136\n"},
+      {[&] { header(4, 3, index.size() - 4); }, layout + "extra " + chunk + "3\n"},
+      {[&] { header(8, 32767, index.size()); },
+       "\n\nERROR: ExeTest: length failed [./KPK____B]: 131071 bytes, the endgame has 131072 entries\n"},
+      {[&] { header(116 + 4, 5, index.size()); },
+       layout + "index entry of block 1 is 0x00000005, its record is at 0 in ./KPK____B.J01\n"},
+      {[&] { header(16, 0, index.size()); },
+       "\n\nERROR: FileRopen: [./KPK____B] failed: incompatible version\n"},
+      {[&] { WriteFile(b + ".JIX", ""); },
+       "\n\nERROR: FileRopen: [./KPK____B] failed: unexpected end of file\n"},
+      {[&] { WriteFile(b + ".JIX", index.substr(0, index.size() - 2)); },
+       layout + "index file ./KPK____B.JIX holds 130 bytes, 4 blocks need 132\n"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(b + ".J04");
+    for (const auto& [path, bytes] : saved) WriteFile(path, bytes);
+    c.damage();
+    RunResult r = RunZok("-t KPK", dir.path());
+    EXPECT_EQ(r.status, 1) << c.end;
+    EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "the white side passed first";
+    // Header and layout faults are found before anything of the database is shown.
+    const std::string end = (c.end[0] == '\r' ? "" : "\nKPK____B  [./KPK____B.J*]") + c.end;
+    ASSERT_GE(r.output.size(), end.size());
+    EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
+  }
   for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     EXPECT_EQ(e.path().string().find(".LO"), std::string::npos) << "nothing logged: " << e.path();
 }

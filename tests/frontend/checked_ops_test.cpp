@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,12 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
   {
     ScopedCwd cwd(dir.path());
     WriteSample("data", 100);
+    WriteSample("nochunk", 100);
+    std::filesystem::remove("nochunk.J00");
+    WriteFile("empty.JIX", "");
+    WriteFile("cut.JIX", ReadFile("data.JIX").substr(0, 40));
+    WriteFile("cuttable.JIX", ReadFile("data.JIX").substr(0, 118));
+    for (const char* d : {"dir.JIX", "chunkdir.J00"}) std::filesystem::create_directory(d);
   }
   struct Case {
     const char* message;
@@ -75,27 +82,48 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
          p[10] ^= 0xFF;  // the guard word after the data
          SysFree(p);
        }},
-      {"FileRopen: [missing] failed", [] { FileRopen("missing"); }},
-      {"FileWopen: [nodir/x] failed", [] { FileWopen("nodir/x"); }},
-      {"FileWopen0: [nodir/x] failed", [] { FileWopen0("nodir/x"); }},
-      {"FileWopenX: [nodir/x] failed", [] { FileWopenX("nodir/x"); }},
-      {"FileClose: failed", [] { FileClose(nullptr); }},
-      {"FileGetc: failed",
+      {"FileRopen: [missing] failed: No such file or directory", [] { FileRopen("missing"); }},
+      {"FileRopen: [empty] failed: unexpected end of file", [] { FileRopen("empty"); }},
+      {"FileRopen: [dir] failed: Is a directory", [] { FileRopen("dir"); }},
+      {"FileWopen: [nodir/x] failed: No such file or directory", [] { FileWopen("nodir/x"); }},
+      {"FileWopen0: [nodir/x] failed: No such file or directory", [] { FileWopen0("nodir/x"); }},
+      {"FileWopenX: [dir] failed: Is a directory", [] { FileWopenX("dir"); }},
+      {"FileClose: failed [no file]: invalid JILE *", [] { FileClose(nullptr); }},
+      // The chunk file is opened when the first block is written.
+      {"FileClose: failed [chunkdir]: Is a directory",
+       [] {
+         JILE* h = FileWopen("chunkdir");
+         FilePutc(1, h);
+         FileClose(h);
+       }},
+      {"FileWrite: failed [chunkdir]: Is a directory",
+       [] {
+         static char block[2 * kBlockSize + 1];
+         FileWrite(block, sizeof block, FileWopen("chunkdir"));
+       }},
+      {"FileGetc: failed [data]: end of data",
        [] {
          JILE* h = FileRopen("data");
          FileSeek(h, 100);
          FileGetc(h);
        }},
-      {"FilePutc: failed", [] { FilePutc(1, FileRopen("data")); }},
-      {"FileRead: failed",
+      {"FileGetc: failed [nochunk]: No such file or directory", [] { FileGetc(FileRopen("nochunk")); }},
+      {"FilePutc: failed [data]: invalid JILE *", [] { FilePutc(1, FileRopen("data")); }},
+      {"FileRead: failed [data]: end of data",
        [] {
          char buf[200];
          FileRead(buf, 101, FileRopen("data"));
        }},
-      {"FileWrite: failed", [] { FileWrite("abc", 3, FileRopen("data")); }},
-      {"FileSeek: failed", [] { FileSeek(FileRopen("data"), 101); }},
-      {"FileRemove: failed", [] { FileRemove("missing"); }},
-      {"FileSize: failed", [] { FileSize("missing"); }},
+      {"FileWrite: failed [data]: invalid JILE *", [] { FileWrite("abc", 3, FileRopen("data")); }},
+      {"FileSeek: failed [data]: outside filesize", [] { FileSeek(FileRopen("data"), 101); }},
+      {"FileSeek: failed [nochunk]: No such file or directory", [] { FileSeek(FileRopen("nochunk"), 5); }},
+      {"FileSeek: failed [cuttable]: unexpected end of file", [] { FileSeek(FileRopen("cuttable"), 5); }},
+      {"FileRemove: failed [missing]: No such file or directory", [] { FileRemove("missing"); }},
+      {"FileRemove: failed [empty]: unexpected end of file", [] { FileRemove("empty"); }},
+      {"FileSize: failed [missing]: No such file or directory", [] { FileSize("missing"); }},
+      {"FileSize: failed [empty]: unexpected end of file", [] { FileSize("empty"); }},
+      {"FileSize: failed [cut]: unexpected end of file", [] { FileSize("cut"); }},
+      {"FileSize: failed [nochunk]: nochunk.J00: No such file or directory", [] { FileSize("nochunk"); }},
   };
   for (const Case& c : cases) {
     RunResult r = RunChild(dir.path(), c.body);
@@ -103,7 +131,50 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
     EXPECT_EQ(r.output, std::string("\n\nERROR: ") + c.message + "\n");
   }
   // No build, no accounting: nothing was logged anywhere.
-  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"data.J00", "data.JIX"}));
+  EXPECT_EQ(FilesIn(dir.path()),
+            (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cut.JIX", "cuttable.JIX", "data.J00",
+                                      "data.JIX", "dir.JIX", "empty.JIX", "nochunk.JIX"}));
+}
+
+// A small file system of its own, unmounted before its directory goes.
+struct SmallDisk {
+  explicit SmallDisk(const std::string& dir) : path(dir) {
+    std::filesystem::create_directory(path);
+    mounted = RunShell("mount -t tmpfs -o size=96k tmpfs " + path + " 2>&1").status == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) RunShell("umount " + path);
+  }
+  std::string path;
+  bool mounted;
+};
+
+// A build that fills its disk stops naming the file the layer could not
+// write and why; given room, the same command finishes with the databases
+// of a build that never stopped.
+TEST(CheckedOps, AFullDiskStopsTheBuildNamingTheFileAndAResumeFinishes) {
+  TempDir dir;
+  SmallDisk disk(dir.File("disk"));
+  if (!disk.mounted) GTEST_SKIP() << "no tmpfs can be mounted here (root with mount rights needed)";
+  RunResult full = RunZok("-b KQK", disk.path);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_TRUE(std::regex_search(full.output, std::regex("\n\nERROR: File(Close|Write|Putc): failed "
+                                                        "\\[KQK/[A-Z0-9-]+\\]: No space left on device\n$")))
+      << full.output.substr(full.output.size() > 200 ? full.output.size() - 200 : 0);
+  ASSERT_EQ(RunShell("mount -o remount,size=8m " + disk.path).status, 0);
+  RunResult resumed = RunZok("-b KQK", disk.path);
+  ASSERT_EQ(resumed.status, 0) << resumed.output;
+  const std::string ref = dir.File("ref");
+  std::filesystem::create_directory(ref);
+  ASSERT_EQ(RunZok("-b KQK", ref).status, 0);
+  for (const char* name : {"KQK____W.J00", "KQK____B.J00", "KQK____W.JIX", "KQK____B.JIX"}) {
+    std::string a = ReadFile(disk.path + "/" + name), b = ReadFile(ref + "/" + name);
+    if (std::string(name).find(".JIX") != std::string::npos && a.size() > 28 && b.size() > 28) {
+      a.replace(24, 4, "time");  // the creation time
+      b.replace(24, 4, "time");
+    }
+    EXPECT_EQ(a, b) << name;
+  }
 }
 
 TEST(CheckedOps, RoundTripWithEveryOpenAndShortReadAny) {
@@ -185,7 +256,7 @@ TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
   EXPECT_EQ(ReadFile(dir.File("KQKR.LOS")),
             "// #[ pass   3 : //////////////////////////////////////////////////////////////\n"
             "\n"
-            "error        +1 =           1  [JasOpen: (missing.JIX, rb) failed]\n"
+            "error        +1 =           1  [JasOpen: (missing.JIX, rb) failed: No such file or directory]\n"
             "\n" +
                 std::string(figures) +
                 "\n"

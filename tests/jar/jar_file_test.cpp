@@ -291,7 +291,7 @@ TEST(JarCreator, NameOf32FillsTheFieldAnd33IsRefused) {
   JILE* h = JarWopen("cr", kCodeDefault);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(JarSetCreator(h, (n32 + "y").c_str(), 1, 2, 3), 2);
-  EXPECT_STREQ(JasLastError(), "JarSetCreator: name too long");
+  EXPECT_STREQ(JasLastError(), "JarSetCreator: name too long [cr]");
   EXPECT_EQ(JarSetCreator(h, n32.c_str(), 301, JarTag("DTM3"), 77), 0);
   EXPECT_EQ(JarPutc(5, h), 5);
   ASSERT_EQ(JarClose(h), 0);
@@ -399,7 +399,7 @@ TEST(JarSeek, ToTheSizeInsideTheBlockAndPastTheEnd) {
   EXPECT_EQ(JarTell(h), kBlockSize + 10.0);
   EXPECT_EQ(JarGetc(h), -1);
   EXPECT_EQ(JarSeek(h, kBlockSize + 11.0), 3);
-  EXPECT_STREQ(JasLastError(), "JarSeek: outside filesize");
+  EXPECT_STREQ(JasLastError(), "JarSeek: outside filesize [odd]");
   EXPECT_EQ(JarSeek(h, -1.0), 3);
   EXPECT_EQ(JarSeek(h, std::nan("")), 3);
 
@@ -411,7 +411,7 @@ TEST(JarSeek, ToTheSizeInsideTheBlockAndPastTheEnd) {
   EXPECT_EQ(JarSeek(h, 32000.0), 0);
   EXPECT_EQ(JarGetc(h), odd[32000]);
   EXPECT_EQ(JarSeek(h, kBlockSize + 1.0), 5);
-  EXPECT_STREQ(JasLastError(), "JasOpen: (odd.J01, rb) failed");
+  EXPECT_STREQ(JasLastError(), "JasOpen: (odd.J01, rb) failed: No such file or directory");
   EXPECT_EQ(JarClose(h), 0);
 
   h = JarRopen("even");
@@ -425,7 +425,7 @@ TEST(JarSeek, ToTheSizeInsideTheBlockAndPastTheEnd) {
   JILE* w = JarWopen("w", kCodeDefault);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(JarSeek(w, 0), 2);
-  EXPECT_STREQ(JasLastError(), "JarSeek: write-file");
+  EXPECT_STREQ(JasLastError(), "JarSeek: write-file [w]");
   EXPECT_EQ(JarGetc(w), -1);
   EXPECT_EQ(JarClose(w), 0);
   EXPECT_EQ(JarSeek(nullptr, 0), 1);
@@ -473,10 +473,10 @@ TEST(JarDamage, HeaderFaultsFailTheOpenWithTheirMessages) {
     const char* message;
   } cases[] = {
       {0, 0x3552414b, "Valid: invalid JILE *"},  // "KAR5"
-      {16, 500, "JarRopen: incompatible version"},
-      {72, 75, "JarRopen: foffindex bugged"},
-      {12, 0, "JarRopen: block counts bugged"},
-      {8, 32769, "JarRopen: block counts bugged"},
+      {16, 500, "JarRopen: incompatible version [bad]"},
+      {72, 75, "JarRopen: foffindex bugged [bad]"},
+      {12, 0, "JarRopen: block counts bugged [bad]"},
+      {8, 32769, "JarRopen: block counts bugged [bad]"},
   };
   for (const Case& c : cases) {
     std::string bad = good;
@@ -497,9 +497,9 @@ TEST(JarDamage, HeaderFaultsFailTheOpenWithTheirMessages) {
 
   WriteFile("short.JIX", good.substr(0, 10));
   EXPECT_EQ(JarRopen("short"), nullptr);
-  EXPECT_STREQ(JasLastError(), "JasRead: wanted 76 actual 10");
+  EXPECT_STREQ(JasLastError(), "JasRead: wanted 76 actual 10 [short.JIX]: unexpected end of file");
   EXPECT_EQ(JarRopen("absent"), nullptr);
-  EXPECT_STREQ(JasLastError(), "JasOpen: (absent.JIX, rb) failed");
+  EXPECT_STREQ(JasLastError(), "JasOpen: (absent.JIX, rb) failed: No such file or directory");
 }
 
 // A one-block database whose record is replaced by the given one while the
@@ -521,7 +521,7 @@ TEST(JarDamage, SampledDifferenceFailsTheCheckAndUnsampledPasses) {
   JILE* h = JarRopen("s");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(JarGetc(h), -1);
-  EXPECT_STREQ(JasLastError(), "FillFill: bad CRC at block 0");
+  EXPECT_STREQ(JasLastError(), "FillFill: bad CRC at block 0 [s]");
   EXPECT_EQ(JarClose(h), 0);
 
   changed = data;
@@ -548,7 +548,7 @@ TEST(JarDamage, BrokenRecordsAreRefusedCleanly) {
   JILE* h = JarRopen("b");
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(JarRead(buf, 16, h), 0);
-  EXPECT_STREQ(JasLastError(), "FillFill: bad record length 40000 at block 0");
+  EXPECT_STREQ(JasLastError(), "FillFill: bad record length 40000 at block 0 [b]");
   EXPECT_EQ(JarClose(h), 0);
 
   // A record cut short.
@@ -603,7 +603,7 @@ TEST(JarDamage, MissingChunkFileFailsTheRead) {
   ASSERT_NE(h, nullptr);
   Bytes all(data.size());
   EXPECT_EQ(JarRead(all.data(), static_cast<int>(all.size()), h), 0) << "no partial count after a failure";
-  EXPECT_STREQ(JasLastError(), "JasOpen: (m.J01, rb) failed");
+  EXPECT_STREQ(JasLastError(), "JasOpen: (m.J01, rb) failed: No such file or directory");
   EXPECT_EQ(JarClose(h), 0);
   EXPECT_EQ(JarDiskSize("m"), -7.0);
   // Removal takes what is there: the chunk already gone is no failure.
@@ -638,23 +638,64 @@ TEST(JarByName, ARemovalCutShortCanBeDoneAgain) {
   EXPECT_EQ(JarClose(h), 0);
 }
 
-TEST(JarLimits, AChunkFileStopsBeforeTwoGigabytes) {
+// Keeps the size no chunk file may pass at n for one test.
+struct ChunkLimit {
+  explicit ChunkLimit(int64_t n) : saved(JarSetChunkLimit(n)) {}
+  ~ChunkLimit() { JarSetChunkLimit(saved); }
+  int64_t saved;
+};
+
+// Incompressible blocks are stored whole: records of 32777 bytes with their
+// heads. With room for two of them, each chunk of four blocks continues in
+// its second file; files that fit are written as they always were.
+TEST(JarLimits, AChunkThatWouldPassTheLimitContinuesInASecondFile) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  const Bytes data = MakeData(2 * kBlockSize + 1, 14);
-  JILE* h = JarWopen("lim", kCodeDefault);
+  FileBlocks blocks(4);
+  Bytes data(7 * kBlockSize + 5);
+  uint32_t x = 1;
+  for (uint8_t& b : data) b = static_cast<uint8_t>((x = x * 1103515245u + 12345) >> 23);
+  WriteJar("fits", data);
+  ChunkLimit limit(2 * 32777 + 1000);
+  WriteJar("sp", data);
+  EXPECT_EQ(ReadFile("sp.J00") + ReadFile("sp.J10000"), ReadFile("fits.J00"));
+  EXPECT_EQ(ReadFile("sp.J01") + ReadFile("sp.J10001"), ReadFile("fits.J01"));
+  double on_disk = 0;
+  for (const char* name : {"sp.JIX", "sp.J00", "sp.J10000", "sp.J01", "sp.J10001"}) {
+    EXPECT_LE(PlatFileSize(name), 2 * 32777 + 1000) << name;
+    on_disk += PlatFileSize(name);
+  }
+  // The second files' offsets carry the top bit; older readers refuse the
+  // file by its version.
+  const std::string ix = ReadFile("sp.JIX");
+  std::string expect = ReadFile("fits.JIX");
+  SetLe32(expect, 16, 502);
+  SetLe32(expect, 20, 502);
+  for (int b : {2, 3, 6, 7}) SetLe32(expect, 116 + 4 * b, 0x80000000u + (b % 2) * 32777);
+  SetLe32(expect, 24, Le32(ix, 24));  // creation time
+  EXPECT_EQ(ix, expect);
+
+  JILE* h = JarRopen("sp");
   ASSERT_NE(h, nullptr);
-  // Blocks 0 and 1 are written, block 2 holds a byte.
-  ASSERT_EQ(JarWrite(data.data(), 2 * kBlockSize + 1, h), 2 * kBlockSize + 1);
-  ASSERT_NE(h->chunk, nullptr);
-  // Pretend the chunk file has grown to just below 2^31 bytes (sparse).
-  ASSERT_EQ(fseeko(h->chunk, INT32_MAX - 100, SEEK_SET), 0);
-  // Block 2 goes to the worker thread and block 3 is coded meanwhile; block
-  // 2 is the one that does not fit.
-  ASSERT_EQ(JarWrite(data.data(), kBlockSize - 1, h), kBlockSize - 1);
-  EXPECT_EQ(JarWrite(data.data(), kBlockSize + 1, h), 0);
-  EXPECT_STREQ(JasLastError(), "Flush: chunk file lim.J00 would pass 2^31 bytes");
-  EXPECT_EQ(JarClose(h), 2);
+  EXPECT_EQ(ReadAll(h), data);
+  for (double at : {3.0 * kBlockSize + 7, 10.0, 2.0 * kBlockSize, 7.0 * kBlockSize + 4, 5.0 * kBlockSize}) {
+    ASSERT_EQ(JarSeek(h, at), 0) << at;
+    EXPECT_EQ(JarGetc(h), data[static_cast<size_t>(at)]) << at;
+  }
+  EXPECT_EQ(JarClose(h), 0);
+  EXPECT_EQ(JarCheck("sp"), 0) << JasLastError();
+  EXPECT_EQ(JarDiskSize("sp"), on_disk);
+  EXPECT_EQ(JarRemove("sp"), 0);
+  for (const char* name : {"sp.JIX", "sp.J00", "sp.J10000", "sp.J01", "sp.J10001"})
+    EXPECT_FALSE(FileExists(name)) << name;
+
+  // A second file that would pass the limit too stops the write.
+  FileBlocks eight(8);
+  JILE* w = JarWopen("lim", kCodeDefault);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(JarWrite(data.data(), 7 * kBlockSize, w), 0);
+  EXPECT_STREQ(JasLastError(), "Flush: chunk file lim.J10000 would pass 2^31 bytes");
+  EXPECT_EQ(JarClose(w), 2);
 }
 
 TEST(JarLimits, TheBlockCountStopsBelowTwoToThe31) {
@@ -665,7 +706,7 @@ TEST(JarLimits, TheBlockCountStopsBelowTwoToThe31) {
   h->header.block_count = INT32_MAX;
   ASSERT_EQ(JarPutc(1, h), 1);
   EXPECT_EQ(JarClose(h), 2);
-  EXPECT_STREQ(JasLastError(), "Flush: more than 2147483647 blocks");
+  EXPECT_STREQ(JasLastError(), "Flush: more than 2147483647 blocks [cnt]");
 }
 
 TEST(JarByName, DiskSizeRemoveAndTheirCodes) {
@@ -757,7 +798,8 @@ TEST(JarHooks, ReportMemoryStreamsBytesAndRemovals) {
   EXPECT_EQ(g_rec.streams, 0);
 
   EXPECT_EQ(JarRopen("k"), nullptr);
-  EXPECT_EQ(g_rec.errors, (std::vector<std::string>{"JasOpen: (k.JIX, rb) failed"}));
+  EXPECT_EQ(g_rec.errors,
+            (std::vector<std::string>{"JasOpen: (k.JIX, rb) failed: No such file or directory"}));
   EXPECT_EQ(g_rec.alloc, 0) << "a failed open frees its record";
 }
 
