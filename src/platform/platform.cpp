@@ -156,6 +156,29 @@ int PlatSyncFileSystem(const char* path) {
   return r;
 }
 
+int PlatLockFile(const char* name, long* holder) {
+  *holder = 0;
+  int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd, F_SETLK, &lock) == 0) return 0;  // fd stays open: closing it would drop the lock
+  int error = errno;
+  if (error != EACCES && error != EAGAIN) {
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  // Who holds it, for the message; it may have gone in between.
+  struct flock probe = {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) *holder = probe.l_pid;
+  close(fd);
+  return 1;
+}
+
 double PlatFileSize(const char* name) {
   struct stat st;
   if (stat(name, &st) != 0) return -1;
