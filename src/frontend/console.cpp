@@ -87,6 +87,13 @@ void SetLogName(const char* name) {
   strcpy(g_log_name, name);
 }
 
+void OutSyncLogs() {
+  static const char* const kSuffixes[3] = {"LOF", "LOG", "LOS"};
+  for (int i = 0; i < 3; i++) {
+    if (g_log_streams[i] == nullptr || PlatSyncStream(g_log_streams[i]) == 0) continue;
+    OutError("OutSyncLogs: [%s.%s] sync fail: %s", g_log_name, kSuffixes[i], PlatErrorText());
+  }
+}
 
 int32_t ClockCs(int synchronise) {
   int64_t t = PlatClockMs();
