@@ -209,9 +209,14 @@ char g_written[kWrittenMax][kWrittenPathMax + 1];
 int g_nwritten = 0;
 bool g_written_overflow = false;
 JarFopenHook g_acc_fopen = nullptr;
+// The current directory needs a sync only when a file was made there (the
+// logs, at the first pass; the finished databases).
+bool g_sync_current = true;
 
 void NoteFopen(int delta, FILE* stream, const char* mode, const char* name) {
   if (delta > 0 && strpbrk(mode, "wa+") != nullptr) {
+    size_t n = strlen(g_basi.name);
+    if (strncmp(name, g_basi.name, n) != 0 || name[n] != kPathSep) g_sync_current = true;
     int i = g_nwritten - 1;
     while (i >= 0 && strcmp(g_written[i], name) != 0) i--;
     if (i < 0 && g_nwritten < kWrittenMax && strlen(name) <= kWrittenPathMax) {
@@ -244,7 +249,8 @@ void SyncPass() {
   g_nwritten = 0;
   g_written_overflow = false;
   SyncOrFail(PlatSyncPath(g_basi.name), g_basi.name);
-  SyncOrFail(PlatSyncPath("."), ".");
+  if (g_sync_current) SyncOrFail(PlatSyncPath("."), ".");
+  g_sync_current = false;
 }
 
 // lo and hi as typed: a whole number from -1 up; hi not below lo. Refused
