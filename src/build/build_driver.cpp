@@ -463,7 +463,9 @@ void ExeBuild(int n, char** args) {
   }
   if (!resume) {
     CheckPrerequisites(args[0]);
-    PlatMkdir(g_basi.name);
+    if (PlatMkdir(g_basi.name) != 0) {
+      OutError("ExeBuild: mkdir fail [%s]: %s", g_basi.name, PlatErrorText());
+    }
   }
   LockBuild();
   // Read again under the lock: another build may have recorded a pass since.
