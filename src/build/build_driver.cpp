@@ -237,6 +237,9 @@ void SyncOrFail(int result, const char* name) {
 // that name them (the work directory, and the current one with the finished
 // databases and the logs).
 void SyncPass() {
+  // Writing starts for every file first, so that the first sync commits the
+  // lot and the others find little left to do.
+  for (int i = 0; i < g_nwritten && !g_written_overflow; i++) PlatStartWriteback(g_written[i]);
   OutSyncLogs();
   if (g_written_overflow) {
     SyncOrFail(PlatSyncFileSystem(g_basi.name), g_basi.name);

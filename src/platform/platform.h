@@ -45,6 +45,9 @@ int PlatRename(const char* from, const char* to);
 // Forces a stream's written data, or a named file's, to stable storage.
 int PlatSyncStream(FILE* stream);
 int PlatSyncPath(const char* name);
+// Starts writing a named file's data to disk without waiting. Syncing a
+// batch of files costs far fewer disk flushes when each is started first.
+void PlatStartWriteback(const char* name);
 // Forces everything written on the file system that holds `path` to stable
 // storage.
 int PlatSyncFileSystem(const char* path);
