@@ -40,7 +40,8 @@ void RunWrite();
 // needs before RUN records the pass; it names such files here instead. RunWrite
 // records them with the pass, the driver removes them right after the record,
 // and a resumed build first finishes the removals of the last recorded pass.
-// A file already gone is no error.
+// A file already gone is no error; of one whose index cannot be read, the
+// index and chunk files there are removed all the same.
 void RunDeferRemove(const char* path);
 int RunPendingRemovals();
 void RunCompleteRemovals();
