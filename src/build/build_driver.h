@@ -19,13 +19,17 @@ struct RunState {
   double wnopen;
   double zmopen;
   double znopen;
+  // The pass a resume starts with: passdone + 1, or 900 once an iteration
+  // pass found nothing new (only then is it written to RUN).
+  int32_t passnext;
 };
 extern RunState g_run;
 // The endgame being built; set up by ExeBuild for the whole run.
 extern Basi g_basi;
 
-// 0 when RUN cannot be opened, 1 otherwise (what it holds is loaded; fields
-// it lacks keep their initial values, so an empty file is a fresh record).
+// 0 when there is no RUN, 1 when it is loaded. A RUN that lacks a field, holds
+// a bad value or a remove line outside the work directory, is empty or cut
+// short is fatal: it is never guessed at, nor does it remove anything.
 int RunRead();
 void RunInit();
 // Replaces RUN atomically: a stop at any instant leaves the old or the new
@@ -36,7 +40,8 @@ void RunWrite();
 // needs before RUN records the pass; it names such files here instead. RunWrite
 // records them with the pass, the driver removes them right after the record,
 // and a resumed build first finishes the removals of the last recorded pass.
-// A file already gone is no error.
+// A file already gone is no error; of one whose index cannot be read, the
+// index and chunk files there are removed all the same.
 void RunDeferRemove(const char* path);
 int RunPendingRemovals();
 void RunCompleteRemovals();

@@ -97,6 +97,14 @@ void SetProgramName(const char* argv0) {
 
 const char* ProgramName() { return g_program_name; }
 
+void OutSyncLogs() {
+  static const char* const kSuffixes[3] = {"LOF", "LOG", "LOS"};
+  for (int i = 0; i < 3; i++) {
+    if (g_log_streams[i] == nullptr || PlatSyncStream(g_log_streams[i]) == 0) continue;
+    OutError("OutSyncLogs: [%s.%s] sync fail: %s", g_log_name, kSuffixes[i], PlatErrorText());
+  }
+}
+
 int32_t ClockCs(int synchronise) {
   int64_t t = PlatClockMs();
   if (synchronise == 0) return static_cast<int32_t>((t + 5) / 10);

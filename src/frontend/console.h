@@ -14,6 +14,9 @@ void OutFile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOF
 void OutGile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOG
 void OutSile(const char* format, ...) ZOK_PRINTF(1, 2);  // NAME.LOS
 void SetLogName(const char* name);
+// Flushes the open log files and forces them to disk; a failure is fatal and
+// names the file.
+void OutSyncLogs();
 
 // The name the program was called by (the last component of argv[0], "zok"
 // when there is none), for messages that tell the user a command to type.

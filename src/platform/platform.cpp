@@ -150,12 +150,42 @@ int PlatSyncPath(const char* name) {
   return r;
 }
 
+void PlatStartWriteback(const char* name) {
+  int fd = open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;  // the sync that follows reports it
+  sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  close(fd);
+}
+
 int PlatSyncFileSystem(const char* path) {
   int fd = open(path, O_RDONLY);
   if (fd < 0) return -1;
   int r = syncfs(fd);
   close(fd);
   return r;
+}
+
+int PlatLockFile(const char* name, long* holder) {
+  *holder = 0;
+  int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(fd, F_SETLK, &lock) == 0) return 0;  // fd stays open: closing it would drop the lock
+  int error = errno;
+  if (error != EACCES && error != EAGAIN) {
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  // Who holds it, for the message; it may have gone in between.
+  struct flock probe = {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  if (fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) *holder = probe.l_pid;
+  close(fd);
+  return 1;
 }
 
 double PlatFileSize(const char* name) {

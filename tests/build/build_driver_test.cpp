@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,10 @@ void StubIter(int n) {
     RunDeferRemove(FlocName(kTagAllF, n - 2));  // never made: no error
   }
 }
-void StubCleanup() { Note("900"); }
+void StubCleanup() {
+  Note("900");
+  if (g_script.fail_at == 900) OutError("PassCleanup: stub stop");
+}
 void StubPackW() {
   Note("901");
   MakeJar(FresName(g_basi.material | kWhiteToMove), 1000);
@@ -114,14 +118,16 @@ Outcome Build(const std::string& dir, std::vector<std::string> args, Script scri
           ReadFile(dir + "/calls")};
 }
 
+// RUN as written; with tail "" in the older form without the end line.
 std::string RunText(const char* bname, int passdone, int maxbcw, int maxbcz, int cs, int solw,
-                    int solz, double wm, double wn, double zm, double zn) {
+                    int solz, double wm, double wn, double zm, double zn,
+                    const char* tail = "end\n") {
   char text[512];
   snprintf(text, sizeof text,
            "bname    %7s\npassdone     %3d\nmaxbcwply    %3d\nmaxbczply    %3d\n"
            "cstotal  %7d\nmaxsolw      %3d\nmaxsolz      %3d\nwmopen   %11.0f\n"
-           "wnopen   %11.0f\nzmopen   %11.0f\nznopen   %11.0f\n",
-           bname, passdone, maxbcw, maxbcz, cs, solw, solz, wm, wn, zm, zn);
+           "wnopen   %11.0f\nzmopen   %11.0f\nznopen   %11.0f\n%s",
+           bname, passdone, maxbcw, maxbcz, cs, solw, solz, wm, wn, zm, zn, tail);
   return text;
 }
 
@@ -155,7 +161,8 @@ TEST_F(RunFileTest, FreshRecordIsWrittenLineByLine) {
             "wmopen             0\n"
             "wnopen             0\n"
             "zmopen             0\n"
-            "znopen             0\n");
+            "znopen             0\n"
+            "end\n");
   EXPECT_FALSE(FileExists("KQKR/RUN.TMP"));
 }
 
@@ -187,35 +194,20 @@ TEST_F(RunFileTest, RoundTripThroughRunRead) {
             std::vector<double>({w.wmopen, w.wnopen, w.zmopen, w.znopen}));
 }
 
-TEST_F(RunFileTest, ReadingIsLenient) {
+TEST_F(RunFileTest, TheOlderFormWithoutEndLineReads) {
   EXPECT_EQ(RunRead(), 0);  // no file
-  WriteFile("KQKR/RUN",
-            "passdone 7\n"
-            "\n"
-            "maxsolw\n"                        // no value: ignored
-            "bname ABCDEFGHIJKLMNOPQ\n"        // too long: ignored
-            "Passdone 99\n"                    // keys are case-sensitive
-            "strange 5 6 7\n"
-            "\tmaxsolz\t12 \r\n"
-            "wmopen 1e3\n"
-            "passdone 9\n");                   // a later line wins
+  WriteFile("KQKR/RUN", RunText("KQKR", 7, 3, 4, 5, 6, 2, 1, 2, 3, 4, "") +
+                            "\n"
+                            "strange 5 6 7\n"             // unknown keys are ignored
+                            "\tmaxsolz\t12 \r\n"
+                            "wmopen 1e3\n"
+                            "passdone 9\n"                // a later line wins
+                            "remove KQKR/ALL007\n");
   ASSERT_EQ(RunRead(), 1);
-  EXPECT_STREQ(g_run.bname, "KQKR");
-  EXPECT_EQ(g_run.passdone, 9);
-  EXPECT_EQ(g_run.maxsolw, -1);
-  EXPECT_EQ(g_run.maxsolz, 12);
+  EXPECT_EQ(std::vector<int32_t>({g_run.passdone, g_run.passnext, g_run.maxsolz}),
+            std::vector<int32_t>({9, 10, 12}));
   EXPECT_EQ(g_run.wmopen, 1000);
-  EXPECT_EQ(g_run.maxbcwply, -1);
-}
-
-TEST_F(RunFileTest, AnEmptyFileIsAFreshRecord) {
-  memset(&g_run, 0x55, sizeof g_run);
-  WriteFile("KQKR/RUN", "");
-  ASSERT_EQ(RunRead(), 1);
-  EXPECT_EQ(g_run.passdone, -2);
-  EXPECT_EQ(g_run.cstotal, 0);
-  EXPECT_EQ(g_run.maxsolz, -1);
-  EXPECT_EQ(g_run.znopen, 0);
+  EXPECT_EQ(RunPendingRemovals(), 1);
 }
 
 TEST_F(RunFileTest, DeferredRemovalsAreRecordedWithThePassThenDone) {
@@ -240,7 +232,7 @@ TEST_F(RunFileTest, DeferredRemovalsAreRecordedWithThePassThenDone) {
 TEST_F(RunFileTest, AFailedCreateIsFatal) {
   memset(&g_basi, 0, sizeof g_basi);
   strcpy(g_basi.name, "NODIR");
-  EXPECT_FATAL(RunWrite(), "RunWrite: create fail");
+  EXPECT_FATAL(RunWrite(), "RunWrite: create fail [NODIR/RUN.TMP]: No such file or directory");
 }
 
 class BuildTest : public ::testing::Test {
@@ -325,7 +317,8 @@ TEST_F(BuildTest, ExistingDatabasesStopAFreshBuildBeforeAnythingIsMade) {
   WriteFile(Path("KQKR___W.JIX"), "");
   Outcome o = Build(dir_.path(), {"KQKR"});
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.console, "\n\nERROR: ExeBuild: ./KQKR___W already exists\n");
+  const char* again = ": remove KQKR___W.* and KQKR___B.* to build it again\n";
+  EXPECT_EQ(o.console, "\n\nERROR: ExeBuild: ./KQKR___W already exists" + std::string(again));
   EXPECT_FALSE(FileExists(Path("KQKR")));
   // With only the black-to-move database the white side passes (its
   // sub-endgame KQK black to move is there) and the black side fails.
@@ -333,7 +326,7 @@ TEST_F(BuildTest, ExistingDatabasesStopAFreshBuildBeforeAnythingIsMade) {
   WriteFile(Path("KQKR___B.JIX"), "");
   WriteFile(Path("KQK____B.JIX"), "");
   o = Build(dir_.path(), {"KQKR"});
-  EXPECT_EQ(o.console, "\n\nERROR: ExeBuild: ./KQKR___B already exists\n");
+  EXPECT_EQ(o.console, "\n\nERROR: ExeBuild: ./KQKR___B already exists" + std::string(again));
   EXPECT_FALSE(FileExists(Path("KQKR")));
   EXPECT_FALSE(FileExists(Path("KQKR.LOF")));
 }
@@ -358,14 +351,10 @@ TEST_F(BuildTest, RangeRules) {
   Outcome o = Build(dir_.path(), {"KQK", "950"});
   EXPECT_EQ(o.calls, "");
   EXPECT_EQ(o.console, "\n" + kNoMaxes);
-  EXPECT_EQ(Build(dir_.path(), {"KQK", "3", "1"}).calls, "");
   EXPECT_EQ(Build(dir_.path(), {"KQK", "1", "3"}).calls, "1 2 3 ");
   EXPECT_EQ(Build(dir_.path(), {"KQK", "5"}).calls, "5 ");
-  // Text that is not a number reads as 0.
-  EXPECT_EQ(Build(dir_.path(), {"KQK", "x", "1"}).calls, "z1 zm 1 ");
-  EXPECT_EQ(Build(dir_.path(), {"KQK", "-5", "-2"}).calls, "");
   // The last pass run is the one recorded.
-  EXPECT_EQ(ReadFile(Path("KQK/RUN")).substr(17, 17), "passdone      -2\n");
+  EXPECT_EQ(ReadFile(Path("KQK/RUN")).substr(17, 17), "passdone       5\n");
   EXPECT_EQ(Build(dir_.path(), {"KQK", "899", "2000"}).calls, "899 900 901 902 ");
 }
 
@@ -396,8 +385,9 @@ TEST_F(BuildTest, DeferredRemovalsHappenAfterTheRecordAndOnResume) {
     JILE* h = FileWopen("KQK/ALL001");
     FileClose(h);
   }
-  WriteFile(Path("KQK/RUN"), ReadFile(Path("KQK/RUN")) +
-                                 "remove   KQK/ALL001\nremove   KQK/ALLF001\n");
+  // RUN in the older form, without the end line, reads as well.
+  WriteFile(Path("KQK/RUN"), RunText("KQK", 3, -1, -1, 700, 3, 2, 12345678901, 0, 0, 0,
+                                     "remove   KQK/ALL001\nremove   KQK/ALLF001\n"));
   o = Build(dir_.path(), {"KQK", "950"});
   EXPECT_EQ(o.status, 0) << o.console;
   EXPECT_FALSE(FileExists(Path("KQK/ALL001.JIX")));
@@ -419,4 +409,120 @@ TEST_F(BuildTest, AMissingPassIsReported) {
   waitpid(pid, &status, 0);
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(ReadFile(Path("console")), "\n\n\nERROR: ExeBuild: pass -1 not available\n");
+}
+
+TEST_F(BuildTest, ADamagedRunIsRefusedAndRemovesNothing) {
+  const std::string head = RunText("KQK", 3, -1, -1, 700, 3, 2, 0, 0, 0, 0, "");
+  auto without = [&](const std::string& line) {
+    std::string text = head;
+    return text.erase(text.find(line), line.size());
+  };
+  auto replace = [&](const std::string& line, const std::string& by) {
+    std::string text = head;
+    return text.replace(text.find(line), line.size(), by);
+  };
+  const struct {
+    std::string run, message;
+  } cases[] = {
+      {"", "is empty"},
+      {"\n \n", "is empty"},
+      {head.substr(0, head.find("maxbcwply")), "field maxbcwply missing"},
+      {without("maxsolz        2\n"), "field maxsolz missing"},
+      {replace("cstotal      700", "cstotal 7x0"), "field cstotal bad [cstotal 7x0]"},
+      {replace("maxsolw        3", "maxsolw"), "field maxsolw bad [maxsolw]"},
+      {replace("passdone       3", "passdone 903"), "field passdone bad [passdone 903]"},
+      {replace("maxsolz        2", "maxsolz 900"), "field maxsolz bad [maxsolz 900]"},
+      {replace("wmopen             0", "wmopen -1"), "field wmopen bad [wmopen -1]"},
+      {replace("bname        KQK", "bname KQKR"), "field bname bad [bname KQKR]"},
+      {head + "passnext 7\nend\n", "field passnext bad [passnext 7 after passdone 3]"},
+      {head + "passnext 900\n", "end line missing"},
+      {head + "remove   KQK/ALL", "last line cut short"},
+      {head + "end\nremove KQK/ALL001\n", "line after the end line [remove KQK/ALL001]"},
+      {head + "remove   KQK____W\n", "bad remove line [remove   KQK____W]"},
+      {head + "remove KQK/../KQK____W\n", "bad remove line [remove KQK/../KQK____W]"},
+      {head + "remove KQKR/ALL001\n", "bad remove line [remove KQKR/ALL001]"},
+      {head + "remove KQK/\n", "bad remove line [remove KQK/]"},
+      {head + "remove KQK/X/ALL001\n", "bad remove line [remove KQK/X/ALL001]"},
+      {head + "remove KQK/ALL001 x\n", "bad remove line [remove KQK/ALL001 x]"},
+  };
+  PlatMkdir(Path("KQK").c_str());
+  WriteFile(Path("KQK____W.JIX"), "");
+  WriteFile(Path("KQK/ALL001.JIX"), "");
+  for (const auto& c : cases) {
+    WriteFile(Path("KQK/RUN"), c.run);
+    Outcome o = Build(dir_.path(), {"KQK"});
+    EXPECT_EQ(o.status, 1) << c.run;
+    EXPECT_EQ(o.console, "\n\nERROR: RunRead: [KQK/RUN] " + c.message +
+                             ": remove the directory KQK to start the build over\n");
+    EXPECT_EQ(o.calls, "");
+    EXPECT_EQ(ReadFile(Path("KQK/RUN")), c.run);
+    EXPECT_TRUE(FileExists(Path("KQK____W.JIX")) && FileExists(Path("KQK/ALL001.JIX")));
+  }
+}
+
+TEST_F(BuildTest, BadRangeArgumentsWriteNothing) {
+  const struct {
+    const char *args, *message;
+  } cases[] = {
+      {"KQK abc", "-b KQK abc: lo must be a pass number, -1 or more"},
+      {"KQK 5x", "-b KQK 5x: lo must be a pass number, -1 or more"},
+      {"KQK -2", "-b KQK -2: lo must be a pass number, -1 or more"},
+      {"KQK -99999", "-b KQK -99999: lo must be a pass number, -1 or more"},
+      {"KQK 99999999999", "-b KQK 99999999999: lo must be a pass number, -1 or more"},
+      {"KQK 1 ''", "-b KQK 1 : hi must be a pass number, -1 or more"},
+      {"KQK -1 -5", "-b KQK -1 -5: hi must be a pass number, -1 or more"},
+      {"KQK 3 1", "-b KQK 3 1: hi must not be below lo"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = RunZok(std::string("-b ") + c.args, dir_.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: Bad args: " + c.message + "\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.path())) << c.args;
+  }
+}
+
+// A pass that found nothing new sends the build to pass 900; a stop right
+// after its record must not change the passes that follow.
+TEST_F(BuildTest, TheStopAfterAnEmptyPassSurvivesAStop) {
+  Script s;
+  s.fail_at = 900;
+  EXPECT_EQ(Build(dir_.path(), {"KQK"}, s).calls, "w1 w2 z1 zm 1 2 3 4 5 900 ");
+  EXPECT_EQ(ReadFile(Path("KQK/RUN")),
+            RunText("KQK", 5, -1, -1, 900, 3, 4, 12345678901, 0, 0, 0,
+                    "passnext     900\nend\n"));
+  Outcome o = Build(dir_.path(), {"KQK"});
+  EXPECT_EQ(o.status, 0) << o.console;
+  EXPECT_EQ(o.calls, "900 901 902 ");
+}
+
+TEST_F(BuildTest, ASecondBuildOfTheSameEndgameIsRefused) {
+  ASSERT_EQ(Build(dir_.path(), {"KQK", "-1"}).status, 0);
+  std::string run = ReadFile(Path("KQK/RUN")), lof = ReadFile(Path("KQK.LOF"));
+  long holder = -1;
+  // This process holds the lock from here on, as a running build would.
+  ASSERT_EQ(PlatLockFile(Path("KQK/LOCK").c_str(), &holder), 0);
+  for (const char* args : {"-b KQK", "-b kqk 1 3"}) {
+    RunResult r = RunZok(args, dir_.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeBuild: KQK is being built by process " +
+                            std::to_string(getpid()) + "\n");
+  }
+  EXPECT_EQ(ReadFile(Path("KQK/RUN")), run);
+  EXPECT_EQ(ReadFile(Path("KQK.LOF")), lof);
+}
+
+// An index file too short to read (and its chunk file) named by a remove
+// line is removed all the same, and the build goes on.
+TEST_F(BuildTest, ADamagedDeferredRemovalDoesNotBlockTheResume) {
+  ASSERT_EQ(Build(dir_.path(), {"KQK", "-1", "2"}).status, 0);
+  WriteFile(Path("KQK/ALL001.JIX"), "");
+  WriteFile(Path("KQK/ALL001.J00"), "x");
+  WriteFile(Path("KQK/ALL0011.J00"), "x");  // another file: stays
+  WriteFile(Path("KQK/RUN"), RunText("KQK", 2, -1, -1, 600, 1, 2, 0, 0, 0, 0,
+                                     "remove   KQK/ALL001\nend\n"));
+  Outcome o = Build(dir_.path(), {"KQK"});
+  EXPECT_EQ(o.status, 0) << o.console;
+  EXPECT_EQ(o.calls, "3 4 5 900 901 902 ");
+  EXPECT_FALSE(FileExists(Path("KQK/ALL001.JIX")) || FileExists(Path("KQK/ALL001.J00")));
+  EXPECT_TRUE(FileExists(Path("KQK/ALL0011.J00")));
 }

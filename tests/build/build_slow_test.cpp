@@ -195,6 +195,19 @@ TEST_F(Built, StoppedBuildsResumeToIdenticalDatabases) {
   EXPECT_EQ(left, std::vector<std::string>{"RUN"});
 }
 
+// A stop right after RUN records pass 902 finds the closing lines already in
+// the log, so that -sum counts the build.
+TEST(StopAfterTheLastRecord, LeavesALogThatSumCounts) {
+  TempDir dir;
+  BuildWithKills(dir.path(), "KQK", {{902, 0}});
+  std::string log = ReadFile(dir.File("KQK.LOF"));
+  size_t time = log.find("\nTime ");
+  ASSERT_NE(time, std::string::npos) << log;
+  EXPECT_NE(log.find("\nMaxes:  ", time), std::string::npos) << log;
+  RunResult r = RunZok("-sum .", dir.path());
+  EXPECT_NE(r.output.find("ALL : found                 1\n"), std::string::npos) << r.output;
+}
+
 }  // namespace
 
 namespace {

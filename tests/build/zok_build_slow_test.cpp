@@ -79,7 +79,8 @@ TEST(ZokBuild, StopsAtTheFirstFailureWithZoksStatus) {
   EXPECT_NE(r.output.find("zok-build: building KRK failed (zok exit status 1):"),
             std::string::npos)
       << r.output;
-  EXPECT_NE(r.output.find("ERROR: RunWrite: create fail"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("ERROR: ExeBuild: mkdir fail [KRK]: File exists\n"), std::string::npos)
+      << r.output;
   EXPECT_FALSE(FileExists(dir.File("KPK.LOF")));
 
   r = ZokBuild(dir.path() + " KQXK");
