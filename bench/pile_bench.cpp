@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "build/build_driver.h"
-#include "build/pile.h"
-#include "frontend/names.h"
+#include "builder/build_driver.h"
+#include "builder/pile.h"
+#include "index/names.h"
+#include "builder/work_names.h"
 #include "platform/platform.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "index/basis.h"
+#include "board/types.h"
 
 // Mailbox number of a playing square: s = 10 * rank + file + 1 (a1 = 1,
 // h8 = 78). The cell array covers s = -20 .. 99, so a knight's jump or a

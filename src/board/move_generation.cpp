@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frontend/console.h"
+#include "support/console.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 
 #include "board/board_display.h"
 #include "board/move_generation.h"
-#include "build/values.h"
-#include "frontend/checked_ops.h"
-#include "frontend/console.h"
-#include "frontend/names.h"
+#include "index/db_format.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
+#include "index/names.h"
 #include "gamefiles/game_notation.h"
 #include "gamefiles/position_files.h"
 #include "index/probe_key.h"
@@ -46,7 +46,7 @@ int FindByte(const Ccc* board) {
   int black = CountMen(board->zsqr);
   if (white > kMaxMenPerSide || black > kMaxMenPerSide) return -1;
   if (board->castL || board->castS || board->castl || board->casts) return -1;
-  if (white <= 1) return kByteNoWin;
+  if (white <= 1) return kValueNone;
   // No probe key exists beyond seven men, and so no database either.
   if (white + black > kPapMaxPieces) return -1;
   Pap key;
@@ -75,7 +75,7 @@ void ValueRange(const Ccc* board, int negate, int32_t* lo, int32_t* hi) {
   if (b < 0) {
     l = -kMateScale;
     h = kMateScale;
-  } else if (b == kByteNoWin) {
+  } else if (b == kValueNone) {
     l = -kMateScale;
     h = 0;
   } else {

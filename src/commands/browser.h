@@ -11,12 +11,10 @@
 inline constexpr int32_t kValueUnknown = -1;
 inline constexpr int32_t kValueAtLeastDraw = 100;
 inline constexpr int32_t kValueNoWin = -100;
-// FindByte: White does not win.
-inline constexpr int kByteNoWin = 255;
 
 // Mode 0 reads a game file (.JGN), mode 1 a position file (.EPD).
 void ExeDemo(int n, char** args, int mode);
-// -1 when not known, else the value byte (255: White does not win).
+// -1 when not known, else the value byte (kValueNone: White does not win).
 int FindByte(const Ccc* board);
 void ValueRange(const Ccc* board, int negate, int32_t* lo, int32_t* hi);
 void MirrorBoard(const Ccc* board, Ccc* mirror);

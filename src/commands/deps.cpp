@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/console.h"
-#include "frontend/names.h"
+#include "support/console.h"
+#include "index/names.h"
 #include "index/basis.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "frontend/checked_ops.h"
-#include "frontend/console.h"
-#include "frontend/names.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
+#include "index/names.h"
 #include "index/basis.h"
 #include "jar/jar_file.h"
 #include "jar/jas.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/console.h"
+#include "support/console.h"
 #include "platform/platform.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <cstdlib>
 
 #include "board/board.h"
-#include "frontend/checked_ops.h"
-#include "frontend/console.h"
-#include "frontend/names.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
+#include "index/names.h"
 #include "index/basis.h"
 #include "index/position_index.h"
 #include "platform/platform.h"

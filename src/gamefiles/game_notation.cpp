@@ -6,7 +6,7 @@
 
 #include "board/board_display.h"
 #include "board/move_generation.h"
-#include "frontend/console.h"
+#include "support/console.h"
 #include "platform/platform.h"
 
 const char* g_position_dir = kPositionDir;

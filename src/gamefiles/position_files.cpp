@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/console.h"
+#include "support/console.h"
 #include "platform/platform.h"
 
 namespace {

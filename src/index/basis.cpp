@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "frontend/console.h"
+#include "support/console.h"
 
 namespace {
 

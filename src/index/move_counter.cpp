@@ -3,7 +3,7 @@
 #include <initializer_list>
 
 #include "board/move_generation.h"
-#include "frontend/console.h"
+#include "support/console.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "index/position_index.h"
 
-#include "frontend/console.h"
+#include "support/console.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "index/probe_key.h"
 
-#include "frontend/console.h"
+#include "support/console.h"
 #include "index/position_index.h"
 
 namespace {

@@ -13,8 +13,9 @@
 
 #include "board/board.h"
 #include "board/move_generation.h"
-#include "frontend/checked_ops.h"
-#include "frontend/names.h"
+#include "support/checked_ops.h"
+#include "index/db_format.h"
+#include "index/names.h"
 #include "gamefiles/position_files.h"
 #include "index/probe_key.h"
 #include "jar/jar_file.h"
@@ -214,7 +215,7 @@ TEST_F(Browser, ValueRangesOfKnownPositions) {
   Ccc lost = FromEpd("8/8/8/8/8/5k2/6q1/7K w - -");
   Ccc mirror;
   MirrorBoard(&lost, &mirror);
-  EXPECT_EQ(FindByte(&lost), kByteNoWin);
+  EXPECT_EQ(FindByte(&lost), kValueNone);
   ValueRange(&lost, 0, &lo, &hi);
   EXPECT_EQ(lo, -1000);
   EXPECT_EQ(hi, 0);
@@ -223,11 +224,11 @@ TEST_F(Browser, ValueRangesOfKnownPositions) {
   EXPECT_EQ(hi, -1000);
   // A draw: straight up to 0, mirrored from 0.
   Ccc draw = FromEpd("8/8/8/8/8/8/8/KN5k w - -");
-  EXPECT_EQ(FindByte(&draw), kByteNoWin);
+  EXPECT_EQ(FindByte(&draw), kValueNone);
   EXPECT_EQ(FindValue(&draw, 0), 0);
   // Bare kings both ways.
   Ccc kings = FromEpd("8/8/8/8/8/8/8/K6k b - -");
-  EXPECT_EQ(FindByte(&kings), kByteNoWin);
+  EXPECT_EQ(FindByte(&kings), kValueNone);
   EXPECT_EQ(FindValue(&kings, 0), 0);
 }
 
@@ -248,7 +249,7 @@ TEST_F(Browser, PositionsThatAreNotProbed) {
   EXPECT_EQ(FindByte(&krkp), -1);
   // White's bare king against a missing database: no win, nothing more.
   Ccc bare = FromEpd("k7/pp6/8/8/8/8/8/K7 w - -");
-  EXPECT_EQ(FindByte(&bare), kByteNoWin);
+  EXPECT_EQ(FindByte(&bare), kValueNone);
   EXPECT_EQ(FindValue(&bare, 0), kValueNoWin);
   // White has more than a bare king against a missing database: unknown.
   Ccc unknown = FromEpd("k7/p7/8/8/8/8/P7/K7 w - -");

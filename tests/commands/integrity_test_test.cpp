@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/checked_ops.h"
+#include "support/checked_ops.h"
 #include "jar/jar_file.h"
 #include "test_support.h"
 

@@ -1,0 +1,91 @@
+#include "app/dispatch.h"
+
+#include <cstring>
+
+#include "builder/build_driver.h"
+#include "builder/passes.h"
+#include "commands/browser.h"
+#include "commands/deps.h"
+#include "commands/integrity_test.h"
+#include "commands/log_summary.h"
+#include "commands/position_list.h"
+#include "support/console.h"
+#include "support/version.h"
+#include "index/names.h"
+#include "jar/jar_file.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Blocks per chunk file recorded in every database file this program creates.
+constexpr int kStartFileBlocks = 65536;
+
+struct Command {
+  const char* word;
+  void (*run)(int n, char** args);
+};
+
+// The build runs the passes the build subsystem hands to its driver.
+void RunBuild(int n, char** args) {
+  InstallBuildPasses();
+  ExeBuild(n, args);
+}
+
+void RunDemoGame(int n, char** args) { ExeDemo(n, args, 0); }
+void RunDemoPositions(int n, char** args) { ExeDemo(n, args, 1); }
+
+const Command kCommands[] = {
+    {"-b", RunBuild},
+    {"-d", ExeDeps},
+    {"-e", ExeEnum},
+    {"-ll", ExeList},
+    {"-p", RunDemoGame},
+    {"-pe", RunDemoPositions},
+    {"-sum", ExeSum},
+    {"-t", ExeTest},
+};
+
+void PrintUsage() {
+  OutCons("\n");
+  OutCons("\nZOK -b   bname [lo [hi]]  build database");
+  OutCons("\nZOK -d   bname [depth]    dependency list");
+  OutCons("\nZOK -e   w...b...         enumerate databases, eg wwb");
+  OutCons("\nZOK -ll  bname len        log len-ply positions");
+  OutCons("\nZOK -sum [path [path...   summarize LOF files");
+  OutCons("\nZOK -t   bname            test file integrity");
+  OutCons("\nZOK -p   file.JGN/game    browse a game");
+  OutCons("\nZOK -pe  file.EPD/line    browse a position");
+  OutCons("\n");
+}
+
+}  // namespace
+
+void ExeInit() {
+  JarSetFileBlocks(kStartFileBlocks);
+  FresSetPath(nullptr);
+  FresSetPath(kCurrentDir);
+}
+
+int ZokMain(int argc, char** argv) {
+  ExeInit();
+  SetProgramName(argc > 0 ? argv[0] : nullptr);
+  OutCons("%s", ZokBanner());
+  if (argc < 2) {
+    PrintUsage();
+    return 1;
+  }
+  // Asked for, the usage is an answer, not a failure.
+  for (const char* help : {"-h", "--help", "help"}) {
+    if (strcmp(argv[1], help) == 0) {
+      PrintUsage();
+      return 0;
+    }
+  }
+  for (const Command& c : kCommands) {
+    if (strcmp(argv[1], c.word) == 0) {
+      c.run(argc - 2, argv + 2);
+      return 0;
+    }
+  }
+  OutError("Bad args");
+}

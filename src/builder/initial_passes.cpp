@@ -1,0 +1,334 @@
+// Passes -1 and 0: every entry of both tables is classified once. Pass -1
+// marks the white-to-move entries that are no legal position and records
+// White's best conversion into a sub-endgame; pass 0 finds the checkmates,
+// the positions Black can never lose, and Black's conversion values.
+#include <cstring>
+#include <initializer_list>
+
+#include "builder/build_driver.h"
+#include "builder/cache.h"
+#include "builder/pass_support.h"
+#include "builder/passes.h"
+#include "builder/pile.h"
+#include "builder/values.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
+#include "builder/progress.h"
+#include "index/names.h"
+#include "builder/work_names.h"
+#include "index/move_counter.h"
+#include "index/probe_key.h"
+
+namespace {
+
+// Mate totals of pass 0, carried from ZtmCreate to ZtmMates.
+double g_mates = 0;
+double g_mates_weighted = 0;
+
+constexpr int kPromotions[4] = {kPromoQ, kPromoR, kPromoB, kPromoN};
+
+bool IsWhitePieceCode(int code) {
+  return code == kWP || code == kWN || code == kWB || code == kWR || code == kWQ || code == kWK;
+}
+
+void CheckWhiteCodes(const char* message) {
+  for (int i = 0; i < g_basi.nw; i++) {
+    if (!IsWhitePieceCode(g_basi.white[i])) OutError("%s", message);
+  }
+}
+
+// White to move is legal when the black king is not attacked and an
+// en-passant square, if any, can really be used.
+inline bool WtmLegal(const Ccc* board) {
+  return InChkZ(board) == 0 && (board->eps == 0 || TestEp(board) != 0);
+}
+
+// Value byte of the sub-endgame position that `move` leads to.
+inline int ProbeAfter(Ccc* board, uint32_t move) {
+  Ccc next;
+  CccDoMove(board, move, &next);
+  if (next.wsqr[1] == 0) return kValueNone;  // a bare white king never wins
+  Pap key;
+  PapMake(&next, &key);
+  return CacheProbe(key.material, key.index);
+}
+
+// Lists White's captures and promotions: en passant first, then each piece
+// in list order. Returns the number of move words written.
+int WhiteConversions(const Ccc* b, uint32_t* moves) {
+  int n = 0;
+  auto add = [&](int from, int to, bool promote) {
+    if (promote) {
+      for (int p : kPromotions) moves[n++] = MakeMove(from, to) | p << kMovePromoShift;
+    } else {
+      moves[n++] = MakeMove(from, to);
+    }
+  };
+  auto black_at = [&](int s) { return (CccCell(b, s) & kBlackBit) != 0; };
+  if (b->eps != 0) {
+    for (int from : {b->eps - 11, b->eps - 9}) {
+      if (CccCell(b, from) == kWP) moves[n++] = MakeMove(from, b->eps) | kMoveEp;
+    }
+  }
+  for (int i = 0; b->wsqr[i] != 0; i++) {
+    int s = b->wsqr[i];
+    switch (CccCell(b, s)) {
+      case kWP: {
+        bool promote = s >= 61;
+        if (black_at(s + 9)) add(s, s + 9, promote);
+        if (black_at(s + 11)) add(s, s + 11, promote);
+        if (promote && CccCell(b, s + 10) == kEmpty) add(s, s + 10, true);
+        break;
+      }
+      case kWN:
+        for (int d : kKnightJumps) {
+          if (black_at(s + d)) add(s, s + d, false);
+        }
+        break;
+      case kWK:
+        for (int d : kLineDirs) {
+          if (black_at(s + d)) add(s, s + d, false);
+        }
+        break;
+      default: {
+        int code = CccCell(b, s);
+        int first = code == kWR ? 4 : 0;
+        int last = code == kWB ? 4 : 8;
+        for (int k = first; k < last; k++) {
+          int t = s + kLineDirs[k];
+          while (CccCell(b, t) == kEmpty) t += kLineDirs[k];
+          if (black_at(t)) add(s, t, false);
+        }
+      }
+    }
+  }
+  return n;
+}
+
+// Smallest black-to-move byte over White's conversions; 255 when none wins.
+int WhiteConversionValue(Ccc* board) {
+  uint32_t moves[kCccMaxPieces * 12 + 8];
+  int n = WhiteConversions(board, moves);
+  int best = kValueNone;
+  for (int i = 0; i < n; i++) {
+    int v = ProbeAfter(board, moves[i]);
+    if (v < best) best = v;
+  }
+  return best;
+}
+
+// Black to move: -1 checkmate, 0 open with no conversion, 1..254 the largest
+// White win over Black's conversions when all of them lose, 255 never lost.
+int BlackEvaluation(Ccc* board) {
+  uint32_t moves[kZtmGenMaxList];
+  int count = ZtmGen(board, moves);
+  if (count == 0) return InChkZ(board) != 0 ? -1 : kValueNone;
+  int v = 0;
+  for (int i = 0; moves[i] != 0; i++) {
+    Ccc next;
+    CccDoMove(board, moves[i], &next);
+    if (next.wsqr[1] == 0) return kValueNone;  // White keeps only the king
+    Pap key;
+    PapMake(&next, &key);
+    int b = CacheProbe(key.material, key.index);
+    if (b == kValueNone) return kValueNone;
+    if (b > v) v = b;
+  }
+  if (v >= 1 && ConvPlyZ(v) > g_run.maxbczply) g_run.maxbczply = ConvPlyZ(v);
+  return v;
+}
+
+// Square filters of the placement loops: a mailbox square, or 0 to refuse.
+inline int PawnRanksTwoToSeven(const uint8_t* codes, int i, int sq, int pawn) {
+  if (codes[i] == pawn && (sq < 8 || sq >= 56)) return 0;
+  return kMailboxOfSq[sq];
+}
+
+}  // namespace
+
+void Wtm1Loop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values) {
+  if (g_basi.nw < 1 || g_basi.nw > 5) OutError("Wtm1Loop: numw oor");
+  Ccc board;
+  double legal = 0;
+  if (HashToWtmSetZ(hashz, &g_basi, &board)) {
+    PlaceLoop(
+        &board, board.wsqr, g_basi.white, g_basi.nw, 0, 0,
+        [&](int i, int sq) { return PawnRanksTwoToSeven(g_basi.white, i, sq, kWP); },
+        [](int, int) {},
+        [&](uint32_t c) {
+          if (!WtmLegal(&board)) return;
+          legal += 1;
+          BitClear(excl, c);
+          int v = WhiteConversionValue(&board);
+          if (v < kValueNone) {
+            FilePutc(v, values);
+            BitSet(conv, c);
+            if (ConvPlyW(v) > g_run.maxbcwply) g_run.maxbcwply = ConvPlyW(v);
+          }
+        });
+  }
+  CountAdd(g_basi.wsize - legal, legal, weight);
+}
+
+void Wtm2Loop(uint8_t* illegal, int weight, int32_t hashw) {
+  if (g_basi.nz < 1 || g_basi.nz > 4) OutError("Wtm2Loop: numz oor");
+  Ccc board;
+  double legal = 0;
+  if (HashToWtmSetW(hashw, &g_basi, &board)) {
+    // A black pawn on the first rank is the en-passant coding: it stands on
+    // the fifth rank, with the square behind it open to capture.
+    auto allow = [&](int i, int sq) -> int {
+      if (g_basi.black[i] != kZP) return kMailboxOfSq[sq];
+      if (sq >= 56) return 0;
+      if (sq >= 8) return kMailboxOfSq[sq];
+      if (g_basi.epflag == 0 || board.eps != 0) return 0;
+      int s = kMailboxOfSq[sq + 32];
+      board.eps = static_cast<uint8_t>(s + 10);
+      return s;
+    };
+    auto undo = [&](int i, int sq) {
+      if (g_basi.black[i] == kZP && sq < 8 && board.eps == kMailboxOfSq[sq + 32] + 10) {
+        board.eps = 0;
+      }
+    };
+    PlaceLoop(&board, board.zsqr, g_basi.black, g_basi.nz, 0, 0, allow, undo, [&](uint32_t c) {
+      if (!WtmLegal(&board)) return;
+      legal += 1;
+      BitClear(illegal, c);
+    });
+  }
+  CountAdd(g_basi.zsize - legal, legal, weight);
+}
+
+void ZtmLoop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values) {
+  if (g_basi.nz < 1 || g_basi.nz > 4) OutError("ZtmLoop: numz oor");
+  Ccc board;
+  double open = 0;
+  double mates = 0;
+  if (HashToZtmSetW(hashw, &g_basi, &board)) {
+    PlaceLoop(
+        &board, board.zsqr, g_basi.black, g_basi.nz, 0, 0,
+        [&](int i, int sq) { return PawnRanksTwoToSeven(g_basi.black, i, sq, kZP); },
+        [](int, int) {},
+        [&](uint32_t c) {
+          if (InChkW(&board) != 0 || (board.eps != 0 && TestEp(&board) == 0)) return;
+          int v = BlackEvaluation(&board);
+          if (v < 0) {
+            mates += 1;
+            PileAddW(static_cast<uint32_t>(hashw), c);
+          } else if (v == 0) {
+            open += 1;
+            BitClear(excl, c);
+          } else if (v < kValueNone) {
+            open += 1;
+            BitClear(excl, c);
+            FilePutc(v, values);
+            BitSet(conv, c);
+          }
+        });
+  }
+  CountAdd(g_basi.zsize - open - mates, open + mates, weight);
+  g_mates += mates;
+  g_mates_weighted += mates * weight;
+}
+
+namespace {
+
+// The classification shared by passes -1 and 0: row by row a conversion
+// bitmap (BCB), an exclusion bitmap (ALL) and the conversion values of the
+// set BCB bits (BCC). Without any conversion the pair is removed again.
+template <class Loop>
+void Classify(int pass, Layout layout, const int32_t* max_ply, Loop loop) {
+  int32_t rows = LayoutRows(g_basi, layout);
+  int32_t columns = LayoutColumns(g_basi, layout);
+  int32_t bytes = columns / 8;
+  uint8_t* conv = static_cast<uint8_t*>(SysAlloc(bytes));
+  uint8_t* excl = static_cast<uint8_t*>(SysAlloc(bytes));
+  char bits_name[32], values_name[32];
+  snprintf(bits_name, sizeof bits_name, "%s", FlocName(kTagConvBits, pass));
+  snprintf(values_name, sizeof values_name, "%s", FlocName(kTagConvValues, pass));
+  JILE* bits = FileWopen(bits_name);
+  JILE* values = FileWopen(values_name);
+  JILE* exclusion = FileWopen(FlocName(kTagAll, pass));
+  for (int32_t r = 0; r < rows; r++) {
+    memset(conv, 0, bytes);
+    memset(excl, 0xff, bytes);
+    loop(conv, excl, r, values);
+    FileWrite(conv, bytes, bits);
+    FileWrite(excl, bytes, exclusion);
+    ProgTick(columns);
+  }
+  FileClose(bits);
+  FileClose(values);
+  FileClose(exclusion);
+  SysFree(conv);
+  SysFree(excl);
+  CacheCloseAll();
+  if (*max_ply < 0) {
+    FileRemove(values_name);
+    FileRemove(bits_name);
+  }
+}
+
+}  // namespace
+
+void Wtm1Create() {
+  CheckWhiteCodes("Wtm1Create: BUG");
+  ProgStart(nullptr, kPassWtmInit, 0);
+  CacheCloseAll();
+  g_prog.cache_display = 1;
+  Classify(kPassWtmInit, kBlackRows, &g_run.maxbcwply,
+           [](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
+             Wtm1Loop(conv, excl, WeightZ(r, &g_basi), UnreduceZ(r, &g_basi), values);
+           });
+  CountStore(kWhite);
+  ProgEnd();
+  OutCons("maxbcp  %3d\n", g_run.maxbcwply);
+  OutFile("maxbcp  %3d\n", g_run.maxbcwply);
+}
+
+void Wtm2Create() {
+  CheckWhiteCodes("Wtm2Create: BUG");
+  ProgStart(nullptr, kPassWtmInit, 0);
+  int32_t bytes = g_basi.zsize / 8;
+  uint8_t* illegal = static_cast<uint8_t*>(SysAlloc(bytes));
+  JILE* file = FileWopen(FlocName(kTagAllF, kPassWtmInit));
+  for (int32_t r = 0; r < g_basi.numw; r++) {
+    memset(illegal, 0xff, bytes);
+    Wtm2Loop(illegal, WeightW(r, &g_basi), UnreduceW(r, &g_basi));
+    FileWrite(illegal, bytes, file);
+    ProgTick(g_basi.zsize);
+  }
+  FileClose(file);
+  SysFree(illegal);
+  ProgEnd();
+}
+
+void ZtmCreate() {
+  ProgStart(nullptr, kPassZtmInit, 0);
+  g_mates = g_mates_weighted = 0;
+  CacheCloseAll();
+  g_prog.cache_display = 1;
+  PileOpen(kPileMates);
+  Classify(kPassZtmInit, kWhiteRows, &g_run.maxbczply,
+           [](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
+             ZtmLoop(conv, excl, WeightW(r, &g_basi), UnreduceW(r, &g_basi), values);
+           });
+  PileClose();
+  CountStore(kBlack);
+  ProgEnd();
+  OutCons("maxbcp  %3d\n", g_run.maxbczply);
+  OutFile("maxbcp  %3d\n", g_run.maxbczply);
+}
+
+void ZtmMates() {
+  ProgStart(nullptr, kPassZtmInit, 0);
+  g_prog.resolved = g_mates;
+  g_prog.resolved_weighted = g_mates_weighted;
+  g_prog.open = g_run.zmopen - g_mates;
+  g_prog.open_weighted = g_run.znopen - g_mates_weighted;
+  NewfWrite(kPassZtmInit, kBlackRows);
+  if (g_prog.resolved_weighted != 0) g_run.maxsolz = 0;
+  CountStore(kBlack);
+  ProgEnd();
+}

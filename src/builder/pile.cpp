@@ -1,0 +1,441 @@
+#include "builder/pile.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "builder/build_driver.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
+#include "builder/progress.h"
+#include "index/names.h"
+#include "builder/work_names.h"
+#include "index/position_index.h"
+#include "platform/platform.h"
+
+PileState g_pile;
+
+namespace {
+
+constexpr int32_t kRadixMin = 500;    // smaller ranges are sorted by comparison
+constexpr int32_t kQuickLeave = 10;   // quicksort leaves parts this small
+constexpr int32_t kInsertReach = 10;  // no record is further from its place
+
+inline int KeyByte(uint64_t key, int byte) { return static_cast<int>(key >> (8 * byte)) & 255; }
+
+inline uint32_t KeyRow(uint64_t key) { return static_cast<uint32_t>(key >> 32); }
+inline uint32_t KeyColumn(uint64_t key) { return static_cast<uint32_t>(key); }
+
+// In-place distribution of a range into its 256 buckets by one key byte.
+void PipDistr(uint64_t* r, const int32_t* start, int byte) {
+  int32_t next[256];
+  memcpy(next, start, sizeof next);
+  for (int b = 0; b < 256; b++) {
+    while (next[b] < start[b + 1]) {
+      uint64_t x = r[next[b]];
+      int p = KeyByte(x, byte);
+      while (p != b) {
+        uint64_t y = r[next[p]];
+        r[next[p]++] = x;
+        x = y;
+        p = KeyByte(x, byte);
+      }
+      r[next[b]++] = x;
+    }
+  }
+  for (int b = 0; b < 256; b++) {
+    if (next[b] != start[b + 1]) OutError("PipDistr: BUG");
+  }
+}
+
+// Counts the values of one key byte over a range; returns how many values occur.
+int PipCount(const uint64_t* r, int32_t count, int byte, int32_t* start) {
+  int32_t n[256] = {0};
+  for (int32_t i = 0; i < count; i++) n[KeyByte(r[i], byte)]++;
+  int used = 0;
+  start[0] = 0;
+  for (int b = 0; b < 256; b++) {
+    if (n[b] != 0) used++;
+    start[b + 1] = start[b] + n[b];
+  }
+  if (used == 0) OutError("PipCount: BUG 1");
+  if (start[256] != count) OutError("PipCount: BUG 2");
+  return used;
+}
+
+inline void Order(uint64_t* a, uint64_t* b) {
+  if (*b < *a) {
+    uint64_t t = *a;
+    *a = *b;
+    *b = t;
+  }
+}
+
+// Quicksort that leaves parts of at most kQuickLeave records unsorted; the
+// insertion sort that follows finishes them.
+void QuickSort(uint64_t* r, int32_t lo, int32_t hi) {
+  while (hi - lo + 1 > kQuickLeave) {
+    int32_t mid = lo + (hi - lo) / 2;
+    Order(&r[lo], &r[mid]);
+    Order(&r[mid], &r[hi]);
+    Order(&r[lo], &r[mid]);
+    uint64_t pivot = r[mid];
+    int32_t i = lo, j = hi;
+    while (i <= j) {
+      while (r[i] < pivot) i++;
+      while (r[j] > pivot) j--;
+      if (i <= j) {
+        uint64_t t = r[i];
+        r[i] = r[j];
+        r[j] = t;
+        i++;
+        j--;
+      }
+    }
+    // Recurse into the smaller part so the stack stays shallow.
+    if (j - lo < hi - i) {
+      if (j - lo + 1 > kQuickLeave) QuickSort(r, lo, j);
+      lo = i;
+    } else {
+      if (hi - i + 1 > kQuickLeave) QuickSort(r, i, hi);
+      hi = j;
+    }
+  }
+}
+
+void ChopFlushBuffer(ChopStream* w) {
+  if (w->fill > 0) FileWrite(w->buffer, w->fill, w->file);
+  w->fill = 0;
+}
+
+void CountChop(int level, const char* path) {
+  g_pile.level_files[level]++;
+  g_pile.level_bytes[level] += FileSize(path);
+}
+
+// Chops left behind by an interrupted run of a pass: the rerun starts its
+// numbering again, so they would never be merged or removed.
+void RemoveStaleChops() {
+  std::string name = FpakName(0, 0);
+  size_t slash = name.rfind(kPathSep);
+  std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+  // Index and chunk files alike: a chop whose writing was cut short has an
+  // index file that does not count its chunks yet.
+  for (const std::string& f :
+       PlatFindFiles((dir + "L[0-9]C[0-9][0-9][0-9][0-9][0-9].*").c_str())) {
+    PlatRemove((dir + f).c_str());
+  }
+}
+
+ChopStream g_writer;
+ChopStream g_readers[kPileMergeWidth];
+
+// Index of the reader holding the smallest current record (the lowest index
+// among equals), or -1 when all are finished.
+int Smallest(const uint64_t* head, const int* live, int n) {
+  int best = -1;
+  for (int i = 0; i < n; i++) {
+    if (live[i] != 0 && (best < 0 || head[i] < head[best])) best = i;
+  }
+  return best;
+}
+
+}  // namespace
+
+void SubInsert(uint64_t* r, int32_t first, int32_t count) {
+  for (int32_t i = first + 1; i < first + count; i++) {
+    uint64_t x = r[i];
+    int32_t j = i;
+    while (j > first && r[j - 1] > x) {
+      r[j] = r[j - 1];
+      j--;
+    }
+    if (i - j > kInsertReach) OutError("SubInsert: %d -> %d", i, j);
+    r[j] = x;
+  }
+}
+
+void PileSort(uint64_t* r, int32_t count, int byte) {
+  while (count >= kRadixMin && byte >= 1) {
+    int32_t start[257];
+    if (PipCount(r, count, byte, start) == 1) {
+      byte--;
+      continue;
+    }
+    PipDistr(r, start, byte);
+    for (int b = 0; b < 256; b++) {
+      int32_t n = start[b + 1] - start[b];
+      if (n > 1) PileSort(r + start[b], n, byte - 1);
+    }
+    return;
+  }
+  if (count < kQuickLeave + 1) {
+    SubInsert(r, 0, count);
+    return;
+  }
+  QuickSort(r, 0, count - 1);
+  SubInsert(r, 0, count);
+}
+
+void PipTest(const uint64_t* r, int32_t count) {
+  for (int32_t i = 1; i < count; i++) {
+    if (r[i] <= r[i - 1]) OutError("PipTest: fail at %d", i);
+  }
+}
+
+int ChopPutCode(uint32_t v, uint8_t* out) {
+  if (v < 128) {
+    out[0] = static_cast<uint8_t>(v);
+    return 1;
+  }
+  if (v < 8192) {
+    out[0] = static_cast<uint8_t>(128 + (v >> 8));
+    out[1] = static_cast<uint8_t>(v);
+    return 2;
+  }
+  if (v < 2097152) {
+    out[0] = static_cast<uint8_t>(160 + (v >> 16));
+    out[1] = static_cast<uint8_t>(v >> 8);
+    out[2] = static_cast<uint8_t>(v);
+    return 3;
+  }
+  out[0] = 192;
+  out[1] = static_cast<uint8_t>(v >> 24);
+  out[2] = static_cast<uint8_t>(v >> 16);
+  out[3] = static_cast<uint8_t>(v >> 8);
+  out[4] = static_cast<uint8_t>(v);
+  return 5;
+}
+
+void ChopCreate(ChopStream* w, const char* path) {
+  memset(w, 0, sizeof *w);
+  w->file = FileWopen0(path);
+  w->open = 1;
+}
+
+void PilePutHaha(uint64_t key, ChopStream* w) {
+  uint32_t row = KeyRow(key), column = KeyColumn(key);
+  if (row < w->last_row) OutError("PilePutHaha: hi gap < 0");
+  if (row == w->last_row) {
+    uint32_t gap = column - w->last_column;
+    if (gap >= 0x80000000u) OutError("PilePutHaha: lo gap big");
+    w->fill += ChopPutCode(gap * 2, w->buffer + w->fill);
+    w->last_column = column;
+  } else {
+    uint32_t rows = row - w->last_row;
+    if (rows > 0x3fffffff) OutError("PilePutHaha: hi gap big");
+    bool below = column < w->base_column;
+    uint32_t gap = below ? w->base_column - column : column - w->base_column;
+    if (gap >= 0x80000000u) OutError("PilePutHaha: lo gap big (2)");
+    w->fill += ChopPutCode(rows * 4 + (below ? 3 : 1), w->buffer + w->fill);
+    w->fill += ChopPutCode(gap * 2, w->buffer + w->fill);
+    w->last_row = row;
+    w->base_column = column;
+    w->last_column = column;
+  }
+  if (w->fill >= kChopFlushAt) ChopFlushBuffer(w);
+}
+
+void ChopCloseWriter(ChopStream* w) {
+  ChopFlushBuffer(w);
+  FileClose(w->file);
+  w->file = nullptr;
+  w->open = 0;
+}
+
+void ChopOpenReader(ChopStream* r, const char* path) {
+  memset(r, 0, sizeof *r);
+  r->file = FileRopen(path);
+  r->open = 1;
+}
+
+void ChopCloseReader(ChopStream* r) {
+  FileClose(r->file);
+  r->file = nullptr;
+  r->open = 0;
+}
+
+int PileGet(ChopStream* r, uint64_t* key) {
+  int32_t left = r->valid - r->fill;
+  if (left < kChopRefillBelow) {
+    memmove(r->buffer, r->buffer + r->fill, left);
+    r->fill = 0;
+    r->valid = left + FileReadAny(r->buffer + left, kChopBuffer - left, r->file);
+    if (r->valid == 0) return 0;
+  }
+  // A record is at most two codes of five bytes; a chop that ends inside
+  // one is damaged.
+  const uint8_t* p = r->buffer + r->fill;
+  const uint8_t* end = r->buffer + r->valid;
+  uint32_t code[2];
+  for (int k = 0; k < 2; k++) {
+    if (p >= end) OutError("PileGet: chop ends inside a record");
+    uint32_t b = *p++;
+    if (b >= 128) {
+      b -= 128;
+      int more = 1;
+      if (b >= 32) {
+        b -= 32;
+        more = 2;
+        if (b >= 32) {
+          b -= 32;
+          more = 4;
+        }
+      }
+      if (end - p < more) OutError("PileGet: chop ends inside a record");
+      for (int i = 0; i < more; i++) b = b << 8 | *p++;
+    }
+    code[k] = b;
+    if (k == 0 && (b & 1) == 0) break;
+  }
+  if ((code[0] & 1) == 0) {
+    r->last_column += code[0] >> 1;
+  } else {
+    r->last_row += code[0] >> 2;
+    if ((code[0] & 2) != 0) {
+      r->base_column -= code[1] >> 1;
+    } else {
+      r->base_column += code[1] >> 1;
+    }
+    r->last_column = r->base_column;
+  }
+  r->fill = static_cast<int32_t>(p - r->buffer);
+  *key = PileKey(r->last_column, r->last_row);
+  return 1;
+}
+
+void PileOpen(int32_t capacity) {
+  memset(&g_pile, 0, sizeof g_pile);
+  g_pile.buffer = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8));
+  g_pile.capacity = capacity;
+  RemoveStaleChops();
+}
+
+void PilePush(uint32_t column, uint32_t row) {
+  if (g_pile.count >= g_pile.capacity) PileFlush();
+  g_pile.buffer[g_pile.count++] = PileKey(column, row);
+}
+
+namespace {
+
+// The 16 squares of the two long diagonals. A result whose row king stands
+// there reaches the pile twice, once from each of its two mirror-image
+// entries, so only the first candidate of each is pushed.
+constexpr uint64_t kLongDiagonals = 0x8142241818244281ull;
+
+inline bool OnLongDiagonal(uint32_t config, int bits) {
+  return ((kLongDiagonals >> ((config >> (bits - 6)) & 63)) & 1) != 0;
+}
+
+}  // namespace
+
+void PileAddZ(uint32_t column, uint32_t hashz) {
+  int32_t out[4];
+  ReduceW(static_cast<int32_t>(column), static_cast<int32_t>(hashz), &g_basi, out);
+  if (out[1] < g_basi.numw) PilePush(out[0], out[1]);
+  if (out[3] < g_basi.numw && !OnLongDiagonal(hashz, g_basi.zbits)) PilePush(out[2], out[3]);
+}
+
+void PileAddW(uint32_t hashw, uint32_t column) {
+  int32_t out[4];
+  ReduceZ(static_cast<int32_t>(hashw), static_cast<int32_t>(column), &g_basi, out);
+  if (out[1] < g_basi.numz) PilePush(out[0], out[1]);
+  if (out[3] < g_basi.numz && !OnLongDiagonal(hashw, g_basi.wbits)) PilePush(out[2], out[3]);
+}
+
+void PileFlush() {
+  if (g_pile.count == 0) return;
+  PileSort(g_pile.buffer, g_pile.count, 7);
+  PipTest(g_pile.buffer, g_pile.count);
+  const char* path = FpakName(0, g_pile.chops);
+  ChopCreate(&g_writer, path);
+  for (int32_t i = 0; i < g_pile.count; i++) PilePutHaha(g_pile.buffer[i], &g_writer);
+  ChopCloseWriter(&g_writer);
+  CountChop(0, FpakName(0, g_pile.chops));
+  g_pile.count = 0;
+  g_pile.chops++;
+}
+
+void PileClose() {
+  PileFlush();
+  SysFree(g_pile.buffer);
+  g_pile.buffer = nullptr;
+}
+
+void MergChop(int level, int first, int count, int out) {
+  uint64_t head[kPileMergeWidth];
+  int live[kPileMergeWidth];
+  for (int i = 0; i < count; i++) {
+    ChopOpenReader(&g_readers[i], FpakName(level, first + i));
+    live[i] = PileGet(&g_readers[i], &head[i]);
+  }
+  std::string out_path = FpakName(level + 1, out);
+  ChopCreate(&g_writer, out_path.c_str());
+  for (int i; (i = Smallest(head, live, count)) >= 0;) {
+    PilePutHaha(head[i], &g_writer);
+    live[i] = PileGet(&g_readers[i], &head[i]);
+  }
+  ChopCloseWriter(&g_writer);
+  CountChop(level + 1, out_path.c_str());
+  for (int i = 0; i < count; i++) {
+    ChopCloseReader(&g_readers[i]);
+    FileRemove(FpakName(level, first + i));
+  }
+}
+
+void MergLevel() {
+  for (;;) {
+    OutSile("MergLevel %2d", g_pile.level);
+    OutSile("  files %3d", g_pile.level_files[g_pile.level]);
+    OutSile("  bytes %10.0f", g_pile.level_bytes[g_pile.level]);
+    OutSile("\n");
+    if (g_pile.chops <= kPileMergeWidth) return;
+    int j = 0;
+    for (int i = 0; i < g_pile.chops; i += kPileMergeWidth, j++) {
+      OutCons("\rChop%5d ->%5d ", g_pile.chops, j + 1);
+      int n = g_pile.chops - i < kPileMergeWidth ? g_pile.chops - i : kPileMergeWidth;
+      MergChop(g_pile.level, i, n, j);
+    }
+    g_pile.level++;
+    g_pile.chops = j;
+  }
+}
+
+void NewfWrite(int pass, Layout layout) {
+  g_prog.mark1 = ClockCs(0) - g_prog.start;
+  MergLevel();
+  int n = g_pile.chops;
+  uint64_t head[kPileMergeWidth];
+  int live[kPileMergeWidth];
+  for (int i = 0; i < n; i++) {
+    ChopOpenReader(&g_readers[i], FpakName(g_pile.level, i));
+    live[i] = PileGet(&g_readers[i], &head[i]);
+  }
+  int32_t rows = LayoutRows(g_basi, layout);
+  int32_t columns = LayoutColumns(g_basi, layout);
+  int32_t bytes = LayoutRowBytes(g_basi, layout);
+  uint8_t* map = static_cast<uint8_t*>(SysAlloc(bytes));
+  JILE* out = FileWopen(FlocName(kTagNew, pass));
+  int at = Smallest(head, live, n);
+  for (int32_t s = 0; s < rows; s++) {
+    memset(map, 0, bytes);
+    while (at >= 0 && KeyRow(head[at]) == static_cast<uint32_t>(s)) {
+      uint32_t c = KeyColumn(head[at]);
+      if (c >= static_cast<uint32_t>(columns)) OutError("NewfWrite: column oor");
+      BitSet(map, c);
+      live[at] = PileGet(&g_readers[at], &head[at]);
+      at = Smallest(head, live, n);
+    }
+    FileWrite(map, bytes, out);
+    ProgTick(columns);
+  }
+  // Every record must have found its row: a record beyond the last row
+  // would otherwise be lost without a trace.
+  if (at >= 0) OutError("NewfWrite: row oor");
+  FileClose(out);
+  SysFree(map);
+  for (int i = 0; i < n; i++) {
+    ChopCloseReader(&g_readers[i]);
+    FileRemove(FpakName(g_pile.level, i));
+  }
+}

@@ -1,0 +1,83 @@
+// The pile: a pass's new results, given in its own row layout, transposed
+// into the other side's layout out of memory. Records are collected in a large
+// buffer, each full buffer is sorted and written as one compressed chop file,
+// and at the end of the pass the chops are merged, five at a time, into the
+// NEWF bitmap file of the pass.
+#pragma once
+
+#include <cstdint>
+
+#include "builder/values.h"
+
+struct JILE;
+
+// Buffer capacities of the two kinds of pass.
+inline constexpr int32_t kPileMates = 250000;
+inline constexpr int32_t kPileIteration = 1000000;
+inline constexpr int kPileLevels = 10;
+inline constexpr int kPileMergeWidth = 5;
+
+// One record: column then row. As a sort key the row is the high word, so
+// that byte 7 of the key is the most significant.
+struct PileRecord {
+  uint32_t column;
+  uint32_t row;
+};
+inline uint64_t PileKey(uint32_t column, uint32_t row) {
+  return static_cast<uint64_t>(row) << 32 | column;
+}
+
+struct PileState {
+  uint64_t* buffer;
+  int32_t capacity;
+  int32_t count;
+  int32_t level;  // 0 while filling
+  int32_t chops;  // chop files on the current level
+  int32_t level_files[kPileLevels];
+  double level_bytes[kPileLevels];
+};
+extern PileState g_pile;
+
+// Chop stream writer and reader.
+inline constexpr int kChopBuffer = 600;
+inline constexpr int kChopFlushAt = 590;  // leaves room for one record (2 x 5 bytes)
+inline constexpr int kChopRefillBelow = 10;
+
+struct ChopStream {
+  int32_t open;
+  JILE* file;
+  uint32_t last_row;
+  uint32_t base_column;
+  uint32_t last_column;
+  uint8_t buffer[kChopBuffer];
+  int32_t fill;   // writer: bytes held; reader: next byte to decode
+  int32_t valid;  // reader: bytes of the buffer holding data
+};
+
+void PileOpen(int32_t capacity);
+void PilePush(uint32_t column, uint32_t row);
+// A white-to-move result given in black-row terms (its hashw as column, its
+// unreduced hashz), pushed under its white-row entries.
+void PileAddZ(uint32_t column, uint32_t hashz);
+// A black-to-move result given in white-row terms (its unreduced hashw, its
+// hashz as column), pushed under its black-row entries.
+void PileAddW(uint32_t hashw, uint32_t column);
+void PileFlush();
+void PileClose();
+// Merges all chops and writes NEWF(pass) in `layout`; no chop remains after.
+void NewfWrite(int pass, Layout layout);
+
+// The pieces, open for tests and the benchmark.
+void PileSort(uint64_t* records, int32_t count, int byte);
+void PipTest(const uint64_t* records, int32_t count);
+void SubInsert(uint64_t* records, int32_t first, int32_t count);
+void ChopCreate(ChopStream* w, const char* path);
+void PilePutHaha(uint64_t key, ChopStream* w);
+void ChopCloseWriter(ChopStream* w);
+void ChopOpenReader(ChopStream* r, const char* path);
+int PileGet(ChopStream* r, uint64_t* key);  // 1 with a record, 0 at the end
+void ChopCloseReader(ChopStream* r);
+// Code helpers of the chop stream.
+int ChopPutCode(uint32_t v, uint8_t* out);  // bytes written (1, 2, 3 or 5)
+void MergLevel();
+void MergChop(int level, int first, int count, int out);

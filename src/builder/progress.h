@@ -1,0 +1,39 @@
+// The progress line of a build pass: one console line, refreshed at most
+// once a second, with the pass's counts and times, and its copies in the logs.
+#pragma once
+
+#include <cstdint>
+
+struct Basi;
+
+const char* ProgTime(int32_t centiseconds);
+const char* ProgCount(double x);
+
+struct ProgState {
+  char label[24];
+  double total;
+  double done;
+  int32_t pending;
+  int32_t start;
+  int32_t elapsed;
+  int32_t shown;
+  double resolved;
+  double resolved_weighted;
+  double open;
+  double open_weighted;
+  int32_t mark1;
+  int32_t mark2;
+  int32_t cache_display;
+  double cache_probes;
+  int32_t cache_loads;
+};
+extern ProgState g_prog;
+// Accumulated build time in centiseconds (kept with the build state).
+extern int32_t g_cstotal;
+
+// The endgame whose passes the progress line reports (name and table size).
+void ProgSetBasis(const Basi* basis);
+void ProgStart(const char* name, int number, int kind);
+void ProgTick(int32_t units);
+void ProgEnd();
+const char* ProgText(int which);

@@ -1,0 +1,92 @@
+#include "index/names.h"
+
+#include <cstdio>
+#include <string>
+
+#include "support/console.h"
+#include "jar/jar_file.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char* g_search[kMaxSearchDirs + 1] = {nullptr};
+
+// Appends, for shifts 24, 18, 12, 6, 0 (queen down to pawn) plus `offset`,
+// each piece letter as often as the code counts it.
+int PutSide(uint32_t code, int offset, char* name, int p) {
+  static const char kLetters[] = "QRBNP";
+  for (int i = 0; i < 5; i++) {
+    int n = (code >> (24 - 6 * i + offset)) & 7;
+    for (int j = 0; j < n && p + j < 8; j++) name[p + j] = kLetters[i];
+    p += n;
+    if (p > 7) OutError("FresName: too many pieces");
+  }
+  return p;
+}
+
+}  // namespace
+
+const char* FresName(uint32_t code) {
+  static char name[9];
+  name[0] = 'K';
+  int p = PutSide(code, 0, name, 1);
+  name[p++] = 'K';
+  if (p > 7) OutError("FresName: too many pieces");
+  p = PutSide(code, 3, name, p);
+  while (p < 7) name[p++] = '_';
+  name[7] = (code & kWhiteToMove) != 0 ? 'W' : 'B';
+  name[8] = 0;
+  return name;
+}
+
+void FresSetPath(const char* directory) {
+  if (directory == nullptr) {
+    g_search[0] = nullptr;
+    return;
+  }
+  int n = 0;
+  while (g_search[n] != nullptr) n++;
+  if (n > kMaxSearchDirs - 1) OutError("FresSetPath: max 10 allowed");
+  g_search[n] = directory;
+  g_search[n + 1] = nullptr;
+}
+
+const char* FresTry(uint32_t code) {
+  static std::string path;
+  const char* name = FresName(code);
+  for (int i = 0; g_search[i] != nullptr; i++) {
+    path = std::string(g_search[i]) + name;
+    if (JarExists(path.c_str())) return path.c_str();
+  }
+  return nullptr;
+}
+
+const char* FresFind(uint32_t code) {
+  const char* path = FresTry(code);
+  if (path == nullptr) OutError("FresFind: %s not found", FresName(code));
+  return path;
+}
+
+int SubEndgames(uint32_t code, uint32_t* list) {
+  // Units of the side that moves (own) and of the side that is captured.
+  static const uint32_t kWhiteUnits[5] = {kUnitWP, kUnitWN, kUnitWB, kUnitWR, kUnitWQ};
+  static const uint32_t kBlackUnits[5] = {kUnitZP, kUnitZN, kUnitZB, kUnitZR, kUnitZQ};
+  bool white_moves = (code & kWhiteToMove) != 0;
+  const uint32_t* own = white_moves ? kWhiteUnits : kBlackUnits;
+  const uint32_t* them = white_moves ? kBlackUnits : kWhiteUnits;
+  uint32_t next = code ^ kWhiteToMove;
+  auto count = [&](const uint32_t* units, int kind) { return (code / units[kind]) & 7; };
+  bool own_pawns = count(own, 0) != 0;
+  int n = 0;
+  auto promotions = [&](uint32_t base) {
+    for (int kind = 4; kind >= 1; kind--) list[n++] = base - own[0] + own[kind];
+  };
+  if (count(them, 0) != 0) list[n++] = next - them[0];
+  for (int kind = 1; kind <= 4; kind++) {
+    if (count(them, kind) == 0) continue;
+    if (own_pawns) promotions(next - them[kind]);
+    list[n++] = next - them[kind];
+  }
+  if (own_pawns) promotions(next);
+  return n;
+}

@@ -1,4 +1,0 @@
-#include "frontend/dispatch.h"
-#include "platform/platform.h"
-
-int main(int argc, char** argv) { PlatExit(ZokMain(argc, argv)); }

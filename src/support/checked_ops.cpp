@@ -1,0 +1,139 @@
+#include "support/checked_ops.h"
+
+#include <cstdio>
+
+#include "support/console.h"
+#include "jar/jas.h"
+
+AccState g_acc;
+
+namespace {
+// Failures name the database; a handle that is no handle has none.
+const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
+}  // namespace
+
+void* SysAlloc(size_t n) {
+  void* p = JasAlloc(n);
+  if (p == nullptr) OutError("SysAlloc: failed");
+  return p;
+}
+
+void SysFree(void* p) {
+  if (JarFree(p) != 0) OutError("SysFree: failed");
+}
+
+JILE* FileRopen(const char* path) {
+  JILE* h = JarRopen(path);
+  if (h == nullptr) OutError("FileRopen: [%s] failed: %s", path, JasLastReason());
+  return h;
+}
+
+JILE* FileWopen(const char* path) {
+  JILE* h = JarWopen(path, kCodeDefault);
+  if (h == nullptr) OutError("FileWopen: [%s] failed: %s", path, JasLastReason());
+  return h;
+}
+
+JILE* FileWopen0(const char* path) {
+  JILE* h = JarWopen(path, kCodeFlag2);
+  if (h == nullptr) OutError("FileWopen0: [%s] failed: %s", path, JasLastReason());
+  return h;
+}
+
+JILE* FileWopenX(const char* path) {
+  JILE* h = JarWopen(path, kCodeBest);
+  if (h == nullptr) OutError("FileWopenX: [%s] failed: %s", path, JasLastReason());
+  return h;
+}
+
+void FileClose(JILE* h) {
+  // The handle is gone after the close.
+  char name[kJarNameSize];
+  snprintf(name, sizeof name, "%s", HandleName(h));
+  if (JarClose(h) != 0) OutError("FileClose: failed [%s]: %s", name, JasLastReason());
+}
+
+int FileGetc(JILE* h) {
+  int c = JarGetc(h);
+  if (c < 0) OutError("FileGetc: failed [%s]: %s", HandleName(h), JasLastReason());
+  return c;
+}
+
+void FilePutc(int byte, JILE* h) {
+  if (JarPutc(byte, h) < 0) OutError("FilePutc: failed [%s]: %s", HandleName(h), JasLastReason());
+}
+
+void FileRead(void* buffer, int count, JILE* h) {
+  if (JarRead(buffer, count, h) < count)
+    OutError("FileRead: failed [%s]: %s", HandleName(h), JasLastReason());
+}
+
+int FileReadAny(void* buffer, int count, JILE* h) { return JarRead(buffer, count, h); }
+
+void FileWrite(const void* buffer, int count, JILE* h) {
+  if (JarWrite(buffer, count, h) < count)
+    OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
+}
+
+void FileSeek(JILE* h, double position) {
+  if (JarSeek(h, position) != 0) OutError("FileSeek: failed [%s]: %s", HandleName(h), JasLastReason());
+}
+
+void FileRemove(const char* path) {
+  if (JarRemove(path) != 0) OutError("FileRemove: failed [%s]: %s", path, JasLastReason());
+}
+
+double FileSize(const char* path) {
+  double size = JarDiskSize(path);
+  if (size < 0) OutError("FileSize: failed [%s]: %s", path, JasLastReason());
+  return size;
+}
+
+void AccError(const char* message) {
+  g_acc.errors += 1;
+  if (g_acc.errors >= g_acc.errors_max) g_acc.errors_max = g_acc.errors;
+  OutSile("error %+9d = %11d  [%s]\n", 1, g_acc.errors, message);
+}
+
+void AccAlloc(int delta) {
+  g_acc.alloc += delta;
+  if (g_acc.alloc >= g_acc.alloc_max) g_acc.alloc_max = g_acc.alloc;
+}
+
+void AccFopen(int delta, FILE* stream, const char* mode, const char* name) {
+  g_acc.streams += delta;
+  if (g_acc.streams >= g_acc.streams_max) g_acc.streams_max = g_acc.streams;
+}
+
+void AccWrite(double delta) {
+  g_acc.disk += delta;
+  if (g_acc.disk >= g_acc.disk_max) g_acc.disk_max = g_acc.disk;
+}
+
+// The removed bytes are already counted through the write slot.
+void AccRemove(double size, const char* name) {}
+
+void AccPass(int pass, int end) {
+  if (end == 0) {
+    OutSile("// #[ pass %3d : //////////////////////////////////////////////////////////////\n", pass);
+    OutSile("\n");
+    return;
+  }
+  OutSile("\n");
+  OutSile("pass %3d enderror %11d  max %11d\n", pass, g_acc.errors, g_acc.errors_max);
+  OutSile("pass %3d endalloc %11d  max %11d\n", pass, g_acc.alloc, g_acc.alloc_max);
+  OutSile("pass %3d endfopen %11d  max %11d\n", pass, g_acc.streams, g_acc.streams_max);
+  OutSile("pass %3d endwrite %11.0f  max %11.0f\n", pass, g_acc.disk, g_acc.disk_max);
+  OutSile("\n");
+  OutSile("// #] pass %3d : \n", pass);
+}
+
+void AccReset() { g_acc = AccState{}; }
+
+void AccInstallHooks() {
+  JarHookError(AccError);
+  JarHookAlloc(AccAlloc);
+  JarHookFopen(AccFopen);
+  JarHookWrite(AccWrite);
+  JarHookRemove(AccRemove);
+}

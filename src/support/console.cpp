@@ -1,0 +1,113 @@
+#include "support/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+char g_log_name[9] = "OUT";
+char g_program_name[64] = "zok";
+FILE* g_log_streams[3] = {nullptr, nullptr, nullptr};
+
+void VOutCons(const char* format, va_list args) {
+  char small[1024];
+  va_list copy;
+  va_copy(copy, args);
+  int n = vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return;
+  if (static_cast<size_t>(n) < sizeof small) {
+    PlatConsoleWrite(small, static_cast<size_t>(n));
+    return;
+  }
+  vprintf(format, args);
+  PlatConsoleWrite("", 0);
+}
+
+void VOutLog(int which, const char* suffix, const char* message, const char* format,
+             va_list args) {
+  if (g_log_streams[which] == nullptr) {
+    char name[32];
+    snprintf(name, sizeof name, "%s.%s", g_log_name, suffix);
+    g_log_streams[which] = PlatFopen(name, "a");
+    if (g_log_streams[which] == nullptr) OutError("%s", message);
+  }
+  vfprintf(g_log_streams[which], format, args);
+}
+
+}  // namespace
+
+void OutError(const char* format, ...) {
+  OutCons("\n\nERROR: ");
+  va_list args;
+  va_start(args, format);
+  VOutCons(format, args);
+  va_end(args);
+  OutCons("\n");
+  PlatExit(1);
+}
+
+void OutCons(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VOutCons(format, args);
+  va_end(args);
+}
+
+void OutFile(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VOutLog(0, "LOF", "OutFile: create failed", format, args);
+  va_end(args);
+}
+
+void OutGile(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VOutLog(1, "LOG", "OutGile: create failed", format, args);
+  va_end(args);
+}
+
+void OutSile(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  VOutLog(2, "LOS", "OutSile: create failed", format, args);
+  va_end(args);
+}
+
+void SetLogName(const char* name) {
+  if (strlen(name) > 8) OutError("SetLogName: name too long");
+  strcpy(g_log_name, name);
+}
+
+void SetProgramName(const char* argv0) {
+  if (argv0 == nullptr) return;
+  const char* slash = strrchr(argv0, kPathSep);
+  const char* name = slash != nullptr ? slash + 1 : argv0;
+  if (*name != 0) snprintf(g_program_name, sizeof g_program_name, "%s", name);
+}
+
+const char* ProgramName() { return g_program_name; }
+
+void OutSyncLogs() {
+  static const char* const kSuffixes[3] = {"LOF", "LOG", "LOS"};
+  for (int i = 0; i < 3; i++) {
+    if (g_log_streams[i] == nullptr || PlatSyncStream(g_log_streams[i]) == 0) continue;
+    OutError("OutSyncLogs: [%s.%s] sync fail: %s", g_log_name, kSuffixes[i], PlatErrorText());
+  }
+}
+
+int32_t ClockCs(int synchronise) {
+  int64_t t = PlatClockMs();
+  if (synchronise == 0) return static_cast<int32_t>((t + 5) / 10);
+  int64_t second = PlatClockMs();
+  while (second == t) second = PlatClockMs();
+  return static_cast<int32_t>((second + 5) / 10);
+}
+
+void ProgPoll() {
+  if (PlatKeyWaiting() && PlatReadKey() == 17) OutError("Manual abort!");
+}

@@ -1,0 +1,287 @@
+#include "support/checked_ops.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/console.h"
+#include "jar/jas.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+// Blocks a child still holds when it ends through a fatal error; kept in a
+// global so that the leak checker of the sanitizer build sees them reachable.
+void* g_held[4];
+
+namespace {
+
+// Runs body in a child process in dir with standard output captured; the
+// child ends through the body's fatal error or with exit status 0 (which
+// also flushes the log files).
+RunResult RunChild(const std::string& dir, const std::function<void()>& body) {
+  const std::string out = dir + "/child.out";
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(99);
+    FILE* f = freopen("child.out", "w", stdout);
+    if (f == nullptr) _exit(98);
+    body();
+    std::exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out)};
+  std::filesystem::remove(out);
+  return r;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void WriteSample(const char* path, int n) {
+  JILE* h = FileWopen(path);
+  for (int i = 0; i < n; i++) FilePutc(i % 7, h);
+  FileClose(h);
+}
+
+TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
+  TempDir dir;
+  {
+    ScopedCwd cwd(dir.path());
+    WriteSample("data", 100);
+    WriteSample("nochunk", 100);
+    std::filesystem::remove("nochunk.J00");
+    WriteFile("empty.JIX", "");
+    WriteFile("cut.JIX", ReadFile("data.JIX").substr(0, 40));
+    WriteFile("cuttable.JIX", ReadFile("data.JIX").substr(0, 118));
+    for (const char* d : {"dir.JIX", "chunkdir.J00"}) std::filesystem::create_directory(d);
+  }
+  struct Case {
+    const char* message;
+    std::function<void()> body;
+  } cases[] = {
+      {"SysAlloc: failed", [] { SysAlloc(size_t(1) << 40); }},
+      {"SysFree: failed", [] { SysFree(nullptr); }},
+      {"SysFree: failed",
+       [] {
+         auto* p = static_cast<uint8_t*>(SysAlloc(10));
+         g_held[0] = p;
+         p[10] ^= 0xFF;  // the guard word after the data
+         SysFree(p);
+       }},
+      {"FileRopen: [missing] failed: No such file or directory", [] { FileRopen("missing"); }},
+      {"FileRopen: [empty] failed: unexpected end of file", [] { FileRopen("empty"); }},
+      {"FileRopen: [dir] failed: Is a directory", [] { FileRopen("dir"); }},
+      {"FileWopen: [nodir/x] failed: No such file or directory", [] { FileWopen("nodir/x"); }},
+      {"FileWopen0: [nodir/x] failed: No such file or directory", [] { FileWopen0("nodir/x"); }},
+      {"FileWopenX: [dir] failed: Is a directory", [] { FileWopenX("dir"); }},
+      {"FileClose: failed [no file]: invalid JILE *", [] { FileClose(nullptr); }},
+      // The chunk file is opened when the first block is written.
+      {"FileClose: failed [chunkdir]: Is a directory",
+       [] {
+         JILE* h = FileWopen("chunkdir");
+         FilePutc(1, h);
+         FileClose(h);
+       }},
+      {"FileWrite: failed [chunkdir]: Is a directory",
+       [] {
+         static char block[2 * kBlockSize + 1];
+         FileWrite(block, sizeof block, FileWopen("chunkdir"));
+       }},
+      {"FileGetc: failed [data]: end of data",
+       [] {
+         JILE* h = FileRopen("data");
+         FileSeek(h, 100);
+         FileGetc(h);
+       }},
+      {"FileGetc: failed [nochunk]: No such file or directory", [] { FileGetc(FileRopen("nochunk")); }},
+      {"FilePutc: failed [data]: invalid JILE *", [] { FilePutc(1, FileRopen("data")); }},
+      {"FileRead: failed [data]: end of data",
+       [] {
+         char buf[200];
+         FileRead(buf, 101, FileRopen("data"));
+       }},
+      {"FileWrite: failed [data]: invalid JILE *", [] { FileWrite("abc", 3, FileRopen("data")); }},
+      {"FileSeek: failed [data]: outside filesize", [] { FileSeek(FileRopen("data"), 101); }},
+      {"FileSeek: failed [nochunk]: No such file or directory", [] { FileSeek(FileRopen("nochunk"), 5); }},
+      {"FileSeek: failed [cuttable]: unexpected end of file", [] { FileSeek(FileRopen("cuttable"), 5); }},
+      {"FileRemove: failed [missing]: No such file or directory", [] { FileRemove("missing"); }},
+      {"FileRemove: failed [empty]: unexpected end of file", [] { FileRemove("empty"); }},
+      {"FileSize: failed [missing]: No such file or directory", [] { FileSize("missing"); }},
+      {"FileSize: failed [empty]: unexpected end of file", [] { FileSize("empty"); }},
+      {"FileSize: failed [cut]: unexpected end of file", [] { FileSize("cut"); }},
+      {"FileSize: failed [nochunk]: nochunk.J00: No such file or directory", [] { FileSize("nochunk"); }},
+  };
+  for (const Case& c : cases) {
+    RunResult r = RunChild(dir.path(), c.body);
+    EXPECT_EQ(r.status, 1) << c.message;
+    EXPECT_EQ(r.output, std::string("\n\nERROR: ") + c.message + "\n");
+  }
+  // No build, no accounting: nothing was logged anywhere.
+  EXPECT_EQ(FilesIn(dir.path()),
+            (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cut.JIX", "cuttable.JIX", "data.J00",
+                                      "data.JIX", "dir.JIX", "empty.JIX", "nochunk.JIX"}));
+}
+
+// A small file system of its own, unmounted before its directory goes.
+struct SmallDisk {
+  explicit SmallDisk(const std::string& dir) : path(dir) {
+    std::filesystem::create_directory(path);
+    mounted = RunShell("mount -t tmpfs -o size=96k tmpfs " + path + " 2>&1").status == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) RunShell("umount " + path);
+  }
+  std::string path;
+  bool mounted;
+};
+
+// A build that fills its disk stops naming the file the layer could not
+// write and why; given room, the same command finishes with the databases
+// of a build that never stopped.
+TEST(CheckedOps, AFullDiskStopsTheBuildNamingTheFileAndAResumeFinishes) {
+  TempDir dir;
+  SmallDisk disk(dir.File("disk"));
+  if (!disk.mounted) GTEST_SKIP() << "no tmpfs can be mounted here (root with mount rights needed)";
+  RunResult full = RunZok("-b KQK", disk.path);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_TRUE(std::regex_search(full.output, std::regex("\n\nERROR: File(Close|Write|Putc): failed "
+                                                        "\\[KQK/[A-Z0-9-]+\\]: No space left on device\n$")))
+      << full.output.substr(full.output.size() > 200 ? full.output.size() - 200 : 0);
+  ASSERT_EQ(RunShell("mount -o remount,size=8m " + disk.path).status, 0);
+  RunResult resumed = RunZok("-b KQK", disk.path);
+  ASSERT_EQ(resumed.status, 0) << resumed.output;
+  const std::string ref = dir.File("ref");
+  std::filesystem::create_directory(ref);
+  ASSERT_EQ(RunZok("-b KQK", ref).status, 0);
+  for (const char* name : {"KQK____W.J00", "KQK____B.J00", "KQK____W.JIX", "KQK____B.JIX"}) {
+    std::string a = ReadFile(disk.path + "/" + name), b = ReadFile(ref + "/" + name);
+    if (std::string(name).find(".JIX") != std::string::npos && a.size() > 28 && b.size() > 28) {
+      a.replace(24, 4, "time");  // the creation time
+      b.replace(24, 4, "time");
+    }
+    EXPECT_EQ(a, b) << name;
+  }
+}
+
+TEST(CheckedOps, RoundTripWithEveryOpenAndShortReadAny) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  std::vector<uint8_t> data(70000);
+  for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * i >> 7);
+  JILE* (*opens[])(const char*) = {FileWopen, FileWopen0, FileWopenX};
+  for (auto open : opens) {
+    JILE* w = open("rt");
+    FileWrite(data.data(), 50000, w);
+    for (size_t i = 50000; i < data.size(); i++) FilePutc(data[i], w);
+    FileClose(w);
+    EXPECT_EQ(FileSize("rt"), JarDiskSize("rt"));
+    JILE* r = FileRopen("rt");
+    std::vector<uint8_t> back(data.size());
+    FileRead(back.data(), 40000, r);
+    FileSeek(r, 40000);
+    for (size_t i = 40000; i < 40010; i++) back[i] = static_cast<uint8_t>(FileGetc(r));
+    EXPECT_EQ(FileReadAny(back.data() + 40010, 100000, r), 29990) << "the rest, short of the count";
+    EXPECT_EQ(back, data);
+    FileClose(r);
+    FileRemove("rt");
+    EXPECT_FALSE(FileExists("rt.JIX"));
+  }
+}
+
+TEST(Accounting, PeaksFollowTheCurrentFigures) {
+  AccReset();
+  AccAlloc(100);
+  AccAlloc(-40);
+  AccAlloc(20);
+  EXPECT_EQ(g_acc.alloc, 80);
+  EXPECT_EQ(g_acc.alloc_max, 100);
+  AccFopen(1, nullptr, "rb", "x");
+  AccFopen(1, nullptr, "rb", "y");
+  AccFopen(-1, nullptr, nullptr, nullptr);
+  EXPECT_EQ(g_acc.streams, 1);
+  EXPECT_EQ(g_acc.streams_max, 2);
+  AccWrite(5e9);
+  AccWrite(-4e9);
+  AccRemove(4e9, "z");
+  EXPECT_EQ(g_acc.disk, 1e9);
+  EXPECT_EQ(g_acc.disk_max, 5e9);
+  AccReset();
+  EXPECT_EQ(g_acc.disk_max, 0.0);
+}
+
+// A build's view: the hooks installed, a pass that writes a database, meets
+// one layer error and removes the database again.
+TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
+  TempDir dir;
+  double peak_disk = 0;
+  RunResult r = RunChild(dir.path(), [&] {
+    SetLogName("KQKR");
+    AccReset();
+    AccInstallHooks();
+    AccPass(3, 0);
+    WriteSample("db", 40000);
+    JarRopen("missing");
+    FileRemove("db");
+    AccPass(3, 1);
+  });
+  ASSERT_EQ(r.status, 0) << r.output;
+  {
+    // The same database again, in this process, for its size.
+    ScopedCwd cwd(dir.path());
+    WriteSample("db", 40000);
+    peak_disk = FileSize("db");
+    FileRemove("db");
+  }
+  char figures[512];
+  snprintf(figures, sizeof figures,
+           "pass   3 enderror           1  max           1\n"
+           "pass   3 endalloc           0  max %11d\n"
+           "pass   3 endfopen           0  max           2\n"
+           "pass   3 endwrite           0  max %11.0f\n",
+           int(sizeof(JILE)) + 12, peak_disk);
+  EXPECT_EQ(ReadFile(dir.File("KQKR.LOS")),
+            "// #[ pass   3 : //////////////////////////////////////////////////////////////\n"
+            "\n"
+            "error        +1 =           1  [JasOpen: (missing.JIX, rb) failed: No such file or directory]\n"
+            "\n" +
+                std::string(figures) +
+                "\n"
+                "// #] pass   3 : \n");
+  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"KQKR.LOS"}));
+}
+
+TEST(Accounting, AFatalReleaseLeavesTheLayersMessageLastInTheLos) {
+  TempDir dir;
+  RunResult r = RunChild(dir.path(), [] {
+    SetLogName("KRK");
+    AccReset();
+    AccInstallHooks();
+    AccPass(1, 0);
+    auto* p = static_cast<uint8_t*>(SysAlloc(64));
+    g_held[0] = p;
+    p[64] = 0;
+    SysFree(p);
+  });
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "\n\nERROR: SysFree: failed\n");
+  const std::string los = ReadFile(dir.File("KRK.LOS"));
+  const std::string last = "error        +1 =           1  [JarFree: hi sentinel violated]\n";
+  ASSERT_GE(los.size(), last.size());
+  EXPECT_EQ(los.substr(los.size() - last.size()), last);
+}
+
+}  // namespace
