@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/jar/block_kinds.h"
+#include "block_kinds.h"
 #include "jar/block_codec.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "../tests/board/perft_support.h"
+#include "perft_support.h"
 
 namespace {
 

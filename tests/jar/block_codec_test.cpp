@@ -9,7 +9,7 @@
 #include "jar/block_codec.h"
 #include "jar/block_decoder.h"
 #include "jar/block_encoder.h"
-#include "jar/block_kinds.h"
+#include "block_kinds.h"
 #include "jar/codec_error.h"
 #include "jar/jas.h"
 #include "jar/lz_encoder.h"

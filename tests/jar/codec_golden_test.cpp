@@ -12,7 +12,7 @@
 
 #include "jar/block_codec.h"
 #include "jar/block_encoder.h"
-#include "jar/block_kinds.h"
+#include "block_kinds.h"
 #include "jar/jas.h"
 #include "test_support.h"
 

@@ -10,7 +10,7 @@
 #include "jar/codec_models.h"
 #include "jar/jas.h"
 #include "jar/range_coder.h"
-#include "jar/block_kinds.h"
+#include "block_kinds.h"
 
 namespace {
 
