@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,49 +20,15 @@
 #include "jar/jar_file.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
 const char* const kPrompt = "\n\n[quit, +, -, move#]> ";
 
-// The databases are built once per build of the executable and shared by
-// every test process (each test runs in a process of its own): built in a
-// private directory, then renamed into place; a loser of the race uses the
-// winner's directory.
-std::string SharedDatabases() {
-  fs::path exe(ZOK_EXE);
-  auto stamp = static_cast<unsigned long long>(fs::last_write_time(exe).time_since_epoch().count());
-  std::string name = "browser-dbs-" + std::to_string(stamp);
-  fs::path dir = exe.parent_path() / name;
-  if (fs::exists(dir / "KPK____B.JIX")) return dir.string();
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(exe.parent_path(), ec)) {
-    std::string other = e.path().filename().string();
-    // Those of older executables only: another process may be building
-    // for this one right now.
-    if (other.rfind("browser-dbs-", 0) == 0 && other.rfind(name, 0) != 0) {
-      fs::remove_all(e.path(), ec);
-    }
-  }
-  fs::path work = exe.parent_path() / (name + ".tmp" + std::to_string(getpid()));
-  fs::create_directory(work);
-  bool built = true;
-  for (const char* e : {"KQK", "KRK", "KBK", "KNK", "KPK"}) {
-    RunResult r = RunZok(std::string("-b ") + e, work.string());
-    EXPECT_EQ(r.status, 0) << r.output;
-    built = built && r.status == 0;
-  }
-  if (built) fs::rename(work, dir, ec);
-  if (!built || ec) fs::remove_all(work, ec);
-  if (!built) return work.string();
-  return dir.string();
-}
-
 class Browser : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dbs_ = new std::string(SharedDatabases());
+    dbs_ = new std::string(BuiltDatabases({"KQK", "KRK", "KBK", "KNK", "KPK"}));
     slash_ = new std::string(*dbs_ + "/");
   }
   static void TearDownTestSuite() {
@@ -80,12 +45,7 @@ class Browser : public ::testing::Test {
   // the given file and the given prompt input.
   RunResult Session(const std::string& args, const std::string& file_name,
                     const std::string& file, const std::string& input) {
-    for (const auto& e : fs::directory_iterator(*dbs_)) {
-      std::string n = e.path().filename().string();
-      if (n.find(".J") != std::string::npos) {
-        fs::copy_file(e.path(), fs::path(dir_.path()) / n, fs::copy_options::overwrite_existing);
-      }
-    }
+    CopyDatabases(*dbs_, dir_.path());
     WriteFile(dir_.File(file_name), file);
     WriteFile(dir_.File("input"), input);
     return RunZok(args, dir_.path(), dir_.File("input"));

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace {
 
 RunResult Capture(const std::string& command) {
@@ -155,4 +157,46 @@ std::string FatalPattern(const std::string& message) {
     out += c;
   }
   return out + "\n$";
+}
+
+std::string BuiltDatabases(const std::vector<std::string>& names) {
+  namespace fs = std::filesystem;
+  fs::path exe(ZOK_EXE);
+  auto stamp = static_cast<unsigned long long>(fs::last_write_time(exe).time_since_epoch().count());
+  std::string set;
+  for (const std::string& n : names) set += "-" + n;
+  std::string prefix = "dbs" + set + "-";
+  fs::path dir = exe.parent_path() / (prefix + std::to_string(stamp));
+  if (fs::exists(dir)) return dir.string();
+  std::error_code ec;
+  // Those of older executables only: another process may be building for
+  // this one right now.
+  for (const auto& e : fs::directory_iterator(exe.parent_path(), ec)) {
+    std::string other = e.path().filename().string();
+    if (other.rfind(prefix, 0) == 0 && other.rfind(dir.filename().string(), 0) != 0) {
+      fs::remove_all(e.path(), ec);
+    }
+  }
+  fs::path work = dir.string() + ".tmp" + std::to_string(getpid());
+  fs::remove_all(work, ec);
+  fs::create_directory(work);
+  bool built = true;
+  for (const std::string& n : names) {
+    RunResult r = RunZok("-b " + n, work.string());
+    EXPECT_EQ(r.status, 0) << n << "\n" << r.output;
+    built = built && r.status == 0;
+  }
+  if (built) fs::rename(work, dir, ec);
+  if (!built || ec) fs::remove_all(work, ec);
+  return built ? dir.string() : std::string();
+}
+
+void CopyDatabases(const std::string& from, const std::string& to) {
+  namespace fs = std::filesystem;
+  for (const auto& e : fs::directory_iterator(from)) {
+    std::string n = e.path().filename().string();
+    if (n.find(".J") != std::string::npos) {
+      fs::copy_file(e.path(), fs::path(to) / n, fs::copy_options::overwrite_existing);
+    }
+  }
 }

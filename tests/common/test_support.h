@@ -29,6 +29,14 @@ TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::stri
                              const std::string& typed, const std::string& cue = "",
                              const std::string& key = "");
 
+// The finished databases of `names`, built in that order by the built zok,
+// once per build of the executable, in a directory beside it that every test
+// process shares (a process that loses the race to build them uses the
+// winner's). Returns the directory; a failed build fails the calling test.
+std::string BuiltDatabases(const std::vector<std::string>& names);
+// Copies the database files (.JIX, .Jnn) of `from` into `to`.
+void CopyDatabases(const std::string& from, const std::string& to);
+
 // Runs a shell command in `dir`, capturing its output.
 RunResult RunShell(const std::string& command, const std::string& dir = ".");
 
