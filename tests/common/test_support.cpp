@@ -200,3 +200,20 @@ void CopyDatabases(const std::string& from, const std::string& to) {
     }
   }
 }
+
+RunResult RunInChild(const std::string& dir, const std::function<void()>& body) {
+  const std::string out = dir + "/child.out";
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(99);
+    if (freopen("child.out", "w", stdout) == nullptr) _exit(98);
+    body();
+    std::exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out)};
+  std::filesystem::remove(out);
+  return r;
+}

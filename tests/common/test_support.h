@@ -2,6 +2,7 @@
 // working in fresh temporary directories.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::stri
 std::string BuiltDatabases(const std::vector<std::string>& names);
 // Copies the database files (.JIX, .Jnn) of `from` into `to`.
 void CopyDatabases(const std::string& from, const std::string& to);
+
+// Runs `body` in a forked child whose current directory is `dir` and whose
+// standard output is captured; the child ends through the body's fatal error
+// or with exit status 0 (which flushes the log files).
+RunResult RunInChild(const std::string& dir, const std::function<void()>& body);
 
 // Runs a shell command in `dir`, capturing its output.
 RunResult RunShell(const std::string& command, const std::string& dir = ".");

@@ -1,8 +1,6 @@
 #include "support/checked_ops.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -22,27 +20,6 @@
 void* g_held[4];
 
 namespace {
-
-// Runs body in a child process in dir with standard output captured; the
-// child ends through the body's fatal error or with exit status 0 (which
-// also flushes the log files).
-RunResult RunChild(const std::string& dir, const std::function<void()>& body) {
-  const std::string out = dir + "/child.out";
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(99);
-    FILE* f = freopen("child.out", "w", stdout);
-    if (f == nullptr) _exit(98);
-    body();
-    std::exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out)};
-  std::filesystem::remove(out);
-  return r;
-}
 
 std::vector<std::string> FilesIn(const std::string& dir) {
   std::vector<std::string> names;
@@ -126,7 +103,7 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
       {"FileSize: failed [nochunk]: nochunk.J00: No such file or directory", [] { FileSize("nochunk"); }},
   };
   for (const Case& c : cases) {
-    RunResult r = RunChild(dir.path(), c.body);
+    RunResult r = RunInChild(dir.path(), c.body);
     EXPECT_EQ(r.status, 1) << c.message;
     EXPECT_EQ(r.output, std::string("\n\nERROR: ") + c.message + "\n");
   }
@@ -177,58 +154,12 @@ TEST(CheckedOps, AFullDiskStopsTheBuildNamingTheFileAndAResumeFinishes) {
   }
 }
 
-TEST(CheckedOps, RoundTripWithEveryOpenAndShortReadAny) {
-  TempDir dir;
-  ScopedCwd cwd(dir.path());
-  std::vector<uint8_t> data(70000);
-  for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * i >> 7);
-  JILE* (*opens[])(const char*) = {FileWopen, FileWopen0, FileWopenX};
-  for (auto open : opens) {
-    JILE* w = open("rt");
-    FileWrite(data.data(), 50000, w);
-    for (size_t i = 50000; i < data.size(); i++) FilePutc(data[i], w);
-    FileClose(w);
-    EXPECT_EQ(FileSize("rt"), JarDiskSize("rt"));
-    JILE* r = FileRopen("rt");
-    std::vector<uint8_t> back(data.size());
-    FileRead(back.data(), 40000, r);
-    FileSeek(r, 40000);
-    for (size_t i = 40000; i < 40010; i++) back[i] = static_cast<uint8_t>(FileGetc(r));
-    EXPECT_EQ(FileReadAny(back.data() + 40010, 100000, r), 29990) << "the rest, short of the count";
-    EXPECT_EQ(back, data);
-    FileClose(r);
-    FileRemove("rt");
-    EXPECT_FALSE(FileExists("rt.JIX"));
-  }
-}
-
-TEST(Accounting, PeaksFollowTheCurrentFigures) {
-  AccReset();
-  AccAlloc(100);
-  AccAlloc(-40);
-  AccAlloc(20);
-  EXPECT_EQ(g_acc.alloc, 80);
-  EXPECT_EQ(g_acc.alloc_max, 100);
-  AccFopen(1, nullptr, "rb", "x");
-  AccFopen(1, nullptr, "rb", "y");
-  AccFopen(-1, nullptr, nullptr, nullptr);
-  EXPECT_EQ(g_acc.streams, 1);
-  EXPECT_EQ(g_acc.streams_max, 2);
-  AccWrite(5e9);
-  AccWrite(-4e9);
-  AccRemove(4e9, "z");
-  EXPECT_EQ(g_acc.disk, 1e9);
-  EXPECT_EQ(g_acc.disk_max, 5e9);
-  AccReset();
-  EXPECT_EQ(g_acc.disk_max, 0.0);
-}
-
 // A build's view: the hooks installed, a pass that writes a database, meets
 // one layer error and removes the database again.
 TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
   TempDir dir;
   double peak_disk = 0;
-  RunResult r = RunChild(dir.path(), [&] {
+  RunResult r = RunInChild(dir.path(), [&] {
     SetLogName("KQKR");
     AccReset();
     AccInstallHooks();
@@ -266,7 +197,7 @@ TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
 
 TEST(Accounting, AFatalReleaseLeavesTheLayersMessageLastInTheLos) {
   TempDir dir;
-  RunResult r = RunChild(dir.path(), [] {
+  RunResult r = RunInChild(dir.path(), [] {
     SetLogName("KRK");
     AccReset();
     AccInstallHooks();

@@ -1,37 +1,12 @@
 #include "support/console.h"
-#include "builder/progress.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
 
-#include "index/basis.h"
 #include "test_support.h"
 
 namespace {
-
-TEST(ProgCount, GroupsMillionsInTwelveColumns) {
-  EXPECT_STREQ(ProgCount(0), "           0");
-  EXPECT_STREQ(ProgCount(999999), "      999999");
-  EXPECT_STREQ(ProgCount(1000000), "    1,000000");
-  EXPECT_STREQ(ProgCount(1234567), "    1,234567");
-  EXPECT_STREQ(ProgCount(98765432109.0), "98765,432109");
-}
-
-TEST(ProgTime, TenthsBelowAMillionCentisecondsThenWholeSeconds) {
-  EXPECT_STREQ(ProgTime(0), "0000.0");
-  EXPECT_STREQ(ProgTime(12345), "0123.5");
-  EXPECT_STREQ(ProgTime(999999), "10000.0");
-  EXPECT_STREQ(ProgTime(1000000), "010000");
-  EXPECT_STREQ(ProgTime(123456789), "1234567");
-}
-
-TEST(ClockCs, SynchronisedReadingIsNotEarlier) {
-  int32_t a = ClockCs(0);
-  int32_t b = ClockCs(1);
-  EXPECT_GE(b, a);
-}
 
 TEST(LogFiles, OpenLazilyAndAppend) {
   TempDir dir;
@@ -84,73 +59,6 @@ TEST(LogFiles, UncreatableLogIsFatal) {
         OutSile("x");
       },
       "OutSile: create failed");
-}
-
-TEST(OutError, PrintsTwoLineEndsAndTheMessage) {
-  EXPECT_FATAL(OutError("Wtm1Loop: numw oor %d", 7), "Wtm1Loop: numw oor 7");
-}
-
-// The progress line: carriage return, then exactly 79 characters.
-TEST(Progress, LineIsSeventyNineCharactersAndLogged) {
-  TempDir dir;
-  testing::internal::CaptureStdout();
-  {
-    ScopedCwd cwd(dir.path());
-    Basi b;
-    MakeBasi("KQK", &b);
-    ProgSetBasis(&b);
-    SetLogName("PROG");
-    ProgStart(nullptr, -1, 1);
-    EXPECT_STREQ(g_prog.label, "KQK    +-01");
-    EXPECT_EQ(g_prog.total, 640.0 * 64);
-    ProgTick(100);  // too few units: no refresh
-    ProgTick(0);    // forced refresh
-    g_prog.resolved = 1234567;
-    ProgEnd();
-  }
-  std::string out = testing::internal::GetCapturedStdout();
-  // Start, forced refresh, end: three frames.
-  size_t frames = 0;
-  for (size_t p = out.find('\r'); p != std::string::npos; p = out.find('\r', p + 1)) {
-    frames++;
-    std::string frame = out.substr(p + 1, 79);
-    EXPECT_EQ(frame.size(), 79u);
-    EXPECT_EQ(frame.substr(0, 11), "KQK    +-01");
-  }
-  EXPECT_EQ(frames, 3u);
-  EXPECT_EQ(out.back(), '\n');
-  EXPECT_NE(ReadFile(dir.File("PROG.LOF")).find("    1,234567"), std::string::npos);
-  EXPECT_NE(ReadFile(dir.File("PROG.LOF")).find("  0.002"), std::string::npos);  // 100/40960
-  ProgSetBasis(nullptr);
-}
-
-TEST(Progress, TicksBelowTheThresholdDoNotRefresh) {
-  testing::internal::CaptureStdout();
-  ProgStart("X", 5, 0);
-  for (int i = 0; i < 100; i++) ProgTick(300);  // 30000 units in all
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), 1);
-  EXPECT_EQ(g_prog.done, 0.0);
-  EXPECT_EQ(g_prog.pending, 30000);
-}
-
-TEST(Progress, PhaseMarksAndCacheDisplay) {
-  testing::internal::CaptureStdout();
-  ProgStart("KQKR", 12, 2);
-  testing::internal::GetCapturedStdout();
-  g_prog.elapsed = 500;
-  std::string plain = ProgText(0);
-  EXPECT_EQ(plain.substr(0, 11), "KQKR   *012");
-  EXPECT_NE(plain.find("   ------   ------"), std::string::npos);
-  g_prog.mark1 = 200;
-  EXPECT_NE(std::string(ProgText(0)).find(" 0003.0   ------"), std::string::npos);
-  g_prog.mark2 = 300;
-  EXPECT_NE(std::string(ProgText(0)).find(" 0001.0   0002.0"), std::string::npos);
-  g_prog.cache_display = 1;
-  g_prog.cache_probes = 12345;
-  g_prog.cache_loads = 77;
-  std::string cache = ProgText(0);
-  EXPECT_EQ(cache.substr(cache.size() - 18), "       12k      77");
 }
 
 // KQKR's passes all end within a second, before any timed refresh: Ctrl+Q
