@@ -107,6 +107,10 @@ seq_out=$(timeout 120 scripts/zok-build --zok "$zok" "$tmp/seq" KQRK 2>&1) || fa
 out=$(timeout 60 scripts/zok-build --zok "$zok" --slurm "$tmp/par" KQRK 2>&1) || fail "submission: $out"
 echo "$out"
 [ "$(grep -c ' submitted ' <<<"$out")" -eq 3 ] || fail "expected three jobs submitted"
+# A failing job: a file where KRK's work directory should go. KQRK, waiting
+# for it, must be cancelled rather than wait forever.
+mkdir -p "$tmp/bad" && echo x >"$tmp/bad/KRK"
+bad=$(timeout 60 scripts/zok-build --zok "$zok" --slurm "$tmp/bad" KQRK 2>&1) || fail "submission: $bad"
 # Submitted again at once: every job is still queued, or already finished.
 again=$(timeout 60 scripts/zok-build --zok "$zok" --slurm "$tmp/par" KQRK 2>&1) || fail "second submission: $again"
 echo "$again"
@@ -117,6 +121,8 @@ for i in $(seq 180); do
 done
 [ -z "$(timeout 5 squeue -h -n zok-KQK,zok-KRK,zok-KQRK 2>/dev/null)" ] || fail "jobs still queued after 90 s"
 for eg in KQK KRK KQRK; do [ -s "$tmp/par/$eg.slurm.log" ] || fail "no log $eg.slurm.log"; done
+grep -q 'ERROR: RunWrite: create fail' "$tmp/bad/KRK.slurm.log" || fail "no failure in the log of KRK"
+[ -f "$tmp/bad/KQRK.LOF" ] && fail "KQRK ran after KRK failed"
 
 # The creation time (bytes 24 to 27 of an index file) may differ.
 strip() { head -c 24 "$1"; tail -c +29 "$1"; }
