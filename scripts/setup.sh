@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need from Debian packages, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang)
+packages=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev clang)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

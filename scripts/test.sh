@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite: the unit tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, then every
-# test (whole database builds included) on the release build, whose summary
-# closes the output. Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, a Slurm
+# submission on a one-node cluster started for it, then every test (whole
+# database builds included) on the release build, whose summary closes the
+# output. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -19,6 +20,9 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE slow
 
 echo "== fuzz targets"
 bash scripts/fuzz.sh
+
+echo "== Slurm submission"
+bash scripts/slurm-test.sh
 
 echo "== all tests on the release build"
 ctest --test-dir build --output-on-failure -j "$jobs"
