@@ -1,13 +1,36 @@
 // Blocks of the kinds the databases and pass files store, generated from a
-// seed, for the codec's tests, fuzz seeds and benchmark.
+// seed, for the codec's tests, fuzz seeds and benchmark; and one encoder and
+// decoder context with a record buffer for single-threaded tests.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
+#include "jar/block_codec.h"
+#include "jar/block_encoder.h"
+
+// The record BlockEncode(block, flags) leaves and BlockDecode(length, block)
+// reads.
+inline uint8_t g_record[kMaxRecordLength + kRecordPadding];
+
+inline BlockEncoder& TestEncoder() {
+  static BlockEncoderPtr encoder(BlockEncoderNew());
+  return *encoder;
+}
+
+inline BlockDecoder& TestDecoder() {
+  static BlockDecoderPtr decoder(BlockDecoderNew());
+  return *decoder;
+}
+
+inline int BlockEncode(const uint8_t* block, int flags) { return BlockEncode(TestEncoder(), block, flags, g_record); }
+inline int BlockDecode(int length, uint8_t* block) { return BlockDecode(TestDecoder(), g_record, length, block); }
+// What the trial of flag 0x80 measured for the last block of BlockEncode.
+inline const TrialResult& LastTrial() { return TestEncoder().trial; }
+
 namespace block_kinds {
 
-inline constexpr int kSize = 32768;
+inline constexpr int kSize = kBlockSize;
 
 struct Rng {
   uint64_t s;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "block_kinds.h"
 #include "jar/jas.h"
 #include "platform/platform.h"
 #include "test_support.h"
@@ -55,7 +56,7 @@ struct FileBlocks {
 };
 
 // Writes data through a write handle in irregular pieces, partly byte by byte.
-void WriteJar(const std::string& name, const Bytes& data, int flags = kCodeDefault) {
+void WriteJar(const std::string& name, const Bytes& data, int flags = kFlagDefault) {
   JILE* h = JarWopen(name.c_str(), flags);
   ASSERT_NE(h, nullptr) << JasLastError();
   size_t at = 0;
@@ -75,7 +76,7 @@ void WriteJar(const std::string& name, const Bytes& data, int flags = kCodeDefau
 }
 
 // The record of a block coded by the codec in use, as it would be stored.
-std::string RecordOf(const Bytes& block, int flags = kCodeDefault) {
+std::string RecordOf(const Bytes& block, int flags = kFlagDefault) {
   Bytes full(block);
   full.resize(kBlockSize, 0xFF);
   int length = BlockEncode(full.data(), flags);
@@ -127,7 +128,7 @@ TEST(JarLayout, IndexHeaderFillerTableAndRecordsByteForByte) {
   FileBlocks blocks(2);
   const Bytes data = MakeData(3 * kBlockSize + 100, 1);
   const int64_t before = PlatTimeNow();
-  JILE* h = JarWopen("db", kCodeDefault);
+  JILE* h = JarWopen("db", kFlagDefault);
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(JarWrite(data.data(), static_cast<int>(data.size()), h), static_cast<int>(data.size()));
   ASSERT_EQ(JarSetCreator(h, "tester", 301, JarTag("DTM3"), 0x40000001), 0);
@@ -210,7 +211,7 @@ TEST(JarLayout, FilesWrittenInTurnStoreTheRecordsOfCodingOneByOne) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   FileBlocks blocks(3);
-  const int kFlags[2] = {kCodeDefault, kCodeBest};
+  const int kFlags[2] = {kFlagDefault, kFlagTrial};
   const char* kNames[2] = {"a", "b"};
   Bytes data[2] = {MakeData(7 * kBlockSize + 9, 21), MakeData(5 * kBlockSize + 1, 22)};
   JILE* h[2];
@@ -251,7 +252,7 @@ TEST(JarLayout, ExactBlockMultipleIsWrittenAtCloseWithFullLastBlock) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   const Bytes data = MakeData(2 * kBlockSize, 3);
-  JILE* h = JarWopen("ex", kCodeDefault);
+  JILE* h = JarWopen("ex", kFlagDefault);
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(JarWrite(data.data(), kBlockSize, h), kBlockSize);
   EXPECT_FALSE(FileExists("ex.J00")) << "a full block waits for the next byte";
@@ -288,7 +289,7 @@ TEST(JarCreator, NameOf32FillsTheFieldAnd33IsRefused) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   const std::string n32(32, 'x');
-  JILE* h = JarWopen("cr", kCodeDefault);
+  JILE* h = JarWopen("cr", kFlagDefault);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(JarSetCreator(h, (n32 + "y").c_str(), 1, 2, 3), 2);
   EXPECT_STREQ(JasLastError(), "JarSetCreator: name too long [cr]");
@@ -376,7 +377,7 @@ TEST(JarRead, FilesCodedWithEveryFlagReadBack) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   const Bytes data = MakeData(2 * kBlockSize + 777, 5);
-  for (int flags : {kCodeDefault, kCodeFlag2, kCodeBest}) {
+  for (int flags : {kFlagDefault, kFlagLz, kFlagTrial}) {
     char name[32];
     snprintf(name, sizeof name, "f%d", flags);
     WriteJar(name, data, flags);
@@ -422,7 +423,7 @@ TEST(JarSeek, ToTheSizeInsideTheBlockAndPastTheEnd) {
   EXPECT_EQ(JarGetc(h), -1);
   EXPECT_EQ(JarClose(h), 0);
 
-  JILE* w = JarWopen("w", kCodeDefault);
+  JILE* w = JarWopen("w", kFlagDefault);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(JarSeek(w, 0), 2);
   EXPECT_STREQ(JasLastError(), "JarSeek: write-file [w]");
@@ -624,7 +625,7 @@ TEST(JarByName, ARemovalCutShortCanBeDoneAgain) {
   for (const char* name : {"r.JIX", "r.J01"}) EXPECT_FALSE(FileExists(name)) << name;
   // A file whose writing never reached its close counts no block, yet has
   // its first chunk file.
-  JILE* h = JarWopen("w", kCodeDefault);
+  JILE* h = JarWopen("w", kFlagDefault);
   ASSERT_NE(h, nullptr);
   // The first block is written once the second is coded.
   const Bytes data = MakeData(2 * kBlockSize + 1, 17);
@@ -691,7 +692,7 @@ TEST(JarLimits, AChunkThatWouldPassTheLimitContinuesInASecondFile) {
 
   // A second file that would pass the limit too stops the write.
   FileBlocks eight(8);
-  JILE* w = JarWopen("lim", kCodeDefault);
+  JILE* w = JarWopen("lim", kFlagDefault);
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(JarWrite(data.data(), 7 * kBlockSize, w), 0);
   EXPECT_STREQ(JasLastError(), "Flush: chunk file lim.J10000 would pass 2^31 bytes");
@@ -701,7 +702,7 @@ TEST(JarLimits, AChunkThatWouldPassTheLimitContinuesInASecondFile) {
 TEST(JarLimits, TheBlockCountStopsBelowTwoToThe31) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  JILE* h = JarWopen("cnt", kCodeDefault);
+  JILE* h = JarWopen("cnt", kFlagDefault);
   ASSERT_NE(h, nullptr);
   h->header.block_count = INT32_MAX;
   ASSERT_EQ(JarPutc(1, h), 1);
@@ -776,7 +777,7 @@ TEST(JarHooks, ReportMemoryStreamsBytesAndRemovals) {
   ScopedCwd cwd(dir.path());
   FileBlocks blocks(1);
   Hooked hooked;
-  JILE* h = JarWopen("k", kCodeDefault);
+  JILE* h = JarWopen("k", kFlagDefault);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(g_rec.alloc, long(sizeof(JILE)) + 12);
   EXPECT_EQ(g_rec.streams, 1);
