@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 
 #include "jar/block_codec.h"
 #include "jar/jas.h"
@@ -14,6 +15,7 @@ constexpr char kMagic[4] = {'J', 'A', 'R', '5'};
 constexpr char kFiller[] = "dummy data chunk";  // 16 bytes
 constexpr int kFillerPiece = 16;
 constexpr int kRecordHead = 8;  // check value and record length
+
 // Start-up settings, process-wide: the chunk size of new files (a command
 // line option) and, for tests, the size no chunk file may pass.
 struct Settings {
@@ -23,19 +25,24 @@ struct Settings {
 
 }  // namespace
 
-// A read handle's decoder, a write handle's encoder, and the record buffer.
-// A write handle's full block can be coded on the worker thread, with the
-// job's own encoder, while the handle fills the next; it is written when that
-// one is coded, or at close.
+// A write handle's full block coded on the worker thread, with the job's own
+// encoder, while the handle fills the next; it is written when that one is
+// coded, or at close.
+struct JarAhead {
+  uint32_t sum;
+  int32_t size;
+  uint8_t block[kBlockSize];
+  BlockEncodeJob job;
+};
+
+// A read handle's decoder, a write handle's encoder and block ahead (each
+// made on first use), and the record buffer.
 struct JarCodec {
   BlockDecoderPtr decoder;
   BlockEncoderPtr encoder;
+  std::unique_ptr<JarAhead> ahead;
+  bool ahead_pending = false;  // a block is on the worker thread
   uint8_t record[kMaxRecordLength + kRecordPadding];
-  bool ahead;  // a block is on the worker thread
-  uint32_t ahead_sum;
-  int32_t ahead_size;
-  uint8_t ahead_block[kBlockSize];
-  BlockEncodeJob job;
 };
 
 namespace {
@@ -206,11 +213,12 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
 // Waits for the block coded on the worker thread, if any, and writes it.
 int Settle(JILE* h) {
   JarCodec& c = *h->codec;
-  if (!c.ahead) return 1;
-  c.ahead = false;
-  int length = BlockEncodeFinish(&c.job);
+  if (!c.ahead_pending) return 1;
+  c.ahead_pending = false;
+  JarAhead& a = *c.ahead;
+  int length = BlockEncodeFinish(&a.job);
   if (length <= 0) return 0;  // the codec said why
-  return PutRecord(h, c.job.record, length, c.ahead_sum, c.ahead_size);
+  return PutRecord(h, a.job.record, length, a.sum, a.size);
 }
 
 // Codes the full (or, at close, partly filled) block buffer and writes its
@@ -230,12 +238,14 @@ int Flush(JILE* h, bool last) {
   // The encoder always sees a whole block.
   if (h->pos < kBlockSize) memset(h->data + h->pos, 0xFF, kBlockSize - h->pos);
   JarCodec& c = *h->codec;
-  if (!last && !c.ahead) {
-    memcpy(c.ahead_block, h->data, kBlockSize);
-    if (BlockEncodeStart(&c.job, c.ahead_block, h->flags)) {
-      c.ahead = true;
-      c.ahead_sum = sum;
-      c.ahead_size = h->pos;
+  if (!last && !c.ahead_pending) {
+    if (!c.ahead) c.ahead.reset(new JarAhead);
+    JarAhead& a = *c.ahead;
+    memcpy(a.block, h->data, kBlockSize);
+    if (BlockEncodeStart(&a.job, a.block, h->flags)) {
+      c.ahead_pending = true;
+      a.sum = sum;
+      a.size = h->pos;
       h->block++;
       h->pos = 0;
       return 1;
@@ -320,7 +330,7 @@ JILE* NewHandle() {
   auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE)));
   if (h == nullptr) return nullptr;
   memset(h, 0, sizeof *h);
-  h->codec = new JarCodec();
+  h->codec = new JarCodec;
   return h;
 }
 
