@@ -344,5 +344,5 @@ int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* blo
   }
 }
 
-BlockDecoder* BlockDecoderNew() { return new BlockDecoder; }
+BlockDecoder* BlockDecoderNew() { return new BlockDecoder(); }
 void BlockDecoderDelete(BlockDecoder* decoder) { delete decoder; }

@@ -402,12 +402,11 @@ void RunJob(void* arg) {
 
 }  // namespace
 
+// Zeroed, as static buffers were: the match finder's word loads may read
+// past a segment's end into bytes no block wrote yet.
 BlockEncoder* BlockEncoderNew() {
-  auto* e = new BlockEncoder;
+  auto* e = new BlockEncoder();
   LzInit(e->lz);
-  e->trial_mode = false;
-  e->trial_lz_length = 0;
-  e->row_order[0].valid = e->row_order[1].valid = false;
   return e;
 }
 
