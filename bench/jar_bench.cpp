@@ -86,9 +86,9 @@ void BM_Probe(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Write)->Arg(kCodeDefault)->Arg(kCodeBest)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Read)->Arg(kCodeDefault)->Arg(kCodeBest)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Probe)->Arg(kCodeDefault)->Arg(kCodeBest);
+BENCHMARK(BM_Write)->Arg(kFlagDefault)->Arg(kFlagTrial)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Read)->Arg(kFlagDefault)->Arg(kFlagTrial)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Probe)->Arg(kFlagDefault)->Arg(kFlagTrial);
 
 int main(int argc, char** argv) {
   auto dir = std::filesystem::temp_directory_path() / ("zok-jar-bench-" + std::to_string(std::random_device{}()));

@@ -1,39 +1,52 @@
-// The block codec: one 32768-byte block to one record and back. The decoder
-// and g_record belong to the main thread; the encoder keeps its buffers per
-// thread, so that the worker thread can code one block while the main thread
-// codes another.
+// The block codec: one 32768-byte block to one record and back. Its state
+// lives in contexts the caller owns, an encoder and a decoder, so that two
+// threads can code blocks at once as long as each uses its own context.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
+#include "jar/jar_format.h"
 #include "platform/platform.h"
 
-inline constexpr int kBlockSize = 32768;
-// A record is at most the method byte plus a stored block.
-inline constexpr int kMaxRecordLength = kBlockSize + 1;
-// The decoder may read up to 3 bytes past the end of a record.
-inline constexpr int kRecordPadding = 3;
+struct BlockEncoder;
+struct BlockDecoder;
 
-// Coding flags of a write handle.
-inline constexpr int kCodeDefault = 0;
-inline constexpr int kCodeFlag2 = 2;
-inline constexpr int kCodeBest = 128;
+// The contexts are large (the encoder's hash chains and work buffers); they
+// come from the heap, outside the file layer's memory accounting.
+BlockEncoder* BlockEncoderNew();
+void BlockEncoderDelete(BlockEncoder* encoder);
+BlockDecoder* BlockDecoderNew();
+void BlockDecoderDelete(BlockDecoder* decoder);
 
-// The shared record buffer: BlockEncode leaves its record here, and the file
-// layer reads a stored record into it before decoding.
-extern uint8_t g_record[kMaxRecordLength + kRecordPadding];
+struct BlockEncoderDeleter {
+  void operator()(BlockEncoder* e) const { BlockEncoderDelete(e); }
+};
+struct BlockDecoderDeleter {
+  void operator()(BlockDecoder* d) const { BlockDecoderDelete(d); }
+};
+using BlockEncoderPtr = std::unique_ptr<BlockEncoder, BlockEncoderDeleter>;
+using BlockDecoderPtr = std::unique_ptr<BlockDecoder, BlockDecoderDeleter>;
 
-// Encodes a whole block with the given flags into g_record; returns the record
-// length (method byte included), or 0 when the codec gave up.
-int BlockEncode(const uint8_t* block, int flags);
+// Encodes a whole block with the given flags into `record` (kMaxRecordLength
+// bytes); returns the record length (method byte included), or 0 when the
+// codec gave up, after reporting why through the file layer.
+int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record);
 
-// A block coded on the worker thread, with the record BlockEncode would make
-// of it. The block must stay unchanged until BlockEncodeFinish.
+// Decodes the record of `length` bytes at `record` into a 32768-byte block;
+// returns 1, or 0 when the record is damaged (reported through the file
+// layer). The record buffer needs kRecordPadding writable bytes after it.
+int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block);
+
+// A block coded on the worker thread with the job's own encoder, with the
+// record BlockEncode would make of it. The block must stay unchanged until
+// BlockEncodeFinish.
 struct BlockEncodeJob {
   const uint8_t* block;
   int flags;
   int length;
   char error[256];  // the codec's message when length is 0
+  BlockEncoderPtr encoder;  // made on the first start
   PlatTask task;
   uint8_t record[kMaxRecordLength];
 };
@@ -43,7 +56,3 @@ bool BlockEncodeStart(BlockEncodeJob* job, const uint8_t* block, int flags);
 // Waits for a started job; returns its record length, or 0 after passing the
 // codec's message to the file layer.
 int BlockEncodeFinish(BlockEncodeJob* job);
-
-// Decodes the record of `length` bytes in g_record into a 32768-byte block;
-// returns 1, or 0 when the record is damaged (the codec reported why).
-int BlockDecode(int length, uint8_t* block);

@@ -3,19 +3,10 @@
 #include <cstring>
 
 #include "jar/codec_error.h"
-#include "jar/codec_models.h"
+#include "jar/jas.h"
 #include "jar/range_coder.h"
 
-uint8_t g_record[kMaxRecordLength + kRecordPadding];
-RepTrace* g_rep_trace = nullptr;
-
 namespace {
-
-// The decoder's process-wide work buffers and models.
-uint8_t g_dec_work[kWorkSize];
-uint8_t g_dec_bitmap[kBlockSize / 4];
-uint8_t g_dec_flip[kBlockSize];
-LzModels g_dec_models;
 
 // Decodes one symbol of a count model; returns N when the code lies beyond
 // the model's total (damaged data), leaving the message to the caller.
@@ -67,8 +58,7 @@ inline int PosGet(ArcodIn& a, LzModels& m) {
 }
 
 // Produces exactly n bytes at out (the caller made sure they fit).
-void RepDecode(ArcodIn& a, int n, uint8_t* out) {
-  LzModels& m = g_dec_models;
+void RepDecode(ArcodIn& a, LzModels& m, int n, uint8_t* out) {
   LzModelsReset(m);
   int pos = 0;
   while (pos < n) {
@@ -83,7 +73,6 @@ void RepDecode(ArcodIn& a, int n, uint8_t* out) {
       UnseenRemove(m.unseen, static_cast<int>(t));
       LitTreeAdd(m.lit, b);
       out[pos++] = b;
-      if (g_rep_trace) ++g_rep_trace->literal_count;
     } else if (kind == kKindSeen) {
       uint32_t root = m.lit.node[1];
       if (root == 0) CodecError("RepDecode: bad literal");
@@ -104,15 +93,11 @@ void RepDecode(ArcodIn& a, int n, uint8_t* out) {
       int b = k - 256;
       LitTreeAdd(m.lit, b);
       out[pos++] = static_cast<uint8_t>(b);
-      if (g_rep_trace) ++g_rep_trace->literal_count;
     } else if (kind == kKindMatch) {
       int len = LenGet(a, m);
       int dist = PosGet(a, m);
       if (len > n - pos) CodecError("RepDecode: BUG");
       if (dist >= pos) CodecError("RepDecode: match before start");
-      if (g_rep_trace && g_rep_trace->match_count < g_rep_trace->capacity) {
-        g_rep_trace->matches[g_rep_trace->match_count++] = {pos, len, dist};
-      }
       uint8_t* dst = out + pos;
       const uint8_t* src = dst - dist - 1;
       if (dist == 0) {
@@ -144,7 +129,7 @@ struct RestBytesTable {
 constexpr RestBytesTable kRestBytesOf{};
 
 // Method 4: the rest bytes merged with the frequent values the bitmap marks.
-void DecodeSplit(ArcodIn& a, uint8_t* block) {
+void DecodeSplit(BlockDecoder& d, ArcodIn& a, uint8_t* block) {
   int k = static_cast<int>(ArcodRawGet(a, 2));
   if (k != 1 && k != 3) CodecError("SubDecode: bad k %d", k);
   uint8_t v[4] = {0, 0, 0, 0};
@@ -152,11 +137,11 @@ void DecodeSplit(ArcodIn& a, uint8_t* block) {
   int rest = static_cast<int>(ArcodRawGet(a, 16));
   int coded = static_cast<int>(ArcodRawGet(a, 16));
   if (rest > kBlockSize || rest + coded > kWorkSize) CodecError("SubDecode: bad split sizes");
-  uint8_t* rest_bytes = g_dec_work;
-  RepDecode(a, rest, rest_bytes);
-  RepDecode(a, coded, g_dec_work + rest);
+  uint8_t* rest_bytes = d.work;
+  RepDecode(a, d.models, rest, rest_bytes);
+  RepDecode(a, d.models, coded, d.work + rest);
   int bitmap_size = k == 1 ? kBlockSize / 8 : kBlockSize / 4;
-  if (ExpandRle(g_dec_work + rest, coded, g_dec_bitmap, bitmap_size) != bitmap_size) {
+  if (ExpandRle(d.work + rest, coded, d.bitmap, bitmap_size) != bitmap_size) {
     CodecError("ExpandRle: size BUG");
   }
   // Without branches on the codes, which are the data: every position reads
@@ -168,7 +153,7 @@ void DecodeSplit(ArcodIn& a, uint8_t* block) {
   if (k == 1) {
     const uint8_t one = v[1];
     for (int i = 0; i < bitmap_size; ++i, out += 8) {
-      unsigned bits = g_dec_bitmap[i];
+      unsigned bits = d.bitmap[i];
       if (bits == 0xFF) {
         memset(out, one, 8);
         continue;
@@ -183,7 +168,7 @@ void DecodeSplit(ArcodIn& a, uint8_t* block) {
     }
   } else {
     for (int i = 0; i < bitmap_size; ++i, out += 4) {
-      unsigned bits = g_dec_bitmap[i];
+      unsigned bits = d.bitmap[i];
       if (next + kRestBytesOf.k3[bits] > rest) CodecError("SubDecode: rest bytes short");
       for (int j = 0; j < 4; ++j) {
         unsigned code = (bits >> (2 * j)) & 3;
@@ -197,7 +182,7 @@ void DecodeSplit(ArcodIn& a, uint8_t* block) {
 }
 
 // Methods 5 to 8: listed rows, same-marks and new values, column by column.
-void DecodeRows(ArcodIn& a, int method, uint8_t* block) {
+void DecodeRows(BlockDecoder& d, ArcodIn& a, int method, uint8_t* block) {
   uint16_t rows[kRows];
   bool listed[kRows] = {};
   int count = static_cast<int>(ArcodRawGet(a, 10));
@@ -231,14 +216,14 @@ void DecodeRows(ArcodIn& a, int method, uint8_t* block) {
   int value_count = static_cast<int>(ArcodRawGet(a, 16));
   int bitmap_size = 8 * count;
   if (value_count + bitmap_size > kBlockSize) CodecError("SubDecode: bad value count %d", value_count);
-  const uint8_t* values = g_dec_work;
-  const uint8_t* bitmap = g_dec_work + value_count;
-  RepDecode(a, value_count, g_dec_work);
-  RepDecode(a, bitmap_size, g_dec_work + value_count);
+  const uint8_t* values = d.work;
+  const uint8_t* bitmap = d.work + value_count;
+  RepDecode(a, d.models, value_count, d.work);
+  RepDecode(a, d.models, bitmap_size, d.work + value_count);
 
   bool flip = method == kMethodFlipColumns || method == kMethodFlipRows;
   bool column_major = method == kMethodRowsColumns || method == kMethodFlipColumns;
-  uint8_t* target = flip ? g_dec_flip : block;
+  uint8_t* target = flip ? d.flip : block;
   memset(target, 0xFF, kBlockSize);
   // A same-mark leaves 0 in the target until the fill below replaces it.
   int bit = 0;
@@ -269,7 +254,7 @@ void DecodeRows(ArcodIn& a, int method, uint8_t* block) {
     }
   }
   if (next != value_count) CodecError("SubDecode: values left over");
-  if (flip && Flip6464(g_dec_flip, block) != kBlockSize) CodecError("Flip6464: BUG");
+  if (flip && Flip6464(d.flip, block) != kBlockSize) CodecError("Flip6464: BUG");
 }
 
 }  // namespace
@@ -279,17 +264,17 @@ int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity) {
   int i = 0;
   while (i < n) {
     int c = in[i++];
-    if (c < 0xE0 || c > 0xEF) {
+    if (c < kRleEscapeLow || c > kRleEscapeHigh) {
       if (o == capacity) CodecError("ExpandRle: size BUG");
       out[o++] = static_cast<uint8_t>(c);
       continue;
     }
     int run;
-    if (c < 0xEF) {
-      run = c - 0xDF;
+    if (c < kRleEscapeHigh) {
+      run = c - kRleShortBase;
     } else {
       if (i == n) CodecError("ExpandRle: size BUG");
-      run = in[i++] + 31;
+      run = in[i++] + kRleRunLong;
     }
     if (i == n || run > capacity - o) CodecError("ExpandRle: size BUG");
     memset(out + o, in[i++], static_cast<size_t>(run));
@@ -300,7 +285,7 @@ int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity) {
 
 int Flip6464(const uint8_t* in, uint8_t* out) {
   int written = 0;
-  for (int q = 0; q < kBlockSize; q += 4096) {
+  for (int q = 0; q < kBlockSize; q += kFlipPart) {
     const uint8_t* src = in + q;
     uint8_t* dst = out + q;
     // 8 x 8 tiles keep both sides in the cache lines they touch.
@@ -311,12 +296,12 @@ int Flip6464(const uint8_t* in, uint8_t* out) {
         }
       }
     }
-    written += 4096;
+    written += kFlipPart;
   }
   return written;
 }
 
-void SubDecode(uint8_t* record, int length, uint8_t* block) {
+void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
   if (length < 1 || length > kMaxRecordLength) CodecError("SubDecode: bad record length %d", length);
   int method = record[0];
   uint8_t* payload = record + 1;
@@ -331,29 +316,33 @@ void SubDecode(uint8_t* record, int length, uint8_t* block) {
   ArcodOpen(a, payload, size);
   switch (method) {
     case kMethodLz:
-      RepDecode(a, kBlockSize, block);
+      RepDecode(a, d.models, kBlockSize, block);
       break;
     case kMethodRle: {
       int n = static_cast<int>(ArcodRawGet(a, 16));
       if (n > kWorkSize) CodecError("SubDecode: bad run-length size %d", n);
-      RepDecode(a, n, g_dec_work);
-      if (ExpandRle(g_dec_work, n, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG");
+      RepDecode(a, d.models, n, d.work);
+      if (ExpandRle(d.work, n, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG");
       break;
     }
     case kMethodSplit:
-      DecodeSplit(a, block);
+      DecodeSplit(d, a, block);
       break;
     default:
-      DecodeRows(a, method, block);
+      DecodeRows(d, a, method, block);
       break;
   }
 }
 
-int BlockDecode(int length, uint8_t* block) {
+int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block) {
   try {
-    SubDecode(g_record, length, block);
+    SubDecode(decoder, record, length, block);
     return 1;
-  } catch (const CodecAbort&) {
+  } catch (const CodecAbort& abort) {
+    JasError("%s", abort.message);
     return 0;
   }
 }
+
+BlockDecoder* BlockDecoderNew() { return new BlockDecoder(); }
+void BlockDecoderDelete(BlockDecoder* decoder) { delete decoder; }

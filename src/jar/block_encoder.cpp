@@ -1,5 +1,6 @@
 #include "jar/block_encoder.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "jar/block_decoder.h"
@@ -15,67 +16,41 @@
 
 namespace {
 
-// Per thread, like the LZ encoder's state: the record buffer (record limit
-// plus room for the last symbol) and the work buffers of the block methods.
-thread_local uint8_t g_enc_record[kBlockSize + 256];
-thread_local TrialResult g_trial;
-
-inline constexpr int kEscapeLow = 0xE0;
-inline constexpr int kEscapeHigh = 0xEF;
-inline constexpr int kRunShort = 15;   // longest run of the one-byte codes
-inline constexpr int kRunLong = 31;    // shortest run of the long code
-inline constexpr int kRunMax = 286;
-
-// Row order of the work block of methods 5/6 (0) and of 7/8 (1), computed at
-// most once per block.
-struct RowOrder {
-  bool valid;
-  int count;
-  uint16_t rows[kRows];
-};
-thread_local RowOrder g_row_order[2];
-thread_local uint8_t g_flip[kBlockSize];
-thread_local uint8_t g_bitmap[kBlockSize / 4];
-// During the greedy trials of flag 0x80 only lengths count; the method-2
-// record, a common fallback, is then coded once per block.
-thread_local bool g_trial_mode = false;
-thread_local int g_trial_lz_length = 0;
-
-int EncodeStored(const uint8_t* block) {
-  g_enc_record[0] = kMethodStored;
-  memcpy(g_enc_record + 1, block, kBlockSize);
+int EncodeStored(BlockEncoder& e, const uint8_t* block) {
+  e.record[0] = kMethodStored;
+  memcpy(e.record + 1, block, kBlockSize);
   return kBlockSize + 1;
 }
 
-int Finish(ArcodOut& a) {
+int Finish(BlockEncoder& e, ArcodOut& a) {
   ArcodFlush(a);
-  return static_cast<int>(a.out - g_enc_record);
+  return static_cast<int>(a.out - e.record);
 }
 
-int EncodeLz(const uint8_t* block) {
-  if (g_trial_mode && g_trial_lz_length != 0) return g_trial_lz_length;
-  memcpy(LzWorkBuffer(), block, kBlockSize);
-  g_enc_record[0] = kMethodLz;
+int EncodeLz(BlockEncoder& e, const uint8_t* block) {
+  if (e.trial_mode && e.trial_lz_length != 0) return e.trial_lz_length;
+  memcpy(e.lz.buf, block, kBlockSize);
+  e.record[0] = kMethodLz;
   ArcodOut a;
-  ArcodStart(a, g_enc_record, kRecordLimit);
+  ArcodStart(a, e.record, kRecordLimit);
   LzSegment seg = {0, kBlockSize};
-  int length = LzEncode(a, &seg, 1) ? Finish(a) : EncodeStored(block);
-  if (g_trial_mode) g_trial_lz_length = length;
+  int length = LzEncode(e.lz, a, &seg, 1) ? Finish(e, a) : EncodeStored(e, block);
+  if (e.trial_mode) e.trial_lz_length = length;
   return length;
 }
 
-int EncodeRle(const uint8_t* block) {
-  int n = RleEncode(block, kBlockSize, LzWorkBuffer(), kBlockSize);
-  if (n >= kBlockSize) return EncodeLz(block);
-  g_enc_record[0] = kMethodRle;
+int EncodeRle(BlockEncoder& e, const uint8_t* block) {
+  int n = RleEncode(block, kBlockSize, e.lz.buf, kBlockSize);
+  if (n >= kBlockSize) return EncodeLz(e, block);
+  e.record[0] = kMethodRle;
   ArcodOut a;
-  ArcodStart(a, g_enc_record, kRecordLimit);
+  ArcodStart(a, e.record, kRecordLimit);
   ArcodRaw(a, 16, static_cast<uint32_t>(n));
   LzSegment seg = {0, n};
-  return LzEncode(a, &seg, 1) ? Finish(a) : EncodeStored(block);
+  return LzEncode(e.lz, a, &seg, 1) ? Finish(e, a) : EncodeStored(e, block);
 }
 
-int EncodeSplit(const uint8_t* block) {
+int EncodeSplit(BlockEncoder& e, const uint8_t* block) {
   constexpr int n = kBlockSize;
   // Four tables, so that runs of one value do not wait on one counter.
   int part[4][256] = {};
@@ -100,7 +75,7 @@ int EncodeSplit(const uint8_t* block) {
   }
   int c1 = taken_count[0], c2 = taken_count[1], c3 = taken_count[2];
   bool one = c2 + c3 <= 5 * n / 32 || c1 + c2 + c3 <= 12 * n / 32;
-  if (one && c1 <= 10 * n / 32) return EncodeLz(block);
+  if (one && c1 <= 10 * n / 32) return EncodeLz(e, block);
   int k = one ? 1 : 3;
   // Numbered backwards: the most frequent value is v[k].
   int v[4] = {0, 0, 0, 0};
@@ -108,7 +83,7 @@ int EncodeSplit(const uint8_t* block) {
   uint8_t code[256] = {};
   for (int j = 1; j <= k; ++j) code[v[j]] = static_cast<uint8_t>(j);
 
-  uint8_t* rest = LzWorkBuffer();
+  uint8_t* rest = e.lz.buf;
   int rest_count = 0;
   int bitmap_size;
   if (k == 1) {
@@ -123,7 +98,7 @@ int EncodeSplit(const uint8_t* block) {
         rest[rest_count] = in[j];
         rest_count += static_cast<int>(c ^ 1);
       }
-      g_bitmap[g] = static_cast<uint8_t>(bits);
+      e.bitmap[g] = static_cast<uint8_t>(bits);
     }
   } else {
     bitmap_size = n / 4;
@@ -136,20 +111,20 @@ int EncodeSplit(const uint8_t* block) {
         rest[rest_count] = in[j];
         rest_count += c == 0;
       }
-      g_bitmap[g] = static_cast<uint8_t>(bits);
+      e.bitmap[g] = static_cast<uint8_t>(bits);
     }
   }
-  int coded = RleEncode(g_bitmap, bitmap_size, rest + rest_count, kWorkSize);
+  int coded = RleEncode(e.bitmap, bitmap_size, rest + rest_count, kWorkSize);
 
-  g_enc_record[0] = kMethodSplit;
+  e.record[0] = kMethodSplit;
   ArcodOut a;
-  ArcodStart(a, g_enc_record, kRecordLimit);
+  ArcodStart(a, e.record, kRecordLimit);
   ArcodRaw(a, 2, static_cast<uint32_t>(k));
   for (int j = 1; j <= k; ++j) ArcodRaw(a, 8, static_cast<uint32_t>(v[j]));
   ArcodRaw(a, 16, static_cast<uint32_t>(rest_count));
   ArcodRaw(a, 16, static_cast<uint32_t>(coded));
   LzSegment segs[2] = {{0, rest_count}, {rest_count, rest_count + coded}};
-  return LzEncode(a, segs, 2) ? Finish(a) : EncodeStored(block);
+  return LzEncode(e.lz, a, segs, 2) ? Finish(e, a) : EncodeStored(e, block);
 }
 
 inline bool RowIsFree(const uint8_t* row) {
@@ -257,20 +232,20 @@ void PutRowList(ArcodOut& a, const RowOrder& order) {
   }
 }
 
-int EncodeRows(const uint8_t* block, int method) {
+int EncodeRows(BlockEncoder& e, const uint8_t* block, int method) {
   bool flip = method == kMethodFlipColumns || method == kMethodFlipRows;
   bool column_major = method == kMethodRowsColumns || method == kMethodFlipColumns;
   const uint8_t* work = block;
   if (flip) {
-    if (Flip6464(block, g_flip) != kBlockSize) CodecError("Flip6464: BUG");
-    work = g_flip;
+    if (Flip6464(block, e.flip) != kBlockSize) CodecError("Flip6464: BUG");
+    work = e.flip;
   }
-  RowOrder& order = g_row_order[flip ? 1 : 0];
+  RowOrder& order = e.row_order[flip ? 1 : 0];
   if (!order.valid) BuildRowOrder(work, order);
   int count = order.count;
   const uint16_t* rows = order.rows;
 
-  uint8_t* values = LzWorkBuffer();
+  uint8_t* values = e.lz.buf;
   int value_count = 0;
   for (int c = 0; c < kRowBytes; ++c) {
     uint8_t prev = 0xFF;
@@ -281,7 +256,7 @@ int EncodeRows(const uint8_t* block, int method) {
     }
   }
   int bitmap_size = 8 * count;
-  if (bitmap_size + value_count >= kBlockSize + 1) return EncodeLz(block);
+  if (bitmap_size + value_count >= kBlockSize + 1) return EncodeLz(e, block);
 
   uint8_t* bitmap = values + value_count;
   memset(bitmap, 0, static_cast<size_t>(bitmap_size));
@@ -313,13 +288,13 @@ int EncodeRows(const uint8_t* block, int method) {
     }
   }
 
-  g_enc_record[0] = static_cast<uint8_t>(method);
+  e.record[0] = static_cast<uint8_t>(method);
   ArcodOut a;
-  ArcodStart(a, g_enc_record, kRecordLimit);
+  ArcodStart(a, e.record, kRecordLimit);
   PutRowList(a, order);
   ArcodRaw(a, 16, static_cast<uint32_t>(value_count));
   LzSegment segs[2] = {{0, value_count}, {value_count, value_count + bitmap_size}};
-  return LzEncode(a, segs, 2) ? Finish(a) : EncodeStored(block);
+  return LzEncode(e.lz, a, segs, 2) ? Finish(e, a) : EncodeStored(e, block);
 }
 
 int MethodOfFlags(int flags) {
@@ -339,20 +314,20 @@ int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit) {
   int p = 0;
   while (p < size && o < limit) {
     uint8_t x = in[p];
-    int max = size - p < kRunMax ? size - p : kRunMax;
+    int max = size - p < kRleRunMax ? size - p : kRleRunMax;
     int r = 1;
     while (r < max && in[p + r] == x) ++r;
-    if (r < 3 && (x < kEscapeLow || x > kEscapeHigh)) {
+    if (r < 3 && (x < kRleEscapeLow || x > kRleEscapeHigh)) {
       out[o++] = x;
       p += 1;
-    } else if (r < kRunLong) {
-      if (r > kRunShort) r = kRunShort;
-      out[o++] = static_cast<uint8_t>(0xDF + r);
+    } else if (r < kRleRunLong) {
+      if (r > kRleRunShort) r = kRleRunShort;
+      out[o++] = static_cast<uint8_t>(kRleShortBase + r);
       out[o++] = x;
       p += r;
     } else {
-      out[o++] = kEscapeHigh;
-      out[o++] = static_cast<uint8_t>(r - kRunLong);
+      out[o++] = kRleEscapeHigh;
+      out[o++] = static_cast<uint8_t>(r - kRleRunLong);
       out[o++] = x;
       p += r;
     }
@@ -360,30 +335,28 @@ int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit) {
   return o;
 }
 
-const TrialResult& LastTrial() { return g_trial; }
-
-void BlockEncodeReset() {
-  g_row_order[0].valid = false;
-  g_row_order[1].valid = false;
-  g_trial_mode = false;
-  g_trial_lz_length = 0;
+void BlockEncodeReset(BlockEncoder& e) {
+  e.row_order[0].valid = false;
+  e.row_order[1].valid = false;
+  e.trial_mode = false;
+  e.trial_lz_length = 0;
 }
 
-int SubEncode(const uint8_t* block, int method) {
+int SubEncode(BlockEncoder& e, const uint8_t* block, int method) {
   switch (method) {
     case kMethodStored:
-      return EncodeStored(block);
+      return EncodeStored(e, block);
     case kMethodLz:
-      return EncodeLz(block);
+      return EncodeLz(e, block);
     case kMethodRle:
-      return EncodeRle(block);
+      return EncodeRle(e, block);
     case kMethodSplit:
-      return EncodeSplit(block);
+      return EncodeSplit(e, block);
     case kMethodRowsColumns:
     case kMethodRowsRows:
     case kMethodFlipColumns:
     case kMethodFlipRows:
-      return EncodeRows(block, method);
+      return EncodeRows(e, block, method);
     default:
       CodecError("SubEncode: bad code %d", method);
   }
@@ -391,50 +364,63 @@ int SubEncode(const uint8_t* block, int method) {
 
 namespace {
 
-// The record of the block in `record`; 0 when the codec gave up.
-int EncodeInto(const uint8_t* block, int flags, uint8_t* record) {
+// The record of the block in `record`; 0 when the codec gave up, with its
+// message in `error` (256 bytes).
+int EncodeCaught(BlockEncoder& e, const uint8_t* block, int flags, uint8_t* record, char* error) {
   try {
-    LzInit();
-    BlockEncodeReset();
-    LzSetCostBased(false);
+    BlockEncodeReset(e);
+    e.lz.cost_based = false;
     int length;
     if (flags & kFlagTrial) {
-      g_trial_mode = true;
+      e.trial_mode = true;
       int picked = kMethodSplit;
       for (int method = kMethodSplit; method <= kMethodFlipRows; ++method) {
-        g_trial.length[method] = SubEncode(block, method);
-        if (g_trial.length[method] < g_trial.length[picked]) picked = method;
+        e.trial.length[method] = SubEncode(e, block, method);
+        if (e.trial.length[method] < e.trial.length[picked]) picked = method;
       }
-      g_trial.picked = picked;
-      g_trial_mode = false;
-      LzSetCostBased(true);
-      length = SubEncode(block, picked);
+      e.trial.picked = picked;
+      e.trial_mode = false;
+      e.lz.cost_based = true;
+      length = SubEncode(e, block, picked);
     } else {
-      LzSetCostBased((flags & kFlagCostBased) != 0);
-      length = SubEncode(block, MethodOfFlags(flags));
+      e.lz.cost_based = (flags & kFlagCostBased) != 0;
+      length = SubEncode(e, block, MethodOfFlags(flags));
     }
-    memcpy(record, g_enc_record, static_cast<size_t>(length));
+    memcpy(record, e.record, static_cast<size_t>(length));
     return length;
-  } catch (const CodecAbort&) {
-    g_trial_mode = false;
+  } catch (const CodecAbort& abort) {
+    e.trial_mode = false;
+    snprintf(error, 256, "%s", abort.message);
     return 0;
   }
 }
 
 void RunJob(void* arg) {
   auto* job = static_cast<BlockEncodeJob*>(arg);
-  CodecErrorRedirect(job->error, sizeof job->error);
-  job->length = EncodeInto(job->block, job->flags, job->record);
-  CodecErrorRedirect(nullptr, 0);
+  job->length = EncodeCaught(*job->encoder, job->block, job->flags, job->record, job->error);
 }
 
 }  // namespace
 
-int BlockEncode(const uint8_t* block, int flags) { return EncodeInto(block, flags, g_record); }
+// Zeroed, as static buffers were: the match finder's word loads may read
+// past a segment's end into bytes no block wrote yet.
+BlockEncoder* BlockEncoderNew() {
+  auto* e = new BlockEncoder();
+  LzInit(e->lz);
+  return e;
+}
+
+void BlockEncoderDelete(BlockEncoder* encoder) { delete encoder; }
+
+int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record) {
+  char error[256];
+  int length = EncodeCaught(encoder, block, flags, record, error);
+  if (length == 0) JasError("%s", error);
+  return length;
+}
 
 bool BlockEncodeStart(BlockEncodeJob* job, const uint8_t* block, int flags) {
-  // The cost table is shared: made here, before the worker reads it.
-  LzInit();
+  if (!job->encoder) job->encoder.reset(BlockEncoderNew());
   job->block = block;
   job->flags = flags;
   job->length = 0;

@@ -5,33 +5,45 @@
 #include <cstdint>
 
 #include "jar/block_codec.h"
-
-// Coding flags: the highest method bit set decides, none gives method 4.
-inline constexpr int kFlagRle = 0x01;        // method 3
-inline constexpr int kFlagLz = 0x02;         // method 2
-inline constexpr int kFlagRowsColumns = 0x04;  // method 5
-inline constexpr int kFlagRowsRows = 0x08;   // method 6
-inline constexpr int kFlagFlipColumns = 0x10;  // method 7
-inline constexpr int kFlagFlipRows = 0x20;   // method 8
-inline constexpr int kFlagCostBased = 0x40;
-inline constexpr int kFlagTrial = 0x80;      // methods 4 to 8, keep the smallest
-
-// Encodes the block by `method` (1..8) into the encoder's record buffer
-// (falling back to method 2 or 1 where the method does not pay); returns the
-// record length. Takes the codec error exit on a bad method; call it under a
-// handler (BlockEncode is one), after LzInit and BlockEncodeReset.
-int SubEncode(const uint8_t* block, int method);
-// Forgets the row orders of the previous block.
-void BlockEncodeReset();
-
-// Run-length code of `size` bytes; stops once the output reaches `limit`
-// bytes (the caller then drops it). Returns the output length.
-int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit);
+#include "jar/lz_encoder.h"
 
 // What the trial of flag 0x80 measured for the last block: the greedy record
-// length of each method 4..8 and the method picked (per thread).
+// length of each method 4..8 and the method picked.
 struct TrialResult {
   int length[9];
   int picked;
 };
-const TrialResult& LastTrial();
+
+// Row order of the work block of methods 5/6 (0) and of 7/8 (1), computed at
+// most once per block.
+struct RowOrder {
+  bool valid;
+  int count;
+  uint16_t rows[kRows];
+};
+
+struct BlockEncoder {
+  LzState lz;
+  // The record (record limit plus room for the last symbol).
+  uint8_t record[kBlockSize + 256];
+  uint8_t flip[kBlockSize];
+  uint8_t bitmap[kBlockSize / 4];
+  RowOrder row_order[2];
+  TrialResult trial;
+  // During the greedy trials of flag 0x80 only lengths count; the method-2
+  // record, a common fallback, is then coded once per block.
+  bool trial_mode;
+  int trial_lz_length;
+};
+
+// Encodes the block by `method` (1..8) into the encoder's record buffer
+// (falling back to method 2 or 1 where the method does not pay); returns the
+// record length. Takes the codec error exit on a bad method; call it under a
+// handler (BlockEncode is one), after BlockEncodeReset.
+int SubEncode(BlockEncoder& e, const uint8_t* block, int method);
+// Forgets the row orders of the previous block.
+void BlockEncodeReset(BlockEncoder& e);
+
+// Run-length code of `size` bytes; stops once the output reaches `limit`
+// bytes (the caller then drops it). Returns the output length.
+int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit);

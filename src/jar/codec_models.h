@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "jar/jar_format.h"
+
 // A frequency model over N symbols: counts start at 1, grow by 3 and are
 // halved (rounding up) once the total passes kLimit.
 template <int N, uint32_t kLimit>
@@ -143,7 +145,3 @@ inline int LenSlot(int len) {
   if (len == 146) return 15;
   return 16 + (len - 18) / 8;
 }
-
-inline constexpr int kMinMatch = 3;
-inline constexpr int kMaxMatch = 146;
-inline constexpr int kMaxDistance = 65536;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 
+#include "jar/block_codec.h"
 #include "jar/jas.h"
 #include "platform/platform.h"
 
@@ -13,20 +15,37 @@ constexpr char kMagic[4] = {'J', 'A', 'R', '5'};
 constexpr char kFiller[] = "dummy data chunk";  // 16 bytes
 constexpr int kFillerPiece = 16;
 constexpr int kRecordHead = 8;  // check value and record length
-int g_file_blocks = 32768;
-int64_t g_chunk_limit = kJarChunkLimit;
 
-// A write handle's full block being coded on the worker thread while the
-// handle fills the next; written when that one is coded, or at close. One
-// handle at a time has a block here, the others code theirs one by one.
-struct Ahead {
-  const JILE* owner;  // nullptr: free
+// Start-up settings, process-wide: the chunk size of new files (a command
+// line option) and, for tests, the size no chunk file may pass.
+struct Settings {
+  int file_blocks = 32768;
+  int64_t chunk_limit = kJarChunkLimit;
+} g_settings;
+
+}  // namespace
+
+// A write handle's full block coded on the worker thread, with the job's own
+// encoder, while the handle fills the next; it is written when that one is
+// coded, or at close.
+struct JarAhead {
   uint32_t sum;
   int32_t size;
-  BlockEncodeJob job;
   uint8_t block[kBlockSize];
+  BlockEncodeJob job;
 };
-Ahead g_ahead;
+
+// A read handle's decoder, a write handle's encoder and block ahead (each
+// made on first use), and the record buffer.
+struct JarCodec {
+  BlockDecoderPtr decoder;
+  BlockEncoderPtr encoder;
+  std::unique_ptr<JarAhead> ahead;
+  bool ahead_pending = false;  // a block is on the worker thread
+  uint8_t record[kMaxRecordLength + kRecordPadding];
+};
+
+namespace {
 
 uint32_t Get32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -166,7 +185,7 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   // A chunk file stays below 2^31 bytes: its offsets are 32-bit. The rest
   // of a chunk that would pass goes to the chunk's second file, which only
   // files that need it have, so that all others stay as they always were.
-  if (offset + kRecordHead + length > g_chunk_limit) {
+  if (offset + kRecordHead + length > g_settings.chunk_limit) {
     if (h->chunk_file >= kJarSplitChunk || chunk >= kJarSplitChunk) {
       JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, h->chunk_file);
       return 0;
@@ -193,9 +212,10 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
 
 // Waits for the block coded on the worker thread, if any, and writes it.
 int Settle(JILE* h) {
-  Ahead& a = g_ahead;
-  if (a.owner != h) return 1;
-  a.owner = nullptr;
+  JarCodec& c = *h->codec;
+  if (!c.ahead_pending) return 1;
+  c.ahead_pending = false;
+  JarAhead& a = *c.ahead;
   int length = BlockEncodeFinish(&a.job);
   if (length <= 0) return 0;  // the codec said why
   return PutRecord(h, a.job.record, length, a.sum, a.size);
@@ -217,11 +237,13 @@ int Flush(JILE* h, bool last) {
   uint32_t sum = JarBlockSum(h->data, h->pos);
   // The encoder always sees a whole block.
   if (h->pos < kBlockSize) memset(h->data + h->pos, 0xFF, kBlockSize - h->pos);
-  Ahead& a = g_ahead;
-  if (!last && a.owner == nullptr) {
+  JarCodec& c = *h->codec;
+  if (!last && !c.ahead_pending) {
+    if (!c.ahead) c.ahead.reset(new JarAhead);
+    JarAhead& a = *c.ahead;
     memcpy(a.block, h->data, kBlockSize);
     if (BlockEncodeStart(&a.job, a.block, h->flags)) {
-      a.owner = h;
+      c.ahead_pending = true;
       a.sum = sum;
       a.size = h->pos;
       h->block++;
@@ -229,10 +251,11 @@ int Flush(JILE* h, bool last) {
       return 1;
     }
   }
-  int length = BlockEncode(h->data, h->flags);
+  if (!c.encoder) c.encoder.reset(BlockEncoderNew());
+  int length = BlockEncode(*c.encoder, h->data, h->flags, c.record);
   if (!Settle(h)) return 0;
   if (length <= 0) return 0;  // the codec said why
-  if (!PutRecord(h, g_record, length, sum, h->pos)) return 0;
+  if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
   h->block++;
   h->pos = 0;
   return 1;
@@ -258,9 +281,11 @@ int FillFill(JILE* h) {
     return FillFailed(h);
   }
   int n = static_cast<int>(length);
-  if (JasRead(g_record, n, h->chunk) != n) return FillFailed(h);
-  memset(g_record + n, 0, kRecordPadding);
-  if (BlockDecode(n, h->data) == 0) return FillFailed(h);
+  JarCodec& c = *h->codec;
+  if (JasRead(c.record, n, h->chunk) != n) return FillFailed(h);
+  memset(c.record + n, 0, kRecordPadding);
+  if (!c.decoder) c.decoder.reset(BlockDecoderNew());
+  if (BlockDecode(*c.decoder, c.record, n, h->data) == 0) return FillFailed(h);
   int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
   if (JarBlockSum(h->data, valid) != sum) {
     HandleError(h, "FillFill: bad CRC at block %d", h->block);
@@ -300,9 +325,20 @@ int FillNext(JILE* h) {
   return FillFill(h);
 }
 
-void FreeHandle(JILE* h) {
+// A handle of the layer, with its codec (made on first use).
+JILE* NewHandle() {
+  auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE)));
+  if (h == nullptr) return nullptr;
   memset(h, 0, sizeof *h);
-  JarFree(h);
+  h->codec = new JarCodec;
+  return h;
+}
+
+// 0, or JarFree's code.
+int FreeHandle(JILE* h) {
+  delete h->codec;
+  memset(h, 0, sizeof *h);
+  return JarFree(h);
 }
 
 }  // namespace
@@ -339,11 +375,10 @@ void JarHeaderUnpack(const uint8_t* bytes, JarHeader* header) {
 
 JILE* JarWopen(const char* name, int flags) {
   if (!NameFits(name, "JarWopen")) return nullptr;
-  auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE)));
+  JILE* h = NewHandle();
   if (h == nullptr) return nullptr;
-  memset(h, 0, sizeof *h);
   memcpy(h->header.magic, kMagic, 4);
-  h->header.file_blocks = g_file_blocks;
+  h->header.file_blocks = g_settings.file_blocks;
   h->header.version = kJarVersion;
   h->header.version2 = kJarVersion;
   h->header.created = static_cast<int32_t>(PlatTimeNow());
@@ -353,7 +388,7 @@ JILE* JarWopen(const char* name, int flags) {
   h->flags = flags;
   h->index = JasOpen(IndexName(name).text, "wb");
   bool ok = h->index != nullptr;
-  if (ok) ok = JasVbuf(h->index, h->index_buffer, kJarIndexBuffer) == 0;
+  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer) == 0;
   if (ok) {
     uint8_t bytes[kJarHeaderSize];
     JarHeaderPack(h->header, bytes);
@@ -439,21 +474,19 @@ int JarClose(JILE* h) {
   if (CloseChunk(h) != 0) fail(5);
   if (JasClose(h->index) != 0) fail(6);
   h->index = nullptr;
-  memset(h, 0, sizeof *h);
-  if (JarFree(h) != 0) fail(7);
+  if (FreeHandle(h) != 0) fail(7);
   if (code != 0) JasSetReason(reason);
   return code;
 }
 
 JILE* JarRopen(const char* name) {
   if (!NameFits(name, "JarRopen")) return nullptr;
-  auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE)));
+  JILE* h = NewHandle();
   if (h == nullptr) return nullptr;
-  memset(h, 0, sizeof *h);
   strcpy(h->name, name);
   h->index = JasOpen(IndexName(name).text, "rb");
   bool ok = h->index != nullptr;
-  if (ok) ok = JasVbuf(h->index, h->index_buffer, kJarIndexBuffer) == 0;
+  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer) == 0;
   if (ok) {
     uint8_t bytes[kJarHeaderSize];
     ok = JasRead(bytes, kJarHeaderSize, h->index) == kJarHeaderSize;
@@ -644,13 +677,13 @@ double JarDiskSize(const char* name) {
 }
 
 int JarSetFileBlocks(int n) {
-  if (n > 0) g_file_blocks = n;
-  return g_file_blocks;
+  if (n > 0) g_settings.file_blocks = n;
+  return g_settings.file_blocks;
 }
 
 int64_t JarSetChunkLimit(int64_t n) {
-  int64_t was = g_chunk_limit;
-  if (n > 0) g_chunk_limit = n;
+  int64_t was = g_settings.chunk_limit;
+  if (n > 0) g_settings.chunk_limit = n;
   return was;
 }
 

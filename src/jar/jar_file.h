@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "jar/block_codec.h"
+#include "jar/jar_format.h"
 
 inline constexpr int kJarVersion = 501;
 // Version of files with a chunk split in two (below): older readers refuse
@@ -77,6 +77,10 @@ struct JarHeader {
 void JarHeaderPack(const JarHeader& header, uint8_t* bytes);
 void JarHeaderUnpack(const uint8_t* bytes, JarHeader* header);
 
+// A handle's coding state (its encoder or decoder context and record
+// buffers), private to the file layer.
+struct JarCodec;
+
 inline constexpr int kJarRead = 0;
 inline constexpr int kJarWrite = 1;
 
@@ -86,7 +90,10 @@ struct JILE {
   int32_t mode;
   int32_t flags;
   FILE* index;
-  char index_buffer[kJarIndexBuffer];
+  // The codec pointer takes 8 bytes of the index stream's buffer, so that the
+  // handle's size, which a build's memory accounting logs, stays as it was.
+  char index_buffer[kJarIndexBuffer - sizeof(JarCodec*)];
+  JarCodec* codec;
   FILE* chunk;
   char chunk_buffer[kJarChunkBuffer];
   int32_t block;  // read: block in the buffer (-1 after open); write: block being filled
@@ -95,6 +102,7 @@ struct JILE {
   uint8_t data[kBlockSize];
   int32_t chunk_file;  // number of the open chunk file (split halves included)
 };
+static_assert(sizeof(JILE) == 70008, "a build's logged memory figures count JILE's size");
 
 // Write side.
 JILE* JarWopen(const char* name, int flags);

@@ -7,13 +7,22 @@
 
 #include "platform/platform.h"
 
+// Process-wide by nature: the hook slots a build installs once for its
+// error, memory, stream and disk accounting.
 JarHooks g_jar_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
 namespace {
-char g_error_text[1024];
-char g_reason[1024];
 
-// The names of the open streams, looked up only when one fails. The final
+// The layer's last failure, which the checked operations of the caller read
+// after a call failed: its message and its reason. Process-wide, like the
+// error hook it is reported through.
+struct LastFailure {
+  char text[1024];
+  char reason[1024];
+} g_last;
+
+// The names of the open streams, looked up only when one fails; process-wide
+// like the streams themselves. The final
 // pass holds two per ply; as many as a process may open files, and past the
 // table a failure names "?".
 constexpr int kNamedStreams = 1024;
@@ -59,8 +68,8 @@ const char* ReadReason(FILE* stream) {
 }
 
 void Report(const char* reason) {
-  snprintf(g_reason, sizeof g_reason, "%s", reason);
-  if (g_jar_hooks.error != nullptr) g_jar_hooks.error(g_error_text);
+  snprintf(g_last.reason, sizeof g_last.reason, "%s", reason);
+  if (g_jar_hooks.error != nullptr) g_jar_hooks.error(g_last.text);
 }
 
 uint32_t LoadWord(const uint8_t* p) {
@@ -79,17 +88,17 @@ void JarHookRemove(JarRemoveHook hook) { g_jar_hooks.remove = hook; }
 void JasError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  vsnprintf(g_error_text, sizeof g_error_text, format, args);
+  vsnprintf(g_last.text, sizeof g_last.text, format, args);
   va_end(args);
-  const char* colon = strstr(g_error_text, ": ");
-  Report(colon != nullptr ? colon + 2 : g_error_text);
+  const char* colon = strstr(g_last.text, ": ");
+  Report(colon != nullptr ? colon + 2 : g_last.text);
 }
 
-const char* JasLastError() { return g_error_text; }
+const char* JasLastError() { return g_last.text; }
 
-const char* JasLastReason() { return g_reason; }
+const char* JasLastReason() { return g_last.reason; }
 
-void JasSetReason(const char* reason) { snprintf(g_reason, sizeof g_reason, "%s", reason); }
+void JasSetReason(const char* reason) { snprintf(g_last.reason, sizeof g_last.reason, "%s", reason); }
 
 namespace {
 // A failed stream operation: "<message> [<file>]: <reason>", or, when the
@@ -101,10 +110,10 @@ void StreamError(const char* reason, const char* format, ...) {
   snprintf(why, sizeof why, "%s", reason);
   va_list args;
   va_start(args, format);
-  int n = vsnprintf(g_error_text, sizeof g_error_text, format, args);
+  int n = vsnprintf(g_last.text, sizeof g_last.text, format, args);
   va_end(args);
-  if (n >= 0 && static_cast<size_t>(n) < sizeof g_error_text) {
-    snprintf(g_error_text + n, sizeof g_error_text - static_cast<size_t>(n), ": %s", why);
+  if (n >= 0 && static_cast<size_t>(n) < sizeof g_last.text) {
+    snprintf(g_last.text + n, sizeof g_last.text - static_cast<size_t>(n), ": %s", why);
   }
   Report(why);
 }
@@ -214,7 +223,7 @@ int64_t JasTell(FILE* stream) {
     // The message carries the reason already; only the file is added.
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    snprintf(g_error_text, sizeof g_error_text, "JasTell: error [%s] [%s]", why, StreamName(stream));
+    snprintf(g_last.text, sizeof g_last.text, "JasTell: error [%s] [%s]", why, StreamName(stream));
     Report(why);
   }
   return at;
@@ -226,7 +235,7 @@ int JasSeek(FILE* stream, int64_t offset) {
     // The message carries the reason already; only the file is added.
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    snprintf(g_error_text, sizeof g_error_text, "JasSeek: error [%s] [%s]", why, StreamName(stream));
+    snprintf(g_last.text, sizeof g_last.text, "JasSeek: error [%s] [%s]", why, StreamName(stream));
     Report(why);
   }
   return r;
@@ -243,7 +252,7 @@ int JasRemove(const char* name) {
   if (r != 0) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    snprintf(g_error_text, sizeof g_error_text, "JasRemove: (%s) error [%s]", name, why);
+    snprintf(g_last.text, sizeof g_last.text, "JasRemove: (%s) error [%s]", name, why);
     Report(why);
   }
   if (g_jar_hooks.remove != nullptr) g_jar_hooks.remove(size, name);

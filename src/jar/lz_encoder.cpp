@@ -13,8 +13,6 @@
 
 namespace {
 
-
-inline constexpr int kHashSize = 1 << 14;
 inline constexpr uint16_t kNoPos = 0xFFFF;
 inline constexpr int kGreedyChain = 12;
 inline constexpr int kCostChain = 120;
@@ -22,25 +20,7 @@ inline constexpr int kPrefetchAhead = 2;
 // Greedy parsing leaves a match of the minimum length to literals when it
 // lies farther back than this: its distance would cost more than it saves.
 inline constexpr int kFarShortMatch = 1024;
-inline constexpr int kCostTableSize = 1024;
 inline constexpr uint32_t kBit = 1000000;
-
-uint32_t g_cost[kCostTableSize];
-bool g_cost_ready = false;
-
-// The encoder's state is per thread: the worker thread codes one block while
-// the main thread codes another. The coding loops reach it through a
-// reference taken once, so that their loads address it from a register
-// rather than through the thread pointer, which costs a cycle on every load
-// of the match finder's chain walk.
-struct LzState {
-  uint8_t buf[kWorkSize + kLzPadding];
-  uint16_t head[kHashSize];
-  uint16_t prev[kWorkSize];
-  LzModels models;
-  bool cost_based;
-};
-thread_local LzState t_lz;
 
 struct Match {
   int len;  // 0 = none
@@ -239,22 +219,30 @@ LZ_INLINE void EncodeMatch(ArcodOut& a, LzModels& m, int len, int dist) {
   PosPut(a, m, dist);
 }
 
-inline uint32_t LiteralCost(const LzModels& m, int b) {
-  uint32_t count = m.lit.node[256 + b];
-  if (count == 0) {
-    return XArcodPut(m.kind.count[kKindUnseen], m.kind.total) +
-           XArcodPut(1, static_cast<uint32_t>(m.unseen.length));
-  }
-  return XArcodPut(m.kind.count[kKindSeen], m.kind.total) + XArcodPut(count, m.lit.node[1]);
+// Cost of coding `count` out of `total`, in millionths of a bit.
+inline uint32_t XArcodPut(const LzState& s, uint32_t count, uint32_t total) {
+  if (total >= kLzCostTableSize) CodecError("XArcodPut: oor");
+  return s.cost[total] - s.cost[count];
 }
 
-inline uint32_t MatchCost(const LzModels& m, int len, int dist) {
-  uint32_t cost = XArcodPut(m.kind.count[kKindMatch], m.kind.total);
+inline uint32_t LiteralCost(const LzState& s, int b) {
+  const LzModels& m = s.models;
+  uint32_t count = m.lit.node[256 + b];
+  if (count == 0) {
+    return XArcodPut(s, m.kind.count[kKindUnseen], m.kind.total) +
+           XArcodPut(s, 1, static_cast<uint32_t>(m.unseen.length));
+  }
+  return XArcodPut(s, m.kind.count[kKindSeen], m.kind.total) + XArcodPut(s, count, m.lit.node[1]);
+}
+
+inline uint32_t MatchCost(const LzState& s, int len, int dist) {
+  const LzModels& m = s.models;
+  uint32_t cost = XArcodPut(s, m.kind.count[kKindMatch], m.kind.total);
   int ls = LenSlot(len);
-  cost += XArcodPut(m.len.count[ls], m.len.total);
+  cost += XArcodPut(s, m.len.count[ls], m.len.total);
   if (ls >= 16) cost += 3 * kBit;
   int ps = PosSlot(static_cast<uint32_t>(dist));
-  cost += XArcodPut(m.pos.count[ps], m.pos.total);
+  cost += XArcodPut(s, m.pos.count[ps], m.pos.total);
   if (ps > 1) cost += static_cast<uint32_t>(ps - 1) * kBit;
   return cost;
 }
@@ -294,14 +282,14 @@ int ParseGreedy(LzState& s, ArcodOut& out, const LzSegment& seg) {
   return 1;
 }
 
-inline void Fill(const LzState& s, Candidate& x, int q, int end, const LzModels& m) {
+inline void Fill(const LzState& s, Candidate& x, int q, int end) {
   if (x.at == q) return;
   x.at = q;
   Match found = Search(s, q, end, kCostChain);
   x.len = found.len;
   if (found.len >= kMinMatch) {
     x.pos = found.pos;
-    x.cost = MatchCost(m, found.len, q - found.pos - 1);
+    x.cost = MatchCost(s, found.len, q - found.pos - 1);
   }
 }
 
@@ -318,24 +306,24 @@ int ParseCost(LzState& s, ArcodOut& out, const LzSegment& seg) {
     Candidate& A = rec[ia];
     Candidate& B = rec[(ia + 1) % 3];
     Candidate& C = rec[(ia + 2) % 3];
-    Fill(s, A, p, end, m);
+    Fill(s, A, p, end);
     bool literal = true;
     if (A.len != 0) {
       uint64_t per = A.cost / static_cast<uint32_t>(A.len);
-      Fill(s, B, p + 1, end, m);
-      uint64_t lit0 = LiteralCost(m, buf[p]);
+      Fill(s, B, p + 1, end);
+      uint64_t lit0 = LiteralCost(s, buf[p]);
       if (B.len != 0 && (B.cost + lit0) / static_cast<uint64_t>(B.len + 1) < per) {
         literal = true;
       } else {
-        Fill(s, C, p + 2, end, m);
+        Fill(s, C, p + 2, end);
         if (C.len != 0 &&
-            (C.cost + lit0 + LiteralCost(m, buf[p + 1])) / static_cast<uint64_t>(C.len + 2) < per) {
+            (C.cost + lit0 + LiteralCost(s, buf[p + 1])) / static_cast<uint64_t>(C.len + 2) < per) {
           literal = true;
         } else {
           uint64_t sum = 0;
           literal = true;
           for (int i = 0; i < A.len; ++i) {
-            sum += LiteralCost(m, buf[p + i]);
+            sum += LiteralCost(s, buf[p + i]);
             if (sum >= A.cost) {
               literal = false;
               break;
@@ -363,25 +351,14 @@ int ParseCost(LzState& s, ArcodOut& out, const LzSegment& seg) {
 
 }  // namespace
 
-uint32_t XArcodPut(uint32_t count, uint32_t total) {
-  if (total >= kCostTableSize) CodecError("XArcodPut: oor");
-  return g_cost[total] - g_cost[count];
-}
-
-uint8_t* LzWorkBuffer() { return t_lz.buf; }
-void LzSetCostBased(bool on) { t_lz.cost_based = on; }
-
-void LzInit() {
-  if (g_cost_ready) return;
-  g_cost[0] = 0;
-  for (int i = 1; i < kCostTableSize; ++i) {
-    g_cost[i] = static_cast<uint32_t>(std::llround(1e6 * std::log2(static_cast<double>(i))));
+void LzInit(LzState& s) {
+  s.cost[0] = 0;
+  for (int i = 1; i < kLzCostTableSize; ++i) {
+    s.cost[i] = static_cast<uint32_t>(std::llround(1e6 * std::log2(static_cast<double>(i))));
   }
-  g_cost_ready = true;
 }
 
-int LzEncode(ArcodOut& a, const LzSegment* segments, int count) {
-  LzState& s = t_lz;
+int LzEncode(LzState& s, ArcodOut& a, const LzSegment* segments, int count) {
   for (int i = 0; i < count; ++i) {
     const LzSegment& seg = segments[i];
     BuildChains(s, seg);
@@ -392,6 +369,6 @@ int LzEncode(ArcodOut& a, const LzSegment* segments, int count) {
   return 1;
 }
 
-void LzStreamStart() { LzModelsReset(t_lz.models); }
-void LzPutLiteral(ArcodOut& a, int b) { EncodeLiteral(a, t_lz.models, b); }
-void LzPutMatch(ArcodOut& a, int len, int dist) { EncodeMatch(a, t_lz.models, len, dist); }
+void LzStreamStart(LzState& s) { LzModelsReset(s.models); }
+void LzPutLiteral(LzState& s, ArcodOut& a, int b) { EncodeLiteral(a, s.models, b); }
+void LzPutMatch(LzState& s, ArcodOut& a, int len, int dist) { EncodeMatch(a, s.models, len, dist); }

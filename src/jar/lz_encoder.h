@@ -4,40 +4,43 @@
 
 #include <cstdint>
 
-#include "jar/block_decoder.h"
+#include "jar/codec_models.h"
+#include "jar/jar_format.h"
 #include "jar/range_coder.h"
 
-// Record limit: an encoder gives up once the record reaches this many bytes
-// (method byte included) and the block is stored instead.
-inline constexpr int kRecordLimit = 32768;
-
-// The work buffer the block encoder fills with the segments to code, one per
-// thread (kWorkSize bytes). Padding after it lets the match finder compare
-// whole words near a segment's end.
+// Padding after the work buffer lets the match finder compare whole words
+// near a segment's end.
 inline constexpr int kLzPadding = 16;
-uint8_t* LzWorkBuffer();
+inline constexpr int kLzHashSize = 1 << 14;
+inline constexpr int kLzCostTableSize = 1024;
+
+// The LZ encoder's part of an encoder context. The coding loops take one
+// reference to it per call, so that their loads address it from a register.
+struct LzState {
+  uint8_t buf[kWorkSize + kLzPadding];  // the segments to code
+  uint16_t head[kLzHashSize];
+  uint16_t prev[kWorkSize];
+  LzModels models;
+  bool cost_based;  // cost-based parsing (chain limit 120), not greedy (12)
+  // cost[i] = 1000000 * log2 i, the cost of coding 1 out of i in millionths
+  // of a bit.
+  uint32_t cost[kLzCostTableSize];
+};
 
 struct LzSegment {
   int start;
   int end;  // exclusive
 };
 
-// Cost-based parsing (chain limit 120) instead of greedy (12), for this
-// thread's next LzEncode.
-void LzSetCostBased(bool on);
-
-// Builds the cost table T[i] = 1000000 * log2 i on first use.
-void LzInit();
+// Fills the cost table; once per context.
+void LzInit(LzState& s);
 
 // Codes the segments in order, each as one LZ stream with fresh models.
 // Returns 1, or 0 when the record reached the record limit.
-int LzEncode(ArcodOut& a, const LzSegment* segments, int count);
+int LzEncode(LzState& s, ArcodOut& a, const LzSegment* segments, int count);
 
 // Single symbols of one stream with fresh models, for building records by
 // hand (tests of damaged records).
-void LzStreamStart();
-void LzPutLiteral(ArcodOut& a, int b);
-void LzPutMatch(ArcodOut& a, int len, int dist);
-
-// Cost of coding `count` out of `total`, in millionths of a bit.
-uint32_t XArcodPut(uint32_t count, uint32_t total);
+void LzStreamStart(LzState& s);
+void LzPutLiteral(LzState& s, ArcodOut& a, int b);
+void LzPutMatch(LzState& s, ArcodOut& a, int len, int dist);

@@ -29,19 +29,19 @@ JILE* FileRopen(const char* path) {
 }
 
 JILE* FileWopen(const char* path) {
-  JILE* h = JarWopen(path, kCodeDefault);
+  JILE* h = JarWopen(path, kFlagDefault);
   if (h == nullptr) OutError("FileWopen: [%s] failed: %s", path, JasLastReason());
   return h;
 }
 
 JILE* FileWopen0(const char* path) {
-  JILE* h = JarWopen(path, kCodeFlag2);
+  JILE* h = JarWopen(path, kFlagLz);
   if (h == nullptr) OutError("FileWopen0: [%s] failed: %s", path, JasLastReason());
   return h;
 }
 
 JILE* FileWopenX(const char* path) {
-  JILE* h = JarWopen(path, kCodeBest);
+  JILE* h = JarWopen(path, kFlagTrial);
   if (h == nullptr) OutError("FileWopenX: [%s] failed: %s", path, JasLastReason());
   return h;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/checked_ops.h"
+#include "block_kinds.h"
 #include "jar/jar_file.h"
 #include "test_support.h"
 
@@ -20,7 +21,7 @@ constexpr uint32_t kWtm = 0x40000000;
 
 // A finished database as the packers leave it: value bytes and the stamp.
 void WriteDatabase(const std::string& path, int entries, uint32_t content) {
-  JILE* h = JarWopen(path.c_str(), kCodeDefault);
+  JILE* h = JarWopen(path.c_str(), kFlagDefault);
   ASSERT_NE(h, nullptr);
   for (int i = 0; i < entries; i++) ASSERT_GE(JarPutc((i / 61) % 5 == 0 ? 0 : (i * 7 / 13) % 40, h), 0);
   ASSERT_EQ(JarSetCreator(h, "zok-test", 301, JarTag("DTM3"), static_cast<int32_t>(content)), 0);
@@ -108,7 +109,7 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   memcpy(g_record, good.data() + 8, good.size() - 8);
   ASSERT_EQ(BlockDecode(static_cast<int>(good.size() - 8), block.data()), 1);
   block[4000] ^= 0x10;
-  const int length = BlockEncode(block.data(), kCodeDefault);
+  const int length = BlockEncode(block.data(), kFlagDefault);
   ASSERT_GT(length, 0);
   std::string bad = good.substr(0, 4);
   for (int i = 0; i < 4; i++) bad += static_cast<char>(length >> (8 * i));

@@ -1,13 +1,34 @@
 // Blocks of the kinds the databases and pass files store, generated from a
-// seed, for the codec's tests, fuzz seeds and benchmark.
+// seed, for the codec's tests, fuzz seeds and benchmark; and one encoder and
+// decoder context with a record buffer for single-threaded tests.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-namespace block_kinds {
+#include "jar/block_codec.h"
+#include "jar/block_encoder.h"
 
-inline constexpr int kSize = 32768;
+// The record BlockEncode(block, flags) leaves and BlockDecode(length, block)
+// reads.
+inline uint8_t g_record[kMaxRecordLength + kRecordPadding];
+
+inline BlockEncoder& TestEncoder() {
+  static BlockEncoderPtr encoder(BlockEncoderNew());
+  return *encoder;
+}
+
+inline BlockDecoder& TestDecoder() {
+  static BlockDecoderPtr decoder(BlockDecoderNew());
+  return *decoder;
+}
+
+inline int BlockEncode(const uint8_t* block, int flags) { return BlockEncode(TestEncoder(), block, flags, g_record); }
+inline int BlockDecode(int length, uint8_t* block) { return BlockDecode(TestDecoder(), g_record, length, block); }
+// What the trial of flag 0x80 measured for the last block of BlockEncode.
+inline const TrialResult& LastTrial() { return TestEncoder().trial; }
+
+namespace block_kinds {
 
 struct Rng {
   uint64_t s;
@@ -41,18 +62,18 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
   Rng rng{seed * 7919 + static_cast<uint64_t>(kind)};
   switch (kind) {
     case kSparseBitmap:
-      memset(out, 0, kSize);
-      for (int bit = 0; bit < 8 * kSize; ++bit) {
+      memset(out, 0, kBlockSize);
+      for (int bit = 0; bit < 8 * kBlockSize; ++bit) {
         if (rng.Below(1000) < 3) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
       }
       break;
     case kDenseBitmap: {
-      memset(out, 0, kSize);
+      memset(out, 0, kBlockSize);
       int bit = 0;
       bool set = rng.Below(2) != 0;
-      while (bit < 8 * kSize) {
+      while (bit < 8 * kBlockSize) {
         int run = 1 + rng.Below(40);
-        for (int i = 0; i < run && bit < 8 * kSize; ++i, ++bit) {
+        for (int i = 0; i < run && bit < 8 * kBlockSize; ++i, ++bit) {
           if (set) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
         }
         set = !set;
@@ -61,12 +82,12 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
     }
     case kValueTable: {
       int i = 0;
-      while (i < kSize) {
+      while (i < kBlockSize) {
         int free_run = 1 + rng.Below(600);
-        for (int j = 0; j < free_run && i < kSize; ++j) out[i++] = 255;
+        for (int j = 0; j < free_run && i < kBlockSize; ++j) out[i++] = 255;
         int run = 5 + rng.Below(120);
         uint8_t v = static_cast<uint8_t>(1 + rng.Below(40));
-        for (int j = 0; j < run && i < kSize; ++j) {
+        for (int j = 0; j < run && i < kBlockSize; ++j) {
           if (rng.Below(10) >= 7) v = static_cast<uint8_t>(rng.Below(2) ? 0 : 1 + rng.Below(40));
           out[i++] = v;
         }
@@ -78,7 +99,7 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
       for (auto& row : proto) {
         for (int c = 0; c < 64; ++c) row[c] = rng.Below(3) == 0 ? static_cast<uint8_t>(rng.Below(30)) : 0xFF;
       }
-      for (int r = 0; r < kSize / 64; ++r) {
+      for (int r = 0; r < kBlockSize / 64; ++r) {
         uint8_t* row = out + 64 * r;
         if (rng.Below(10) < 7) {
           memset(row, 0xFF, 64);
@@ -91,16 +112,16 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
       break;
     }
     case kRandom:
-      for (int i = 0; i < kSize; ++i) out[i] = static_cast<uint8_t>(rng.Next());
+      for (int i = 0; i < kBlockSize; ++i) out[i] = static_cast<uint8_t>(rng.Next());
       break;
     case kEqual:
-      memset(out, static_cast<int>(0x40 + seed % 7), kSize);
+      memset(out, static_cast<int>(0x40 + seed % 7), kBlockSize);
       break;
     case kTwoValues: {
       uint8_t a = static_cast<uint8_t>(rng.Below(256));
       uint8_t b = static_cast<uint8_t>(a + 1 + rng.Below(255));
-      for (int i = 0; i < kSize; ++i) out[i] = i < 20000 ? a : b;
-      for (int i = kSize - 1; i > 0; --i) {
+      for (int i = 0; i < kBlockSize; ++i) out[i] = i < 20000 ? a : b;
+      for (int i = kBlockSize - 1; i > 0; --i) {
         int j = rng.Below(i + 1);
         uint8_t t = out[i];
         out[i] = out[j];

@@ -7,9 +7,11 @@
 #include "jar/block_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static BlockDecoderPtr decoder(BlockDecoderNew());
+  static uint8_t record[kMaxRecordLength + kRecordPadding];
   static uint8_t block[kBlockSize];
   if (size > static_cast<size_t>(kMaxRecordLength)) return -1;
-  memcpy(g_record, data, size);
-  BlockDecode(static_cast<int>(size), block);
+  memcpy(record, data, size);
+  BlockDecode(*decoder, record, static_cast<int>(size), block);
   return 0;
 }
