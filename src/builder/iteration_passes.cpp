@@ -35,12 +35,12 @@ void LiftSide(Ccc* board, uint8_t* list) {
 // are placed from each set column on the board holding the other side's, and
 // `unmove` lists the predecessors.
 template <int (*place)(int32_t, const Basi*, Ccc*), int (*unmove)(int32_t, const Ccc*, int32_t*)>
-void MarkPredecessors(const uint8_t* row, int32_t row_bytes, Ccc* board, uint8_t* list,
+void MarkPredecessors(const Basi& basi, const uint8_t* row, int32_t row_bytes, Ccc* board, uint8_t* list,
                       uint8_t* cand) {
   int32_t moves[kMaxTargets];
   memset(cand, 0, row_bytes);
   ForEachBit(row, row_bytes, [&](uint32_t c) {
-    place(static_cast<int32_t>(c), &g_basi, board);
+    place(static_cast<int32_t>(c), &basi, board);
     int count = unmove(static_cast<int32_t>(c), board, moves);
     for (int i = 0; i < count; i++) BitSet(cand, static_cast<uint32_t>(moves[i]));
     LiftSide(board, list);
@@ -60,17 +60,17 @@ struct Conversion {
   uint8_t* row;  // the row's BCB bytes
 };
 
-void ConvOpen(Conversion* cv, int n, int mode, int read_pass, int32_t row_bytes) {
+void ConvOpen(Build& b, Conversion* cv, int n, int mode, int read_pass, int32_t row_bytes) {
   cv->mode = mode;
   cv->read_pass = read_pass;
   cv->bits_in = cv->values_in = cv->bits_out = cv->values_out = nullptr;
   cv->row = nullptr;
   if (mode == 0) return;
-  cv->bits_in = FileRopen(FlocName(kTagConvBits, read_pass));
-  cv->values_in = FileRopen(FlocName(kTagConvValues, read_pass));
+  cv->bits_in = FileRopen(FlocName(b.basi.name, kTagConvBits, read_pass));
+  cv->values_in = FileRopen(FlocName(b.basi.name, kTagConvValues, read_pass));
   if (mode == 2) {
-    cv->bits_out = FileWopen(FlocName(kTagConvBits, n));
-    cv->values_out = FileWopen(FlocName(kTagConvValues, n));
+    cv->bits_out = FileWopen(FlocName(b.basi.name, kTagConvBits, n));
+    cv->values_out = FileWopen(FlocName(b.basi.name, kTagConvValues, n));
   }
   cv->row = static_cast<uint8_t*>(SysAlloc(row_bytes));
 }
@@ -87,10 +87,10 @@ void ConvClose(Conversion* cv) {
 }
 
 // Defers the removal of the pair read until the pass is recorded.
-void ConvRelease(const Conversion* cv, bool done) {
+void ConvRelease(Build& b, const Conversion* cv, bool done) {
   if (!done) return;
-  RunDeferRemove(FlocName(kTagConvBits, cv->read_pass));
-  RunDeferRemove(FlocName(kTagConvValues, cv->read_pass));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagConvBits, cv->read_pass));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagConvValues, cv->read_pass));
 }
 
 // Merges one row of conversion entries: a value equal to k makes its column
@@ -122,36 +122,36 @@ void ConvMergeRow(Conversion* cv, int k, uint8_t* cand, int32_t row_bytes, bool 
 
 // Reads row `r` of a bitmap file; with en-passant coded rows the wanted row
 // is not the next one, so the file is positioned first.
-void ReadRow(JILE* file, int32_t r, uint8_t* row, int32_t row_bytes) {
-  if (g_basi.epflag != 0) FileSeek(file, static_cast<double>(r) * row_bytes);
+void ReadRow(const Basi& basi, JILE* file, int32_t r, uint8_t* row, int32_t row_bytes) {
+  if (basi.epflag != 0) FileSeek(file, static_cast<double>(r) * row_bytes);
   FileRead(row, row_bytes, file);
 }
 
 }  // namespace
 
-void WtmPass(int n) {
+void WtmPass(Build& b, int n) {
   int k = PassK(n);
-  int mode = ConvModeW(n, g_run.maxbcwply);
-  ProgStart(nullptr, n, mode);
-  CountRestore(kWhite);
-  const int32_t row_bytes = g_basi.wsize / 8;
+  int mode = ConvModeW(n, b.run.maxbcwply);
+  ProgStart(b.prog, nullptr, n, mode);
+  CountRestore(b, kWhite);
+  const int32_t row_bytes = b.basi.wsize / 8;
   uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  JILE* newf = FileRopen(FlocName(kTagNew, n - 1));
-  JILE* all_in = FileRopen(FlocName(kTagAll, n - 2));
-  JILE* all_out = FileWopen(FlocName(kTagAll, n));
+  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n - 1));
+  JILE* all_in = FileRopen(FlocName(b.basi.name, kTagAll, n - 2));
+  JILE* all_out = FileWopen(FlocName(b.basi.name, kTagAll, n));
   Conversion cv;
-  ConvOpen(&cv, n, mode, ConvReadPassW(n), row_bytes);
-  PileOpen(kPileIteration);
-  for (int32_t r = 0; r < g_basi.numz; r++) {
-    int weight = WeightZ(r, &g_basi);
-    int32_t h = UnreduceZ(r, &g_basi);
-    int32_t r_ep = UnEpZ(r, &g_basi);
-    int32_t h_ep = UnreduceZ(r_ep, &g_basi);
-    ReadRow(newf, r_ep, row, row_bytes);
+  ConvOpen(b, &cv, n, mode, ConvReadPassW(n), row_bytes);
+  PileOpen(b, kPileIteration);
+  for (int32_t r = 0; r < b.basi.numz; r++) {
+    int weight = WeightZ(r, &b.basi);
+    int32_t h = UnreduceZ(r, &b.basi);
+    int32_t r_ep = UnEpZ(r, &b.basi);
+    int32_t h_ep = UnreduceZ(r_ep, &b.basi);
+    ReadRow(b.basi, newf, r_ep, row, row_bytes);
     Ccc board;
-    HashToZtmSetZ(h_ep, &g_basi, &board);
-    MarkPredecessors<HashPlaceW, UnmoveW>(row, row_bytes, &board, board.wsqr, cand);
+    HashToZtmSetZ(h_ep, &b.basi, &board);
+    MarkPredecessors<HashPlaceW, UnmoveW>(b.basi, row, row_bytes, &board, board.wsqr, cand);
     FileRead(row, row_bytes, all_in);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, false);
     double found = 0;
@@ -161,85 +161,85 @@ void WtmPass(int n) {
     }
     ForEachBit(cand, row_bytes, [&](uint32_t c) {
       found += 1;
-      PileAddZ(c, static_cast<uint32_t>(h));
+      PileAddZ(b, c, static_cast<uint32_t>(h));
     });
-    CountResolve(found, weight);
+    CountResolve(b.prog, found, weight);
     FileWrite(row, row_bytes, all_out);
-    ProgTick(g_basi.wsize);
+    ProgTick(b.prog, b.basi.wsize);
   }
-  PileClose();
+  PileClose(b);
   ConvClose(&cv);
   FileClose(all_out);
   FileClose(all_in);
   FileClose(newf);
   SysFree(row);
   SysFree(cand);
-  NewfWrite(n, kWhiteRows);
-  AllfUpdate(n);
-  RunDeferRemove(FlocName(kTagAll, n - 2));
-  ConvRelease(&cv, ConvDoneW(n, mode, g_run.maxbcwply));
-  if (g_prog.resolved_weighted != 0) g_run.maxsolw = n;
-  CountStore(kWhite);
-  ProgEnd();
+  NewfWrite(b, n, kWhiteRows);
+  AllfUpdate(b, n);
+  RunDeferRemove(b, FlocName(b.basi.name, kTagAll, n - 2));
+  ConvRelease(b, &cv, ConvDoneW(n, mode, b.run.maxbcwply));
+  if (b.prog.resolved_weighted != 0) b.run.maxsolw = n;
+  CountStore(b, kWhite);
+  ProgEnd(b.prog);
 }
 
-void AllfUpdate(int n) {
+void AllfUpdate(Build& b, int n) {
   constexpr int32_t kBlockBytes = 512;
-  g_prog.mark2 = ClockCs(0) - g_prog.start;
-  JILE* old_allf = FileRopen(FlocName(kTagAllF, n - 2));
-  JILE* newf = FileRopen(FlocName(kTagNew, n));
-  JILE* allf = FileWopen(FlocName(kTagAllF, n));
-  uint8_t a[kBlockBytes], b[kBlockBytes];
+  b.prog.mark2 = ClockCs(0) - b.prog.start;
+  JILE* old_allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 2));
+  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n));
+  JILE* allf = FileWopen(FlocName(b.basi.name, kTagAllF, n));
+  uint8_t a[kBlockBytes], c[kBlockBytes];
   // Both layouts have the same size; the last block may be short when a row
   // is shorter than a block.
-  double total = LayoutBitmapBytes(g_basi, kWhiteRows);
+  double total = LayoutBitmapBytes(b.basi, kWhiteRows);
   for (double done = 0; done < total; done += kBlockBytes) {
     int32_t bytes = total - done < kBlockBytes ? static_cast<int32_t>(total - done) : kBlockBytes;
     FileRead(a, bytes, old_allf);
-    FileRead(b, bytes, newf);
-    for (int32_t i = 0; i < bytes; i++) a[i] |= b[i];
+    FileRead(c, bytes, newf);
+    for (int32_t i = 0; i < bytes; i++) a[i] |= c[i];
     FileWrite(a, bytes, allf);
   }
   FileClose(allf);
   FileClose(newf);
   FileClose(old_allf);
-  RunDeferRemove(FlocName(kTagAllF, n - 2));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagAllF, n - 2));
 }
 
-void ZtmPass(int n) {
+void ZtmPass(Build& b, int n) {
   int k = PassK(n);
-  int mode = ConvModeZ(n, g_run.maxbczply);
-  ProgStart(nullptr, n, mode);
-  CountRestore(kBlack);
-  const int32_t row_bytes = g_basi.zsize / 8;
+  int mode = ConvModeZ(n, b.run.maxbczply);
+  ProgStart(b.prog, nullptr, n, mode);
+  CountRestore(b, kBlack);
+  const int32_t row_bytes = b.basi.zsize / 8;
   uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* allf_row = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  JILE* newf = FileRopen(FlocName(kTagNew, n - 1));
-  JILE* allf = FileRopen(FlocName(kTagAllF, n - 1));
-  JILE* all0 = FileRopen(FlocName(kTagAll, kPassZtmInit));
+  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n - 1));
+  JILE* allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 1));
+  JILE* all0 = FileRopen(FlocName(b.basi.name, kTagAll, kPassZtmInit));
   Conversion cv;
-  ConvOpen(&cv, n, mode, ConvReadPassZ(n), row_bytes);
-  PileOpen(kPileIteration);
+  ConvOpen(b, &cv, n, mode, ConvReadPassZ(n), row_bytes);
+  PileOpen(b, kPileIteration);
   int32_t moves[kMaxTargets];
-  for (int32_t r = 0; r < g_basi.numw; r++) {
-    int weight = WeightW(r, &g_basi);
-    int32_t h = UnreduceW(r, &g_basi);
-    int32_t r_ep = UnEpW(r, &g_basi);
-    int32_t h_ep = UnreduceW(r_ep, &g_basi);
-    ReadRow(newf, r_ep, row, row_bytes);
+  for (int32_t r = 0; r < b.basi.numw; r++) {
+    int weight = WeightW(r, &b.basi);
+    int32_t h = UnreduceW(r, &b.basi);
+    int32_t r_ep = UnEpW(r, &b.basi);
+    int32_t h_ep = UnreduceW(r_ep, &b.basi);
+    ReadRow(b.basi, newf, r_ep, row, row_bytes);
     Ccc board;
-    HashToWtmSetW(h_ep, &g_basi, &board);
-    MarkPredecessors<HashPlaceZ, UnmoveZ>(row, row_bytes, &board, board.zsqr, cand);
-    ReadRow(allf, r_ep, allf_row, row_bytes);
+    HashToWtmSetW(h_ep, &b.basi, &board);
+    MarkPredecessors<HashPlaceZ, UnmoveZ>(b.basi, row, row_bytes, &board, board.zsqr, cand);
+    ReadRow(b.basi, allf, r_ep, allf_row, row_bytes);
     FileRead(row, row_bytes, all0);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, true);
     for (int32_t i = 0; i < row_bytes; i++) cand[i] &= static_cast<uint8_t>(~row[i]);
     // Keep a candidate only when every quiet move reaches a White win.
-    HashToZtmSetW(h, &g_basi, &board);
+    HashToZtmSetW(h, &b.basi, &board);
     double found = 0;
     ForEachBit(cand, row_bytes, [&](uint32_t c) {
-      bool lost = HashPlaceZ(static_cast<int32_t>(c), &g_basi, &board) != 0;
+      bool lost = HashPlaceZ(static_cast<int32_t>(c), &b.basi, &board) != 0;
       if (lost) {
         int count = QuietZ(static_cast<int32_t>(c), &board, moves);
         for (int i = 0; i < count && lost; i++) {
@@ -249,12 +249,12 @@ void ZtmPass(int n) {
       LiftSide(&board, board.zsqr);
       if (!lost) return;
       found += 1;
-      PileAddW(static_cast<uint32_t>(h), c);
+      PileAddW(b, static_cast<uint32_t>(h), c);
     });
-    CountResolve(found, weight);
-    ProgTick(g_basi.zsize);
+    CountResolve(b.prog, found, weight);
+    ProgTick(b.prog, b.basi.zsize);
   }
-  PileClose();
+  PileClose(b);
   ConvClose(&cv);
   FileClose(all0);
   FileClose(allf);
@@ -262,9 +262,9 @@ void ZtmPass(int n) {
   SysFree(row);
   SysFree(cand);
   SysFree(allf_row);
-  NewfWrite(n, kBlackRows);
-  ConvRelease(&cv, ConvDoneZ(n, mode, g_run.maxbczply));
-  if (g_prog.resolved_weighted != 0) g_run.maxsolz = n;
-  CountStore(kBlack);
-  ProgEnd();
+  NewfWrite(b, n, kBlackRows);
+  ConvRelease(b, &cv, ConvDoneZ(n, mode, b.run.maxbczply));
+  if (b.prog.resolved_weighted != 0) b.run.maxsolz = n;
+  CountStore(b, kBlack);
+  ProgEnd(b.prog);
 }

@@ -92,21 +92,22 @@ TEST(OutError, PrintsTwoLineEndsAndTheMessage) {
 
 // The progress line: carriage return, then exactly 79 characters.
 TEST(Progress, LineIsSeventyNineCharactersAndLogged) {
+  ProgState prog{};
   TempDir dir;
   testing::internal::CaptureStdout();
   {
     ScopedCwd cwd(dir.path());
     Basi b;
     MakeBasi("KQK", &b);
-    ProgSetBasis(&b);
+    prog.basis = &b;
     SetLogName("PROG");
-    ProgStart(nullptr, -1, 1);
-    EXPECT_STREQ(g_prog.label, "KQK    +-01");
-    EXPECT_EQ(g_prog.total, 640.0 * 64);
-    ProgTick(100);  // too few units: no refresh
-    ProgTick(0);    // forced refresh
-    g_prog.resolved = 1234567;
-    ProgEnd();
+    ProgStart(prog, nullptr, -1, 1);
+    EXPECT_STREQ(prog.label, "KQK    +-01");
+    EXPECT_EQ(prog.total, 640.0 * 64);
+    ProgTick(prog, 100);  // too few units: no refresh
+    ProgTick(prog, 0);    // forced refresh
+    prog.resolved = 1234567;
+    ProgEnd(prog);
   }
   std::string out = testing::internal::GetCapturedStdout();
   // Start, forced refresh, end: three frames.
@@ -121,35 +122,36 @@ TEST(Progress, LineIsSeventyNineCharactersAndLogged) {
   EXPECT_EQ(out.back(), '\n');
   EXPECT_NE(ReadFile(dir.File("PROG.LOF")).find("    1,234567"), std::string::npos);
   EXPECT_NE(ReadFile(dir.File("PROG.LOF")).find("  0.002"), std::string::npos);  // 100/40960
-  ProgSetBasis(nullptr);
 }
 
 TEST(Progress, TicksBelowTheThresholdDoNotRefresh) {
+  ProgState prog{};
   testing::internal::CaptureStdout();
-  ProgStart("X", 5, 0);
-  for (int i = 0; i < 100; i++) ProgTick(300);  // 30000 units in all
+  ProgStart(prog, "X", 5, 0);
+  for (int i = 0; i < 100; i++) ProgTick(prog, 300);  // 30000 units in all
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), 1);
-  EXPECT_EQ(g_prog.done, 0.0);
-  EXPECT_EQ(g_prog.pending, 30000);
+  EXPECT_EQ(prog.done, 0.0);
+  EXPECT_EQ(prog.pending, 30000);
 }
 
 TEST(Progress, PhaseMarksAndCacheDisplay) {
+  ProgState prog{};
   testing::internal::CaptureStdout();
-  ProgStart("KQKR", 12, 2);
+  ProgStart(prog, "KQKR", 12, 2);
   testing::internal::GetCapturedStdout();
-  g_prog.elapsed = 500;
-  std::string plain = ProgText(0);
+  prog.elapsed = 500;
+  std::string plain = ProgText(prog, 0);
   EXPECT_EQ(plain.substr(0, 11), "KQKR   *012");
   EXPECT_NE(plain.find("   ------   ------"), std::string::npos);
-  g_prog.mark1 = 200;
-  EXPECT_NE(std::string(ProgText(0)).find(" 0003.0   ------"), std::string::npos);
-  g_prog.mark2 = 300;
-  EXPECT_NE(std::string(ProgText(0)).find(" 0001.0   0002.0"), std::string::npos);
-  g_prog.cache_display = 1;
-  g_prog.cache_probes = 12345;
-  g_prog.cache_loads = 77;
-  std::string cache = ProgText(0);
+  prog.mark1 = 200;
+  EXPECT_NE(std::string(ProgText(prog, 0)).find(" 0003.0   ------"), std::string::npos);
+  prog.mark2 = 300;
+  EXPECT_NE(std::string(ProgText(prog, 0)).find(" 0001.0   0002.0"), std::string::npos);
+  prog.cache_display = 1;
+  prog.cache_probes = 12345;
+  prog.cache_loads = 77;
+  std::string cache = ProgText(prog, 0);
   EXPECT_EQ(cache.substr(cache.size() - 18), "       12k      77");
 }
 
