@@ -197,23 +197,31 @@ void Collect(Build& b, int g, int last) {
   ProgEnd(b.prog);
 }
 
-void CollectPackWtm(Build& b) {
-  OutCons("maxsol  %3d\n", b.run.maxsolw);
-  OutFile("maxsol  %3d\n", b.run.maxsolw);
-  for (int g = kGroupFirstW; g <= b.run.maxsolw; g += kGroupStep) {
-    Collect(b, g, GroupLast(g, b.run.maxsolw));
+namespace {
+
+// Pass 901 (White) or 902 (Black): the side's NEWF files folded into FIN
+// groups, then packed.
+template <Side side>
+void CollectPack(Build& b) {
+  constexpr bool white = side == kWhite;
+  int maxsol = white ? b.run.maxsolw : b.run.maxsolz;
+  OutCons("maxsol  %3d\n", maxsol);
+  OutFile("maxsol  %3d\n", maxsol);
+  for (int g = white ? kGroupFirstW : kGroupFirstZ; g <= maxsol; g += kGroupStep) {
+    Collect(b, g, GroupLast(g, maxsol));
   }
-  PackWtm(b);
+  if (white) {
+    PackWtm(b);
+  } else {
+    PackZtm(b);
+  }
 }
 
-void CollectPackZtm(Build& b) {
-  OutCons("maxsol  %3d\n", b.run.maxsolz);
-  OutFile("maxsol  %3d\n", b.run.maxsolz);
-  for (int g = kGroupFirstZ; g <= b.run.maxsolz; g += kGroupStep) {
-    Collect(b, g, GroupLast(g, b.run.maxsolz));
-  }
-  PackZtm(b);
-}
+}  // namespace
+
+void CollectPackWtm(Build& b) { CollectPack<kWhite>(b); }
+
+void CollectPackZtm(Build& b) { CollectPack<kBlack>(b); }
 
 void PackWtm(Build& b) {
   Pack(b, kPassPackWtm, b.basi.material | kWhiteToMove, "PackWtm: creator failed", kGroupFirstW,

@@ -127,13 +127,93 @@ void ReadRow(const Basi& basi, JILE* file, int32_t r, uint8_t* row, int32_t row_
   FileRead(row, row_bytes, file);
 }
 
+// The row functions of a side's iteration passes. White's work in black-row
+// layout: rows are black configurations, and White's pieces are placed and
+// un-moved on them; Black's the other way round.
+template <Side side>
+struct PassSide;
+
+template <>
+struct PassSide<kWhite> {
+  static int Weight(int32_t r, const Basi& b) { return WeightZ(r, &b); }
+  static int32_t Unreduce(int32_t r, const Basi& b) { return UnreduceZ(r, &b); }
+  static int32_t UnEp(int32_t r, const Basi& b) { return UnEpZ(r, &b); }
+  static int ConvMode(int n, const RunState& run) { return ConvModeW(n, run.maxbcwply); }
+  static int ConvReadPass(int n) { return ConvReadPassW(n); }
+  static bool ConvDone(int n, int mode, const RunState& run) {
+    return ConvDoneW(n, mode, run.maxbcwply);
+  }
+  static int32_t& MaxSol(RunState& run) { return run.maxsolw; }
+  static void Mark(const Basi& b, const uint8_t* row, int32_t bytes, int32_t h, Ccc* board,
+                   uint8_t* cand) {
+    HashToZtmSetZ(h, &b, board);
+    MarkPredecessors<HashPlaceW, UnmoveW>(b, row, bytes, board, board->wsqr, cand);
+  }
+};
+
+template <>
+struct PassSide<kBlack> {
+  static int Weight(int32_t r, const Basi& b) { return WeightW(r, &b); }
+  static int32_t Unreduce(int32_t r, const Basi& b) { return UnreduceW(r, &b); }
+  static int32_t UnEp(int32_t r, const Basi& b) { return UnEpW(r, &b); }
+  static int ConvMode(int n, const RunState& run) { return ConvModeZ(n, run.maxbczply); }
+  static int ConvReadPass(int n) { return ConvReadPassZ(n); }
+  static bool ConvDone(int n, int mode, const RunState& run) {
+    return ConvDoneZ(n, mode, run.maxbczply);
+  }
+  static int32_t& MaxSol(RunState& run) { return run.maxsolz; }
+  static void Mark(const Basi& b, const uint8_t* row, int32_t bytes, int32_t h, Ccc* board,
+                   uint8_t* cand) {
+    HashToWtmSetW(h, &b, board);
+    MarkPredecessors<HashPlaceZ, UnmoveZ>(b, row, bytes, board, board->zsqr, cand);
+  }
+};
+
+// Row r of a side's pass: its weight and unreduced configuration, and the
+// row number under which the other files hold it (with en-passant coded rows,
+// the row of the en-passant twin).
+struct PassRow {
+  int weight;
+  int32_t h;
+  int32_t r_ep;
+};
+
+// Reads row r of the other side's results of the last ply and marks in
+// `cand` every column from which one move of the side reaches one of them.
+template <Side side>
+PassRow MarkRow(const Basi& b, int32_t r, JILE* newf, uint8_t* row, int32_t bytes, Ccc* board,
+                uint8_t* cand) {
+  using S = PassSide<side>;
+  PassRow p{S::Weight(r, b), S::Unreduce(r, b), S::UnEp(r, b)};
+  ReadRow(b, newf, p.r_ep, row, bytes);
+  S::Mark(b, row, bytes, S::Unreduce(p.r_ep, b), board, cand);
+  return p;
+}
+
+template <Side side>
+int PassStart(Build& b, int n) {
+  int mode = PassSide<side>::ConvMode(n, b.run);
+  ProgStart(b.prog, nullptr, n, mode);
+  CountRestore(b, side);
+  return mode;
+}
+
+// After the pass's NEWF is written: releases the conversion pair read when
+// done with it, and records the counts.
+template <Side side>
+void PassEnd(Build& b, int n, const Conversion& cv) {
+  using S = PassSide<side>;
+  ConvRelease(b, &cv, S::ConvDone(n, cv.mode, b.run));
+  if (b.prog.resolved_weighted != 0) S::MaxSol(b.run) = n;
+  CountStore(b, side);
+  ProgEnd(b.prog);
+}
+
 }  // namespace
 
 void WtmPass(Build& b, int n) {
   int k = PassK(n);
-  int mode = ConvModeW(n, b.run.maxbcwply);
-  ProgStart(b.prog, nullptr, n, mode);
-  CountRestore(b, kWhite);
+  int mode = PassStart<kWhite>(b, n);
   const int32_t row_bytes = b.basi.wsize / 8;
   uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
@@ -141,17 +221,11 @@ void WtmPass(Build& b, int n) {
   JILE* all_in = FileRopen(FlocName(b.basi.name, kTagAll, n - 2));
   JILE* all_out = FileWopen(FlocName(b.basi.name, kTagAll, n));
   Conversion cv;
-  ConvOpen(b, &cv, n, mode, ConvReadPassW(n), row_bytes);
+  ConvOpen(b, &cv, n, mode, PassSide<kWhite>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
   for (int32_t r = 0; r < b.basi.numz; r++) {
-    int weight = WeightZ(r, &b.basi);
-    int32_t h = UnreduceZ(r, &b.basi);
-    int32_t r_ep = UnEpZ(r, &b.basi);
-    int32_t h_ep = UnreduceZ(r_ep, &b.basi);
-    ReadRow(b.basi, newf, r_ep, row, row_bytes);
     Ccc board;
-    HashToZtmSetZ(h_ep, &b.basi, &board);
-    MarkPredecessors<HashPlaceW, UnmoveW>(b.basi, row, row_bytes, &board, board.wsqr, cand);
+    PassRow p = MarkRow<kWhite>(b.basi, r, newf, row, row_bytes, &board, cand);
     FileRead(row, row_bytes, all_in);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, false);
     double found = 0;
@@ -161,9 +235,9 @@ void WtmPass(Build& b, int n) {
     }
     ForEachBit(cand, row_bytes, [&](uint32_t c) {
       found += 1;
-      PileAddZ(b, c, static_cast<uint32_t>(h));
+      PileAddZ(b, c, static_cast<uint32_t>(p.h));
     });
-    CountResolve(b.prog, found, weight);
+    CountResolve(b.prog, found, p.weight);
     FileWrite(row, row_bytes, all_out);
     ProgTick(b.prog, b.basi.wsize);
   }
@@ -177,10 +251,7 @@ void WtmPass(Build& b, int n) {
   NewfWrite(b, n, kWhiteRows);
   AllfUpdate(b, n);
   RunDeferRemove(b, FlocName(b.basi.name, kTagAll, n - 2));
-  ConvRelease(b, &cv, ConvDoneW(n, mode, b.run.maxbcwply));
-  if (b.prog.resolved_weighted != 0) b.run.maxsolw = n;
-  CountStore(b, kWhite);
-  ProgEnd(b.prog);
+  PassEnd<kWhite>(b, n, cv);
 }
 
 void AllfUpdate(Build& b, int n) {
@@ -208,9 +279,7 @@ void AllfUpdate(Build& b, int n) {
 
 void ZtmPass(Build& b, int n) {
   int k = PassK(n);
-  int mode = ConvModeZ(n, b.run.maxbczply);
-  ProgStart(b.prog, nullptr, n, mode);
-  CountRestore(b, kBlack);
+  int mode = PassStart<kBlack>(b, n);
   const int32_t row_bytes = b.basi.zsize / 8;
   uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
@@ -219,24 +288,18 @@ void ZtmPass(Build& b, int n) {
   JILE* allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 1));
   JILE* all0 = FileRopen(FlocName(b.basi.name, kTagAll, kPassZtmInit));
   Conversion cv;
-  ConvOpen(b, &cv, n, mode, ConvReadPassZ(n), row_bytes);
+  ConvOpen(b, &cv, n, mode, PassSide<kBlack>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
   int32_t moves[kMaxTargets];
   for (int32_t r = 0; r < b.basi.numw; r++) {
-    int weight = WeightW(r, &b.basi);
-    int32_t h = UnreduceW(r, &b.basi);
-    int32_t r_ep = UnEpW(r, &b.basi);
-    int32_t h_ep = UnreduceW(r_ep, &b.basi);
-    ReadRow(b.basi, newf, r_ep, row, row_bytes);
     Ccc board;
-    HashToWtmSetW(h_ep, &b.basi, &board);
-    MarkPredecessors<HashPlaceZ, UnmoveZ>(b.basi, row, row_bytes, &board, board.zsqr, cand);
-    ReadRow(b.basi, allf, r_ep, allf_row, row_bytes);
+    PassRow p = MarkRow<kBlack>(b.basi, r, newf, row, row_bytes, &board, cand);
+    ReadRow(b.basi, allf, p.r_ep, allf_row, row_bytes);
     FileRead(row, row_bytes, all0);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, true);
     for (int32_t i = 0; i < row_bytes; i++) cand[i] &= static_cast<uint8_t>(~row[i]);
     // Keep a candidate only when every quiet move reaches a White win.
-    HashToZtmSetW(h, &b.basi, &board);
+    HashToZtmSetW(p.h, &b.basi, &board);
     double found = 0;
     ForEachBit(cand, row_bytes, [&](uint32_t c) {
       bool lost = HashPlaceZ(static_cast<int32_t>(c), &b.basi, &board) != 0;
@@ -249,9 +312,9 @@ void ZtmPass(Build& b, int n) {
       LiftSide(&board, board.zsqr);
       if (!lost) return;
       found += 1;
-      PileAddW(b, static_cast<uint32_t>(h), c);
+      PileAddW(b, static_cast<uint32_t>(p.h), c);
     });
-    CountResolve(b.prog, found, weight);
+    CountResolve(b.prog, found, p.weight);
     ProgTick(b.prog, b.basi.zsize);
   }
   PileClose(b);
@@ -263,8 +326,5 @@ void ZtmPass(Build& b, int n) {
   SysFree(cand);
   SysFree(allf_row);
   NewfWrite(b, n, kBlackRows);
-  ConvRelease(b, &cv, ConvDoneZ(n, mode, b.run.maxbczply));
-  if (b.prog.resolved_weighted != 0) b.run.maxsolz = n;
-  CountStore(b, kBlack);
-  ProgEnd(b.prog);
+  PassEnd<kBlack>(b, n, cv);
 }
