@@ -121,25 +121,6 @@ TEST_F(PileTest, ChopStreamsRoundTripAcrossBufferRefills) {
   EXPECT_EQ(back, keys);
 }
 
-TEST_F(PileTest, BrokenOrderIsFatal) {
-  ChopStream w;
-  ChopCreate(&w, "TST/BAD");
-  PilePutHaha(PileKey(5, 3), &w);
-  EXPECT_FATAL(PilePutHaha(PileKey(9, 2), &w), "PilePutHaha: hi gap < 0");
-  // Sorted: (3,0) (5,1) (5,1); the later copy is record 2.
-  EXPECT_FATAL(
-      {
-        PileOpen(b_, 10);
-        for (auto [c, r] : Records{{5, 1}, {3, 0}, {5, 1}}) PilePush(b_, c, r);
-        PileClose(b_);
-      },
-      "PipTest: fail at 2");
-  std::vector<uint64_t> v(20);
-  for (int i = 0; i < 20; i++) v[i] = i + 1;
-  v[15] = 0;  // must move back 15 places
-  EXPECT_FATAL(SubInsert(v.data(), 0, 20), "SubInsert: 15 -> 0");
-}
-
 TEST_F(PileTest, RandomSetsGiveTheBitmapOfTheirRecords) {
   std::mt19937 rng(11);
   for (Layout layout : {kWhiteRows, kBlackRows}) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -82,14 +83,12 @@ inline VerifyResult VerifyDatabase(const char* bname, bool white, int row_step =
       int stored = CacheProbe(*cache, code, entry);
       int expected = ValueFromSuccessors(*cache, &board);
       result.checked += 1;
-      if (stored != expected) {
-        if (result.wrong == 0) {
-          result.first_wrong = "entry " + std::to_string(static_cast<long>(entry)) + " hashw " +
-                               std::to_string(hashw) + " hashz " + std::to_string(hashz) +
-                               " stored " + std::to_string(stored) + " expected " +
-                               std::to_string(expected);
-        }
-        result.wrong += 1;
+      if (stored == expected) continue;
+      if (result.wrong++ == 0) {
+        char text[128];
+        snprintf(text, sizeof text, "entry %.0f hashw %d hashz %d stored %d expected %d", entry,
+                 hashw, hashz, stored, expected);
+        result.first_wrong = text;
       }
     }
   }
