@@ -51,7 +51,7 @@ inline int ProbeAfter(Build& b, Ccc* board, uint32_t move) {
 
 // Lists White's captures and promotions: en passant first, then each piece
 // in list order. Returns the number of move words written.
-int WhiteConversions(const Ccc* b, uint32_t* moves) {
+int WhiteConversions(const Ccc* board, uint32_t* moves) {
   int n = 0;
   auto add = [&](int from, int to, bool promote) {
     if (promote) {
@@ -60,20 +60,20 @@ int WhiteConversions(const Ccc* b, uint32_t* moves) {
       moves[n++] = MakeMove(from, to);
     }
   };
-  auto black_at = [&](int s) { return (CccCell(b, s) & kBlackBit) != 0; };
-  if (b->eps != 0) {
-    for (int from : {b->eps - 11, b->eps - 9}) {
-      if (CccCell(b, from) == kWP) moves[n++] = MakeMove(from, b->eps) | kMoveEp;
+  auto black_at = [&](int s) { return (CccCell(board, s) & kBlackBit) != 0; };
+  if (board->eps != 0) {
+    for (int from : {board->eps - 11, board->eps - 9}) {
+      if (CccCell(board, from) == kWP) moves[n++] = MakeMove(from, board->eps) | kMoveEp;
     }
   }
-  for (int i = 0; b->wsqr[i] != 0; i++) {
-    int s = b->wsqr[i];
-    switch (CccCell(b, s)) {
+  for (int i = 0; board->wsqr[i] != 0; i++) {
+    int s = board->wsqr[i];
+    switch (CccCell(board, s)) {
       case kWP: {
         bool promote = s >= 61;
         if (black_at(s + 9)) add(s, s + 9, promote);
         if (black_at(s + 11)) add(s, s + 11, promote);
-        if (promote && CccCell(b, s + 10) == kEmpty) add(s, s + 10, true);
+        if (promote && CccCell(board, s + 10) == kEmpty) add(s, s + 10, true);
         break;
       }
       case kWN:
@@ -87,12 +87,12 @@ int WhiteConversions(const Ccc* b, uint32_t* moves) {
         }
         break;
       default: {
-        int code = CccCell(b, s);
+        int code = CccCell(board, s);
         int first = code == kWR ? 4 : 0;
         int last = code == kWB ? 4 : 8;
         for (int k = first; k < last; k++) {
           int t = s + kLineDirs[k];
-          while (CccCell(b, t) == kEmpty) t += kLineDirs[k];
+          while (CccCell(board, t) == kEmpty) t += kLineDirs[k];
           if (black_at(t)) add(s, t, false);
         }
       }
