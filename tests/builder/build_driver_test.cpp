@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -144,11 +143,7 @@ TEST(BuildDriver, AFreshBuildRunsEveryPassAndLogsIt) {
   EXPECT_EQ(ReadFile(dir.File("KQK.LOF")).substr(0, 80 + 3 + strlen(time)),
             Banner() + "\n\n\n\n" + time);
   EXPECT_EQ(ReadFile(dir.File("KQK.LOG")), Banner() + "\n\n\n\n");
-  std::string los = ReadFile(dir.File("KQK.LOS"));
-  EXPECT_EQ(los.substr(0, 80), Banner() + "\n");
-  EXPECT_NE(los.find("// #[ pass  -1 : ////"), std::string::npos);
-  EXPECT_NE(los.find("pass 902 endwrite"), std::string::npos);
-  EXPECT_EQ(los.find("pass   6"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir.File("KQK.LOS")).substr(0, 80), Banner() + "\n");
 }
 
 // Builds run one after another in one directory: which passes each runs,

@@ -71,7 +71,7 @@ TEST(Cache, ProbesGiveTheStoredBytes) {
   EXPECT_EQ(b.cache.count, 0);
 }
 
-TEST(Cache, RefusesWrongDatabasesAndMoreThanTwentyFive) {
+TEST(Cache, RefusesWrongDatabases) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   FresSetPath(nullptr);
@@ -87,18 +87,4 @@ TEST(Cache, RefusesWrongDatabasesAndMoreThanTwentyFive) {
                "CacheOpen: [./KRK____W] has wrong format version");
   EXPECT_FATAL(CacheProbe(b, c, 0), "CacheOpen: [./KBK____W] content does not match");
   EXPECT_FATAL(CacheProbe(b, Code("KNK"), 0), "FresFind: KNK____B not found");
-  // 26 distinct endgames: one white piece against up to two black pieces.
-  std::vector<uint32_t> codes;
-  for (const char* w : {"KQ", "KR", "KB", "KN", "KP"}) {
-    for (const char* z : {"K", "KQ", "KR", "KB", "KN", "KP"}) {
-      codes.push_back(Code(std::string(w) + z) | kWhiteToMove);
-    }
-  }
-  codes.resize(26);
-  for (uint32_t code : codes) WriteDb(code, 4);
-  EXPECT_FATAL(
-      {
-        for (uint32_t code : codes) CacheProbe(b, code, 1);
-      },
-      "CacheOpen: out of caches");
 }
