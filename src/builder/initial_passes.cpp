@@ -230,11 +230,19 @@ void ZtmLoop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, 
 
 namespace {
 
-// The classification shared by passes -1 and 0: row by row a conversion
-// bitmap (BCB), an exclusion bitmap (ALL) and the conversion values of the
-// set BCB bits (BCC). Without any conversion the pair is removed again.
-template <class Loop>
-void Classify(Build& b, int pass, Layout layout, const int32_t* max_ply, Loop loop) {
+// The classification of pass -1 (White) and pass 0 (Black): row by row of
+// the side's working layout a conversion bitmap (BCB), an exclusion bitmap
+// (ALL) and the conversion values of the set BCB bits (BCC). Without any
+// conversion the pair is removed again. Black's pass piles its checkmates.
+template <Side side>
+void Classify(Build& b) {
+  constexpr bool white = side == kWhite;
+  const int pass = white ? kPassWtmInit : kPassZtmInit;
+  const Layout layout = white ? kBlackRows : kWhiteRows;
+  ProgStart(b.prog, nullptr, pass, 0);
+  CacheCloseAll(b);
+  b.prog.cache_display = 1;
+  if (!white) PileOpen(b, kPileMates);
   int32_t rows = LayoutRows(b.basi, layout);
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = columns / 8;
@@ -248,7 +256,11 @@ void Classify(Build& b, int pass, Layout layout, const int32_t* max_ply, Loop lo
   for (int32_t r = 0; r < rows; r++) {
     memset(conv, 0, bytes);
     memset(excl, 0xff, bytes);
-    loop(conv, excl, r, values);
+    if constexpr (white) {
+      Wtm1Loop(b, conv, excl, WeightZ(r, &b.basi), UnreduceZ(r, &b.basi), values);
+    } else {
+      ZtmLoop(b, conv, excl, WeightW(r, &b.basi), UnreduceW(r, &b.basi), values);
+    }
     FileWrite(conv, bytes, bits);
     FileWrite(excl, bytes, exclusion);
     ProgTick(b.prog, columns);
@@ -259,27 +271,23 @@ void Classify(Build& b, int pass, Layout layout, const int32_t* max_ply, Loop lo
   SysFree(conv);
   SysFree(excl);
   CacheCloseAll(b);
-  if (*max_ply < 0) {
+  int32_t max_ply = white ? b.run.maxbcwply : b.run.maxbczply;
+  if (max_ply < 0) {
     FileRemove(values_name);
     FileRemove(bits_name);
   }
+  if (!white) PileClose(b);
+  CountStore(b, side);
+  ProgEnd(b.prog);
+  OutCons("maxbcp  %3d\n", max_ply);
+  OutFile("maxbcp  %3d\n", max_ply);
 }
 
 }  // namespace
 
 void Wtm1Create(Build& b) {
   CheckWhiteCodes(b, "Wtm1Create: BUG");
-  ProgStart(b.prog, nullptr, kPassWtmInit, 0);
-  CacheCloseAll(b);
-  b.prog.cache_display = 1;
-  Classify(b, kPassWtmInit, kBlackRows, &b.run.maxbcwply,
-           [&b](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
-             Wtm1Loop(b, conv, excl, WeightZ(r, &b.basi), UnreduceZ(r, &b.basi), values);
-           });
-  CountStore(b, kWhite);
-  ProgEnd(b.prog);
-  OutCons("maxbcp  %3d\n", b.run.maxbcwply);
-  OutFile("maxbcp  %3d\n", b.run.maxbcwply);
+  Classify<kWhite>(b);
 }
 
 void Wtm2Create(Build& b) {
@@ -300,20 +308,8 @@ void Wtm2Create(Build& b) {
 }
 
 void ZtmCreate(Build& b) {
-  ProgStart(b.prog, nullptr, kPassZtmInit, 0);
   b.mates = b.mates_weighted = 0;
-  CacheCloseAll(b);
-  b.prog.cache_display = 1;
-  PileOpen(b, kPileMates);
-  Classify(b, kPassZtmInit, kWhiteRows, &b.run.maxbczply,
-           [&b](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
-             ZtmLoop(b, conv, excl, WeightW(r, &b.basi), UnreduceW(r, &b.basi), values);
-           });
-  PileClose(b);
-  CountStore(b, kBlack);
-  ProgEnd(b.prog);
-  OutCons("maxbcp  %3d\n", b.run.maxbczply);
-  OutFile("maxbcp  %3d\n", b.run.maxbczply);
+  Classify<kBlack>(b);
 }
 
 void ZtmMates(Build& b) {
