@@ -9,11 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "builder/build_driver.h"
+#include "builder/build.h"
 #include "builder/pile.h"
 #include "index/names.h"
 #include "builder/work_names.h"
@@ -24,14 +25,12 @@ namespace {
 constexpr int32_t kRecords = 10000000;
 
 // KQKR-sized white-row layout: 40960 rows of 4096 columns (167772160 entries).
-void SetGeometry() {
-  memset(&g_basi, 0, sizeof g_basi);
-  strcpy(g_basi.name, "BENCH");
-  g_basi.numw = 40960;
-  g_basi.zsize = 4096;
-  g_basi.numz = 40960;
-  g_basi.wsize = 4096;
-  SetWorkName("BENCH");
+void SetGeometry(Build& b) {
+  strcpy(b.basi.name, "BENCH");
+  b.basi.numw = 40960;
+  b.basi.zsize = 4096;
+  b.basi.numz = 40960;
+  b.basi.wsize = 4096;
   PlatMkdir("BENCH");
 }
 
@@ -65,20 +64,24 @@ void BM_PileSort(benchmark::State& state) {
 }
 
 void BM_PilePushAndMerge(benchmark::State& state) {
-  SetGeometry();
+  std::unique_ptr<Build> owned = std::make_unique<Build>();
+  Build& b = *owned;
+  SetGeometry(b);
   std::vector<uint64_t> records = RandomRecords(kRecords, 2);
   for (auto _ : state) {
     int64_t t0 = PlatClockMs();
-    PileOpen(kPileIteration);
-    for (uint64_t r : records) PilePush(static_cast<uint32_t>(r), static_cast<uint32_t>(r >> 32));
-    PileClose();
+    PileOpen(b, kPileIteration);
+    for (uint64_t r : records) {
+      PilePush(b, static_cast<uint32_t>(r), static_cast<uint32_t>(r >> 32));
+    }
+    PileClose(b);
     int64_t t1 = PlatClockMs();
-    NewfWrite(1, kWhiteRows);
+    NewfWrite(b, 1, kWhiteRows);
     int64_t t2 = PlatClockMs();
     state.counters["push_per_s"] = kRecords * 1000.0 / static_cast<double>(t1 - t0);
     state.counters["merge_per_s"] = kRecords * 1000.0 / static_cast<double>(t2 - t1);
-    state.counters["chops"] = g_pile.level_files[0];
-    state.counters["chop_bytes_per_record"] = g_pile.level_bytes[g_pile.level] / kRecords;
+    state.counters["chops"] = b.pile.level_files[0];
+    state.counters["chop_bytes_per_record"] = b.pile.level_bytes[b.pile.level] / kRecords;
   }
   state.SetItemsProcessed(state.iterations() * kRecords);
 }

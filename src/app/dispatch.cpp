@@ -27,8 +27,7 @@ struct Command {
 
 // The build runs the passes the build subsystem hands to its driver.
 void RunBuild(int n, char** args) {
-  InstallBuildPasses();
-  ExeBuild(n, args);
+  ExeBuild(n, args, kBuildPasses);
 }
 
 void RunDemoGame(int n, char** args) { ExeDemo(n, args, 0); }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "builder/values.h"
@@ -20,46 +21,32 @@
 #include "jar/jas.h"
 #include "platform/platform.h"
 
-RunState g_run;
-Basi g_basi;
-BuildPasses g_build_passes;
-
 namespace {
 
 constexpr int kRunLineMax = 255;
 constexpr int kRunTokensMax = 9;
-// Enough for every file one pass can retire (pass 900 retires up to one
-// NEWF file per ply).
-constexpr int kPendingMax = 1024;
-constexpr int kPendingPathMax = 31;
 
-char g_pending[kPendingMax][kPendingPathMax + 1];
-int g_npending = 0;
-
-void RunPath(char* path, size_t size, const char* file) {
-  snprintf(path, size, "%s%c%s", g_basi.name, kPathSep, file);
+void RunPath(const Build& b, char* path, size_t size, const char* file) {
+  snprintf(path, size, "%s%c%s", b.basi.name, kPathSep, file);
 }
 
-void AddPending(const char* path) {
+void AddPending(Build& b, const char* path) {
   if (strlen(path) > static_cast<size_t>(kPendingPathMax)) {
     OutError("RunDeferRemove: name too long [%s]", path);
   }
-  if (g_npending >= kPendingMax) OutError("RunDeferRemove: too many files");
-  strcpy(g_pending[g_npending++], path);
+  if (b.npending >= kPendingMax) OutError("RunDeferRemove: too many files");
+  strcpy(b.pending[b.npending++], path);
 }
 
-// The path of RUN, for the messages of RunRead.
-char g_run_path[64];
-
-[[noreturn]] void RunDamaged(const char* format, ...) ZOK_PRINTF(1, 2);
-void RunDamaged(const char* format, ...) {
+[[noreturn]] void RunDamaged(const Build& b, const char* format, ...) ZOK_PRINTF(2, 3);
+void RunDamaged(const Build& b, const char* format, ...) {
   char what[kRunLineMax + 64];
   va_list args;
   va_start(args, format);
   vsnprintf(what, sizeof what, format, args);
   va_end(args);
-  OutError("RunRead: [%s] %s: remove the directory %s to start the build over", g_run_path, what,
-           g_basi.name);
+  OutError("RunRead: [%s] %s: remove the directory %s to start the build over", b.run_path, what,
+           b.basi.name);
 }
 
 // The whole token is a decimal number from lo to hi.
@@ -83,9 +70,9 @@ bool ParseCount(const char* text, double* value) {
 
 // NAME/FILE with NAME the work directory and FILE one plain component: a
 // damaged RUN must not reach a finished database or anything outside.
-bool InWorkDirectory(const char* path) {
-  size_t n = strlen(g_basi.name);
-  if (strncmp(path, g_basi.name, n) != 0 || path[n] != kPathSep) return false;
+bool InWorkDirectory(const Build& b, const char* path) {
+  size_t n = strlen(b.basi.name);
+  if (strncmp(path, b.basi.name, n) != 0 || path[n] != kPathSep) return false;
   const char* file = path + n + 1;
   return *file != 0 && strcmp(file, ".") != 0 && strstr(file, "..") == nullptr &&
          strchr(file, '/') == nullptr && strchr(file, '\\') == nullptr &&
@@ -111,12 +98,12 @@ const char* const kFieldNames[kFieldCount] = {
 
 // Loads one line of RUN (its tokens, the line as read for messages); returns
 // the field it set, or -1 for a remove line or an unknown key.
-int RunLine(char** tokens, int ntokens, const char* line) {
+int RunLine(Build& b, char** tokens, int ntokens, const char* line) {
   const char* key = tokens[0];
   if (strcmp(key, "remove") == 0) {
-    if (ntokens != 2 || !InWorkDirectory(tokens[1])) RunDamaged("bad remove line [%s]", line);
-    if (g_npending >= kPendingMax) RunDamaged("too many remove lines");
-    strcpy(g_pending[g_npending++], tokens[1]);
+    if (ntokens != 2 || !InWorkDirectory(b, tokens[1])) RunDamaged(b, "bad remove line [%s]", line);
+    if (b.npending >= kPendingMax) RunDamaged(b, "too many remove lines");
+    strcpy(b.pending[b.npending++], tokens[1]);
     return -1;
   }
   int field = 0;
@@ -124,9 +111,9 @@ int RunLine(char** tokens, int ntokens, const char* line) {
   if (field == kFieldCount) return -1;  // unknown keys are left to other versions
   const char* v = ntokens == 2 ? tokens[1] : "";
   bool ok = ntokens == 2;
-  RunState& r = g_run;
+  RunState& r = b.run;
   switch (field) {
-    case kFieldBname: ok = ok && strcmp(v, g_basi.name) == 0; break;
+    case kFieldBname: ok = ok && strcmp(v, b.basi.name) == 0; break;
     case kFieldPassdone: ok = ok && ParseInt(v, kPassNone, kPassPackZtm, &r.passdone); break;
     case kFieldMaxbcwply: ok = ok && ParseInt(v, -1, kPassIterLast, &r.maxbcwply); break;
     case kFieldMaxbczply: ok = ok && ParseInt(v, -1, kPassIterLast, &r.maxbczply); break;
@@ -139,7 +126,7 @@ int RunLine(char** tokens, int ntokens, const char* line) {
     case kFieldZnopen: ok = ok && ParseCount(v, &r.znopen); break;
     case kFieldPassnext: ok = ok && ParseInt(v, kPassWtmInit, kPassCleanup, &r.passnext); break;
   }
-  if (!ok) RunDamaged("field %s bad [%s]", key, line);
+  if (!ok) RunDamaged(b, "field %s bad [%s]", key, line);
   return field;
 }
 
@@ -164,14 +151,14 @@ void RemoveLeftovers(const char* path) {
 }
 
 // Runs one pass entry, which must have been filled in.
-void Call(void (*pass)(), int number) {
+void Call(Build& b, void (*pass)(Build&), int number) {
   if (pass == nullptr) OutError("ExeBuild: pass %d not available", number);
-  pass();
+  pass(b);
 }
 
-void CallN(void (*pass)(int), int number) {
+void CallN(Build& b, void (*pass)(Build&, int), int number) {
   if (pass == nullptr) OutError("ExeBuild: pass %d not available", number);
-  pass(number);
+  pass(b, number);
 }
 
 void LineEnds() {
@@ -182,52 +169,44 @@ void LineEnds() {
 
 // Fresh build: neither database of the endgame may exist, and every
 // sub-endgame in which White keeps a piece must.
-void CheckPrerequisites(const char* typed) {
-  uint32_t sides[2] = {g_basi.material | kWhiteToMove, g_basi.material};
+void CheckPrerequisites(const Build& b, const char* typed) {
+  uint32_t sides[2] = {b.basi.material | kWhiteToMove, b.basi.material};
   for (uint32_t side : sides) {
     const char* found = FresTry(side);
     if (found != nullptr) {
-      std::string white = FresName(g_basi.material | kWhiteToMove);
+      std::string white = FresName(b.basi.material | kWhiteToMove);
       OutError("ExeBuild: %s already exists: remove %s.* and %s.* to build it again", found,
-               white.c_str(), FresName(g_basi.material));
+               white.c_str(), FresName(b.basi.material));
     }
     uint32_t subs[kMaxSubEndgames];
     int nsubs = SubEndgames(side, subs);
     for (int i = 0; i < nsubs; i++) {
       if ((subs[i] & kWhiteMask) == 0) continue;
       if (FresTry(subs[i]) != nullptr) continue;
-      OutCons("\n\nTo view all children of %s : %s -d %s 1", g_basi.name, ProgramName(), typed);
+      OutCons("\n\nTo view all children of %s : %s -d %s 1", b.basi.name, ProgramName(), typed);
       OutError("ExeBuild: sub-endgame %s not found", FresName(subs[i]));
     }
   }
 }
 
-// Files opened for writing since the last SyncPass, which forces them to disk
-// before RUN records the pass. Past the table's size the whole file system
-// is synced instead.
-constexpr int kWrittenMax = 4096;
-constexpr int kWrittenPathMax = 63;
-char g_written[kWrittenMax][kWrittenPathMax + 1];
-int g_nwritten = 0;
-bool g_written_overflow = false;
-JarFopenHook g_acc_fopen = nullptr;
-// The current directory needs a sync only when a file was made there (the
-// logs, at the first pass; the finished databases).
-bool g_sync_current = true;
+// The build whose written files the jar's fopen hook notes: the hook is a
+// plain function pointer, without a context of its own.
+Build* g_noting = nullptr;
 
 void NoteFopen(int delta, FILE* stream, const char* mode, const char* name) {
+  Build& b = *g_noting;
   if (delta > 0 && strpbrk(mode, "wa+") != nullptr) {
-    size_t n = strlen(g_basi.name);
-    if (strncmp(name, g_basi.name, n) != 0 || name[n] != kPathSep) g_sync_current = true;
-    int i = g_nwritten - 1;
-    while (i >= 0 && strcmp(g_written[i], name) != 0) i--;
-    if (i < 0 && g_nwritten < kWrittenMax && strlen(name) <= kWrittenPathMax) {
-      strcpy(g_written[g_nwritten++], name);
+    size_t n = strlen(b.basi.name);
+    if (strncmp(name, b.basi.name, n) != 0 || name[n] != kPathSep) b.written.current = true;
+    int i = b.written.count - 1;
+    while (i >= 0 && strcmp(b.written.names[i], name) != 0) i--;
+    if (i < 0 && b.written.count < kWrittenMax && strlen(name) <= kWrittenPathMax) {
+      strcpy(b.written.names[b.written.count++], name);
     } else if (i < 0) {
-      g_written_overflow = true;
+      b.written.overflow = true;
     }
   }
-  if (g_acc_fopen != nullptr) g_acc_fopen(delta, stream, mode, name);
+  if (b.written.chained != nullptr) b.written.chained(delta, stream, mode, name);
 }
 
 void SyncOrFail(int result, const char* name) {
@@ -238,24 +217,24 @@ void SyncOrFail(int result, const char* name) {
 // records it: the files it wrote that are still there, then the directories
 // that name them (the work directory, and the current one with the finished
 // databases and the logs).
-void SyncPass() {
+void SyncPass(Build& b) {
   // Writing starts for every file first, so that the first sync commits the
   // lot and the others find little left to do.
-  for (int i = 0; i < g_nwritten && !g_written_overflow; i++) PlatStartWriteback(g_written[i]);
+  for (int i = 0; i < b.written.count && !b.written.overflow; i++) PlatStartWriteback(b.written.names[i]);
   OutSyncLogs();
-  if (g_written_overflow) {
-    SyncOrFail(PlatSyncFileSystem(g_basi.name), g_basi.name);
+  if (b.written.overflow) {
+    SyncOrFail(PlatSyncFileSystem(b.basi.name), b.basi.name);
   } else {
-    for (int i = 0; i < g_nwritten; i++) {
-      if (PlatFileSize(g_written[i]) < 0) continue;  // removed again
-      SyncOrFail(PlatSyncPath(g_written[i]), g_written[i]);
+    for (int i = 0; i < b.written.count; i++) {
+      if (PlatFileSize(b.written.names[i]) < 0) continue;  // removed again
+      SyncOrFail(PlatSyncPath(b.written.names[i]), b.written.names[i]);
     }
   }
-  g_nwritten = 0;
-  g_written_overflow = false;
-  SyncOrFail(PlatSyncPath(g_basi.name), g_basi.name);
-  if (g_sync_current) SyncOrFail(PlatSyncPath("."), ".");
-  g_sync_current = false;
+  b.written.count = 0;
+  b.written.overflow = false;
+  SyncOrFail(PlatSyncPath(b.basi.name), b.basi.name);
+  if (b.written.current) SyncOrFail(PlatSyncPath("."), ".");
+  b.written.current = false;
 }
 
 // lo and hi as typed: a whole number from -1 up; hi not below lo. Refused
@@ -278,15 +257,15 @@ void CheckRange(int n, char** args, int* first, int* last) {
 
 // One build of an endgame at a time: a second one would overwrite the
 // first's files. The system drops the lock when the process ends.
-void LockPath(char* path, size_t size) { RunPath(path, size, "LOCK"); }
+void LockPath(const Build& b, char* path, size_t size) { RunPath(b, path, size, "LOCK"); }
 
-void LockBuild() {
+void LockBuild(const Build& b) {
   char path[64];
-  LockPath(path, sizeof path);
+  LockPath(b, path, sizeof path);
   long holder = 0;
   int r = PlatLockFile(path, &holder);
   if (r < 0) OutError("ExeBuild: lock fail [%s]: %s", path, PlatErrorText());
-  if (r > 0) OutError("ExeBuild: %s is being built by process %ld", g_basi.name, holder);
+  if (r > 0) OutError("ExeBuild: %s is being built by process %ld", b.basi.name, holder);
 }
 
 void PrintMaxes() {
@@ -297,71 +276,70 @@ void PrintMaxes() {
           g_acc.disk_max / 1048576);
 }
 
-void RunPass(int pass, int* next) {
-  const BuildPasses& p = g_build_passes;
+void RunPass(Build& b, const BuildPasses& p, int pass, int* next) {
   if (pass == kPassWtmInit) {
-    g_run.maxbcwply = -1;
-    Call(p.wtm1_create, pass);
-    Call(p.wtm2_create, pass);
+    b.run.maxbcwply = -1;
+    Call(b, p.wtm1_create, pass);
+    Call(b, p.wtm2_create, pass);
     LineEnds();
   } else if (pass == kPassZtmInit) {
-    g_run.maxbczply = -1;
-    Call(p.ztm_create, pass);
-    Call(p.ztm_mates, pass);
+    b.run.maxbczply = -1;
+    Call(b, p.ztm_create, pass);
+    Call(b, p.ztm_mates, pass);
     LineEnds();
   } else if (pass >= 1 && pass <= kPassIterLast) {
-    CallN((pass & 1) != 0 ? p.wtm_pass : p.ztm_pass, pass);
-    int conv = g_run.maxbcwply > g_run.maxbczply ? g_run.maxbcwply : g_run.maxbczply;
-    if (CountFoundNothing() && pass >= conv) *next = kPassCleanup;
+    CallN(b, (pass & 1) != 0 ? p.wtm_pass : p.ztm_pass, pass);
+    int conv = b.run.maxbcwply > b.run.maxbczply ? b.run.maxbcwply : b.run.maxbczply;
+    if (CountFoundNothing(b.prog) && pass >= conv) *next = kPassCleanup;
   } else if (pass == kPassCleanup) {
-    Call(p.pass_cleanup, pass);
+    Call(b, p.pass_cleanup, pass);
     LineEnds();
   } else if (pass == kPassPackWtm) {
-    Call(p.collect_pack_wtm, pass);
+    Call(b, p.collect_pack_wtm, pass);
   } else if (pass == kPassPackZtm) {
-    Call(p.collect_pack_ztm, pass);
-    double sizew = FileSize(FresName(g_basi.material | kWhiteToMove));
-    double sizez = FileSize(FresName(g_basi.material));
+    Call(b, p.collect_pack_ztm, pass);
+    double sizew = FileSize(FresName(b.basi.material | kWhiteToMove));
+    double sizez = FileSize(FresName(b.basi.material));
     const char* format = "\nTime %8.1f   Ply %3d %3d   File %10.0f %10.0f\n";
-    OutCons(format, g_cstotal * 0.01, g_run.maxsolw, g_run.maxsolz, sizew, sizez);
-    OutFile(format, g_cstotal * 0.01, g_run.maxsolw, g_run.maxsolz, sizew, sizez);
+    OutCons(format, b.prog.cstotal * 0.01, b.run.maxsolw, b.run.maxsolz, sizew, sizez);
+    OutFile(format, b.prog.cstotal * 0.01, b.run.maxsolw, b.run.maxsolz, sizew, sizez);
   }
 }
 
 }  // namespace
 
-void RunInit() {
-  snprintf(g_run.bname, sizeof g_run.bname, "%s", g_basi.name);
-  g_run.passdone = kPassNone;
-  g_run.maxbcwply = -1;
-  g_run.maxbczply = -1;
-  g_run.cstotal = 0;
-  g_run.maxsolw = -1;
-  g_run.maxsolz = -1;
-  g_run.wmopen = 0;
-  g_run.wnopen = 0;
-  g_run.zmopen = 0;
-  g_run.znopen = 0;
-  g_run.passnext = kPassNone + 1;
+void RunInit(Build& b) {
+  snprintf(b.run.bname, sizeof b.run.bname, "%s", b.basi.name);
+  b.run.passdone = kPassNone;
+  b.run.maxbcwply = -1;
+  b.run.maxbczply = -1;
+  b.run.cstotal = 0;
+  b.run.maxsolw = -1;
+  b.run.maxsolz = -1;
+  b.run.wmopen = 0;
+  b.run.wnopen = 0;
+  b.run.zmopen = 0;
+  b.run.znopen = 0;
+  b.run.passnext = kPassNone + 1;
 }
 
-int RunRead() {
-  RunPath(g_run_path, sizeof g_run_path, "RUN");
-  FILE* f = PlatFopen(g_run_path, "r");
+int RunRead(Build& b) {
+  RunPath(b, b.run_path, sizeof b.run_path, "RUN");
+  FILE* f = PlatFopen(b.run_path, "r");
   if (f == nullptr) {
-    if (PlatFileSize(g_run_path) < 0) return 0;
-    OutError("RunRead: [%s] open fail: %s", g_run_path, PlatErrorText());
+    if (PlatFileSize(b.run_path) < 0) return 0;
+    OutError("RunRead: [%s] open fail: %s", b.run_path, PlatErrorText());
   }
-  RunInit();
-  g_npending = 0;
+  RunInit(b);
+  b.npending = 0;
   bool seen[kFieldCount] = {};
   bool any = false, ended = false;
   char line[kRunLineMax + 2];
   while (fgets(line, sizeof line, f) != nullptr) {
     size_t length = strlen(line);
     if (length == 0 || line[length - 1] != '\n') {
-      if (length > kRunLineMax) RunDamaged("line too long");
-      RunDamaged("last line cut short");
+      if (length > kRunLineMax) RunDamaged(b, "line too long");
+      RunDamaged(b, "last line cut short");
     }
     line[--length] = 0;
     if (length > 0 && line[length - 1] == '\r') line[--length] = 0;
@@ -374,41 +352,41 @@ int RunRead() {
       tokens[ntokens++] = t;
     }
     if (ntokens == 0) continue;
-    if (ended) RunDamaged("line after the end line [%s]", text);
+    if (ended) RunDamaged(b, "line after the end line [%s]", text);
     any = true;
     if (strcmp(tokens[0], "end") == 0 && ntokens == 1) {
       ended = true;
       continue;
     }
-    int field = RunLine(tokens, ntokens, text);
+    int field = RunLine(b, tokens, ntokens, text);
     if (field >= 0) seen[field] = true;
   }
   bool failed = ferror(f) != 0;
   PlatFclose(f);
-  if (failed) OutError("RunRead: [%s] read fail: %s", g_run_path, PlatErrorText());
-  if (!any) RunDamaged("is empty");
+  if (failed) OutError("RunRead: [%s] read fail: %s", b.run_path, PlatErrorText());
+  if (!any) RunDamaged(b, "is empty");
   for (int field = 0; field < kFieldPassnext; field++) {
-    if (!seen[field]) RunDamaged("field %s missing", kFieldNames[field]);
+    if (!seen[field]) RunDamaged(b, "field %s missing", kFieldNames[field]);
   }
   // Only this version writes passnext, and it always ends RUN with the end
   // line; RUN files of the older form have neither.
-  if (seen[kFieldPassnext] && !ended) RunDamaged("end line missing");
-  RunState& r = g_run;
+  if (seen[kFieldPassnext] && !ended) RunDamaged(b, "end line missing");
+  RunState& r = b.run;
   if (!seen[kFieldPassnext]) {
     r.passnext = r.passdone + 1;
   } else if (r.passnext != r.passdone + 1 && !PassnextRecorded(r)) {
-    RunDamaged("field passnext bad [passnext %d after passdone %d]", r.passnext, r.passdone);
+    RunDamaged(b, "field passnext bad [passnext %d after passdone %d]", r.passnext, r.passdone);
   }
   return 1;
 }
 
-void RunWrite() {
+void RunWrite(Build& b) {
   char path[64], temp[64];
-  RunPath(path, sizeof path, "RUN");
-  RunPath(temp, sizeof temp, "RUN.TMP");
+  RunPath(b, path, sizeof path, "RUN");
+  RunPath(b, temp, sizeof temp, "RUN.TMP");
   FILE* f = PlatFopen(temp, "w");
   if (f == nullptr) OutError("RunWrite: create fail [%s]: %s", temp, PlatErrorText());
-  const RunState& r = g_run;
+  const RunState& r = b.run;
   fprintf(f, "bname    %7s\n", r.bname);
   fprintf(f, "passdone     %3d\n", r.passdone);
   fprintf(f, "maxbcwply    %3d\n", r.maxbcwply);
@@ -421,7 +399,7 @@ void RunWrite() {
   fprintf(f, "zmopen   %11.0f\n", r.zmopen);
   fprintf(f, "znopen   %11.0f\n", r.znopen);
   if (PassnextRecorded(r)) fprintf(f, "passnext     %3d\n", r.passnext);
-  for (int i = 0; i < g_npending; i++) fprintf(f, "remove   %s\n", g_pending[i]);
+  for (int i = 0; i < b.npending; i++) fprintf(f, "remove   %s\n", b.pending[i]);
   // Tells a complete record from one cut short.
   fprintf(f, "end\n");
   // The new state must be on disk before it replaces the old one, and the
@@ -430,74 +408,77 @@ void RunWrite() {
   if (PlatFclose(f) != 0) ok = false;
   if (!ok) OutError("RunWrite: create fail [%s]: %s", temp, PlatErrorText());
   if (PlatRename(temp, path) != 0) OutError("RunWrite: create fail [%s]: %s", path, PlatErrorText());
-  if (PlatSyncPath(g_basi.name) != 0) {
-    OutError("RunWrite: sync fail [%s]: %s", g_basi.name, PlatErrorText());
+  if (PlatSyncPath(b.basi.name) != 0) {
+    OutError("RunWrite: sync fail [%s]: %s", b.basi.name, PlatErrorText());
   }
 }
 
-void RunDeferRemove(const char* path) { AddPending(path); }
+void RunDeferRemove(Build& b, const char* path) { AddPending(b, path); }
 
-int RunPendingRemovals() { return g_npending; }
+int RunPendingRemovals(const Build& b) { return b.npending; }
 
-void RunCompleteRemovals() {
-  if (g_npending == 0) return;
-  for (int i = 0; i < g_npending; i++) {
-    if (JarExists(g_pending[i]) && JarRemove(g_pending[i]) == 0) continue;
+void RunCompleteRemovals(Build& b) {
+  if (b.npending == 0) return;
+  for (int i = 0; i < b.npending; i++) {
+    if (JarExists(b.pending[i]) && JarRemove(b.pending[i]) == 0) continue;
     // Damaged or half removed (an index file too short to read, chunk files
     // without their index): remove whatever of it is there.
-    RemoveLeftovers(g_pending[i]);
+    RemoveLeftovers(b.pending[i]);
   }
-  g_npending = 0;
-  RunWrite();
+  b.npending = 0;
+  RunWrite(b);
 }
 
-void ExeBuild(int n, char** args) {
+void ExeBuild(int n, char** args, const BuildPasses& passes) {
   if (n < 1) OutError("ExeBuild: too few args");
-  MakeBasi(args[0], &g_basi);
-  SetWorkName(g_basi.name);
-  ProgSetBasis(&g_basi);
+  // Large (the removal and written-file tables): on the heap, zeroed.
+  std::unique_ptr<Build> owned = std::make_unique<Build>();
+  Build& b = *owned;
+  MakeBasi(args[0], &b.basi);
+  b.prog.basis = &b.basi;
+  b.written.current = true;
   int first = 0, last = kPassPackZtm;
   CheckRange(n, args, &first, &last);
-  g_npending = 0;
   // RUN is only ever replaced whole, so a completed build is seen without
   // the lock.
-  bool resume = RunRead() == 1;
-  if (resume && g_run.passdone == kPassPackZtm && g_npending == 0) {
-    OutCons("\nExeBuild: %s seems to be completed\n", g_basi.name);
+  bool resume = RunRead(b) == 1;
+  if (resume && b.run.passdone == kPassPackZtm && b.npending == 0) {
+    OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
     return;
   }
   if (!resume) {
-    CheckPrerequisites(args[0]);
-    if (PlatMkdir(g_basi.name) != 0) {
-      OutError("ExeBuild: mkdir fail [%s]: %s", g_basi.name, PlatErrorText());
+    CheckPrerequisites(b, args[0]);
+    if (PlatMkdir(b.basi.name) != 0) {
+      OutError("ExeBuild: mkdir fail [%s]: %s", b.basi.name, PlatErrorText());
     }
   }
-  LockBuild();
+  LockBuild(b);
   // Read again under the lock: another build may have recorded a pass since.
   char lock[64];
-  LockPath(lock, sizeof lock);
-  if (RunRead() == 1) {
-    RunCompleteRemovals();
-    if (g_run.passdone == kPassPackZtm) {
+  LockPath(b, lock, sizeof lock);
+  if (RunRead(b) == 1) {
+    RunCompleteRemovals(b);
+    if (b.run.passdone == kPassPackZtm) {
       PlatRemove(lock);
-      OutCons("\nExeBuild: %s seems to be completed\n", g_basi.name);
+      OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
       return;
     }
   } else {
-    RunInit();
-    RunWrite();
+    RunInit(b);
+    RunWrite(b);
   }
-  g_cstotal = g_run.cstotal;
-  SetLogName(g_basi.name);
+  b.prog.cstotal = b.run.cstotal;
+  SetLogName(b.basi.name);
   OutFile("%s\n", ZokBanner());
   OutGile("%s\n", ZokBanner());
   OutSile("%s\n", ZokBanner());
   AccReset();
   AccInstallHooks();
-  g_acc_fopen = g_jar_hooks.fopen;
+  b.written.chained = g_jar_hooks.fopen;
+  g_noting = &b;
   JarHookFopen(NoteFopen);
 
-  if (n < 2) first = g_run.passnext;
+  if (n < 2) first = b.run.passnext;
   if (last > kPassPackZtm) last = kPassPackZtm;
 
   OutCons("\n");
@@ -506,23 +487,25 @@ void ExeBuild(int n, char** args) {
     ProgPoll();
     AccPass(pass, 0);
     int next = pass + 1;
-    RunPass(pass, &next);
-    g_run.passdone = pass;
-    g_run.passnext = next;
-    g_run.cstotal = g_cstotal;
+    RunPass(b, passes, pass, &next);
+    b.run.passdone = pass;
+    b.run.passnext = next;
+    b.run.cstotal = b.prog.cstotal;
     // The closing line goes to the log before the last record, so that a
     // build RUN calls complete has it.
     if (next > last) {
       PrintMaxes();
       maxes_printed = true;
     }
-    SyncPass();
-    RunWrite();
-    RunCompleteRemovals();
+    SyncPass(b);
+    RunWrite(b);
+    RunCompleteRemovals(b);
     AccPass(pass, 1);
     pass = next;
   }
   if (!maxes_printed) PrintMaxes();
   // A finished build leaves only RUN; the lock itself lasts until exit.
-  if (g_run.passdone == kPassPackZtm) PlatRemove(lock);
+  if (b.run.passdone == kPassPackZtm) PlatRemove(lock);
+  JarHookFopen(b.written.chained);
+  g_noting = nullptr;
 }

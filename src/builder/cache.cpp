@@ -5,36 +5,28 @@
 
 #include "support/checked_ops.h"
 #include "support/console.h"
-#include "builder/progress.h"
+#include "builder/build.h"
 #include "index/names.h"
 
-namespace {
-
-CacheSlot* g_slots[kCacheSlots];
-int g_count = 0;
-
-}  // namespace
-
-int CacheCount() { return g_count; }
-
-int CacheProbe(uint32_t code, double index) {
+int CacheProbe(Build& b, uint32_t code, double index) {
   int32_t block = static_cast<int32_t>(index * (1.0 / kCacheBlock));
-  g_prog.cache_probes += 1;
+  b.prog.cache_probes += 1;
+  SubCache& cache = b.cache;
   CacheSlot* slot = nullptr;
-  for (int i = 0; i < g_count; i++) {
-    if (g_slots[i]->code == code) {
-      slot = g_slots[i];
+  for (int i = 0; i < cache.count; i++) {
+    if (cache.slots[i]->code == code) {
+      slot = cache.slots[i];
       break;
     }
   }
-  if (slot == nullptr) slot = CacheOpen(code);
+  if (slot == nullptr) slot = CacheOpen(b, code);
   int p;
   for (;;) {
     for (p = 0; p < kCacheBuffers; p++) {
       if (slot->tags[slot->order[p]] == block) break;
     }
     if (p < kCacheBuffers) break;
-    CacheLoad(slot, block);
+    CacheLoad(b, slot, block);
   }
   uint8_t u = slot->order[p];
   if (p > 0) {
@@ -45,18 +37,19 @@ int CacheProbe(uint32_t code, double index) {
   return slot->buffers[u][offset];
 }
 
-void CacheLoad(CacheSlot* slot, int32_t block) {
+void CacheLoad(Build& b, CacheSlot* slot, int32_t block) {
   int i = 0;
   while (i < kCacheBuffers && slot->tags[i] >= 0) i++;
   if (i == kCacheBuffers) i = slot->order[kCacheBuffers - 1];
   slot->tags[i] = block;
   FileSeek(slot->file, static_cast<double>(block) * kCacheBlock);
   FileReadAny(slot->buffers[i], kCacheBlock, slot->file);
-  g_prog.cache_loads += 1;
+  b.prog.cache_loads += 1;
 }
 
-CacheSlot* CacheOpen(uint32_t code) {
-  if (g_count == kCacheSlots) OutError("CacheOpen: out of caches");
+CacheSlot* CacheOpen(Build& b, uint32_t code) {
+  SubCache& cache = b.cache;
+  if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
   char path[256];
   snprintf(path, sizeof path, "%s", FresFind(code));
   CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot)));
@@ -78,18 +71,19 @@ CacheSlot* CacheOpen(uint32_t code) {
     slot->order[i] = static_cast<uint8_t>(i);
     slot->tags[i] = -1;
   }
-  g_slots[g_count] = slot;
-  OutCons("\rcache %2d <- [%s] ... \n", g_count, path);
-  OutFile("cache %2d <- [%s]\n", g_count, path);
-  g_count++;
+  cache.slots[cache.count] = slot;
+  OutCons("\rcache %2d <- [%s] ... \n", cache.count, path);
+  OutFile("cache %2d <- [%s]\n", cache.count, path);
+  cache.count++;
   return slot;
 }
 
-void CacheCloseAll() {
-  for (int i = 0; i < g_count; i++) {
-    FileClose(g_slots[i]->file);
-    SysFree(g_slots[i]);
-    g_slots[i] = nullptr;
+void CacheCloseAll(Build& b) {
+  SubCache& cache = b.cache;
+  for (int i = 0; i < cache.count; i++) {
+    FileClose(cache.slots[i]->file);
+    SysFree(cache.slots[i]);
+    cache.slots[i] = nullptr;
   }
-  g_count = 0;
+  cache.count = 0;
 }

@@ -20,10 +20,16 @@ struct CacheSlot {
   uint8_t buffers[kCacheBuffers][kCacheBlock];
 };
 
+// The open slots of one build.
+struct SubCache {
+  CacheSlot* slots[kCacheSlots];
+  int count;
+};
+
+struct Build;
+
 // The value byte of entry `index` of database `code` (side bit included).
-int CacheProbe(uint32_t code, double index);
-CacheSlot* CacheOpen(uint32_t code);
-void CacheLoad(CacheSlot* slot, int32_t block);
-void CacheCloseAll();
-// Open slots, for tests.
-int CacheCount();
+int CacheProbe(Build& b, uint32_t code, double index);
+CacheSlot* CacheOpen(Build& b, uint32_t code);
+void CacheLoad(Build& b, CacheSlot* slot, int32_t block);
+void CacheCloseAll(Build& b);

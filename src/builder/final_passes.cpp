@@ -50,22 +50,22 @@ inline int FinNext(FinReader* f) {
 }
 
 // One entry: the value found in any group, 255 for a non-canonical entry.
-inline void PackByte(PackState* p, bool non_canonical) {
+inline void PackByte(ProgState& prog, PackState* p, bool non_canonical) {
   int v = kValueNone;
   for (int g = 0; g < p->groups; g++) {
     int b = FinNext(&p->fin[g]);
     if (b != kValueNone) v = b;
   }
   if (v != kValueNone) {
-    g_prog.resolved_weighted += p->weight;
+    prog.resolved_weighted += p->weight;
   } else {
-    g_prog.open_weighted += p->weight;
+    prog.open_weighted += p->weight;
   }
   int out = non_canonical ? kValueNone : v;
   if (out != kValueNone) {
-    g_prog.resolved += 1;
+    prog.resolved += 1;
   } else {
-    g_prog.open += 1;
+    prog.open += 1;
   }
   p->out_buffer[p->out_fill++] = static_cast<uint8_t>(out);
   if (p->out_fill == kFinBuffer) {
@@ -77,7 +77,7 @@ inline void PackByte(PackState* p, bool non_canonical) {
 // Runs the further pieces from slot i over all 64 squares. `settled` is clear
 // while every earlier piece stands on the a1-h8 diagonal; `marked` holds once
 // an entry is known to be non-canonical.
-void PackPieces(PackState* p, int i, int* sq, bool settled, bool marked) {
+void PackPieces(ProgState& prog, PackState* p, int i, int* sq, bool settled, bool marked) {
   if (i >= 8) return;  // bounds the recursion for the compiler
   for (int s = 0; s < 64; s++) {
     int rank = s >> 3, file = s & 7;
@@ -86,22 +86,22 @@ void PackPieces(PackState* p, int i, int* sq, bool settled, bool marked) {
     bool next_settled = settled || rank != file;
     sq[i] = s;
     if (i + 1 == p->count) {
-      PackByte(p, mark);
+      PackByte(prog, p, mark);
     } else {
-      PackPieces(p, i + 1, sq, next_settled, mark);
+      PackPieces(prog, p, i + 1, sq, next_settled, mark);
     }
   }
-  if (i + 1 == p->count) ProgTick(64);
+  if (i + 1 == p->count) ProgTick(prog, 64);
 }
 
-void Pack(int pass, uint32_t code, const char* failure, int first_group, int last_ply,
+void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_group, int last_ply,
           const uint8_t* own, int nown, const uint8_t* other, int nother) {
-  ProgStart(nullptr, pass, 0);
+  ProgStart(b.prog, nullptr, pass, 0);
   PackState* p = static_cast<PackState*>(SysAlloc(sizeof(PackState)));
   memset(p, 0, sizeof *p);
   for (int g = first_group; g <= last_ply; g += kGroupStep) {
     FinReader* f = &p->fin[p->groups++];
-    f->file = FileRopen(FlocName(kTagFin, g));
+    f->file = FileRopen(FlocName(b.basi.name, kTagFin, g));
     f->buffer = static_cast<uint8_t*>(SysAlloc(kFinBuffer));
   }
   char name[16];
@@ -114,7 +114,7 @@ void Pack(int pass, uint32_t code, const char* failure, int first_group, int las
   memcpy(p->codes, own, nown);
   memcpy(p->codes + nown, other, nother);
   p->count = nown + nother;
-  bool pawns = g_basi.npawns != 0;
+  bool pawns = b.basi.npawns != 0;
   int sq[8];
   for (int rank = 0; rank < 8; rank++) {
     for (int file = 0; file < 4; file++) {
@@ -122,7 +122,7 @@ void Pack(int pass, uint32_t code, const char* failure, int first_group, int las
       p->weight = pawns ? 2 : rank == file ? 4 : 8;
       sq[0] = rank * 8 + file;
       bool settled = pawns || rank < file;
-      PackPieces(p, 1, sq, settled, false);
+      PackPieces(b.prog, p, 1, sq, settled, false);
     }
   }
   if (p->out_fill > 0) FileWrite(p->out_buffer, p->out_fill, p->out);
@@ -132,44 +132,44 @@ void Pack(int pass, uint32_t code, const char* failure, int first_group, int las
     SysFree(p->fin[g].buffer);
   }
   for (int g = first_group; g <= last_ply; g += kGroupStep) {
-    RunDeferRemove(FlocName(kTagFin, g));
+    RunDeferRemove(b, FlocName(b.basi.name, kTagFin, g));
   }
   SysFree(p->out_buffer);
   SysFree(p);
-  ProgEnd();
+  ProgEnd(b.prog);
 }
 
 }  // namespace
 
-void PassCleanup() {
-  int p = g_run.passdone;
-  RunDeferRemove(FlocName(kTagAll, kPassZtmInit));
+void PassCleanup(Build& b) {
+  int p = b.run.passdone;
+  RunDeferRemove(b, FlocName(b.basi.name, kTagAll, kPassZtmInit));
   int q = (p & 1) != 0 ? p : p - 1;
-  RunDeferRemove(FlocName(kTagAll, q));
-  RunDeferRemove(FlocName(kTagAllF, q));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagAll, q));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagAllF, q));
   for (int n = 1; n <= p; n += 2) {
-    if (n > g_run.maxsolw) RunDeferRemove(FlocName(kTagNew, n));
+    if (n > b.run.maxsolw) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, n));
   }
   for (int n = 0; n <= p; n += 2) {
-    if (n > g_run.maxsolz) RunDeferRemove(FlocName(kTagNew, n));
+    if (n > b.run.maxsolz) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, n));
   }
 }
 
-void Collect(int g, int last) {
-  ProgStart("collect", g, 0);
+void Collect(Build& b, int g, int last) {
+  ProgStart(b.prog, "collect", g, 0);
   bool white = (g & 1) != 0;
   Layout layout = white ? kWhiteRows : kBlackRows;
-  int32_t rows = LayoutRows(g_basi, layout);
-  int32_t length = LayoutColumns(g_basi, layout);
+  int32_t rows = LayoutRows(b.basi, layout);
+  int32_t length = LayoutColumns(b.basi, layout);
   int32_t chunk = length < kChunk ? length : kChunk;
   JILE* newf[kGroupStep / 2];
   int plies = 0;
-  for (int n = g; n <= last; n += 2) newf[plies++] = FileRopen(FlocName(kTagNew, n));
-  JILE* fin = FileWopen(FlocName(kTagFin, g));
+  for (int n = g; n <= last; n += 2) newf[plies++] = FileRopen(FlocName(b.basi.name, kTagNew, n));
+  JILE* fin = FileWopen(FlocName(b.basi.name, kTagFin, g));
   uint8_t bytes[kChunk];
   uint8_t bits[kChunk / 8];
   for (int32_t r = 0; r < rows; r++) {
-    int weight = white ? WeightW(r, &g_basi) : WeightZ(r, &g_basi);
+    int weight = white ? WeightW(r, &b.basi) : WeightZ(r, &b.basi);
     double valued = 0;
     for (int32_t c0 = 0; c0 < length; c0 += chunk) {
       memset(bytes, kValueNone, chunk);
@@ -183,49 +183,52 @@ void Collect(int g, int last) {
       FileWrite(bytes, chunk, fin);
       for (int32_t j = 0; j < chunk; j++) valued += bytes[j] != kValueNone;
     }
-    g_prog.resolved += valued;
-    g_prog.resolved_weighted += valued * weight;
-    g_prog.open += length - valued;
-    g_prog.open_weighted += (length - valued) * weight;
-    ProgTick(length);
+    b.prog.resolved += valued;
+    b.prog.resolved_weighted += valued * weight;
+    b.prog.open += length - valued;
+    b.prog.open_weighted += (length - valued) * weight;
+    ProgTick(b.prog, length);
   }
   FileClose(fin);
   for (int i = 0; i < plies; i++) {
     FileClose(newf[i]);
-    RunDeferRemove(FlocName(kTagNew, g + 2 * i));
+    RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));
   }
-  ProgEnd();
+  ProgEnd(b.prog);
 }
 
-void CollectPackWtm() {
-  OutCons("maxsol  %3d\n", g_run.maxsolw);
-  OutFile("maxsol  %3d\n", g_run.maxsolw);
-  for (int g = kGroupFirstW; g <= g_run.maxsolw; g += kGroupStep) {
-    Collect(g, GroupLast(g, g_run.maxsolw));
+namespace {
+
+// Pass 901 (White) or 902 (Black): the side's NEWF files folded into FIN
+// groups, then packed.
+template <Side side>
+void CollectPack(Build& b) {
+  constexpr bool white = side == kWhite;
+  int maxsol = white ? b.run.maxsolw : b.run.maxsolz;
+  OutCons("maxsol  %3d\n", maxsol);
+  OutFile("maxsol  %3d\n", maxsol);
+  for (int g = white ? kGroupFirstW : kGroupFirstZ; g <= maxsol; g += kGroupStep) {
+    Collect(b, g, GroupLast(g, maxsol));
   }
-  PackWtm();
-}
-
-void CollectPackZtm() {
-  OutCons("maxsol  %3d\n", g_run.maxsolz);
-  OutFile("maxsol  %3d\n", g_run.maxsolz);
-  for (int g = kGroupFirstZ; g <= g_run.maxsolz; g += kGroupStep) {
-    Collect(g, GroupLast(g, g_run.maxsolz));
+  if (white) {
+    PackWtm(b);
+  } else {
+    PackZtm(b);
   }
-  PackZtm();
 }
 
-void PackWtm() {
-  Pack(kPassPackWtm, g_basi.material | kWhiteToMove, "PackWtm: creator failed", kGroupFirstW,
-       g_run.maxsolw, g_basi.white, g_basi.nw, g_basi.black, g_basi.nz);
+}  // namespace
+
+void CollectPackWtm(Build& b) { CollectPack<kWhite>(b); }
+
+void CollectPackZtm(Build& b) { CollectPack<kBlack>(b); }
+
+void PackWtm(Build& b) {
+  Pack(b, kPassPackWtm, b.basi.material | kWhiteToMove, "PackWtm: creator failed", kGroupFirstW,
+       b.run.maxsolw, b.basi.white, b.basi.nw, b.basi.black, b.basi.nz);
 }
 
-void PackZtm() {
-  Pack(kPassPackZtm, g_basi.material, "PackZtm: creator failed", kGroupFirstZ, g_run.maxsolz,
-       g_basi.black, g_basi.nz, g_basi.white, g_basi.nw);
-}
-
-void InstallBuildPasses() {
-  g_build_passes = BuildPasses{Wtm1Create, Wtm2Create, ZtmCreate,      ZtmMates,      WtmPass,
-                               ZtmPass,    PassCleanup, CollectPackWtm, CollectPackZtm};
+void PackZtm(Build& b) {
+  Pack(b, kPassPackZtm, b.basi.material, "PackZtm: creator failed", kGroupFirstZ, b.run.maxsolz,
+       b.basi.black, b.basi.nz, b.basi.white, b.basi.nw);
 }

@@ -21,19 +21,15 @@
 
 namespace {
 
-// Mate totals of pass 0, carried from ZtmCreate to ZtmMates.
-double g_mates = 0;
-double g_mates_weighted = 0;
-
 constexpr int kPromotions[4] = {kPromoQ, kPromoR, kPromoB, kPromoN};
 
 bool IsWhitePieceCode(int code) {
   return code == kWP || code == kWN || code == kWB || code == kWR || code == kWQ || code == kWK;
 }
 
-void CheckWhiteCodes(const char* message) {
-  for (int i = 0; i < g_basi.nw; i++) {
-    if (!IsWhitePieceCode(g_basi.white[i])) OutError("%s", message);
+void CheckWhiteCodes(const Build& b, const char* message) {
+  for (int i = 0; i < b.basi.nw; i++) {
+    if (!IsWhitePieceCode(b.basi.white[i])) OutError("%s", message);
   }
 }
 
@@ -44,18 +40,18 @@ inline bool WtmLegal(const Ccc* board) {
 }
 
 // Value byte of the sub-endgame position that `move` leads to.
-inline int ProbeAfter(Ccc* board, uint32_t move) {
+inline int ProbeAfter(Build& b, Ccc* board, uint32_t move) {
   Ccc next;
   CccDoMove(board, move, &next);
   if (next.wsqr[1] == 0) return kValueNone;  // a bare white king never wins
   Pap key;
   PapMake(&next, &key);
-  return CacheProbe(key.material, key.index);
+  return CacheProbe(b, key.material, key.index);
 }
 
 // Lists White's captures and promotions: en passant first, then each piece
 // in list order. Returns the number of move words written.
-int WhiteConversions(const Ccc* b, uint32_t* moves) {
+int WhiteConversions(const Ccc* board, uint32_t* moves) {
   int n = 0;
   auto add = [&](int from, int to, bool promote) {
     if (promote) {
@@ -64,20 +60,20 @@ int WhiteConversions(const Ccc* b, uint32_t* moves) {
       moves[n++] = MakeMove(from, to);
     }
   };
-  auto black_at = [&](int s) { return (CccCell(b, s) & kBlackBit) != 0; };
-  if (b->eps != 0) {
-    for (int from : {b->eps - 11, b->eps - 9}) {
-      if (CccCell(b, from) == kWP) moves[n++] = MakeMove(from, b->eps) | kMoveEp;
+  auto black_at = [&](int s) { return (CccCell(board, s) & kBlackBit) != 0; };
+  if (board->eps != 0) {
+    for (int from : {board->eps - 11, board->eps - 9}) {
+      if (CccCell(board, from) == kWP) moves[n++] = MakeMove(from, board->eps) | kMoveEp;
     }
   }
-  for (int i = 0; b->wsqr[i] != 0; i++) {
-    int s = b->wsqr[i];
-    switch (CccCell(b, s)) {
+  for (int i = 0; board->wsqr[i] != 0; i++) {
+    int s = board->wsqr[i];
+    switch (CccCell(board, s)) {
       case kWP: {
         bool promote = s >= 61;
         if (black_at(s + 9)) add(s, s + 9, promote);
         if (black_at(s + 11)) add(s, s + 11, promote);
-        if (promote && CccCell(b, s + 10) == kEmpty) add(s, s + 10, true);
+        if (promote && CccCell(board, s + 10) == kEmpty) add(s, s + 10, true);
         break;
       }
       case kWN:
@@ -91,12 +87,12 @@ int WhiteConversions(const Ccc* b, uint32_t* moves) {
         }
         break;
       default: {
-        int code = CccCell(b, s);
+        int code = CccCell(board, s);
         int first = code == kWR ? 4 : 0;
         int last = code == kWB ? 4 : 8;
         for (int k = first; k < last; k++) {
           int t = s + kLineDirs[k];
-          while (CccCell(b, t) == kEmpty) t += kLineDirs[k];
+          while (CccCell(board, t) == kEmpty) t += kLineDirs[k];
           if (black_at(t)) add(s, t, false);
         }
       }
@@ -106,12 +102,12 @@ int WhiteConversions(const Ccc* b, uint32_t* moves) {
 }
 
 // Smallest black-to-move byte over White's conversions; 255 when none wins.
-int WhiteConversionValue(Ccc* board) {
+int WhiteConversionValue(Build& b, Ccc* board) {
   uint32_t moves[kCccMaxPieces * 12 + 8];
   int n = WhiteConversions(board, moves);
   int best = kValueNone;
   for (int i = 0; i < n; i++) {
-    int v = ProbeAfter(board, moves[i]);
+    int v = ProbeAfter(b, board, moves[i]);
     if (v < best) best = v;
   }
   return best;
@@ -119,7 +115,7 @@ int WhiteConversionValue(Ccc* board) {
 
 // Black to move: -1 checkmate, 0 open with no conversion, 1..254 the largest
 // White win over Black's conversions when all of them lose, 255 never lost.
-int BlackEvaluation(Ccc* board) {
+int BlackEvaluation(Build& b, Ccc* board) {
   uint32_t moves[kZtmGenMaxList];
   int count = ZtmGen(board, moves);
   if (count == 0) return InChkZ(board) != 0 ? -1 : kValueNone;
@@ -130,11 +126,11 @@ int BlackEvaluation(Ccc* board) {
     if (next.wsqr[1] == 0) return kValueNone;  // White keeps only the king
     Pap key;
     PapMake(&next, &key);
-    int b = CacheProbe(key.material, key.index);
-    if (b == kValueNone) return kValueNone;
-    if (b > v) v = b;
+    int u = CacheProbe(b, key.material, key.index);
+    if (u == kValueNone) return kValueNone;
+    if (u > v) v = u;
   }
-  if (v >= 1 && ConvPlyZ(v) > g_run.maxbczply) g_run.maxbczply = ConvPlyZ(v);
+  if (v >= 1 && ConvPlyZ(v) > b.run.maxbczply) b.run.maxbczply = ConvPlyZ(v);
   return v;
 }
 
@@ -146,76 +142,76 @@ inline int PawnRanksTwoToSeven(const uint8_t* codes, int i, int sq, int pawn) {
 
 }  // namespace
 
-void Wtm1Loop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values) {
-  if (g_basi.nw < 1 || g_basi.nw > 5) OutError("Wtm1Loop: numw oor");
+void Wtm1Loop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values) {
+  if (b.basi.nw < 1 || b.basi.nw > 5) OutError("Wtm1Loop: numw oor");
   Ccc board;
   double legal = 0;
-  if (HashToWtmSetZ(hashz, &g_basi, &board)) {
+  if (HashToWtmSetZ(hashz, &b.basi, &board)) {
     PlaceLoop(
-        &board, board.wsqr, g_basi.white, g_basi.nw, 0, 0,
-        [&](int i, int sq) { return PawnRanksTwoToSeven(g_basi.white, i, sq, kWP); },
+        &board, board.wsqr, b.basi.white, b.basi.nw, 0, 0,
+        [&](int i, int sq) { return PawnRanksTwoToSeven(b.basi.white, i, sq, kWP); },
         [](int, int) {},
         [&](uint32_t c) {
           if (!WtmLegal(&board)) return;
           legal += 1;
           BitClear(excl, c);
-          int v = WhiteConversionValue(&board);
+          int v = WhiteConversionValue(b, &board);
           if (v < kValueNone) {
             FilePutc(v, values);
             BitSet(conv, c);
-            if (ConvPlyW(v) > g_run.maxbcwply) g_run.maxbcwply = ConvPlyW(v);
+            if (ConvPlyW(v) > b.run.maxbcwply) b.run.maxbcwply = ConvPlyW(v);
           }
         });
   }
-  CountAdd(g_basi.wsize - legal, legal, weight);
+  CountAdd(b.prog, b.basi.wsize - legal, legal, weight);
 }
 
-void Wtm2Loop(uint8_t* illegal, int weight, int32_t hashw) {
-  if (g_basi.nz < 1 || g_basi.nz > 4) OutError("Wtm2Loop: numz oor");
+void Wtm2Loop(Build& b, uint8_t* illegal, int weight, int32_t hashw) {
+  if (b.basi.nz < 1 || b.basi.nz > 4) OutError("Wtm2Loop: numz oor");
   Ccc board;
   double legal = 0;
-  if (HashToWtmSetW(hashw, &g_basi, &board)) {
+  if (HashToWtmSetW(hashw, &b.basi, &board)) {
     // A black pawn on the first rank is the en-passant coding: it stands on
     // the fifth rank, with the square behind it open to capture.
     auto allow = [&](int i, int sq) -> int {
-      if (g_basi.black[i] != kZP) return kMailboxOfSq[sq];
+      if (b.basi.black[i] != kZP) return kMailboxOfSq[sq];
       if (sq >= 56) return 0;
       if (sq >= 8) return kMailboxOfSq[sq];
-      if (g_basi.epflag == 0 || board.eps != 0) return 0;
+      if (b.basi.epflag == 0 || board.eps != 0) return 0;
       int s = kMailboxOfSq[sq + 32];
       board.eps = static_cast<uint8_t>(s + 10);
       return s;
     };
     auto undo = [&](int i, int sq) {
-      if (g_basi.black[i] == kZP && sq < 8 && board.eps == kMailboxOfSq[sq + 32] + 10) {
+      if (b.basi.black[i] == kZP && sq < 8 && board.eps == kMailboxOfSq[sq + 32] + 10) {
         board.eps = 0;
       }
     };
-    PlaceLoop(&board, board.zsqr, g_basi.black, g_basi.nz, 0, 0, allow, undo, [&](uint32_t c) {
+    PlaceLoop(&board, board.zsqr, b.basi.black, b.basi.nz, 0, 0, allow, undo, [&](uint32_t c) {
       if (!WtmLegal(&board)) return;
       legal += 1;
       BitClear(illegal, c);
     });
   }
-  CountAdd(g_basi.zsize - legal, legal, weight);
+  CountAdd(b.prog, b.basi.zsize - legal, legal, weight);
 }
 
-void ZtmLoop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values) {
-  if (g_basi.nz < 1 || g_basi.nz > 4) OutError("ZtmLoop: numz oor");
+void ZtmLoop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values) {
+  if (b.basi.nz < 1 || b.basi.nz > 4) OutError("ZtmLoop: numz oor");
   Ccc board;
   double open = 0;
   double mates = 0;
-  if (HashToZtmSetW(hashw, &g_basi, &board)) {
+  if (HashToZtmSetW(hashw, &b.basi, &board)) {
     PlaceLoop(
-        &board, board.zsqr, g_basi.black, g_basi.nz, 0, 0,
-        [&](int i, int sq) { return PawnRanksTwoToSeven(g_basi.black, i, sq, kZP); },
+        &board, board.zsqr, b.basi.black, b.basi.nz, 0, 0,
+        [&](int i, int sq) { return PawnRanksTwoToSeven(b.basi.black, i, sq, kZP); },
         [](int, int) {},
         [&](uint32_t c) {
           if (InChkW(&board) != 0 || (board.eps != 0 && TestEp(&board) == 0)) return;
-          int v = BlackEvaluation(&board);
+          int v = BlackEvaluation(b, &board);
           if (v < 0) {
             mates += 1;
-            PileAddW(static_cast<uint32_t>(hashw), c);
+            PileAddW(b, static_cast<uint32_t>(hashw), c);
           } else if (v == 0) {
             open += 1;
             BitClear(excl, c);
@@ -227,108 +223,103 @@ void ZtmLoop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* valu
           }
         });
   }
-  CountAdd(g_basi.zsize - open - mates, open + mates, weight);
-  g_mates += mates;
-  g_mates_weighted += mates * weight;
+  CountAdd(b.prog, b.basi.zsize - open - mates, open + mates, weight);
+  b.mates += mates;
+  b.mates_weighted += mates * weight;
 }
 
 namespace {
 
-// The classification shared by passes -1 and 0: row by row a conversion
-// bitmap (BCB), an exclusion bitmap (ALL) and the conversion values of the
-// set BCB bits (BCC). Without any conversion the pair is removed again.
-template <class Loop>
-void Classify(int pass, Layout layout, const int32_t* max_ply, Loop loop) {
-  int32_t rows = LayoutRows(g_basi, layout);
-  int32_t columns = LayoutColumns(g_basi, layout);
+// The classification of pass -1 (White) and pass 0 (Black): row by row of
+// the side's working layout a conversion bitmap (BCB), an exclusion bitmap
+// (ALL) and the conversion values of the set BCB bits (BCC). Without any
+// conversion the pair is removed again. Black's pass piles its checkmates.
+template <Side side>
+void Classify(Build& b) {
+  constexpr bool white = side == kWhite;
+  const int pass = white ? kPassWtmInit : kPassZtmInit;
+  const Layout layout = white ? kBlackRows : kWhiteRows;
+  ProgStart(b.prog, nullptr, pass, 0);
+  CacheCloseAll(b);
+  b.prog.cache_display = 1;
+  if (!white) PileOpen(b, kPileMates);
+  int32_t rows = LayoutRows(b.basi, layout);
+  int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = columns / 8;
   uint8_t* conv = static_cast<uint8_t*>(SysAlloc(bytes));
   uint8_t* excl = static_cast<uint8_t*>(SysAlloc(bytes));
-  char bits_name[32], values_name[32];
-  snprintf(bits_name, sizeof bits_name, "%s", FlocName(kTagConvBits, pass));
-  snprintf(values_name, sizeof values_name, "%s", FlocName(kTagConvValues, pass));
+  WorkPath bits_name = FlocName(b.basi.name, kTagConvBits, pass);
+  WorkPath values_name = FlocName(b.basi.name, kTagConvValues, pass);
   JILE* bits = FileWopen(bits_name);
   JILE* values = FileWopen(values_name);
-  JILE* exclusion = FileWopen(FlocName(kTagAll, pass));
+  JILE* exclusion = FileWopen(FlocName(b.basi.name, kTagAll, pass));
   for (int32_t r = 0; r < rows; r++) {
     memset(conv, 0, bytes);
     memset(excl, 0xff, bytes);
-    loop(conv, excl, r, values);
+    if constexpr (white) {
+      Wtm1Loop(b, conv, excl, WeightZ(r, &b.basi), UnreduceZ(r, &b.basi), values);
+    } else {
+      ZtmLoop(b, conv, excl, WeightW(r, &b.basi), UnreduceW(r, &b.basi), values);
+    }
     FileWrite(conv, bytes, bits);
     FileWrite(excl, bytes, exclusion);
-    ProgTick(columns);
+    ProgTick(b.prog, columns);
   }
   FileClose(bits);
   FileClose(values);
   FileClose(exclusion);
   SysFree(conv);
   SysFree(excl);
-  CacheCloseAll();
-  if (*max_ply < 0) {
+  CacheCloseAll(b);
+  int32_t max_ply = white ? b.run.maxbcwply : b.run.maxbczply;
+  if (max_ply < 0) {
     FileRemove(values_name);
     FileRemove(bits_name);
   }
+  if (!white) PileClose(b);
+  CountStore(b, side);
+  ProgEnd(b.prog);
+  OutCons("maxbcp  %3d\n", max_ply);
+  OutFile("maxbcp  %3d\n", max_ply);
 }
 
 }  // namespace
 
-void Wtm1Create() {
-  CheckWhiteCodes("Wtm1Create: BUG");
-  ProgStart(nullptr, kPassWtmInit, 0);
-  CacheCloseAll();
-  g_prog.cache_display = 1;
-  Classify(kPassWtmInit, kBlackRows, &g_run.maxbcwply,
-           [](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
-             Wtm1Loop(conv, excl, WeightZ(r, &g_basi), UnreduceZ(r, &g_basi), values);
-           });
-  CountStore(kWhite);
-  ProgEnd();
-  OutCons("maxbcp  %3d\n", g_run.maxbcwply);
-  OutFile("maxbcp  %3d\n", g_run.maxbcwply);
+void Wtm1Create(Build& b) {
+  CheckWhiteCodes(b, "Wtm1Create: BUG");
+  Classify<kWhite>(b);
 }
 
-void Wtm2Create() {
-  CheckWhiteCodes("Wtm2Create: BUG");
-  ProgStart(nullptr, kPassWtmInit, 0);
-  int32_t bytes = g_basi.zsize / 8;
+void Wtm2Create(Build& b) {
+  CheckWhiteCodes(b, "Wtm2Create: BUG");
+  ProgStart(b.prog, nullptr, kPassWtmInit, 0);
+  int32_t bytes = b.basi.zsize / 8;
   uint8_t* illegal = static_cast<uint8_t*>(SysAlloc(bytes));
-  JILE* file = FileWopen(FlocName(kTagAllF, kPassWtmInit));
-  for (int32_t r = 0; r < g_basi.numw; r++) {
+  JILE* file = FileWopen(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
+  for (int32_t r = 0; r < b.basi.numw; r++) {
     memset(illegal, 0xff, bytes);
-    Wtm2Loop(illegal, WeightW(r, &g_basi), UnreduceW(r, &g_basi));
+    Wtm2Loop(b, illegal, WeightW(r, &b.basi), UnreduceW(r, &b.basi));
     FileWrite(illegal, bytes, file);
-    ProgTick(g_basi.zsize);
+    ProgTick(b.prog, b.basi.zsize);
   }
   FileClose(file);
   SysFree(illegal);
-  ProgEnd();
+  ProgEnd(b.prog);
 }
 
-void ZtmCreate() {
-  ProgStart(nullptr, kPassZtmInit, 0);
-  g_mates = g_mates_weighted = 0;
-  CacheCloseAll();
-  g_prog.cache_display = 1;
-  PileOpen(kPileMates);
-  Classify(kPassZtmInit, kWhiteRows, &g_run.maxbczply,
-           [](uint8_t* conv, uint8_t* excl, int32_t r, JILE* values) {
-             ZtmLoop(conv, excl, WeightW(r, &g_basi), UnreduceW(r, &g_basi), values);
-           });
-  PileClose();
-  CountStore(kBlack);
-  ProgEnd();
-  OutCons("maxbcp  %3d\n", g_run.maxbczply);
-  OutFile("maxbcp  %3d\n", g_run.maxbczply);
+void ZtmCreate(Build& b) {
+  b.mates = b.mates_weighted = 0;
+  Classify<kBlack>(b);
 }
 
-void ZtmMates() {
-  ProgStart(nullptr, kPassZtmInit, 0);
-  g_prog.resolved = g_mates;
-  g_prog.resolved_weighted = g_mates_weighted;
-  g_prog.open = g_run.zmopen - g_mates;
-  g_prog.open_weighted = g_run.znopen - g_mates_weighted;
-  NewfWrite(kPassZtmInit, kBlackRows);
-  if (g_prog.resolved_weighted != 0) g_run.maxsolz = 0;
-  CountStore(kBlack);
-  ProgEnd();
+void ZtmMates(Build& b) {
+  ProgStart(b.prog, nullptr, kPassZtmInit, 0);
+  b.prog.resolved = b.mates;
+  b.prog.resolved_weighted = b.mates_weighted;
+  b.prog.open = b.run.zmopen - b.mates;
+  b.prog.open_weighted = b.run.znopen - b.mates_weighted;
+  NewfWrite(b, kPassZtmInit, kBlackRows);
+  if (b.prog.resolved_weighted != 0) b.run.maxsolz = 0;
+  CountStore(b, kBlack);
+  ProgEnd(b.prog);
 }

@@ -35,12 +35,12 @@ void LiftSide(Ccc* board, uint8_t* list) {
 // are placed from each set column on the board holding the other side's, and
 // `unmove` lists the predecessors.
 template <int (*place)(int32_t, const Basi*, Ccc*), int (*unmove)(int32_t, const Ccc*, int32_t*)>
-void MarkPredecessors(const uint8_t* row, int32_t row_bytes, Ccc* board, uint8_t* list,
+void MarkPredecessors(const Basi& basi, const uint8_t* row, int32_t row_bytes, Ccc* board, uint8_t* list,
                       uint8_t* cand) {
   int32_t moves[kMaxTargets];
   memset(cand, 0, row_bytes);
   ForEachBit(row, row_bytes, [&](uint32_t c) {
-    place(static_cast<int32_t>(c), &g_basi, board);
+    place(static_cast<int32_t>(c), &basi, board);
     int count = unmove(static_cast<int32_t>(c), board, moves);
     for (int i = 0; i < count; i++) BitSet(cand, static_cast<uint32_t>(moves[i]));
     LiftSide(board, list);
@@ -60,17 +60,17 @@ struct Conversion {
   uint8_t* row;  // the row's BCB bytes
 };
 
-void ConvOpen(Conversion* cv, int n, int mode, int read_pass, int32_t row_bytes) {
+void ConvOpen(Build& b, Conversion* cv, int n, int mode, int read_pass, int32_t row_bytes) {
   cv->mode = mode;
   cv->read_pass = read_pass;
   cv->bits_in = cv->values_in = cv->bits_out = cv->values_out = nullptr;
   cv->row = nullptr;
   if (mode == 0) return;
-  cv->bits_in = FileRopen(FlocName(kTagConvBits, read_pass));
-  cv->values_in = FileRopen(FlocName(kTagConvValues, read_pass));
+  cv->bits_in = FileRopen(FlocName(b.basi.name, kTagConvBits, read_pass));
+  cv->values_in = FileRopen(FlocName(b.basi.name, kTagConvValues, read_pass));
   if (mode == 2) {
-    cv->bits_out = FileWopen(FlocName(kTagConvBits, n));
-    cv->values_out = FileWopen(FlocName(kTagConvValues, n));
+    cv->bits_out = FileWopen(FlocName(b.basi.name, kTagConvBits, n));
+    cv->values_out = FileWopen(FlocName(b.basi.name, kTagConvValues, n));
   }
   cv->row = static_cast<uint8_t*>(SysAlloc(row_bytes));
 }
@@ -87,10 +87,10 @@ void ConvClose(Conversion* cv) {
 }
 
 // Defers the removal of the pair read until the pass is recorded.
-void ConvRelease(const Conversion* cv, bool done) {
+void ConvRelease(Build& b, const Conversion* cv, bool done) {
   if (!done) return;
-  RunDeferRemove(FlocName(kTagConvBits, cv->read_pass));
-  RunDeferRemove(FlocName(kTagConvValues, cv->read_pass));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagConvBits, cv->read_pass));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagConvValues, cv->read_pass));
 }
 
 // Merges one row of conversion entries: a value equal to k makes its column
@@ -122,36 +122,110 @@ void ConvMergeRow(Conversion* cv, int k, uint8_t* cand, int32_t row_bytes, bool 
 
 // Reads row `r` of a bitmap file; with en-passant coded rows the wanted row
 // is not the next one, so the file is positioned first.
-void ReadRow(JILE* file, int32_t r, uint8_t* row, int32_t row_bytes) {
-  if (g_basi.epflag != 0) FileSeek(file, static_cast<double>(r) * row_bytes);
+void ReadRow(const Basi& basi, JILE* file, int32_t r, uint8_t* row, int32_t row_bytes) {
+  if (basi.epflag != 0) FileSeek(file, static_cast<double>(r) * row_bytes);
   FileRead(row, row_bytes, file);
+}
+
+// The row functions of a side's iteration passes. White's work in black-row
+// layout: rows are black configurations, and White's pieces are placed and
+// un-moved on them; Black's the other way round.
+template <Side side>
+struct PassSide;
+
+template <>
+struct PassSide<kWhite> {
+  static int Weight(int32_t r, const Basi& b) { return WeightZ(r, &b); }
+  static int32_t Unreduce(int32_t r, const Basi& b) { return UnreduceZ(r, &b); }
+  static int32_t UnEp(int32_t r, const Basi& b) { return UnEpZ(r, &b); }
+  static int ConvMode(int n, const RunState& run) { return ConvModeW(n, run.maxbcwply); }
+  static int ConvReadPass(int n) { return ConvReadPassW(n); }
+  static bool ConvDone(int n, int mode, const RunState& run) {
+    return ConvDoneW(n, mode, run.maxbcwply);
+  }
+  static int32_t& MaxSol(RunState& run) { return run.maxsolw; }
+  static void Mark(const Basi& b, const uint8_t* row, int32_t bytes, int32_t h, Ccc* board,
+                   uint8_t* cand) {
+    HashToZtmSetZ(h, &b, board);
+    MarkPredecessors<HashPlaceW, UnmoveW>(b, row, bytes, board, board->wsqr, cand);
+  }
+};
+
+template <>
+struct PassSide<kBlack> {
+  static int Weight(int32_t r, const Basi& b) { return WeightW(r, &b); }
+  static int32_t Unreduce(int32_t r, const Basi& b) { return UnreduceW(r, &b); }
+  static int32_t UnEp(int32_t r, const Basi& b) { return UnEpW(r, &b); }
+  static int ConvMode(int n, const RunState& run) { return ConvModeZ(n, run.maxbczply); }
+  static int ConvReadPass(int n) { return ConvReadPassZ(n); }
+  static bool ConvDone(int n, int mode, const RunState& run) {
+    return ConvDoneZ(n, mode, run.maxbczply);
+  }
+  static int32_t& MaxSol(RunState& run) { return run.maxsolz; }
+  static void Mark(const Basi& b, const uint8_t* row, int32_t bytes, int32_t h, Ccc* board,
+                   uint8_t* cand) {
+    HashToWtmSetW(h, &b, board);
+    MarkPredecessors<HashPlaceZ, UnmoveZ>(b, row, bytes, board, board->zsqr, cand);
+  }
+};
+
+// Row r of a side's pass: its weight and unreduced configuration, and the
+// row number under which the other files hold it (with en-passant coded rows,
+// the row of the en-passant twin).
+struct PassRow {
+  int weight;
+  int32_t h;
+  int32_t r_ep;
+};
+
+// Reads row r of the other side's results of the last ply and marks in
+// `cand` every column from which one move of the side reaches one of them.
+template <Side side>
+PassRow MarkRow(const Basi& b, int32_t r, JILE* newf, uint8_t* row, int32_t bytes, Ccc* board,
+                uint8_t* cand) {
+  using S = PassSide<side>;
+  PassRow p{S::Weight(r, b), S::Unreduce(r, b), S::UnEp(r, b)};
+  ReadRow(b, newf, p.r_ep, row, bytes);
+  S::Mark(b, row, bytes, S::Unreduce(p.r_ep, b), board, cand);
+  return p;
+}
+
+template <Side side>
+int PassStart(Build& b, int n) {
+  int mode = PassSide<side>::ConvMode(n, b.run);
+  ProgStart(b.prog, nullptr, n, mode);
+  CountRestore(b, side);
+  return mode;
+}
+
+// After the pass's NEWF is written: releases the conversion pair read when
+// done with it, and records the counts.
+template <Side side>
+void PassEnd(Build& b, int n, const Conversion& cv) {
+  using S = PassSide<side>;
+  ConvRelease(b, &cv, S::ConvDone(n, cv.mode, b.run));
+  if (b.prog.resolved_weighted != 0) S::MaxSol(b.run) = n;
+  CountStore(b, side);
+  ProgEnd(b.prog);
 }
 
 }  // namespace
 
-void WtmPass(int n) {
+void WtmPass(Build& b, int n) {
   int k = PassK(n);
-  int mode = ConvModeW(n, g_run.maxbcwply);
-  ProgStart(nullptr, n, mode);
-  CountRestore(kWhite);
-  const int32_t row_bytes = g_basi.wsize / 8;
+  int mode = PassStart<kWhite>(b, n);
+  const int32_t row_bytes = b.basi.wsize / 8;
   uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  JILE* newf = FileRopen(FlocName(kTagNew, n - 1));
-  JILE* all_in = FileRopen(FlocName(kTagAll, n - 2));
-  JILE* all_out = FileWopen(FlocName(kTagAll, n));
+  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n - 1));
+  JILE* all_in = FileRopen(FlocName(b.basi.name, kTagAll, n - 2));
+  JILE* all_out = FileWopen(FlocName(b.basi.name, kTagAll, n));
   Conversion cv;
-  ConvOpen(&cv, n, mode, ConvReadPassW(n), row_bytes);
-  PileOpen(kPileIteration);
-  for (int32_t r = 0; r < g_basi.numz; r++) {
-    int weight = WeightZ(r, &g_basi);
-    int32_t h = UnreduceZ(r, &g_basi);
-    int32_t r_ep = UnEpZ(r, &g_basi);
-    int32_t h_ep = UnreduceZ(r_ep, &g_basi);
-    ReadRow(newf, r_ep, row, row_bytes);
+  ConvOpen(b, &cv, n, mode, PassSide<kWhite>::ConvReadPass(n), row_bytes);
+  PileOpen(b, kPileIteration);
+  for (int32_t r = 0; r < b.basi.numz; r++) {
     Ccc board;
-    HashToZtmSetZ(h_ep, &g_basi, &board);
-    MarkPredecessors<HashPlaceW, UnmoveW>(row, row_bytes, &board, board.wsqr, cand);
+    PassRow p = MarkRow<kWhite>(b.basi, r, newf, row, row_bytes, &board, cand);
     FileRead(row, row_bytes, all_in);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, false);
     double found = 0;
@@ -161,85 +235,74 @@ void WtmPass(int n) {
     }
     ForEachBit(cand, row_bytes, [&](uint32_t c) {
       found += 1;
-      PileAddZ(c, static_cast<uint32_t>(h));
+      PileAddZ(b, c, static_cast<uint32_t>(p.h));
     });
-    CountResolve(found, weight);
+    CountResolve(b.prog, found, p.weight);
     FileWrite(row, row_bytes, all_out);
-    ProgTick(g_basi.wsize);
+    ProgTick(b.prog, b.basi.wsize);
   }
-  PileClose();
+  PileClose(b);
   ConvClose(&cv);
   FileClose(all_out);
   FileClose(all_in);
   FileClose(newf);
   SysFree(row);
   SysFree(cand);
-  NewfWrite(n, kWhiteRows);
-  AllfUpdate(n);
-  RunDeferRemove(FlocName(kTagAll, n - 2));
-  ConvRelease(&cv, ConvDoneW(n, mode, g_run.maxbcwply));
-  if (g_prog.resolved_weighted != 0) g_run.maxsolw = n;
-  CountStore(kWhite);
-  ProgEnd();
+  NewfWrite(b, n, kWhiteRows);
+  AllfUpdate(b, n);
+  RunDeferRemove(b, FlocName(b.basi.name, kTagAll, n - 2));
+  PassEnd<kWhite>(b, n, cv);
 }
 
-void AllfUpdate(int n) {
+void AllfUpdate(Build& b, int n) {
   constexpr int32_t kBlockBytes = 512;
-  g_prog.mark2 = ClockCs(0) - g_prog.start;
-  JILE* old_allf = FileRopen(FlocName(kTagAllF, n - 2));
-  JILE* newf = FileRopen(FlocName(kTagNew, n));
-  JILE* allf = FileWopen(FlocName(kTagAllF, n));
-  uint8_t a[kBlockBytes], b[kBlockBytes];
+  b.prog.mark2 = ClockCs(0) - b.prog.start;
+  JILE* old_allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 2));
+  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n));
+  JILE* allf = FileWopen(FlocName(b.basi.name, kTagAllF, n));
+  uint8_t a[kBlockBytes], c[kBlockBytes];
   // Both layouts have the same size; the last block may be short when a row
   // is shorter than a block.
-  double total = LayoutBitmapBytes(g_basi, kWhiteRows);
+  double total = LayoutBitmapBytes(b.basi, kWhiteRows);
   for (double done = 0; done < total; done += kBlockBytes) {
     int32_t bytes = total - done < kBlockBytes ? static_cast<int32_t>(total - done) : kBlockBytes;
     FileRead(a, bytes, old_allf);
-    FileRead(b, bytes, newf);
-    for (int32_t i = 0; i < bytes; i++) a[i] |= b[i];
+    FileRead(c, bytes, newf);
+    for (int32_t i = 0; i < bytes; i++) a[i] |= c[i];
     FileWrite(a, bytes, allf);
   }
   FileClose(allf);
   FileClose(newf);
   FileClose(old_allf);
-  RunDeferRemove(FlocName(kTagAllF, n - 2));
+  RunDeferRemove(b, FlocName(b.basi.name, kTagAllF, n - 2));
 }
 
-void ZtmPass(int n) {
+void ZtmPass(Build& b, int n) {
   int k = PassK(n);
-  int mode = ConvModeZ(n, g_run.maxbczply);
-  ProgStart(nullptr, n, mode);
-  CountRestore(kBlack);
-  const int32_t row_bytes = g_basi.zsize / 8;
+  int mode = PassStart<kBlack>(b, n);
+  const int32_t row_bytes = b.basi.zsize / 8;
   uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
   uint8_t* allf_row = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  JILE* newf = FileRopen(FlocName(kTagNew, n - 1));
-  JILE* allf = FileRopen(FlocName(kTagAllF, n - 1));
-  JILE* all0 = FileRopen(FlocName(kTagAll, kPassZtmInit));
+  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n - 1));
+  JILE* allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 1));
+  JILE* all0 = FileRopen(FlocName(b.basi.name, kTagAll, kPassZtmInit));
   Conversion cv;
-  ConvOpen(&cv, n, mode, ConvReadPassZ(n), row_bytes);
-  PileOpen(kPileIteration);
+  ConvOpen(b, &cv, n, mode, PassSide<kBlack>::ConvReadPass(n), row_bytes);
+  PileOpen(b, kPileIteration);
   int32_t moves[kMaxTargets];
-  for (int32_t r = 0; r < g_basi.numw; r++) {
-    int weight = WeightW(r, &g_basi);
-    int32_t h = UnreduceW(r, &g_basi);
-    int32_t r_ep = UnEpW(r, &g_basi);
-    int32_t h_ep = UnreduceW(r_ep, &g_basi);
-    ReadRow(newf, r_ep, row, row_bytes);
+  for (int32_t r = 0; r < b.basi.numw; r++) {
     Ccc board;
-    HashToWtmSetW(h_ep, &g_basi, &board);
-    MarkPredecessors<HashPlaceZ, UnmoveZ>(row, row_bytes, &board, board.zsqr, cand);
-    ReadRow(allf, r_ep, allf_row, row_bytes);
+    PassRow p = MarkRow<kBlack>(b.basi, r, newf, row, row_bytes, &board, cand);
+    ReadRow(b.basi, allf, p.r_ep, allf_row, row_bytes);
     FileRead(row, row_bytes, all0);
     if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, true);
     for (int32_t i = 0; i < row_bytes; i++) cand[i] &= static_cast<uint8_t>(~row[i]);
     // Keep a candidate only when every quiet move reaches a White win.
-    HashToZtmSetW(h, &g_basi, &board);
+    HashToZtmSetW(p.h, &b.basi, &board);
     double found = 0;
     ForEachBit(cand, row_bytes, [&](uint32_t c) {
-      bool lost = HashPlaceZ(static_cast<int32_t>(c), &g_basi, &board) != 0;
+      bool lost = HashPlaceZ(static_cast<int32_t>(c), &b.basi, &board) != 0;
       if (lost) {
         int count = QuietZ(static_cast<int32_t>(c), &board, moves);
         for (int i = 0; i < count && lost; i++) {
@@ -249,12 +312,12 @@ void ZtmPass(int n) {
       LiftSide(&board, board.zsqr);
       if (!lost) return;
       found += 1;
-      PileAddW(static_cast<uint32_t>(h), c);
+      PileAddW(b, static_cast<uint32_t>(p.h), c);
     });
-    CountResolve(found, weight);
-    ProgTick(g_basi.zsize);
+    CountResolve(b.prog, found, p.weight);
+    ProgTick(b.prog, b.basi.zsize);
   }
-  PileClose();
+  PileClose(b);
   ConvClose(&cv);
   FileClose(all0);
   FileClose(allf);
@@ -262,9 +325,6 @@ void ZtmPass(int n) {
   SysFree(row);
   SysFree(cand);
   SysFree(allf_row);
-  NewfWrite(n, kBlackRows);
-  ConvRelease(&cv, ConvDoneZ(n, mode, g_run.maxbczply));
-  if (g_prog.resolved_weighted != 0) g_run.maxsolz = n;
-  CountStore(kBlack);
-  ProgEnd();
+  NewfWrite(b, n, kBlackRows);
+  PassEnd<kBlack>(b, n, cv);
 }

@@ -5,33 +5,37 @@
 
 #include <cstdint>
 
+#include "builder/build.h"
+
 struct JILE;
 
 // Pass -1 (White to move) and pass 0 (Black to move).
-void Wtm1Create();
-void Wtm2Create();
-void ZtmCreate();
-void ZtmMates();
+void Wtm1Create(Build& b);
+void Wtm2Create(Build& b);
+void ZtmCreate(Build& b);
+void ZtmMates(Build& b);
 // One row of each: pass -1's conversion and exclusion bitmaps of a black
 // configuration, its illegal bitmap of a white configuration, and pass 0's
 // conversion and exclusion bitmaps of a white configuration. Conversion
 // values go to `values`.
-void Wtm1Loop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values);
-void Wtm2Loop(uint8_t* illegal, int weight, int32_t hashw);
-void ZtmLoop(uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values);
+void Wtm1Loop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values);
+void Wtm2Loop(Build& b, uint8_t* illegal, int weight, int32_t hashw);
+void ZtmLoop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values);
 
 // Odd pass n: White wins at ply n; even pass n: Black losses at ply n.
-void WtmPass(int n);
-void ZtmPass(int n);
-void AllfUpdate(int n);
+void WtmPass(Build& b, int n);
+void ZtmPass(Build& b, int n);
+void AllfUpdate(Build& b, int n);
 
 // Pass 900, and the collecting and packing passes 901 and 902.
-void PassCleanup();
-void Collect(int first, int last);
-void CollectPackWtm();
-void CollectPackZtm();
-void PackWtm();
-void PackZtm();
+void PassCleanup(Build& b);
+void Collect(Build& b, int first, int last);
+void CollectPackWtm(Build& b);
+void CollectPackZtm(Build& b);
+void PackWtm(Build& b);
+void PackZtm(Build& b);
 
-// Hands the passes to the build driver.
-void InstallBuildPasses();
+// The passes of a real build.
+inline constexpr BuildPasses kBuildPasses{Wtm1Create, Wtm2Create,  ZtmCreate,
+                                          ZtmMates,   WtmPass,     ZtmPass,
+                                          PassCleanup, CollectPackWtm, CollectPackZtm};

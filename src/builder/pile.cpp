@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/build_driver.h"
+#include "builder/build.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
 #include "builder/progress.h"
@@ -12,8 +12,6 @@
 #include "builder/work_names.h"
 #include "index/position_index.h"
 #include "platform/platform.h"
-
-PileState g_pile;
 
 namespace {
 
@@ -108,15 +106,15 @@ void ChopFlushBuffer(ChopStream* w) {
   w->fill = 0;
 }
 
-void CountChop(int level, const char* path) {
-  g_pile.level_files[level]++;
-  g_pile.level_bytes[level] += FileSize(path);
+void CountChop(PileState& pile, int level, const char* path) {
+  pile.level_files[level]++;
+  pile.level_bytes[level] += FileSize(path);
 }
 
 // Chops left behind by an interrupted run of a pass: the rerun starts its
 // numbering again, so they would never be merged or removed.
-void RemoveStaleChops() {
-  std::string name = FpakName(0, 0);
+void RemoveStaleChops(const Build& b) {
+  std::string name = FpakName(b.basi.name, 0, 0).text;
   size_t slash = name.rfind(kPathSep);
   std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
   // Index and chunk files alike: a chop whose writing was cut short has an
@@ -126,9 +124,6 @@ void RemoveStaleChops() {
     PlatRemove((dir + f).c_str());
   }
 }
-
-ChopStream g_writer;
-ChopStream g_readers[kPileMergeWidth];
 
 // Index of the reader holding the smallest current record (the lowest index
 // among equals), or -1 when all are finished.
@@ -304,16 +299,18 @@ int PileGet(ChopStream* r, uint64_t* key) {
   return 1;
 }
 
-void PileOpen(int32_t capacity) {
-  memset(&g_pile, 0, sizeof g_pile);
-  g_pile.buffer = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8));
-  g_pile.capacity = capacity;
-  RemoveStaleChops();
+void PileOpen(Build& b, int32_t capacity) {
+  PileState& pile = b.pile;
+  memset(&pile, 0, sizeof pile);
+  pile.buffer = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8));
+  pile.capacity = capacity;
+  RemoveStaleChops(b);
 }
 
-void PilePush(uint32_t column, uint32_t row) {
-  if (g_pile.count >= g_pile.capacity) PileFlush();
-  g_pile.buffer[g_pile.count++] = PileKey(column, row);
+void PilePush(Build& b, uint32_t column, uint32_t row) {
+  PileState& pile = b.pile;
+  if (pile.count >= pile.capacity) PileFlush(b);
+  pile.buffer[pile.count++] = PileKey(column, row);
 }
 
 namespace {
@@ -329,93 +326,99 @@ inline bool OnLongDiagonal(uint32_t config, int bits) {
 
 }  // namespace
 
-void PileAddZ(uint32_t column, uint32_t hashz) {
+template <Layout layout>
+void PileAdd(Build& b, uint32_t hashw, uint32_t hashz) {
+  constexpr bool white = layout == kWhiteRows;
+  const Basi& basi = b.basi;
   int32_t out[4];
-  ReduceW(static_cast<int32_t>(column), static_cast<int32_t>(hashz), &g_basi, out);
-  if (out[1] < g_basi.numw) PilePush(out[0], out[1]);
-  if (out[3] < g_basi.numw && !OnLongDiagonal(hashz, g_basi.zbits)) PilePush(out[2], out[3]);
+  (white ? ReduceW : ReduceZ)(static_cast<int32_t>(hashw), static_cast<int32_t>(hashz), &basi,
+                             out);
+  int32_t rows = white ? basi.numw : basi.numz;
+  // The unreduced side's configuration decides the mirror-image duplicate.
+  bool diagonal = white ? OnLongDiagonal(hashz, basi.zbits) : OnLongDiagonal(hashw, basi.wbits);
+  if (out[1] < rows) PilePush(b, out[0], out[1]);
+  if (out[3] < rows && !diagonal) PilePush(b, out[2], out[3]);
+}
+template void PileAdd<kWhiteRows>(Build& b, uint32_t hashw, uint32_t hashz);
+template void PileAdd<kBlackRows>(Build& b, uint32_t hashw, uint32_t hashz);
+
+void PileFlush(Build& b) {
+  PileState& pile = b.pile;
+  if (pile.count == 0) return;
+  PileSort(pile.buffer, pile.count, 7);
+  PipTest(pile.buffer, pile.count);
+  WorkPath path = FpakName(b.basi.name, 0, pile.chops);
+  ChopCreate(&pile.writer, path);
+  for (int32_t i = 0; i < pile.count; i++) PilePutHaha(pile.buffer[i], &pile.writer);
+  ChopCloseWriter(&pile.writer);
+  CountChop(pile, 0, path);
+  pile.count = 0;
+  pile.chops++;
 }
 
-void PileAddW(uint32_t hashw, uint32_t column) {
-  int32_t out[4];
-  ReduceZ(static_cast<int32_t>(hashw), static_cast<int32_t>(column), &g_basi, out);
-  if (out[1] < g_basi.numz) PilePush(out[0], out[1]);
-  if (out[3] < g_basi.numz && !OnLongDiagonal(hashw, g_basi.wbits)) PilePush(out[2], out[3]);
+void PileClose(Build& b) {
+  PileFlush(b);
+  SysFree(b.pile.buffer);
+  b.pile.buffer = nullptr;
 }
 
-void PileFlush() {
-  if (g_pile.count == 0) return;
-  PileSort(g_pile.buffer, g_pile.count, 7);
-  PipTest(g_pile.buffer, g_pile.count);
-  const char* path = FpakName(0, g_pile.chops);
-  ChopCreate(&g_writer, path);
-  for (int32_t i = 0; i < g_pile.count; i++) PilePutHaha(g_pile.buffer[i], &g_writer);
-  ChopCloseWriter(&g_writer);
-  CountChop(0, FpakName(0, g_pile.chops));
-  g_pile.count = 0;
-  g_pile.chops++;
-}
-
-void PileClose() {
-  PileFlush();
-  SysFree(g_pile.buffer);
-  g_pile.buffer = nullptr;
-}
-
-void MergChop(int level, int first, int count, int out) {
+void MergChop(Build& b, int level, int first, int count, int out) {
+  PileState& pile = b.pile;
   uint64_t head[kPileMergeWidth];
   int live[kPileMergeWidth];
   for (int i = 0; i < count; i++) {
-    ChopOpenReader(&g_readers[i], FpakName(level, first + i));
-    live[i] = PileGet(&g_readers[i], &head[i]);
+    ChopOpenReader(&pile.readers[i], FpakName(b.basi.name, level, first + i));
+    live[i] = PileGet(&pile.readers[i], &head[i]);
   }
-  std::string out_path = FpakName(level + 1, out);
-  ChopCreate(&g_writer, out_path.c_str());
+  WorkPath out_path = FpakName(b.basi.name, level + 1, out);
+  ChopCreate(&pile.writer, out_path);
   for (int i; (i = Smallest(head, live, count)) >= 0;) {
-    PilePutHaha(head[i], &g_writer);
-    live[i] = PileGet(&g_readers[i], &head[i]);
+    PilePutHaha(head[i], &pile.writer);
+    live[i] = PileGet(&pile.readers[i], &head[i]);
   }
-  ChopCloseWriter(&g_writer);
-  CountChop(level + 1, out_path.c_str());
+  ChopCloseWriter(&pile.writer);
+  CountChop(pile, level + 1, out_path);
   for (int i = 0; i < count; i++) {
-    ChopCloseReader(&g_readers[i]);
-    FileRemove(FpakName(level, first + i));
+    ChopCloseReader(&pile.readers[i]);
+    FileRemove(FpakName(b.basi.name, level, first + i));
   }
 }
 
-void MergLevel() {
+void MergLevel(Build& b) {
+  PileState& pile = b.pile;
   for (;;) {
-    OutSile("MergLevel %2d", g_pile.level);
-    OutSile("  files %3d", g_pile.level_files[g_pile.level]);
-    OutSile("  bytes %10.0f", g_pile.level_bytes[g_pile.level]);
+    OutSile("MergLevel %2d", pile.level);
+    OutSile("  files %3d", pile.level_files[pile.level]);
+    OutSile("  bytes %10.0f", pile.level_bytes[pile.level]);
     OutSile("\n");
-    if (g_pile.chops <= kPileMergeWidth) return;
+    if (pile.chops <= kPileMergeWidth) return;
     int j = 0;
-    for (int i = 0; i < g_pile.chops; i += kPileMergeWidth, j++) {
-      OutCons("\rChop%5d ->%5d ", g_pile.chops, j + 1);
-      int n = g_pile.chops - i < kPileMergeWidth ? g_pile.chops - i : kPileMergeWidth;
-      MergChop(g_pile.level, i, n, j);
+    for (int i = 0; i < pile.chops; i += kPileMergeWidth, j++) {
+      OutCons("\rChop%5d ->%5d ", pile.chops, j + 1);
+      int n = pile.chops - i < kPileMergeWidth ? pile.chops - i : kPileMergeWidth;
+      MergChop(b, pile.level, i, n, j);
     }
-    g_pile.level++;
-    g_pile.chops = j;
+    pile.level++;
+    pile.chops = j;
   }
 }
 
-void NewfWrite(int pass, Layout layout) {
-  g_prog.mark1 = ClockCs(0) - g_prog.start;
-  MergLevel();
-  int n = g_pile.chops;
+void NewfWrite(Build& b, int pass, Layout layout) {
+  PileState& pile = b.pile;
+  b.prog.mark1 = ClockCs(0) - b.prog.start;
+  MergLevel(b);
+  int n = pile.chops;
   uint64_t head[kPileMergeWidth];
   int live[kPileMergeWidth];
   for (int i = 0; i < n; i++) {
-    ChopOpenReader(&g_readers[i], FpakName(g_pile.level, i));
-    live[i] = PileGet(&g_readers[i], &head[i]);
+    ChopOpenReader(&pile.readers[i], FpakName(b.basi.name, pile.level, i));
+    live[i] = PileGet(&pile.readers[i], &head[i]);
   }
-  int32_t rows = LayoutRows(g_basi, layout);
-  int32_t columns = LayoutColumns(g_basi, layout);
-  int32_t bytes = LayoutRowBytes(g_basi, layout);
+  int32_t rows = LayoutRows(b.basi, layout);
+  int32_t columns = LayoutColumns(b.basi, layout);
+  int32_t bytes = LayoutRowBytes(b.basi, layout);
   uint8_t* map = static_cast<uint8_t*>(SysAlloc(bytes));
-  JILE* out = FileWopen(FlocName(kTagNew, pass));
+  JILE* out = FileWopen(FlocName(b.basi.name, kTagNew, pass));
   int at = Smallest(head, live, n);
   for (int32_t s = 0; s < rows; s++) {
     memset(map, 0, bytes);
@@ -423,11 +426,11 @@ void NewfWrite(int pass, Layout layout) {
       uint32_t c = KeyColumn(head[at]);
       if (c >= static_cast<uint32_t>(columns)) OutError("NewfWrite: column oor");
       BitSet(map, c);
-      live[at] = PileGet(&g_readers[at], &head[at]);
+      live[at] = PileGet(&pile.readers[at], &head[at]);
       at = Smallest(head, live, n);
     }
     FileWrite(map, bytes, out);
-    ProgTick(columns);
+    ProgTick(b.prog, columns);
   }
   // Every record must have found its row: a record beyond the last row
   // would otherwise be lost without a trace.
@@ -435,7 +438,7 @@ void NewfWrite(int pass, Layout layout) {
   FileClose(out);
   SysFree(map);
   for (int i = 0; i < n; i++) {
-    ChopCloseReader(&g_readers[i]);
-    FileRemove(FpakName(g_pile.level, i));
+    ChopCloseReader(&pile.readers[i]);
+    FileRemove(FpakName(b.basi.name, pile.level, i));
   }
 }

@@ -27,17 +27,6 @@ inline uint64_t PileKey(uint32_t column, uint32_t row) {
   return static_cast<uint64_t>(row) << 32 | column;
 }
 
-struct PileState {
-  uint64_t* buffer;
-  int32_t capacity;
-  int32_t count;
-  int32_t level;  // 0 while filling
-  int32_t chops;  // chop files on the current level
-  int32_t level_files[kPileLevels];
-  double level_bytes[kPileLevels];
-};
-extern PileState g_pile;
-
 // Chop stream writer and reader.
 inline constexpr int kChopBuffer = 600;
 inline constexpr int kChopFlushAt = 590;  // leaves room for one record (2 x 5 bytes)
@@ -54,18 +43,38 @@ struct ChopStream {
   int32_t valid;  // reader: bytes of the buffer holding data
 };
 
-void PileOpen(int32_t capacity);
-void PilePush(uint32_t column, uint32_t row);
-// A white-to-move result given in black-row terms (its hashw as column, its
-// unreduced hashz), pushed under its white-row entries.
-void PileAddZ(uint32_t column, uint32_t hashz);
-// A black-to-move result given in white-row terms (its unreduced hashw, its
-// hashz as column), pushed under its black-row entries.
-void PileAddW(uint32_t hashw, uint32_t column);
-void PileFlush();
-void PileClose();
+struct PileState {
+  uint64_t* buffer;
+  int32_t capacity;
+  int32_t count;
+  int32_t level;  // 0 while filling
+  int32_t chops;  // chop files on the current level
+  int32_t level_files[kPileLevels];
+  double level_bytes[kPileLevels];
+  ChopStream writer;
+  ChopStream readers[kPileMergeWidth];
+};
+
+struct Build;
+
+void PileOpen(Build& b, int32_t capacity);
+void PilePush(Build& b, uint32_t column, uint32_t row);
+// A result pushed under its entries in the rows of `layout`: a white-to-move
+// result (kWhiteRows) is given in black-row terms (its hashw as column, its
+// unreduced hashz), a black-to-move result (kBlackRows) in white-row terms
+// (its unreduced hashw, its hashz as column).
+template <Layout layout>
+void PileAdd(Build& b, uint32_t hashw, uint32_t hashz);
+inline void PileAddZ(Build& b, uint32_t column, uint32_t hashz) {
+  PileAdd<kWhiteRows>(b, column, hashz);
+}
+inline void PileAddW(Build& b, uint32_t hashw, uint32_t column) {
+  PileAdd<kBlackRows>(b, hashw, column);
+}
+void PileFlush(Build& b);
+void PileClose(Build& b);
 // Merges all chops and writes NEWF(pass) in `layout`; no chop remains after.
-void NewfWrite(int pass, Layout layout);
+void NewfWrite(Build& b, int pass, Layout layout);
 
 // The pieces, open for tests and the benchmark.
 void PileSort(uint64_t* records, int32_t count, int byte);
@@ -79,5 +88,5 @@ int PileGet(ChopStream* r, uint64_t* key);  // 1 with a record, 0 at the end
 void ChopCloseReader(ChopStream* r);
 // Code helpers of the chop stream.
 int ChopPutCode(uint32_t v, uint8_t* out);  // bytes written (1, 2, 3 or 5)
-void MergLevel();
-void MergChop(int level, int first, int count, int out);
+void MergLevel(Build& b);
+void MergChop(Build& b, int level, int first, int count, int out);

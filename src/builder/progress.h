@@ -26,14 +26,13 @@ struct ProgState {
   int32_t cache_display;
   double cache_probes;
   int32_t cache_loads;
+  // Kept across passes: the endgame whose passes the line reports (name and
+  // table size), and the accumulated build time in centiseconds.
+  const Basi* basis;
+  int32_t cstotal;
 };
-extern ProgState g_prog;
-// Accumulated build time in centiseconds (kept with the build state).
-extern int32_t g_cstotal;
 
-// The endgame whose passes the progress line reports (name and table size).
-void ProgSetBasis(const Basi* basis);
-void ProgStart(const char* name, int number, int kind);
-void ProgTick(int32_t units);
-void ProgEnd();
-const char* ProgText(int which);
+void ProgStart(ProgState& prog, const char* name, int number, int kind);
+void ProgTick(ProgState& prog, int32_t units);
+void ProgEnd(ProgState& prog);
+const char* ProgText(const ProgState& prog, int which);

@@ -1,6 +1,6 @@
 #include "builder/values.h"
 
-#include "builder/build_driver.h"
+#include "builder/build.h"
 #include "support/console.h"
 #include "builder/progress.h"
 #include "index/basis.h"
@@ -35,33 +35,33 @@ bool ConvDoneW(int n, int mode, int maxbcwply) { return mode != 0 && (mode == 2 
 
 bool ConvDoneZ(int n, int mode, int maxbczply) { return mode != 0 && (mode == 2 || n == maxbczply); }
 
-void CountRestore(Side side) {
-  g_prog.open = side == kWhite ? g_run.wmopen : g_run.zmopen;
-  g_prog.open_weighted = side == kWhite ? g_run.wnopen : g_run.znopen;
+void CountRestore(Build& b, Side side) {
+  b.prog.open = side == kWhite ? b.run.wmopen : b.run.zmopen;
+  b.prog.open_weighted = side == kWhite ? b.run.wnopen : b.run.znopen;
 }
 
-void CountStore(Side side) {
+void CountStore(Build& b, Side side) {
   if (side == kWhite) {
-    g_run.wmopen = g_prog.open;
-    g_run.wnopen = g_prog.open_weighted;
+    b.run.wmopen = b.prog.open;
+    b.run.wnopen = b.prog.open_weighted;
   } else {
-    g_run.zmopen = g_prog.open;
-    g_run.znopen = g_prog.open_weighted;
+    b.run.zmopen = b.prog.open;
+    b.run.znopen = b.prog.open_weighted;
   }
 }
 
-void CountResolve(double entries, int weight) {
-  g_prog.resolved += entries;
-  g_prog.resolved_weighted += entries * weight;
-  g_prog.open -= entries;
-  g_prog.open_weighted -= entries * weight;
+void CountResolve(ProgState& prog, double entries, int weight) {
+  prog.resolved += entries;
+  prog.resolved_weighted += entries * weight;
+  prog.open -= entries;
+  prog.open_weighted -= entries * weight;
 }
 
-void CountAdd(double resolved, double open, int weight) {
-  g_prog.resolved += resolved;
-  g_prog.resolved_weighted += resolved * weight;
-  g_prog.open += open;
-  g_prog.open_weighted += open * weight;
+void CountAdd(ProgState& prog, double resolved, double open, int weight) {
+  prog.resolved += resolved;
+  prog.resolved_weighted += resolved * weight;
+  prog.open += open;
+  prog.open_weighted += open * weight;
 }
 
-bool CountFoundNothing() { return g_prog.resolved_weighted == 0; }
+bool CountFoundNothing(const ProgState& prog) { return prog.resolved_weighted == 0; }

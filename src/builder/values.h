@@ -9,6 +9,8 @@
 #include "jar/jar_file.h"
 
 struct Basi;
+struct Build;
+struct ProgState;
 
 // Pass numbers.
 inline constexpr int kPassNone = -2;  // nothing done yet
@@ -99,11 +101,11 @@ constexpr int GroupLast(int g, int maxsol) { return g + 38 < maxsol ? g + 38 : m
 // carried between its passes through the state keys wmopen/wnopen and
 // zmopen/znopen.
 enum Side : int { kWhite = 0, kBlack = 1 };
-void CountRestore(Side side);
-void CountStore(Side side);
+void CountRestore(Build& b, Side side);
+void CountStore(Build& b, Side side);
 // Moves `entries` found results of a row of weight `weight` from open to resolved.
-void CountResolve(double entries, int weight);
+void CountResolve(ProgState& prog, double entries, int weight);
 // Adds classified entries of one row to the totals.
-void CountAdd(double resolved, double open, int weight);
+void CountAdd(ProgState& prog, double resolved, double open, int weight);
 // The driver's test after an iteration pass.
-bool CountFoundNothing();
+bool CountFoundNothing(const ProgState& prog);

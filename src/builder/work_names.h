@@ -1,9 +1,14 @@
-// The names of a build's intermediate files, in its work directory.
+// The names of a build's intermediate files, in its work directory (named
+// after the endgame).
 #pragma once
 
-// The base name of the endgame being built: the work directory.
-void SetWorkName(const char* bname);
-// NAME/TAGnnn: a pass file.
-const char* FlocName(const char* tag, int pass);
-// NAME/LlCccccc: a chop file of the pile.
-const char* FpakName(int level, int chop);
+// A path held by value, so that two names can be in use at once.
+struct WorkPath {
+  char text[64];
+  operator const char*() const { return text; }
+};
+
+// WORK/TAGnnn: a pass file.
+WorkPath FlocName(const char* work, const char* tag, int pass);
+// WORK/LlCccccc: a chop file of the pile.
+WorkPath FpakName(const char* work, int level, int chop);

@@ -5,10 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "board/board.h"
 #include "board/move_generation.h"
+#include "builder/build.h"
 #include "builder/cache.h"
 #include "index/names.h"
 #include "index/basis.h"
@@ -23,15 +26,15 @@ struct VerifyResult {
 
 // Value byte of any position of up to seven men, from its database; a
 // position where White has only the king is never won.
-inline int ProbeBoard(const Ccc* board) {
+inline int ProbeBoard(Build& cache, const Ccc* board) {
   if (board->wsqr[1] == 0) return 255;
   Pap key;
   PapMake(board, &key);
-  return CacheProbe(key.material, key.index);
+  return CacheProbe(cache, key.material, key.index);
 }
 
 // The value the rules give a position from its successors' values.
-inline int ValueFromSuccessors(Ccc* board) {
+inline int ValueFromSuccessors(Build& cache, Ccc* board) {
   uint32_t moves[kCccMaxMoves];
   int n = CccGenMoves(board, moves);
   if (board->wtm) {
@@ -39,7 +42,7 @@ inline int ValueFromSuccessors(Ccc* board) {
     for (int i = 0; i < n; i++) {
       Ccc next;
       CccDoMove(board, moves[i], &next);
-      int b = ProbeBoard(&next);
+      int b = ProbeBoard(cache, &next);
       if (b != 255 && b + 1 < best) best = b + 1;
     }
     return best;
@@ -49,7 +52,7 @@ inline int ValueFromSuccessors(Ccc* board) {
   for (int i = 0; i < n; i++) {
     Ccc next;
     CccDoMove(board, moves[i], &next);
-    int w = ProbeBoard(&next);
+    int w = ProbeBoard(cache, &next);
     if (w == 255) return 255;
     if (w > worst) worst = w;
   }
@@ -57,8 +60,9 @@ inline int ValueFromSuccessors(Ccc* board) {
 }
 
 // Checks every canonical legal entry of one side's database of `bname`, in
-// every `row_step`-th row.
+// every `row_step`-th row, reading the databases in the search path.
 inline VerifyResult VerifyDatabase(const char* bname, bool white, int row_step = 1) {
+  std::unique_ptr<Build> cache = std::make_unique<Build>();
   Basi b;
   MakeBasi(bname, &b);
   VerifyResult result;
@@ -76,19 +80,18 @@ inline VerifyResult VerifyDatabase(const char* bname, bool white, int row_step =
       PapMake(&board, &key);
       double entry = static_cast<double>(r) * columns + c;
       if (key.index != entry) continue;  // the other twin of a symmetric position
-      int stored = CacheProbe(code, entry);
-      int expected = ValueFromSuccessors(&board);
+      int stored = CacheProbe(*cache, code, entry);
+      int expected = ValueFromSuccessors(*cache, &board);
       result.checked += 1;
-      if (stored != expected) {
-        if (result.wrong == 0) {
-          result.first_wrong = "entry " + std::to_string(static_cast<long>(entry)) + " hashw " +
-                               std::to_string(hashw) + " hashz " + std::to_string(hashz) +
-                               " stored " + std::to_string(stored) + " expected " +
-                               std::to_string(expected);
-        }
-        result.wrong += 1;
+      if (stored == expected) continue;
+      if (result.wrong++ == 0) {
+        char text[128];
+        snprintf(text, sizeof text, "entry %.0f hashw %d hashz %d stored %d expected %d", entry,
+                 hashw, hashz, stored, expected);
+        result.first_wrong = text;
       }
     }
   }
+  CacheCloseAll(*cache);
   return result;
 }

@@ -95,16 +95,15 @@ TEST(SearchPath, FresFindIsFatalWhenMissing) {
 }
 
 TEST(WorkFileNames, FormatsAndBounds) {
-  SetWorkName("KQKR");
-  EXPECT_STREQ(FlocName("NEWF", 1), "KQKR/NEWF001");
-  EXPECT_STREQ(FlocName("ALLF", -1), "KQKR/ALLF-01");
-  EXPECT_STREQ(FlocName("BCC", 999), "KQKR/BCC999");
-  EXPECT_STREQ(FpakName(3, 42), "KQKR/L3C00042");
-  EXPECT_STREQ(FpakName(9, 99999), "KQKR/L9C99999");
-  EXPECT_FATAL(FlocName("ABCDEF", 1), "FlocName: tag too long");
-  EXPECT_FATAL(FlocName("ALL", 1000), "FlocName: pass too long");
-  EXPECT_FATAL(FpakName(10, 0), "FpakName: level too long");
-  EXPECT_FATAL(FpakName(0, 100000), "FpakName: chop too long");
+  EXPECT_STREQ(FlocName("KQKR", "NEWF", 1), "KQKR/NEWF001");
+  EXPECT_STREQ(FlocName("KQKR", "ALLF", -1), "KQKR/ALLF-01");
+  EXPECT_STREQ(FlocName("KQKR", "BCC", 999), "KQKR/BCC999");
+  EXPECT_STREQ(FpakName("KQKR", 3, 42), "KQKR/L3C00042");
+  EXPECT_STREQ(FpakName("KQKR", 9, 99999), "KQKR/L9C99999");
+  EXPECT_FATAL(FlocName("KQKR", "ABCDEF", 1), "FlocName: tag too long");
+  EXPECT_FATAL(FlocName("KQKR", "ALL", 1000), "FlocName: pass too long");
+  EXPECT_FATAL(FpakName("KQKR", 10, 0), "FpakName: level too long");
+  EXPECT_FATAL(FpakName("KQKR", 0, 100000), "FpakName: chop too long");
 }
 
 TEST(SubEndgames, PiecesOnly) {

@@ -1,0 +1,80 @@
+// One build of an endgame: everything its passes share, made by ExeBuild and
+// handed to each pass by reference.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "builder/cache.h"
+#include "builder/pile.h"
+#include "builder/progress.h"
+#include "index/basis.h"
+#include "jar/jas.h"
+
+// Build state, one line each in RUN.
+struct RunState {
+  char bname[16];
+  int32_t passdone;
+  int32_t maxbcwply;
+  int32_t maxbczply;
+  int32_t cstotal;
+  int32_t maxsolw;
+  int32_t maxsolz;
+  double wmopen;
+  double wnopen;
+  double zmopen;
+  double znopen;
+  // The pass a resume starts with: passdone + 1, or 900 once an iteration
+  // pass found nothing new (only then is it written to RUN).
+  int32_t passnext;
+};
+
+// Enough for every file one pass can retire (pass 900 retires up to one
+// NEWF file per ply).
+inline constexpr int kPendingMax = 1024;
+inline constexpr int kPendingPathMax = 31;
+
+// Files opened for writing since the last pass was recorded, which are
+// forced to disk before RUN records the next one. Past the table's size the
+// whole file system is synced instead.
+inline constexpr int kWrittenMax = 4096;
+inline constexpr int kWrittenPathMax = 63;
+
+struct WrittenFiles {
+  char names[kWrittenMax][kWrittenPathMax + 1];
+  int count;
+  bool overflow;
+  // The current directory needs a sync only when a file was made there (the
+  // logs, at the first pass; the finished databases).
+  bool current;
+  JarFopenHook chained;  // the hook that was installed before ours
+};
+
+struct Build {
+  Basi basi;  // the endgame; its name is also the work directory's
+  RunState run;
+  char run_path[64];  // the path of RUN, for the messages of RunRead
+  char pending[kPendingMax][kPendingPathMax + 1];  // deferred removals
+  int npending;
+  ProgState prog;
+  PileState pile;
+  SubCache cache;
+  WrittenFiles written;
+  // Mate totals of pass 0, carried from ZtmCreate to ZtmMates.
+  double mates;
+  double mates_weighted;
+};
+
+// The passes the driver calls. An empty entry stops the build ("ExeBuild:
+// pass %d not available").
+struct BuildPasses {
+  void (*wtm1_create)(Build&);
+  void (*wtm2_create)(Build&);
+  void (*ztm_create)(Build&);
+  void (*ztm_mates)(Build&);
+  void (*wtm_pass)(Build&, int n);
+  void (*ztm_pass)(Build&, int n);
+  void (*pass_cleanup)(Build&);
+  void (*collect_pack_wtm)(Build&);  // pass 901
+  void (*collect_pack_ztm)(Build&);  // pass 902
+};
