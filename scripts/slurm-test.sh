@@ -121,7 +121,7 @@ for i in $(seq 180); do
 done
 [ -z "$(timeout 5 squeue -h -n zok-KQK,zok-KRK,zok-KQRK 2>/dev/null)" ] || fail "jobs still queued after 90 s"
 for eg in KQK KRK KQRK; do [ -s "$tmp/par/$eg.slurm.log" ] || fail "no log $eg.slurm.log"; done
-grep -q 'ERROR: RunWrite: create fail' "$tmp/bad/KRK.slurm.log" || fail "no failure in the log of KRK"
+grep -q 'ERROR: ExeBuild: mkdir fail \[KRK\]: File exists' "$tmp/bad/KRK.slurm.log" || fail "no failure in the log of KRK"
 [ -f "$tmp/bad/KQRK.LOF" ] && fail "KQRK ran after KRK failed"
 
 # The creation time (bytes 24 to 27 of an index file) may differ.

@@ -169,7 +169,7 @@ TEST(ZokBuild, ParallelRunStopsAtAFailureWithZoksStatus) {
   EXPECT_NE(r.output.find("zok-build: building KQK failed (zok exit status 1):"),
             std::string::npos)
       << r.output;
-  EXPECT_NE(r.output.find("ERROR: RunWrite: create fail"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("ERROR: ExeBuild: mkdir fail [KQK]: File exists"), std::string::npos) << r.output;
   // make's own report of the failed recipe is left out.
   EXPECT_EQ(r.output.find("make"), std::string::npos) << r.output;
   EXPECT_FALSE(FileExists(dir.File("KPK.LOF")));
