@@ -250,7 +250,7 @@ TEST(FindByte, DamagedStampsAreFatal) {
   };
   write(300, key.material);
   EXPECT_FATAL(FindByte(&b), "FindByte: bad format");
-  write(301, key.material ^ kMaterialWtm);
+  write(301, key.material ^ kWhiteToMove);
   EXPECT_FATAL(FindByte(&b), "FindByte: bad content");
   write(301, key.material);
   EXPECT_EQ(FindByte(&b), 1);

@@ -39,7 +39,7 @@ void CheckKeys(const char* name, double limit, int samples) {
       Pap key;
       PapMake(&board, &key);
       std::string why;
-      if (key.material != (b.material | (wtm ? kMaterialWtm : 0))) why = "material";
+      if (key.material != (b.material | (wtm ? kWhiteToMove : 0))) why = "material";
       for (int i = 0; i + 1 < 8 && key.codes[i + 1] != 0; i++) {
         if (key.codes[i] == key.codes[i + 1] && key.squares[i] >= key.squares[i + 1]) {
           why = "identical pieces out of order";
@@ -115,7 +115,7 @@ TEST(PapMake, QueenEndgameFromTheFarCorner) {
   PapMake(&board, &key);
   EXPECT_EQ(key.codes[0], kWK);
   EXPECT_EQ(key.squares[0], Sq("a1"));
-  EXPECT_EQ(key.material, b.material | kMaterialWtm);
+  EXPECT_EQ(key.material, b.material | kWhiteToMove);
   int32_t out[4];
   ReduceW(Sq("h8") * 64 + Sq("a2"), Sq("c3"), &b, out);
   EXPECT_EQ(key.index, out[1] * 64.0 + out[0]);
