@@ -1,6 +1,6 @@
-// Reading games (.JGN): selection by number and name, the start position
-// from [posj], the four places a file is looked for, and illegal positions
-// and moves named with the file and game.
+// Reading games (.JGN): selection by number and name, the four places a file
+// is looked for, and illegal positions and moves named with the file and
+// game. The browser tests show a [posj] start position.
 #include "gamefiles/game_notation.h"
 
 #include <gtest/gtest.h>
@@ -94,27 +94,6 @@ TEST(CccJgnRead, SelectsByNumberAndByName) {
   EXPECT_FATAL(CccJgnRead("games.JGN/6", &g), "CccJgnRead: 6 not found");
   EXPECT_FATAL(CccJgnRead("games.JGN/Brown", &g), "CccJgnRead: Brown not found");
   EXPECT_FATAL(CccJgnRead("nofile/2", &g), "CccJgnRead: 'nofile' open failed");
-}
-
-TEST(CccJgnRead, PosjGivesTheStartAndIsShownFirst) {
-  GameDirs dirs;
-  ScopedCwd cwd(dirs.work.path());
-  WriteFile("p.JGN",
-            "[game promo] (the kings: a3, h6)\n[posj]\n"
-            " ........ P...P... .......k\n ........ ........ K.......\n"
-            " ...p.... ........\n w . . . .\n"
-            "1. e7-e8N $d2d1r 2. a7-a8 Kh6-g5 *\n");
-  static CccGame g;
-  CccJgnRead("p.JGN", &g);
-  Ccc start = FromString(
-      "........P...P..........k................K..........p............w....");
-  ExpectSamePosition(start, g.position);
-  EXPECT_EQ(0, g.current);
-  EXPECT_EQ(4, g.count);
-  ExpectSamePosition(
-      FromString(
-          "Q...N.........................k.........K..................r....w...."),
-      Replay(g, 4));
 }
 
 TEST(CccJgnRead, IllegalMoveInAGame) {
