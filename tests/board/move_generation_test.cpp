@@ -209,17 +209,19 @@ TEST(GenMoves, MisprintedReferencePositionHasFortySevenMoves) {
 int Sq(const char* name) { return MailboxSquare(name[1] - '1', name[0] - 'a'); }
 
 TEST(BoardDeath, MovesThatDoNotFitTheBoardAreFatal) {
+  const char* kStart = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  const char* kStartZ = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1";
   const struct {
     const char* fen;
     const char* from;
     const char* to;
     const char* message;
   } kCases[] = {
-      {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "e7", "e5", "CheckMove: not white piece"},
-      {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", "e1", "e2", "CheckMove: not zwart victim"},
+      {kStart, "e7", "e5", "CheckMove: not white piece"},
+      {kStart, "e1", "e2", "CheckMove: not zwart victim"},
       {"4k3/3P4/8/8/8/8/8/4K3 w - - 0 1", "d7", "e8", "CheckMove: victim is ZK"},
-      {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1", "e2", "e4", "CheckMove: not zwart piece"},
-      {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1", "d8", "d7", "CheckMove: not white victim"},
+      {kStartZ, "e2", "e4", "CheckMove: not zwart piece"},
+      {kStartZ, "d8", "d7", "CheckMove: not white victim"},
       {"4k3/8/8/8/8/8/3p4/4K3 b - - 0 1", "d2", "e1", "CheckMove: victim is WK"},
       {"4r2k/8/8/8/8/8/8/4K3 w - - 0 1", nullptr, nullptr, "CheckMove: nullmove while in check"},
   };

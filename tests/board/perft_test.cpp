@@ -18,7 +18,8 @@ struct PerftCase {
 
 const PerftCase kCases[] = {
     {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 1, {20, 400, 8902, 197281}},
-    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 1, {48, 2039, 97862, 4085603}},
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 1,
+     {48, 2039, 97862, 4085603}},
     {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 1, {14, 191, 2812, 43238, 674624}},
     {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 1, {6, 264, 9467, 422333}},
     {"r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ - 0 1", 1, {6, 264, 9467, 422333}},
@@ -26,7 +27,8 @@ const PerftCase kCases[] = {
     // The reference table prints this position without the black bishop on
     // g4 ("2B1P3"); its counts are those of the published position with the
     // bishop. Without it White has 47 moves (see the brute-force test).
-    {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 1, {46, 2079, 89890}},
+    {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 1,
+     {46, 2079, 89890}},
     {"3k4/3p4/8/K1P4r/8/8/8/8 b - - 0 1", 6, {1134888}},
     {"8/8/4k3/8/2p5/8/B2P2K1/8 w - - 0 1", 6, {1015133}},
     {"8/8/1k6/2b5/2pP4/8/5K2/8 b - d3 0 1", 6, {1440467}},
