@@ -334,6 +334,24 @@ TEST_F(Browser, PromptInputEdges) {
   EXPECT_EQ(s[5], "");
 }
 
+TEST_F(Browser, MoveAtTheLastPlyIsRefused) {
+  std::string game = "[game long]";
+  const char* cycle[] = {"Ng1-f3", "Ng8-f6", "Nf3-g1", "Nf6-g8"};
+  for (int i = 0; i < 800; i++) game += std::string(" ") + cycle[i % 4];
+  game += "\n";
+  RunResult r = Session("-p long.JGN", "long.JGN", game, "0\n-\n0\n0\nquit\n");
+  EXPECT_EQ(r.status, 0);
+  std::vector<std::string> s = Screens(r.output);
+  ASSERT_EQ(s.size(), 6u) << r.output;
+  const std::string start = Position(s[0]);
+  EXPECT_NE(start.find(" WR WN WB WQ WK WB WN WR  *   ["), std::string::npos) << start;
+  EXPECT_NE(start.find("\nstraight [-1000 , +1000]\nmirrored [-1000 , +1000]"), std::string::npos);
+  EXPECT_EQ(s[1], start);  // refused at ply 800
+  EXPECT_NE(s[2], start);  // ply 799
+  EXPECT_NE(s[3], s[2]);   // a new move 800
+  EXPECT_EQ(s[4], s[3]);   // and again refused
+}
+
 TEST_F(Browser, Errors) {
   TempDir dir;
   const char* const kCases[][2] = {{"-p", "ExeDemo: too few args"},
