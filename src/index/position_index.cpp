@@ -79,9 +79,8 @@ template <bool kW>
 struct Part {
   explicit Part(const Basi* b)
       : n(kW ? b->nw : b->nz), bits(kW ? b->wbits : b->zbits), rows(kW ? b->numw : b->numz),
-        size(kW ? b->wsize : b->zsize), codes(kW ? b->white : b->black) {}
+        size(kW ? b->wsize : b->zsize) {}
   int32_t n, bits, rows, size;
-  const uint8_t* codes;
 };
 
 template <bool kW>
@@ -104,16 +103,17 @@ int Weight(int32_t r, const Basi* b) {
 template <bool kW>
 int32_t UnEp(int32_t hash, const Basi* b) {
   if (b->epflag == 0) return hash;
-  return UnEp(hash, Part<kW>(b).n, Part<kW>(b).codes, PawnCode(kW), kW ? 24 : 32);
+  return UnEp(hash, Part<kW>(b).n, kW ? b->white : b->black, PawnCode(kW), kW ? 24 : 32);
 }
 
+// The arrays are indexed as members, not through pointers: their bounds let
+// the compiler unroll the loop, which runs for every entry of every pass.
 template <bool kW>
 int HashPlace(int32_t hash, const Basi* b, Ccc* board) {
-  Part<kW> side(b);
-  uint8_t* list = kW ? board->wsqr : board->zsqr;
-  for (int i = 0; i < side.n; i++) {
-    int s = kMailboxOfSq[hash >> 6 * (side.n - 1 - i) & 63];
-    int c = side.codes[i];
+  int n = kW ? b->nw : b->nz;
+  for (int i = 0; i < n; i++) {
+    int s = kMailboxOfSq[hash >> 6 * (n - 1 - i) & 63];
+    int c = kW ? b->white[i] : b->black[i];
     if (c == PawnCode(kW)) {
       if (s >= 71) return 0;
       // A pawn in the first-rank coding has just double-stepped: only the
@@ -127,7 +127,7 @@ int HashPlace(int32_t hash, const Basi* b, Ccc* board) {
     uint8_t& cell = CccCell(board, s);
     if (cell != kEmpty) return 0;
     cell = static_cast<uint8_t>(c);
-    list[i] = static_cast<uint8_t>(s);
+    (kW ? board->wsqr[i] : board->zsqr[i]) = static_cast<uint8_t>(s);
   }
   return 1;
 }
