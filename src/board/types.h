@@ -1,5 +1,5 @@
-// The words every layer above the board shares: piece codes, colours and
-// material codes.
+// The words every layer above the board shares: piece codes, colours, the
+// men-a-side limit and material codes.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,13 @@ enum PieceCode : int {
 inline constexpr int kWhiteBit = 16;
 inline constexpr int kBlackBit = 1;
 inline constexpr int PieceKind(int code) { return (code >> 1) & 7; }
+
+// Colours: Z stands for Black in every name (UnmoveZ, ztm). Code written once
+// for both colours is a template over `bool kW`, true for White.
+inline constexpr int PawnCode(bool white) { return white ? kWP : kZP; }
+
+// Men of one side, king included, in any endgame this program handles.
+inline constexpr int kMaxSideMen = 5;
 
 // Material code of an endgame: a 3-bit count per piece type and colour (the
 // unit of each below), bit 30 for the white-to-move database.

@@ -8,8 +8,6 @@
 #include "index/basis.h"
 #include "index/position_index.h"
 
-inline constexpr int kMaxSideMen = 5;
-
 // Calls visit(column) for every placement of pieces first .. count-1 of one
 // side on empty squares, the first piece outermost, squares a1 .. h8, so that
 // columns come in ascending order. `allow(i, sq)` may refuse a square; it may

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int kMaxMenPerSide = 5;  // no database holds more
 constexpr int32_t kMateScale = 1000;
 constexpr int kColumns = 4;
 // A prompt line holds 255 characters; a longer one is cut.
@@ -44,7 +43,7 @@ long PromptNumber(const char* text) {
 int FindByte(const Ccc* board) {
   int white = CountMen(board->wsqr);
   int black = CountMen(board->zsqr);
-  if (white > kMaxMenPerSide || black > kMaxMenPerSide) return -1;
+  if (white > kMaxSideMen || black > kMaxSideMen) return -1;
   if (board->castL || board->castS || board->castl || board->casts) return -1;
   if (white <= 1) return kValueNone;
   // No probe key exists beyond seven men, and so no database either.

@@ -17,73 +17,22 @@ constexpr int kMaxPlies = 509;
 constexpr int kPiece = 1024;  // bytes read at a time
 constexpr int kAbortKey = 17;
 
-double g_found = 0;
-double g_listed = 0;
-int32_t g_start = 0;
+// Counts of one listing and its start time (centiseconds).
+struct Listing {
+  double found = 0;
+  double listed = 0;
+  int32_t start = 0;
+};
 
-// Reads the database of one side row by row and lists the entries equal to v.
-void Scan(const Basi* b, int v, bool white) {
-  uint32_t code = white ? b->material | kWhiteToMove : b->material;
-  JILE* h = FileRopen(FresFind(code));
-  int rows = white ? b->numw : b->numz;
-  int columns = white ? b->zsize : b->wsize;
-  int column_bits = white ? b->zbits : b->wbits;
-  uint8_t buffer[kPiece];
-  for (int r = 0; r < rows; r++) {
-    int32_t fixed = white ? UnreduceW(r, b) : UnreduceZ(r, b);
-    for (int c0 = 0; c0 < columns; c0 += kPiece) {
-      int n = columns - c0 < kPiece ? columns - c0 : kPiece;
-      FileRead(buffer, n, h);
-      for (int i = 0; i < n; i++) {
-        if (buffer[i] != v) continue;
-        if (white) {
-          ListOne(fixed, c0 + i, b, 1, v);
-        } else {
-          ListOne(c0 + i, fixed, b, 0, v);
-        }
-      }
-    }
-    // A progress line every 262144 entries.
-    if (((static_cast<int64_t>(r) << column_bits) & 0x3ffff) == 0 || r == rows - 1) {
-      OutCons(white ? "\rFound = %.0f  %06.1f  hashw o%08o" : "\rFound = %.0f  %06.1f  hashz o%08o",
-              g_found, (ClockCs(0) - g_start) * 0.01, fixed);
-      if (PlatKeyWaiting() && PlatReadKey() == kAbortKey) OutError("Manual abort!");
-    }
-  }
-  FileClose(h);
-}
-
-}  // namespace
-
-void ExeList(int n, char** args) {
-  if (n < 2) OutError("ExeList: too few args");
-  Basi b;
-  MakeBasi(args[0], &b);
-  int len = atoi(args[1]);
-  if (len < 0 || len >= kMaxPlies) OutError("ExeList: plies oor");
-  g_found = g_listed = 0;
-  g_start = ClockCs(1);
-  OutCons("\nPlies = %d", len);
-  OutCons("\n");
-  if (len % 2 == 1) {
-    ListW(&b, (len + 1) / 2);
-  } else {
-    ListZ(&b, len / 2);
-  }
-  OutCons("\n");
-}
-
-void ListW(const Basi* basis, int v) { Scan(basis, v, true); }
-
-void ListZ(const Basi* basis, int v) { Scan(basis, v, false); }
-
-void ListOne(int32_t hashw, int32_t hashz, const Basi* basis, int wtm, int v) {
-  g_found += 1;
-  if (g_listed >= kMaxListed) return;
+// Writes the position of one entry to the .LOG log as a game record; only the
+// first kMaxListed are written, all are counted.
+void ListOne(int32_t hashw, int32_t hashz, const Basi* basis, int wtm, int v, Listing* l) {
+  l->found += 1;
+  if (l->listed >= kMaxListed) return;
   Ccc board;
   if (!HashToCccp(hashw, hashz, basis, wtm, &board)) OutError("ListOne: bad hash");
-  g_listed += 1;
-  OutGile("[game %s_M%03d_%03.0f]", basis->name, v, g_listed);
+  l->listed += 1;
+  OutGile("[game %s_M%03d_%03.0f]", basis->name, v, l->listed);
   OutGile(" [annotator hash o%08o o%08o]", hashw, hashz);
   OutGile(" [posj]");
   static const char kLetters[] = "PpNnBbRrQqKkXxXx";
@@ -103,4 +52,56 @@ void ListOne(int32_t hashw, int32_t hashz, const Basi* basis, int wtm, int v) {
   }
   OutGile("   %c%c%c%c%c\n\n", board.wtm ? 'w' : 'b', board.castL ? 'L' : '.',
           board.castS ? 'S' : '.', board.castl ? 'l' : '.', board.casts ? 's' : '.');
+}
+
+// Reads the database of one side row by row and lists the entries equal to v.
+void Scan(const Basi* b, int v, bool white, Listing* l) {
+  uint32_t code = white ? b->material | kWhiteToMove : b->material;
+  JILE* h = FileRopen(FresFind(code));
+  int rows = white ? b->numw : b->numz;
+  int columns = white ? b->zsize : b->wsize;
+  int column_bits = white ? b->zbits : b->wbits;
+  uint8_t buffer[kPiece];
+  for (int r = 0; r < rows; r++) {
+    int32_t fixed = white ? UnreduceW(r, b) : UnreduceZ(r, b);
+    for (int c0 = 0; c0 < columns; c0 += kPiece) {
+      int n = columns - c0 < kPiece ? columns - c0 : kPiece;
+      FileRead(buffer, n, h);
+      for (int i = 0; i < n; i++) {
+        if (buffer[i] != v) continue;
+        if (white) {
+          ListOne(fixed, c0 + i, b, 1, v, l);
+        } else {
+          ListOne(c0 + i, fixed, b, 0, v, l);
+        }
+      }
+    }
+    // A progress line every 262144 entries.
+    if (((static_cast<int64_t>(r) << column_bits) & 0x3ffff) == 0 || r == rows - 1) {
+      OutCons(white ? "\rFound = %.0f  %06.1f  hashw o%08o" : "\rFound = %.0f  %06.1f  hashz o%08o",
+              l->found, (ClockCs(0) - l->start) * 0.01, fixed);
+      if (PlatKeyWaiting() && PlatReadKey() == kAbortKey) OutError("Manual abort!");
+    }
+  }
+  FileClose(h);
+}
+
+}  // namespace
+
+void ExeList(int n, char** args) {
+  if (n < 2) OutError("ExeList: too few args");
+  Basi b;
+  MakeBasi(args[0], &b);
+  int len = atoi(args[1]);
+  if (len < 0 || len >= kMaxPlies) OutError("ExeList: plies oor");
+  Listing listing;
+  listing.start = ClockCs(1);
+  OutCons("\nPlies = %d", len);
+  OutCons("\n");
+  if (len % 2 == 1) {
+    Scan(&b, (len + 1) / 2, true, &listing);
+  } else {
+    Scan(&b, len / 2, false, &listing);
+  }
+  OutCons("\n");
 }

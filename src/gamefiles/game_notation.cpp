@@ -9,6 +9,8 @@
 #include "support/console.h"
 #include "platform/platform.h"
 
+// Process-wide like the search path: one fixed position directory; tests
+// point it at their own.
 const char* g_position_dir = kPositionDir;
 
 namespace {

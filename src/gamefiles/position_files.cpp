@@ -12,18 +12,17 @@ namespace {
 constexpr int kSquares = 64;
 constexpr int kSetStringSize = kSquares + 5 + 1;
 
-// File and line of the position being read ("path/selector"), named in every
-// message about it; none when a line is parsed on its own.
-const char* g_where = nullptr;
-
-[[noreturn]] __attribute__((format(printf, 1, 2))) void EpdFail(const char* format, ...) {
+// `where` is the file and line of the position being read ("path/selector"),
+// named in every message about it; nullptr when a line is parsed on its own.
+[[noreturn]] __attribute__((format(printf, 2, 3))) void EpdFail(const char* where,
+                                                                 const char* format, ...) {
   char message[kEpdLineSize + 64];
   va_list args;
   va_start(args, format);
   vsnprintf(message, sizeof message, format, args);
   va_end(args);
-  if (g_where == nullptr) OutError("%s", message);
-  OutError("%s in %s", message, g_where);
+  if (where == nullptr) OutError("%s", message);
+  OutError("%s in %s", message, where);
 }
 
 // The next blank-separated field of the line into `field` (it holds
@@ -57,16 +56,14 @@ bool ReadLine(FILE* file, char* line) {
   return true;
 }
 
-}  // namespace
-
-const char* EpdSpos(const char* line, Ccc* board) {
+const char* ReadPosition(const char* line, Ccc* board, const char* where) {
   char field[kEpdLineSize + 1];
   char text[kSetStringSize];
   int squares = 0;
   int placement_rank = 8;
   int rank_squares = 0;
 
-  if (!NextField(&line, field)) EpdFail("EpdSpos: missing pos");
+  if (!NextField(&line, field)) EpdFail(where, "EpdSpos: missing pos");
   for (const char* p = field; *p != 0; ++p) {
     int c = static_cast<unsigned char>(*p);
     int run = 1;
@@ -78,27 +75,27 @@ const char* EpdSpos(const char* line, Ccc* board) {
       fill = '.';
     } else if (c == '/') {
       // A short rank would shift every later square onto the wrong one.
-      if (rank_squares < 8) EpdFail("EpdSpos: rank %d too short", placement_rank);
+      if (rank_squares < 8) EpdFail(where, "EpdSpos: rank %d too short", placement_rank);
       --placement_rank;
       rank_squares = 0;
       continue;
     } else {
-      EpdFail("EpdSpos: bad character 0x%02X", c);
+      EpdFail(where, "EpdSpos: bad character 0x%02X", c);
     }
-    if (squares + run > kSquares) EpdFail("EpdSpos: to many squares");
+    if (squares + run > kSquares) EpdFail(where, "EpdSpos: to many squares");
     rank_squares += run;
-    if (rank_squares > 8) EpdFail("EpdSpos: rank %d too long", placement_rank);
+    if (rank_squares > 8) EpdFail(where, "EpdSpos: rank %d too long", placement_rank);
     for (int i = 0; i < run; ++i) text[squares++] = fill;
   }
-  if (squares < kSquares) EpdFail("EpdSpos: to few squares");
+  if (squares < kSquares) EpdFail(where, "EpdSpos: to few squares");
 
-  if (!NextField(&line, field)) EpdFail("EpdSpos: missing stm");
+  if (!NextField(&line, field)) EpdFail(where, "EpdSpos: missing stm");
   // Only w/W and b are meaningful here: any other letter copied through
   // could read as a castling flag.
-  if (strchr("wWbB", field[0]) == nullptr) EpdFail("EpdSpos: bad stm [%s]", field);
+  if (strchr("wWbB", field[0]) == nullptr) EpdFail(where, "EpdSpos: bad stm [%s]", field);
   text[64] = field[0] == 'w' || field[0] == 'W' ? 'w' : 'b';
 
-  if (!NextField(&line, field)) EpdFail("EpdSpos: missing castle");
+  if (!NextField(&line, field)) EpdFail(where, "EpdSpos: missing castle");
   memcpy(text + 65, "....", 4);
   if (strcmp(field, "-") != 0) {
     for (const char* p = field; *p != 0; ++p) {
@@ -107,47 +104,53 @@ const char* EpdSpos(const char* line, Ccc* board) {
         case 'K': text[66] = 'S'; break;
         case 'q': text[67] = 'l'; break;
         case 'k': text[68] = 's'; break;
-        default: EpdFail("EpdSpos: bad castle");
+        default: EpdFail(where, "EpdSpos: bad castle");
       }
     }
   }
 
-  if (!NextField(&line, field)) EpdFail("EpdSpos: missing ep");
+  if (!NextField(&line, field)) EpdFail(where, "EpdSpos: missing ep");
   if (strcmp(field, "-") != 0) {
     if (strlen(field) != 2 || field[0] < 'a' || field[0] > 'h' ||
         (field[1] != '6' && field[1] != '3')) {
-      EpdFail("EpdSpos: bad ep");
+      EpdFail(where, "EpdSpos: bad ep");
     }
     int rank = field[1] - '1';
     int at = (7 - rank) * 8 + (field[0] - 'a');
     // An occupied target square cannot be one; marking it would erase a piece.
-    if (text[at] != '.') EpdFail("EpdSpos: bad ep");
+    if (text[at] != '.') EpdFail(where, "EpdSpos: bad ep");
     text[at] = 'e';
   }
   text[kSetStringSize - 1] = 0;
   if (const char* fault = PositionFault(text)) {
-    if (g_where == nullptr) OutError("EpdSpos: %s", fault);
-    OutError("CccEpdRead: %s: %s", g_where, fault);
+    if (where == nullptr) OutError("EpdSpos: %s", fault);
+    OutError("CccEpdRead: %s: %s", where, fault);
   }
   CccSetString(text, board);
   return line;
 }
 
-void EpdExtra(const char* rest, CccGame* game) {
+void ReadExtra(const char* rest, CccGame* game, const char* where) {
   char field[kEpdLineSize + 1];
   while (NextField(&rest, field)) {
     if (strcmp(field, "bm") == 0) {
-      if (!NextField(&rest, field)) EpdFail("EpdExtra: missing bm");
+      if (!NextField(&rest, field)) EpdFail(where, "EpdExtra: missing bm");
       GameText(game->remark, "bm %s", field);
     } else if (strcmp(field, "id") == 0) {
-      if (!NextField(&rest, field)) EpdFail("EpdExtra: missing id");
+      if (!NextField(&rest, field)) EpdFail(where, "EpdExtra: missing id");
       size_t len = strlen(game->name);
       snprintf(game->name + len, sizeof game->name - len, " (%s)", field);
     } else {
-      EpdFail("EpdExtra: bad command [%s]", field);
+      EpdFail(where, "EpdExtra: bad command [%s]", field);
     }
   }
 }
+
+}  // namespace
+
+const char* EpdSpos(const char* line, Ccc* board) { return ReadPosition(line, board, nullptr); }
+
+void EpdExtra(const char* rest, CccGame* game) { ReadExtra(rest, game, nullptr); }
 
 void CccEpdRead(const char* name, CccGame* game) {
   char file_name[kGamePathSize];
@@ -169,8 +172,6 @@ void CccEpdRead(const char* name, CccGame* game) {
   GameText(game->name, "%s / %s", path, selector);
   char where[2 * kGamePathSize];
   snprintf(where, sizeof where, "%s/%s", path, selector);
-  g_where = where;
-  const char* rest = EpdSpos(line, &game->position);
-  EpdExtra(rest, game);
-  g_where = nullptr;
+  const char* rest = ReadPosition(line, &game->position, where);
+  ReadExtra(rest, game, where);
 }

@@ -22,7 +22,7 @@ void ReadSide(const char* text, int* pos, bool white, Basi* b) {
   uint8_t* list = white ? b->white : b->black;
   int32_t* count = white ? &b->nw : &b->nz;
   while (text[*pos] != 0) {
-    if (*count == 5) OutError("MakeBasi: too many of one side");
+    if (*count == kMaxSideMen) OutError("MakeBasi: too many of one side");
     int code = LetterCode(text[*pos], white);
     if (code == 0) OutError("MakeBasi: bad piece");
     if (PieceKind(code) != 5) b->material += 1u << (3 * (code & 15));

@@ -65,53 +65,40 @@ int UnmoveDoubleStep(int32_t h, const uint8_t* list, int now, int from, int32_t*
 
 }  // namespace
 
-int UnmoveW(int32_t hashw, const Ccc* board, int32_t* out) {
+template <bool kW>
+int Unmove(int32_t hash, const Ccc* board, int32_t* out) {
+  const uint8_t* list = kW ? board->wsqr : board->zsqr;
+  // The side's pawns came from one rank back: White's from below.
+  constexpr int kBack = kW ? -10 : 10;
+  constexpr int kPawn = PawnCode(kW);
+  constexpr int kEnemyPawn = PawnCode(!kW);
   if (board->eps != 0) {
-    return UnmoveDoubleStep(hashw, board->wsqr, board->eps + 10, board->eps - 10, out);
+    return UnmoveDoubleStep(hash, list, board->eps - kBack, board->eps + kBack, out);
   }
-  int n = ListLength(board->wsqr);
+  int n = ListLength(list);
   int count = 0;
   for (int i = 0; i < n; i++) {
-    int s = board->wsqr[i];
-    Field f = FieldOf(hashw, n, i);
-    if (CccCell(board, s) != kWP) {
+    int s = list[i];
+    Field f = FieldOf(hash, n, i);
+    if (CccCell(board, s) != kPawn) {
       count = PieceTargets(board, s, f, out, count);
       continue;
     }
-    if (s < 21 || CccCell(board, s - 10) != kEmpty) continue;
-    out[count++] = With(f, s - 10);
-    // A double step beside a black pawn left an en-passant right: that
+    if ((kW ? s < 21 : s > 58) || CccCell(board, s + kBack) != kEmpty) continue;
+    out[count++] = With(f, s + kBack);
+    // A double step beside an enemy pawn left an en-passant right: that
     // position has another number and is reached through its eps.
-    if (s >= 31 && s <= 38 && CccCell(board, s - 20) == kEmpty &&
-        CccCell(board, s - 1) != kZP && CccCell(board, s + 1) != kZP) {
-      out[count++] = With(f, s - 20);
+    if ((kW ? s >= 31 && s <= 38 : s >= 41 && s <= 48) &&
+        CccCell(board, s + 2 * kBack) == kEmpty && CccCell(board, s - 1) != kEnemyPawn &&
+        CccCell(board, s + 1) != kEnemyPawn) {
+      out[count++] = With(f, s + 2 * kBack);
     }
   }
   return count;
 }
 
-int UnmoveZ(int32_t hashz, const Ccc* board, int32_t* out) {
-  if (board->eps != 0) {
-    return UnmoveDoubleStep(hashz, board->zsqr, board->eps - 10, board->eps + 10, out);
-  }
-  int n = ListLength(board->zsqr);
-  int count = 0;
-  for (int i = 0; i < n; i++) {
-    int s = board->zsqr[i];
-    Field f = FieldOf(hashz, n, i);
-    if (CccCell(board, s) != kZP) {
-      count = PieceTargets(board, s, f, out, count);
-      continue;
-    }
-    if (s > 58 || CccCell(board, s + 10) != kEmpty) continue;
-    out[count++] = With(f, s + 10);
-    if (s >= 41 && s <= 48 && CccCell(board, s + 20) == kEmpty &&
-        CccCell(board, s - 1) != kWP && CccCell(board, s + 1) != kWP) {
-      out[count++] = With(f, s + 20);
-    }
-  }
-  return count;
-}
+template int Unmove<true>(int32_t, const Ccc*, int32_t*);
+template int Unmove<false>(int32_t, const Ccc*, int32_t*);
 
 int QuietZ(int32_t hashz, const Ccc* board, int32_t* out) {
   int n = ListLength(board->zsqr);

