@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -173,7 +174,11 @@ std::string BuiltDatabases(const std::vector<std::string>& names) {
   // this one right now.
   for (const auto& e : fs::directory_iterator(exe.parent_path(), ec)) {
     std::string other = e.path().filename().string();
-    if (other.rfind(prefix, 0) == 0 && other.rfind(dir.filename().string(), 0) != 0) {
+    // Another set's name may begin with this one's ("dbs-KQK-KRK-..."): only
+    // a stamp may follow the prefix.
+    bool same_set = other.rfind(prefix, 0) == 0 && other.size() > prefix.size() &&
+                    isdigit(static_cast<unsigned char>(other[prefix.size()]));
+    if (same_set && other.rfind(dir.filename().string(), 0) != 0) {
       fs::remove_all(e.path(), ec);
     }
   }
