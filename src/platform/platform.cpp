@@ -18,15 +18,18 @@
 
 namespace {
 
-// Terminal state for the abort key poll.
-bool g_terminal_checked = false;
-bool g_terminal_raw = false;
-struct termios g_saved_termios;
+// The terminal of the abort key poll, as found and as set: there is one per
+// process, and the signal handlers must reach it.
+struct Terminal {
+  bool checked = false;
+  bool raw = false;
+  struct termios saved;
+} g_terminal;
 
 void RestoreTerminal() {
-  if (g_terminal_raw) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_termios);
-    g_terminal_raw = false;
+  if (g_terminal.raw) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal.saved);
+    g_terminal.raw = false;
   }
 }
 
@@ -39,11 +42,11 @@ void OnTerminatingSignal(int sig) {
 // Puts a terminal on standard input into non-canonical, no-echo mode with
 // XON/XOFF off, so that Ctrl+Q arrives as byte 17. Done once, on first poll.
 void PrepareTerminal() {
-  if (g_terminal_checked) return;
-  g_terminal_checked = true;
+  if (g_terminal.checked) return;
+  g_terminal.checked = true;
   if (!isatty(STDIN_FILENO)) return;
-  if (tcgetattr(STDIN_FILENO, &g_saved_termios) != 0) return;
-  struct termios raw = g_saved_termios;
+  if (tcgetattr(STDIN_FILENO, &g_terminal.saved) != 0) return;
+  struct termios raw = g_terminal.saved;
   raw.c_lflag &= ~(ICANON | ECHO);
   raw.c_iflag &= ~(IXON);
   raw.c_cc[VMIN] = 1;
@@ -51,7 +54,7 @@ void PrepareTerminal() {
   std::signal(SIGINT, OnTerminatingSignal);
   std::signal(SIGTERM, OnTerminatingSignal);
   std::atexit(RestoreTerminal);
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) g_terminal_raw = true;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) g_terminal.raw = true;
 }
 
 const auto g_process_start = std::chrono::steady_clock::now();
@@ -65,7 +68,7 @@ void PlatConsoleWrite(const char* text, size_t length) {
 
 bool PlatKeyWaiting() {
   PrepareTerminal();
-  if (!g_terminal_raw) return false;
+  if (!g_terminal.raw) return false;
   fd_set fds;
   FD_ZERO(&fds);
   FD_SET(STDIN_FILENO, &fds);
@@ -74,7 +77,7 @@ bool PlatKeyWaiting() {
 }
 
 int PlatReadKey() {
-  if (!g_terminal_raw) return -1;
+  if (!g_terminal.raw) return -1;
   unsigned char c;
   if (read(STDIN_FILENO, &c, 1) != 1) return -1;
   return c;

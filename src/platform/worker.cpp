@@ -58,14 +58,32 @@ struct Worker {
   }
 };
 
-Worker* g_worker = nullptr;
+// The process's one worker (threads are process-wide by nature). It is
+// stopped and joined at a normal exit; the fatal exit leaves with _exit and
+// never gets there.
+struct WorkerSlot {
+  Worker* worker = nullptr;
+  ~WorkerSlot();
+} g_slot;
 
 // A forked child inherits the parent's worker state but not its thread; it
 // makes its own and leaves the parent's untouched.
 bool Mine(const Worker* w) { return w != nullptr && w->owner == getpid(); }
 
+WorkerSlot::~WorkerSlot() {
+  if (!Mine(worker)) return;
+  {
+    std::lock_guard<std::mutex> hold(worker->lock);
+    worker->stop.store(true);
+  }
+  worker->wake.notify_one();
+  worker->thread.join();
+  delete worker;
+  worker = nullptr;
+}
+
 Worker* TheWorker() {
-  if (Mine(g_worker)) return g_worker;
+  if (Mine(g_slot.worker)) return g_slot.worker;
   auto* w = new Worker;
   w->owner = getpid();
   try {
@@ -81,25 +99,11 @@ Worker* TheWorker() {
   // sanitizers' thread registry, for one); a child forked in that moment
   // would inherit them locked and hang on its first thread or allocation.
   while (!w->running.load()) std::this_thread::yield();
-  g_worker = w;
+  g_slot.worker = w;
   return w;
 }
 
-// Stops and joins the worker at a normal exit; the fatal exit leaves with
-// _exit and never gets here.
-struct Stopper {
-  ~Stopper() {
-    if (!Mine(g_worker)) return;
-    {
-      std::lock_guard<std::mutex> hold(g_worker->lock);
-      g_worker->stop.store(true);
-    }
-    g_worker->wake.notify_one();
-    g_worker->thread.join();
-    delete g_worker;
-    g_worker = nullptr;
-  }
-} g_stopper;
+
 
 }  // namespace
 
@@ -125,6 +129,6 @@ void PlatTaskWait(PlatTask* task) {
     return;
   }
   if (PollFor([task] { return task->done.load(std::memory_order_acquire); })) return;
-  std::unique_lock<std::mutex> hold(g_worker->lock);
-  g_worker->finished.wait(hold, [task] { return task->done.load(); });
+  std::unique_lock<std::mutex> hold(g_slot.worker->lock);
+  g_slot.worker->finished.wait(hold, [task] { return task->done.load(); });
 }

@@ -5,6 +5,8 @@
 #include "support/console.h"
 #include "jar/jas.h"
 
+// The accounting of a build: process-wide, since the file layer reports to it
+// through plain hook functions.
 AccState g_acc;
 
 namespace {

@@ -8,9 +8,13 @@
 
 namespace {
 
-char g_log_name[9] = "OUT";
-char g_program_name[64] = "zok";
-FILE* g_log_streams[3] = {nullptr, nullptr, nullptr};
+// The console and the logs are the process's: every layer reports through
+// them, and the fatal exit must reach them from anywhere.
+struct Console {
+  char log_name[9] = "OUT";
+  char program_name[64] = "zok";
+  FILE* log_streams[3] = {nullptr, nullptr, nullptr};
+} g_console;
 
 void VOutCons(const char* format, va_list args) {
   char small[1024];
@@ -29,13 +33,13 @@ void VOutCons(const char* format, va_list args) {
 
 void VOutLog(int which, const char* suffix, const char* message, const char* format,
              va_list args) {
-  if (g_log_streams[which] == nullptr) {
+  if (g_console.log_streams[which] == nullptr) {
     char name[32];
-    snprintf(name, sizeof name, "%s.%s", g_log_name, suffix);
-    g_log_streams[which] = PlatFopen(name, "a");
-    if (g_log_streams[which] == nullptr) OutError("%s", message);
+    snprintf(name, sizeof name, "%s.%s", g_console.log_name, suffix);
+    g_console.log_streams[which] = PlatFopen(name, "a");
+    if (g_console.log_streams[which] == nullptr) OutError("%s", message);
   }
-  vfprintf(g_log_streams[which], format, args);
+  vfprintf(g_console.log_streams[which], format, args);
 }
 
 }  // namespace
@@ -80,23 +84,23 @@ void OutSile(const char* format, ...) {
 
 void SetLogName(const char* name) {
   if (strlen(name) > 8) OutError("SetLogName: name too long");
-  strcpy(g_log_name, name);
+  strcpy(g_console.log_name, name);
 }
 
 void SetProgramName(const char* argv0) {
   if (argv0 == nullptr) return;
   const char* slash = strrchr(argv0, kPathSep);
   const char* name = slash != nullptr ? slash + 1 : argv0;
-  if (*name != 0) snprintf(g_program_name, sizeof g_program_name, "%s", name);
+  if (*name != 0) snprintf(g_console.program_name, sizeof g_console.program_name, "%s", name);
 }
 
-const char* ProgramName() { return g_program_name; }
+const char* ProgramName() { return g_console.program_name; }
 
 void OutSyncLogs() {
   static const char* const kSuffixes[3] = {"LOF", "LOG", "LOS"};
   for (int i = 0; i < 3; i++) {
-    if (g_log_streams[i] == nullptr || PlatSyncStream(g_log_streams[i]) == 0) continue;
-    OutError("OutSyncLogs: [%s.%s] sync fail: %s", g_log_name, kSuffixes[i], PlatErrorText());
+    if (g_console.log_streams[i] == nullptr || PlatSyncStream(g_console.log_streams[i]) == 0) continue;
+    OutError("OutSyncLogs: [%s.%s] sync fail: %s", g_console.log_name, kSuffixes[i], PlatErrorText());
   }
 }
 
