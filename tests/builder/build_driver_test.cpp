@@ -42,8 +42,7 @@ void Stub(Build& b, int n, const char* name) {
   fclose(f);
   b.prog.cstotal += 100;
   if (n == g_script.fail_at) OutError("%s: stub stop", n == -1 ? "Wtm1Create" : "WtmPass");
-  if (n == -1) b.run.wmopen = 12345678901.0;
-  if (n == -1) b.run.maxbcwply = g_script.maxbcwply;
+  if (n == -1) b.run.wmopen = 12345678901.0, b.run.maxbcwply = g_script.maxbcwply;
   if (n == 0) b.run.maxbczply = g_script.maxbczply;
   if (n == kPassPackWtm) MakeJar(FresName(b.basi.material | kWhiteToMove), 1000);
   if (n == kPassPackZtm) MakeJar(FresName(b.basi.material), 3000);
@@ -57,15 +56,11 @@ void Stub(Build& b, int n, const char* name) {
   }
 }
 void StubIter(Build& b, int n) { Stub(b, n, std::to_string(n).c_str()); }
-constexpr BuildPasses kStubs{[](Build& b) { Stub(b, -1, "w1"); },
-                             [](Build& b) { Stub(b, -10, "w2"); },
-                             [](Build& b) { Stub(b, 0, "z1"); },
-                             [](Build& b) { Stub(b, -10, "zm"); },
-                             StubIter,
-                             StubIter,
-                             [](Build& b) { Stub(b, kPassCleanup, "900"); },
-                             [](Build& b) { Stub(b, kPassPackWtm, "901"); },
-                             [](Build& b) { Stub(b, kPassPackZtm, "902"); }};
+constexpr BuildPasses kStubs{
+    [](Build& b) { Stub(b, -1, "w1"); }, [](Build& b) { Stub(b, -10, "w2"); },
+    [](Build& b) { Stub(b, 0, "z1"); },  [](Build& b) { Stub(b, -10, "zm"); },
+    StubIter, StubIter, [](Build& b) { Stub(b, kPassCleanup, "900"); },
+    [](Build& b) { Stub(b, kPassPackWtm, "901"); }, [](Build& b) { Stub(b, kPassPackZtm, "902"); }};
 
 struct Outcome {
   int status;
@@ -117,7 +112,6 @@ TEST(BuildDriver, AFreshBuildRunsEveryPassAndLogsIt) {
   EXPECT_EQ(o.console.substr(0, head.size()), head);
   EXPECT_EQ(ReadFile(dir.File("KQK.LOF")), Banner() + o.console);
   EXPECT_EQ(ReadFile(dir.File("KQK.LOG")), Banner() + "\n\n\n\n");
-  EXPECT_EQ(ReadFile(dir.File("KQK.LOS")).substr(0, 80), Banner() + "\n");
   o = StubBuild(dir.path(), {"KQK", "1", "3"});
   EXPECT_EQ(o.console + o.calls, "\nExeBuild: KQK seems to be completed\n");
 }
@@ -128,7 +122,8 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
   const Script stop3{.fail_at = 3}, stop_first{.fail_at = -1}, stop900{.fail_at = 900};
   const Script late{.nothing_from = 2, .maxbcwply = 7, .maxbczply = 4};
   const Script deferred{.fail_at = 4, .defer_at = 3};
-  const std::string done = RunText(902, 1200, 3, 4), next900 = "passnext     900\nend\n";
+  const std::string done = RunText(902, 1200, 3, 4);
+  const char* next900 = "passnext     900\nend\n";
   struct Step {
     std::vector<std::string> args;
     Script script;
@@ -147,14 +142,14 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
       {{{"KQK", "-1", "0"}, {}, 0, "w1 w2 z1 zm ", "", ""},
        {{"KQK", "950"}, {}, 0, "", "", kNoMaxes},
        {{"KQK", "1", "3"}, {}, 0, "1 2 3 ", "", ""},
-       {{"KQK", "5"}, {}, 0, "5 ", RunText(5, 800, 3, 2, next900.c_str()), ""},
+       {{"KQK", "5"}, {}, 0, "5 ", RunText(5, 800, 3, 2, next900), ""},
        {{"KQK", "899", "2000"}, {}, 0, "899 900 901 902 ", "", ""}},
       // The iteration stops only after both sides' conversion plies.
       {{{"KQK"}, late, 0, "w1 w2 z1 zm 1 2 3 4 5 6 7 900 901 902 ",
         RunText(902, 1400, 1, -1, "end\n", 12345678901, 7, 4), ""}},
       // An empty pass sends the build to 900, and a stop after its record
       // must not change that.
-      {{{"KQK"}, stop900, 1, "w1 w2 z1 zm 1 2 3 4 5 900 ", RunText(5, 900, 3, 4, next900.c_str()), ""},
+      {{{"KQK"}, stop900, 1, "w1 w2 z1 zm 1 2 3 4 5 900 ", RunText(5, 900, 3, 4, next900), ""},
        {{"KQK"}, {}, 0, "900 901 902 ", done, ""}},
       // Deferred removals happen after the record and, when a stop came
       // between the two, first thing on resume, whatever the range; RUN in
@@ -210,7 +205,8 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
   // Black capturing the queen leaves White a bare king: no database needed.
   EXPECT_EQ(console({"kqkr", "-1"}, {"KQK____B.JIX"}).substr(0, 7), "0w1 w2 ");
   Outcome o = StubBuild(dir.path(), {"KQK"}, {}, BuildPasses{});
-  EXPECT_EQ(std::to_string(o.status) + o.console, "1\n\n\nERROR: ExeBuild: pass -1 not available\n");
+  EXPECT_EQ(std::to_string(o.status) + o.console,
+            "1\n\n\nERROR: ExeBuild: pass -1 not available\n");
 }
 
 // One case per check of RunRead.

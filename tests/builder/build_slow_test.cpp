@@ -1,6 +1,7 @@
 // Whole builds from the command line, checked byte for byte as recorded,
 // against published endgame statistics, against one-move lookahead, and
-// against themselves when stopped and resumed.
+// against themselves when stopped and resumed, in parallel or in sequence by
+// the build tool that works out an endgame's prerequisites.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,10 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,39 +67,23 @@ TEST(Built, DatabasesAreByteForByteAsRecorded) {
   }
 }
 
-// The published counts of the longest wins (-1: some).
+// The published counts of the longest wins from ply `first` on (-1: some),
+// in databases that pass zok's own test.
 TEST(Built, LongestWinsMatchThePublishedCounts) {
   const struct {
     const char* name;
-    int plies;
-    long found;
-  } cases[] = {
-      {"KQK", 19, 1},   {"KQK", 20, 8},   {"KQK", 21, 0},   {"KQK", 22, 0},
-      {"KRK", 31, 121}, {"KRK", 32, 390}, {"KRK", 33, 0},   {"KRK", 34, 0},
-      {"KPK", 55, 3},   {"KPK", 56, 2},   {"KPK", 57, 0},   {"KPK", 58, 0},
-      {"KBK", 0, 0},    {"KBK", 1, 0},    {"KNK", 0, 0},    {"KNK", 1, 0},
-      {"KQKR", 69, -1}, {"KQKR", 71, 0},
-  };
+    int first;
+    std::vector<long> found;
+  } cases[] = {{"KQK", 19, {1, 8, 0, 0}}, {"KRK", 31, {121, 390, 0, 0}},
+               {"KPK", 55, {3, 2, 0, 0}}, {"KBK", 0, {0, 0}},
+               {"KNK", 0, {0, 0}},        {"KQKR", 69, {-1, -1, 0, 0}}};
   for (const auto& c : cases) {
-    long found = Found(Dir(), c.name, c.plies);
-    EXPECT_TRUE(c.found < 0 ? found > 0 : found == c.found) << c.name << " " << c.plies << ": "
-                                                              << found;
+    EXPECT_EQ(RunZok(std::string("-t ") + c.name, Dir()).status, 0) << c.name;
+    for (size_t i = 0; i < c.found.size(); i++) {
+      long found = Found(Dir(), c.name, c.first + i);
+      EXPECT_TRUE(c.found[i] < 0 ? found > 0 : found == c.found[i]) << c.name << " " << c.first + i;
+    }
   }
-}
-
-TEST(Built, TestCleanAndLeaveOnlyRunAndLogsEndingWithTimeAndMaxes) {
-  for (const char* name : {"KQK", "KRK", "KBK", "KNK", "KPK", "KQKR"}) {
-    RunResult t = RunZok(std::string("-t ") + name, Dir());
-    EXPECT_EQ(t.status, 0) << name << "\n" << t.output;
-    EXPECT_EQ(Entries(Dir() + "/" + name), std::vector<std::string>{"RUN"}) << name;
-    std::string log = ReadFile(Dir() + "/" + name + ".LOF");
-    size_t time = log.rfind("\nTime ");
-    ASSERT_NE(time, std::string::npos) << name;
-    EXPECT_NE(log.find("\nMaxes:  0 Error", time), std::string::npos) << name;
-    EXPECT_EQ(log.back(), '\n');
-  }
-  RunResult r = RunZok("-b KQK", Dir());
-  EXPECT_EQ(r.output, Banner() + "\nExeBuild: KQK seems to be completed\n");
 }
 
 // Every value of the small databases, and a sample of KQKR's, follows from
@@ -154,25 +141,19 @@ TEST(Built, StoppedBuildsResumeToIdenticalDatabases) {
   }
   // Stops inside pass -1, inside pass 0, in the middle of the iteration, at
   // the end of the iteration (pass 71 is KQKR's last), and inside the packing
-  // passes 901 and 902.
+  // passes 901 and 902, and right after RUN records 902.
   BuildWithKills(other.path(), "KQKR",
-                 {{-2, 30}, {-1, 20}, {10, 15}, {31, 5}, {71, 0}, {900, 5}, {901, 40}});
+                 {{-2, 30}, {-1, 20}, {10, 15}, {31, 5}, {71, 0}, {900, 5}, {901, 40}, {902, 0}});
   // Chunk files hold only the block records (the creation time is in the
   // index file): equal chunks mean equal data.
   for (const std::string db : {"KQKR___W.J00", "KQKR___B.J00"}) {
     EXPECT_EQ(ReadFile(other.File(db)), ReadFile(Dir() + "/" + db)) << db;
   }
   EXPECT_EQ(Entries(other.File("KQKR")), std::vector<std::string>{"RUN"});
-}
-
-// A stop right after RUN records pass 902 finds the closing lines already in
-// the log, so that -sum counts the build.
-TEST(StopAfterTheLastRecord, LeavesALogThatSumCounts) {
-  TempDir dir;
-  BuildWithKills(dir.path(), "KQK", {{902, 0}});
-  std::string log = ReadFile(dir.File("KQK.LOF"));
+  // The log's closing lines come before that record, so that -sum counts the build.
+  std::string log = ReadFile(other.File("KQKR.LOF"));
   EXPECT_NE(log.find("\nMaxes:  ", log.find("\nTime ")), std::string::npos) << log;
-  RunResult r = RunZok("-sum .", dir.path());
+  RunResult r = RunZok("-sum .", other.path());
   EXPECT_NE(r.output.find("ALL : found                 1\n"), std::string::npos) << r.output;
 }
 
@@ -187,6 +168,110 @@ TEST(BareWhiteKing, BuildsToDatabasesWithoutWins) {
       << r.output;
   for (int plies : {0, 1, 2}) EXPECT_EQ(Found(dir.path(), "KKQ", plies), 0);
   EXPECT_EQ(RunZok("-t KKQ", dir.path()).status, 0);
+}
+
+RunResult ZokBuild(const std::string& args) {
+  return RunShell("'" ZOK_SOURCE_DIR "/scripts/zok-build' --zok '" ZOK_EXE "' " + args);
+}
+
+// "endgame action" of each table line, up to the closing summary.
+std::vector<std::string> Actions(const std::string& output) {
+  std::istringstream in(output.substr(output.find('\n', output.find("endgame ")) + 1));
+  std::vector<std::string> rows;
+  std::string line, eg, action;
+  while (std::getline(in, line) && line[0] == 'K') {
+    std::istringstream(line) >> eg >> action;
+    rows.push_back(eg + " " + action);
+  }
+  return rows;
+}
+
+TEST(ZokBuild, DryRunPrintsTheDependencyOrderAndRefusesBadOptions) {
+  TempDir dir;
+  // Plain: the order. --jobs: each endgame with its direct sub-endgames
+  // (KQKR needs KQK only, though the whole tree lists KQK under KQRK).
+  // --slurm: the jobs to submit and those they wait for.
+  const std::string usage =
+      "usage: zok-build [--dry-run] [--zok PATH] [--jobs N | --slurm] DIR NAME [NAME...] "
+      "[-- SBATCH-OPTION...]\n";
+  const struct {
+    std::string options, names;
+    int status;
+    std::string output;
+  } cases[] = {
+      {"--dry-run", "KQRKR KPK", 0, "KQK\nKRK\nKQRK\nKQKR\nKRKR\nKQRKR\nKBK\nKNK\nKPK\n"},
+      {"--jobs 2 --dry-run", "KQRKR KPK", 0,
+       "KQK:\nKRK:\nKQRK: KQK KRK\nKQKR: KQK\nKRKR: KRK\nKQRKR: KQRK KQKR KRKR\nKBK:\nKNK:\n"
+       "KPK: KQK KRK KBK KNK\n"},
+      {"--slurm --dry-run", "KQRKR KPK", 0,
+       "endgame  action    job\nKQK      submit\nKRK      submit\n"
+       "KQRK     submit    after KQK KRK\n"
+       "KQKR     submit    after KQK\nKRKR     submit    after KRK\n"
+       "KQRKR    submit    after KQRK KQKR KRKR\nKBK      submit\nKNK      submit\n"
+       "KPK      submit    after KQK KRK KBK KNK\n"},
+      {"--jobs 0", "KQK", 2, "zok-build: --jobs needs a number from 1 to 999\n" + usage},
+      {"--jobs 2 --slurm", "KQK", 2,
+       "zok-build: --jobs and --slurm exclude each other\n" + usage},
+      {"--jobs 2", "KQK -- -p x", 2, "zok-build: options after -- are for --slurm\n" + usage},
+      {"", "KQXK", 1, "zok-build: KQXK is no endgame zok can build: MakeBasi: bad piece\n"},
+  };
+  for (const auto& c : cases) {
+    RunResult r = ZokBuild(c.options + " " + dir.path() + " " + c.names);
+    EXPECT_EQ(r.status, c.status) << c.options;
+    EXPECT_EQ(r.output, c.output) << c.options;
+  }
+}
+
+// Every database file of `dir`, the index files without their creation time.
+std::vector<std::pair<std::string, std::string>> Databases(const std::string& dir) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    std::string name = e.path().filename().string();
+    if (name.size() != 12 || name.compare(8, 2, ".J") != 0) continue;
+    std::string bytes = ReadFile(e.path().string());
+    if (name.ends_with(".JIX")) bytes.replace(24, 4, 4, '\0');
+    files.emplace_back(name, bytes);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// KRK stopped after pass 3 is resumed; the second run finds everything built.
+TEST(ZokBuild, SequentialAndParallelRunsResumeSkipAndMakeTheSameDatabases) {
+  TempDir seq, par;
+  for (const TempDir* dir : {&seq, &par}) {
+    const std::string jobs = dir == &par ? "--jobs 2 " : "";
+    ASSERT_EQ(RunZok("-b KRK -1 3", dir->path()).status, 0);
+    RunResult r = ZokBuild(jobs + dir->path() + " KQRK");
+    ASSERT_EQ(r.status, 0) << r.output;
+    // KQK and KRK need nothing: in parallel they may finish in either order.
+    std::vector<std::string> rows = Actions(r.output);
+    ASSERT_EQ(rows.size(), 3u) << r.output;
+    std::sort(rows.begin(), rows.begin() + 2);
+    EXPECT_EQ(rows, (std::vector<std::string>{"KQK built", "KRK resumed", "KQRK built"}));
+    EXPECT_NE(r.output.find("   19   20         6825         5140\n"), std::string::npos);
+    EXPECT_NE(r.output.find("ALL : found                 3"), std::string::npos) << r.output;
+    r = ZokBuild(jobs + dir->path() + " KQRK");
+    EXPECT_EQ(Actions(r.output),
+              (std::vector<std::string>{"KQK exists", "KRK exists", "KQRK exists"}));
+  }
+  EXPECT_EQ(Databases(seq.path()).size(), 12u);
+  EXPECT_TRUE(Databases(par.path()) == Databases(seq.path()));
+}
+
+// zok's message and status; make's own report of the failed recipe is left out.
+TEST(ZokBuild, StopsAtTheFirstFailureWithZoksStatus) {
+  for (const std::string jobs : {"", "--jobs 2 "}) {
+    TempDir dir;
+    WriteFile(dir.File("KQK"), "a file where the work directory should go");
+    RunResult r = ZokBuild(jobs + dir.path() + " KPK");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("zok-build: building KQK failed (zok exit status 1):\n"),
+              std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("ERROR: ExeBuild: mkdir fail [KQK]: File exists\n"), std::string::npos);
+    EXPECT_EQ(r.output.find("make"), std::string::npos) << r.output;
+    EXPECT_FALSE(FileExists(dir.File("KPK.LOF")) || FileExists(dir.File("KQK.LOF")));
+  }
 }
 
 }  // namespace
