@@ -15,10 +15,10 @@
 
 namespace {
 
-uint32_t Code(const std::string& bname) {
+uint32_t Code(const char* bname, uint32_t side = kWhiteToMove) {
   Basi b;
-  MakeBasi(bname.c_str(), &b);
-  return b.material;
+  MakeBasi(bname, &b);
+  return b.material | side;
 }
 
 // Byte i of a test database: a pattern that differs from block to block.
@@ -27,31 +27,25 @@ uint8_t Pattern(uint32_t code, double i) {
   return static_cast<uint8_t>((x * 7 + (x >> 15) * 13 + code) % 251);
 }
 
-// Writes a database of `size` bytes under its name in the current directory.
 void WriteDb(uint32_t code, int size, uint32_t metric = kMetricDtm, int format = kDbFormat,
-             uint32_t content = 0xffffffff) {
+             uint32_t content = 0) {
   JILE* h = FileWopen(FresName(code));
-  ASSERT_EQ(JarSetCreator(h, "test", format, metric,
-                          static_cast<int32_t>(content == 0xffffffff ? code : content)),
-            0);
-  std::vector<uint8_t> bytes(size);
-  for (int i = 0; i < size; i++) bytes[i] = Pattern(code, i);
-  FileWrite(bytes.data(), size, h);
+  int32_t stored = static_cast<int32_t>(content != 0 ? content : code);
+  ASSERT_EQ(JarSetCreator(h, "test", format, metric, stored), 0);
+  for (int i = 0; i < size; i++) FilePutc(Pattern(code, i), h);
   FileClose(h);
 }
 
-}  // namespace
-
 // More blocks than buffers, probed in an order that keeps some blocks in use
-// and makes others come back after they were replaced.
-TEST(Cache, ProbesGiveTheStoredBytes) {
+// and makes others come back after they were replaced; then the refusals.
+TEST(Cache, ProbesGiveTheStoredBytesAndWrongDatabasesAreRefused) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
   FresSetPath(nullptr);
   FresSetPath("./");
   std::unique_ptr<Build> owned = std::make_unique<Build>();
   Build& b = *owned;
-  uint32_t code = Code("KRK"), other = Code("KBK") | kWhiteToMove;
+  uint32_t code = Code("KRK", 0), other = Code("KBK");
   WriteDb(code, 30 * kCacheBlock + 100);
   WriteDb(other, 10);
   testing::internal::CaptureStdout();
@@ -69,22 +63,14 @@ TEST(Cache, ProbesGiveTheStoredBytes) {
   EXPECT_EQ(ReadFile("CACHE.LOF"), "cache  0 <- [./KRK____B]\ncache  1 <- [./KBK____W]\n");
   CacheCloseAll(b);
   EXPECT_EQ(b.cache.count, 0);
+
+  WriteDb(Code("KQK"), 10, kMetricDtm ^ 0x1000);
+  WriteDb(Code("KRK"), 10, kMetricDtm, kDbFormat - 1);
+  WriteDb(Code("KNK"), 10, kMetricDtm, kDbFormat, Code("KPK"));
+  EXPECT_FATAL(CacheProbe(b, Code("KQK"), 0), "CacheOpen: [./KQK____W] is DTC while DTM requiered");
+  EXPECT_FATAL(CacheProbe(b, Code("KRK"), 0), "CacheOpen: [./KRK____W] has wrong format version");
+  EXPECT_FATAL(CacheProbe(b, Code("KNK"), 0), "CacheOpen: [./KNK____W] content does not match");
+  EXPECT_FATAL(CacheProbe(b, Code("KNK", 0), 0), "FresFind: KNK____B not found");
 }
 
-TEST(Cache, RefusesWrongDatabases) {
-  TempDir dir;
-  ScopedCwd cwd(dir.path());
-  FresSetPath(nullptr);
-  FresSetPath("./");
-  std::unique_ptr<Build> owned = std::make_unique<Build>();
-  Build& b = *owned;
-  uint32_t a = Code("KQK") | kWhiteToMove, c = Code("KBK") | kWhiteToMove;
-  WriteDb(a, 10, kMetricDtm ^ 0x1000);
-  WriteDb(Code("KRK") | kWhiteToMove, 10, kMetricDtm, kDbFormat - 1);
-  WriteDb(c, 10, kMetricDtm, kDbFormat, Code("KNK"));
-  EXPECT_FATAL(CacheProbe(b, a, 0), "CacheOpen: [./KQK____W] is DTC while DTM requiered");
-  EXPECT_FATAL(CacheProbe(b, Code("KRK") | kWhiteToMove, 0),
-               "CacheOpen: [./KRK____W] has wrong format version");
-  EXPECT_FATAL(CacheProbe(b, c, 0), "CacheOpen: [./KBK____W] content does not match");
-  EXPECT_FATAL(CacheProbe(b, Code("KNK"), 0), "FresFind: KNK____B not found");
-}
+}  // namespace

@@ -22,22 +22,19 @@
 
 namespace {
 
-std::vector<uint8_t> ReadJar(const char* path) {
-  JILE* f = FileRopen(path);
+std::vector<uint8_t> ReadNewf(int pass) {
+  JILE* f = FileRopen(FlocName("TST", kTagNew, pass));
   std::vector<uint8_t> bytes;
   for (int c; (c = JarGetc(f)) >= 0;) bytes.push_back(static_cast<uint8_t>(c));
   FileClose(f);
   return bytes;
 }
 
-using Records = std::vector<std::pair<uint32_t, uint32_t>>;  // column, row
-
-// A build in a fresh directory with a small made-up geometry: 37 white-row
-// rows of 256 columns, 74 black-row rows of 128 columns (all the pile looks at).
+// A build of "TST" in a fresh directory with a small made-up geometry: 37
+// white-row rows of 256 columns, 74 black-row rows of 128 (all the pile needs).
 class PileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    cwd_ = std::make_unique<ScopedCwd>(dir_.path());
     strcpy(b_.basi.name, "TST");
     b_.basi.numw = 37;
     b_.basi.zsize = 256;
@@ -45,12 +42,12 @@ class PileTest : public ::testing::Test {
     b_.basi.wsize = 128;
     PlatMkdir("TST");
   }
-  void TearDown() override { cwd_.reset(); }
 
-  // Pushes records and checks the NEWF file against a bitmap set directly.
-  void CheckPile(int32_t capacity, const Records& pushes, Layout layout, int pass) {
-    int32_t rows = LayoutRows(b_.basi, layout), columns = LayoutColumns(b_.basi, layout);
-    std::vector<uint8_t> want(static_cast<size_t>(rows) * columns / 8, 0);
+  // Pushes (column, row) records and checks NEWF against a bitmap set directly.
+  void CheckPile(int32_t capacity, const std::vector<std::pair<uint32_t, uint32_t>>& pushes,
+                 Layout layout, int pass) {
+    int32_t columns = LayoutColumns(b_.basi, layout);
+    std::vector<uint8_t> want(LayoutBitmapBytes(b_.basi, layout), 0);
     PileOpen(b_, capacity);
     for (auto [column, row] : pushes) {
       PilePush(b_, column, row);
@@ -58,33 +55,29 @@ class PileTest : public ::testing::Test {
     }
     PileClose(b_);
     NewfWrite(b_, pass, layout);
-    ASSERT_EQ(ReadJar(FlocName("TST", kTagNew, pass)), want);
+    ASSERT_EQ(ReadNewf(pass), want);
     EXPECT_TRUE(PlatFindFiles("TST/L*").empty());
   }
 
   TempDir dir_;
-  std::unique_ptr<ScopedCwd> cwd_;
+  ScopedCwd cwd_{dir_.path()};
   std::unique_ptr<Build> owned_ = std::make_unique<Build>();
   Build& b_ = *owned_;
 };
 
-}  // namespace
-
 TEST(PileSortTest, MatchesStandardSortForManySizesAndShapes) {
   std::mt19937_64 rng(7);
   for (int32_t n : {0, 1, 2, 10, 11, 12, 499, 500, 501, 4000, 70000}) {
+    // Shapes: full keys; one row (the radix skips the row bytes); many equal
+    // keys; small rows and columns; descending.
     for (int shape = 0; shape < 5; shape++) {
       std::vector<uint64_t> v(n);
       for (int32_t i = 0; i < n; i++) {
         uint64_t r = rng();
-        // Shapes: full keys; one row only (the radix skips the row bytes);
-        // few distinct values (many equal keys); small rows and columns;
-        // descending.
-        if (shape == 1) r = PileKey(static_cast<uint32_t>(r), 12345);
-        if (shape == 2) r = PileKey(r % 7, r % 3);
-        if (shape == 3) r = PileKey(r % 5000, (r >> 32) % 40);
-        if (shape == 4) r = PileKey(7 * (n - i), (n - i) / 100);
-        v[i] = r;
+        const uint64_t keys[] = {r, PileKey(static_cast<uint32_t>(r), 12345),
+                                 PileKey(r % 7, r % 3), PileKey(r % 5000, (r >> 32) % 40),
+                                 PileKey(7 * (n - i), (n - i) / 100)};
+        v[i] = keys[shape];
       }
       std::vector<uint64_t> want = v;
       std::sort(want.begin(), want.end());
@@ -94,28 +87,22 @@ TEST(PileSortTest, MatchesStandardSortForManySizesAndShapes) {
   }
 }
 
+// New rows with columns below and above the base, and gaps of every code length.
 TEST_F(PileTest, ChopStreamsRoundTripAcrossBufferRefills) {
   std::mt19937 rng(3);
-  std::vector<uint64_t> keys;
+  std::vector<uint64_t> keys, back;
   uint32_t row = 0, column = 0;
   for (int i = 0; i < 5000; i++) {
-    // New rows with columns anywhere (below and above the base), and gaps
-    // of every code length within a row.
-    if (rng() % 4 == 0) {
-      row += 1 + rng() % 3000000;
-      column = rng() % 0x40000000;
-    } else {
-      column += rng() % (i % 3 == 0 ? 3000000 : 300);
-    }
+    bool new_row = rng() % 4 == 0;
+    row += new_row ? 1 + rng() % 3000000 : 0;
+    column = new_row ? rng() % 0x40000000 : column + rng() % (i % 3 == 0 ? 3000000 : 300);
     keys.push_back(PileKey(column, row));
   }
-  ChopStream w;
+  ChopStream w, r;
   ChopCreate(&w, "TST/CODES");
   for (uint64_t k : keys) PilePutHaha(k, &w);
   ChopCloseWriter(&w);
-  ChopStream r;
   ChopOpenReader(&r, "TST/CODES");
-  std::vector<uint64_t> back;
   for (uint64_t k; PileGet(&r, &k);) back.push_back(k);
   ChopCloseReader(&r);
   EXPECT_EQ(back, keys);
@@ -126,19 +113,17 @@ TEST_F(PileTest, RandomSetsGiveTheBitmapOfTheirRecords) {
   for (Layout layout : {kWhiteRows, kBlackRows}) {
     int32_t rows = LayoutRows(b_.basi, layout), columns = LayoutColumns(b_.basi, layout);
     // Sizes and capacities for 0 to 200 chops, up to three merge levels.
-    const std::pair<int, int32_t> runs[] = {{0, 1},   {1, 1},   {5, 1},    {6, 1},
-                                            {31, 1},  {31, 5},  {150, 7},  {200, 1},
-                                            {800, 64}, {3000, 64}, {3000, 3001}};
-    for (auto [size, capacity] : runs) {
+    for (auto [size, capacity] : {std::pair{0, 1}, {1, 1}, {5, 1}, {6, 1}, {31, 1}, {31, 5},
+                                  {150, 7}, {200, 1}, {800, 64}, {3000, 64}, {3000, 3001}}) {
       std::set<uint64_t> used;
-      Records pushes;
+      std::vector<std::pair<uint32_t, uint32_t>> pushes;
       while (static_cast<int>(pushes.size()) < size) {
         uint32_t c = rng() % columns, r = rng() % rows;
         if (used.insert(PileKey(c, r)).second) pushes.emplace_back(c, r);
       }
       SCOPED_TRACE(testing::Message() << "size " << size << " capacity " << capacity);
       CheckPile(capacity, pushes, layout, 7);
-      if (size == 200) EXPECT_EQ(b_.pile.level, 3);  // 200 -> 40 -> 8 -> 2
+      EXPECT_EQ(size == 200 ? b_.pile.level : 3, 3);  // 200 -> 40 -> 8 -> 2
     }
   }
   // The same record in two chops sets one bit.
@@ -153,15 +138,12 @@ TEST_F(PileTest, RandomSetsGiveTheBitmapOfTheirRecords) {
   CheckPile(3, {{1, 1}}, kWhiteRows, 9);
 }
 
-namespace {
-
 // A property of a position that every board symmetry keeps: the distances
 // (in king steps) between all its pieces.
 bool Chosen(int32_t hashw, int32_t hashz, const Basi& b) {
-  int sq[8], n = 0;
+  int sq[8], n = 0, sum = 0;
   for (int i = b.nw - 1; i >= 0; i--) sq[n++] = (hashw >> (6 * i)) & 63;
   for (int i = b.nz - 1; i >= 0; i--) sq[n++] = (hashz >> (6 * i)) & 63;
-  int sum = 0;
   for (int i = 0; i < n; i++) {
     for (int j = i + 1; j < n; j++) {
       int dr = std::abs(sq[i] / 8 - sq[j] / 8), df = std::abs(sq[i] % 8 - sq[j] % 8);
@@ -171,48 +153,41 @@ bool Chosen(int32_t hashw, int32_t hashz, const Basi& b) {
   return sum % 3 == 0;
 }
 
-}  // namespace
-
 // Each position reaches the pile once per entry that stands for it in the
-// pass's layout; positions with a king on a long diagonal have two such
-// entries there, and two in the target layout when the other king is on the
-// a1-h8 diagonal. Every entry of the target layout that decodes to a chosen
-// legal position must come out set, and no record may reach one buffer twice.
+// pass's layout (two for a king on a long diagonal), and must land on every
+// entry of the target layout that stands for it: an entry comes out set
+// exactly when it decodes to a chosen legal position.
 TEST_F(PileTest, ResultsLandOnEveryEntryOfTheirPositionInTheOtherLayout) {
+  Ccc board;
   for (const char* name : {"KQK", "KRKN"}) {
-    for (bool wtm : {true, false}) {
+    for (int wtm : {1, 0}) {
       MakeBasi(name, &b_.basi);
       strcpy(b_.basi.name, "TST");
       const Basi& b = b_.basi;
-      Ccc board;
-      Layout from = wtm ? kBlackRows : kWhiteRows;
-      Layout to = wtm ? kWhiteRows : kBlackRows;
+      // (row, column) of a layout to (hashw, hashz).
+      auto hashes = [&](Layout layout, int32_t r, int32_t c) {
+        return layout == kWhiteRows ? std::pair{UnreduceW(r, &b), c}
+                                    : std::pair{c, UnreduceZ(r, &b)};
+      };
+      Layout from = wtm ? kBlackRows : kWhiteRows, to = wtm ? kWhiteRows : kBlackRows;
       PileOpen(b_, 40000);  // a few chops, one merge level for KRKN
       for (int32_t r = 0; r < LayoutRows(b, from); r++) {
-        int32_t own = wtm ? UnreduceZ(r, &b) : UnreduceW(r, &b);
         for (int32_t c = 0; c < LayoutColumns(b, from); c++) {
-          int32_t hashw = wtm ? c : own, hashz = wtm ? own : c;
-          if (!HashToCccp(hashw, hashz, &b, wtm ? 1 : 0, &board)) continue;
-          if (!Chosen(hashw, hashz, b)) continue;
-          if (wtm) {
-            PileAddZ(b_, c, hashz);
-          } else {
-            PileAddW(b_, hashw, c);
-          }
+          auto [hashw, hashz] = hashes(from, r, c);
+          if (!HashToCccp(hashw, hashz, &b, wtm, &board) || !Chosen(hashw, hashz, b)) continue;
+          wtm ? PileAddZ(b_, c, hashz) : PileAddW(b_, hashw, c);
         }
       }
       PileClose(b_);
-      NewfWrite(b_, wtm ? 1 : 2, to);
-      std::vector<uint8_t> got = ReadJar(FlocName("TST", kTagNew, wtm ? 1 : 2));
+      NewfWrite(b_, 2 - wtm, to);
+      std::vector<uint8_t> got = ReadNewf(2 - wtm);
       int32_t columns = LayoutColumns(b, to);
       ASSERT_EQ(got.size(), LayoutBitmapBytes(b, to));
       int64_t set = 0;
       for (int32_t r = 0; r < LayoutRows(b, to); r++) {
-        int32_t own = wtm ? UnreduceW(r, &b) : UnreduceZ(r, &b);
         for (int32_t c = 0; c < columns; c++) {
-          int32_t hashw = wtm ? own : c, hashz = wtm ? c : own;
-          bool want = HashToCccp(hashw, hashz, &b, wtm ? 1 : 0, &board) &&
-                      Chosen(hashw, hashz, b);
+          auto [hashw, hashz] = hashes(to, r, c);
+          bool want = HashToCccp(hashw, hashz, &b, wtm, &board) && Chosen(hashw, hashz, b);
           bool bit = BitTest(got.data() + static_cast<size_t>(r) * columns / 8, c);
           ASSERT_EQ(bit, want) << name << " row " << r << " column " << c;
           set += bit;
@@ -222,3 +197,5 @@ TEST_F(PileTest, ResultsLandOnEveryEntryOfTheirPositionInTheOtherLayout) {
     }
   }
 }
+
+}  // namespace

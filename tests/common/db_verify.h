@@ -4,6 +4,7 @@
 // backwards with un-move generators and never uses either).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -13,50 +14,33 @@
 #include "board/move_generation.h"
 #include "builder/build.h"
 #include "builder/cache.h"
-#include "index/names.h"
 #include "index/basis.h"
+#include "index/names.h"
 #include "index/position_index.h"
 #include "index/probe_key.h"
 
 struct VerifyResult {
-  double checked = 0;
-  double wrong = 0;
+  double checked = 0, wrong = 0;
   std::string first_wrong;  // a description of the first disagreement
 };
 
-// Value byte of any position of up to seven men, from its database; a
-// position where White has only the king is never won.
-inline int ProbeBoard(Build& cache, const Ccc* board) {
-  if (board->wsqr[1] == 0) return 255;
-  Pap key;
-  PapMake(board, &key);
-  return CacheProbe(cache, key.material, key.index);
-}
-
-// The value the rules give a position from its successors' values.
+// The value byte the rules give a position from its successors' values, read
+// through `cache`; a position where White has only the king is never won.
 inline int ValueFromSuccessors(Build& cache, Ccc* board) {
   uint32_t moves[kCccMaxMoves];
-  int n = CccGenMoves(board, moves);
-  if (board->wtm) {
-    int best = 255;
-    for (int i = 0; i < n; i++) {
-      Ccc next;
-      CccDoMove(board, moves[i], &next);
-      int b = ProbeBoard(cache, &next);
-      if (b != 255 && b + 1 < best) best = b + 1;
-    }
-    return best;
-  }
-  if (n == 0) return CccInCheck(board) ? 0 : 255;
-  int worst = 0;
+  int n = CccGenMoves(board, moves), value = board->wtm ? 255 : 0;
+  if (n == 0 && !board->wtm) return CccInCheck(board) ? 0 : 255;
   for (int i = 0; i < n; i++) {
     Ccc next;
+    Pap key;
     CccDoMove(board, moves[i], &next);
-    int w = ProbeBoard(cache, &next);
-    if (w == 255) return 255;
-    if (w > worst) worst = w;
+    if (next.wsqr[1] != 0) PapMake(&next, &key);
+    int v = next.wsqr[1] == 0 ? 255 : CacheProbe(cache, key.material, key.index);
+    if (board->wtm && v != 255) value = std::min(value, v + 1);
+    if (!board->wtm && v == 255) return 255;
+    if (!board->wtm) value = std::max(value, v);
   }
-  return worst;
+  return value;
 }
 
 // Checks every canonical legal entry of one side's database of `bname`, in
@@ -67,29 +51,24 @@ inline VerifyResult VerifyDatabase(const char* bname, bool white, int row_step =
   MakeBasi(bname, &b);
   VerifyResult result;
   uint32_t code = white ? b.material | kWhiteToMove : b.material;
-  int32_t rows = white ? b.numw : b.numz;
   int32_t columns = white ? b.zsize : b.wsize;
-  for (int32_t r = 0; r < rows; r += row_step) {
+  for (int32_t r = 0; r < (white ? b.numw : b.numz); r += row_step) {
     int32_t fixed = white ? UnreduceW(r, &b) : UnreduceZ(r, &b);
     for (int32_t c = 0; c < columns; c++) {
       Ccc board;
-      int32_t hashw = white ? fixed : c;
-      int32_t hashz = white ? c : fixed;
-      if (!HashToCccp(hashw, hashz, &b, white ? 1 : 0, &board)) continue;
       Pap key;
+      int32_t hashw = white ? fixed : c, hashz = white ? c : fixed;
+      if (!HashToCccp(hashw, hashz, &b, white ? 1 : 0, &board)) continue;
       PapMake(&board, &key);
       double entry = static_cast<double>(r) * columns + c;
       if (key.index != entry) continue;  // the other twin of a symmetric position
-      int stored = CacheProbe(*cache, code, entry);
-      int expected = ValueFromSuccessors(*cache, &board);
+      int stored = CacheProbe(*cache, code, entry), expected = ValueFromSuccessors(*cache, &board);
       result.checked += 1;
-      if (stored == expected) continue;
-      if (result.wrong++ == 0) {
-        char text[128];
-        snprintf(text, sizeof text, "entry %.0f hashw %d hashz %d stored %d expected %d", entry,
-                 hashw, hashz, stored, expected);
-        result.first_wrong = text;
-      }
+      if (stored == expected || result.wrong++ > 0) continue;
+      char text[128];
+      snprintf(text, sizeof text, "entry %.0f hashw %d hashz %d stored %d expected %d", entry,
+               hashw, hashz, stored, expected);
+      result.first_wrong = text;
     }
   }
   CacheCloseAll(*cache);
