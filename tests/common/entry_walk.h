@@ -3,6 +3,8 @@
 // for tests that check the index against the board pieces.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 
@@ -41,26 +43,50 @@ int32_t HashOfSide(const Ccc& board, bool white);
 
 std::string EntryText(const Basi& b, const Entry& e);
 
+// Runs check(b, e, wtm) over ForEachEntry of both tables (or of table
+// `only_wtm`); check returns "" when the entry agrees, "-" when it does not
+// apply, else what differs. Fails when no entry was checked.
+template <typename Check>
+void CheckEntries(const char* name, int only_wtm, double limit, int samples, Check check) {
+  Basi b;
+  MakeBasi(name, &b);
+  int failures = 0;
+  double checked = 0;
+  for (int wtm = 0; wtm < 2; wtm++) {
+    if (only_wtm >= 0 && wtm != only_wtm) continue;
+    ForEachEntry(b, wtm, limit, samples, [&](const Entry& e) {
+      if (failures > 5) return;
+      std::string why = check(b, e, wtm);
+      if (why == "-") return;
+      checked++;
+      if (!why.empty()) {
+        ADD_FAILURE() << EntryText(b, e) << " " << why;
+        failures++;
+      }
+    });
+  }
+  EXPECT_GT(checked, 0) << name;
+}
+
 // ----------------------------------------------------------------------------
 
 #include "index/position_index.h"
+
+// The entry at row r, column c of a table, and the (up to two) candidate
+// entries of a position as the index reduces it.
+inline Entry EntryAt(const Basi& b, int wtm, int32_t r, int32_t c) {
+  return wtm ? Entry{r, c, UnreduceW(r, &b), c} : Entry{r, c, c, UnreduceZ(r, &b)};
+}
+inline void Reduce(const Basi& b, int wtm, int32_t hashw, int32_t hashz, int32_t out[4]) {
+  wtm ? ReduceW(hashw, hashz, &b, out) : ReduceZ(hashw, hashz, &b, out);
+}
 
 template <typename Visit>
 void ForEachEntry(const Basi& b, int wtm, double limit, int samples, Visit visit) {
   int32_t rows = wtm ? b.numw : b.numz;
   int32_t cols = wtm ? b.zsize : b.wsize;
   double total = static_cast<double>(rows) * cols;
-  auto make = [&](int32_t r, int32_t c) {
-    Entry e{r, c, 0, 0};
-    if (wtm) {
-      e.hashw = UnreduceW(r, &b);
-      e.hashz = c;
-    } else {
-      e.hashz = UnreduceZ(r, &b);
-      e.hashw = c;
-    }
-    return e;
-  };
+  auto make = [&](int32_t r, int32_t c) { return EntryAt(b, wtm, r, c); };
   if (total <= limit) {
     for (int32_t r = 0; r < rows; r++) {
       for (int32_t c = 0; c < cols; c++) visit(make(r, c));
