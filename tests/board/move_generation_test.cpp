@@ -196,26 +196,21 @@ TEST(GenMoves, AgreesWithBruteForceOverRandomGames) {
 int Sq(const char* name) { return MailboxSquare(name[1] - '1', name[0] - 'a'); }
 
 TEST(BoardDeath, MovesThatDoNotFitTheBoardAreFatal) {
-  const char* kStart = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
-  const char* kStartZ = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1";
-  const struct {
-    const char* fen;
-    const char* from;
-    const char* to;
-    const char* message;
-  } kCases[] = {
-      {kStart, "e7", "e5", "CheckMove: not white piece"},
-      {kStart, "e1", "e2", "CheckMove: not zwart victim"},
+  const char* kW = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  const char* kZ = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR b KQkq - 0 1";
+  const char* const kCases[][4] = {
+      {kW, "e7", "e5", "CheckMove: not white piece"},
+      {kW, "e1", "e2", "CheckMove: not zwart victim"},
       {"4k3/3P4/8/8/8/8/8/4K3 w - - 0 1", "d7", "e8", "CheckMove: victim is ZK"},
-      {kStartZ, "e2", "e4", "CheckMove: not zwart piece"},
-      {kStartZ, "d8", "d7", "CheckMove: not white victim"},
+      {kZ, "e2", "e4", "CheckMove: not zwart piece"},
+      {kZ, "d8", "d7", "CheckMove: not white victim"},
       {"4k3/8/8/8/8/8/3p4/4K3 b - - 0 1", "d2", "e1", "CheckMove: victim is WK"},
       {"4r2k/8/8/8/8/8/8/4K3 w - - 0 1", nullptr, nullptr, "CheckMove: nullmove while in check"},
   };
+  auto sq = [](const char* name) { return MailboxSquare(name[1] - '1', name[0] - 'a'); };
   for (const auto& c : kCases) {
-    Ccc b = FenBoard(c.fen);
-    uint32_t move = c.from != nullptr ? MakeMove(Sq(c.from), Sq(c.to)) : kNullMove;
-    EXPECT_FATAL(CccDoMove(&b, move), c.message);
+    Ccc b = FenBoard(c[0]);
+    EXPECT_FATAL(CccDoMove(&b, c[1] != nullptr ? MakeMove(sq(c[1]), sq(c[2])) : kNullMove), c[3]);
   }
 }
 
