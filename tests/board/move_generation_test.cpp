@@ -54,20 +54,19 @@ bool Attacks(const Grid& g, int pr, int pf, int tr, int tf) {
 }
 
 bool SquareAttackedBy(const Grid& g, int tr, int tf, bool by_white) {
-  for (int r = 0; r < 8; ++r)
-    for (int f = 0; f < 8; ++f) {
-      int v = g.c[r][f];
-      if (v != 0 && ((v & kWhiteBit) != 0) == by_white && Attacks(g, r, f, tr, tf)) return true;
+  for (int s = 0; s < 64; ++s) {
+    int v = g.c[s >> 3][s & 7];
+    if (v != 0 && ((v & kWhiteBit) != 0) == by_white && Attacks(g, s >> 3, s & 7, tr, tf)) {
+      return true;
     }
+  }
   return false;
 }
 
 bool KingAttacked(const Grid& g, bool white) {
-  int king = white ? kWK : kZK;
-  for (int r = 0; r < 8; ++r)
-    for (int f = 0; f < 8; ++f)
-      if (g.c[r][f] == king) return SquareAttackedBy(g, r, f, !white);
-  return false;
+  int s = 0;
+  while (s < 64 && g.c[s >> 3][s & 7] != (white ? kWK : kZK)) s++;
+  return s < 64 && SquareAttackedBy(g, s >> 3, s & 7, !white);
 }
 
 std::vector<uint32_t> BruteMoves(const Ccc& b) {
@@ -91,8 +90,10 @@ std::vector<uint32_t> BruteMoves(const Ccc& b) {
       out.push_back(m);
     }
   };
-  static const int kKn[8][2] = {{1, 2}, {2, 1}, {-1, 2}, {-2, 1}, {1, -2}, {2, -1}, {-1, -2}, {-2, -1}};
-  static const int kDirs[8][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+  static const int kKn[8][2] = {{1, 2},  {2, 1},  {-1, 2},  {-2, 1},
+                                {1, -2}, {2, -1}, {-1, -2}, {-2, -1}};
+  static const int kDirs[8][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1},
+                                  {1, 0}, {-1, 0}, {0, 1},  {0, -1}};
   for (int r = 0; r < 8; ++r)
     for (int f = 0; f < 8; ++f) {
       int v = g.c[r][f];
@@ -111,20 +112,14 @@ std::vector<uint32_t> BruteMoves(const Ccc& b) {
           if (g.c[tr][tf] != 0) add(r, f, tr, tf, 0);
           else if (b.eps == MailboxSquare(tr, tf)) add(r, f, tr, tf, kMoveEp);
         }
-      } else if (kind == 1 || kind == 5) {
+      } else {  // knight and king one step, the others sliding
+        const int(*steps)[2] = kind == 1 ? kKn : kDirs;
         for (int i = 0; i < 8; ++i) {
-          int tr = r + (kind == 1 ? kKn[i][0] : kDirs[i][0]);
-          int tf = f + (kind == 1 ? kKn[i][1] : kDirs[i][1]);
-          if (OnBoard(tr, tf)) add(r, f, tr, tf, 0);
-        }
-      } else {
-        for (int i = 0; i < 8; ++i) {
-          if (i < 4 && kind == 3) continue;
-          if (i >= 4 && kind == 2) continue;
-          for (int tr = r + kDirs[i][0], tf = f + kDirs[i][1]; OnBoard(tr, tf);
-               tr += kDirs[i][0], tf += kDirs[i][1]) {
+          if ((i < 4 && kind == 3) || (i >= 4 && kind == 2)) continue;
+          for (int tr = r + steps[i][0], tf = f + steps[i][1]; OnBoard(tr, tf);
+               tr += steps[i][0], tf += steps[i][1]) {
             add(r, f, tr, tf, 0);
-            if (g.c[tr][tf] != 0) break;
+            if (kind == 1 || kind == 5 || g.c[tr][tf] != 0) break;
           }
         }
       }
