@@ -3,14 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "block_kinds.h"
 #include "jar/jar_file.h"
 #include "test_support.h"
 
@@ -69,7 +67,9 @@ TEST(ExeTest, ReportsSoundAndMissingDatabasesExactly) {
 }
 
 // Each damage to the black side's files, the white side being sound, ends
-// the test with a message naming the database and what is wrong.
+// the test with a message naming the database and what is wrong (the
+// reader's own faults, bad CRC and version, are the jar tests'; one shows
+// that -t passes them on).
 TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   TempDir dir;
   JarSetFileBlocks(1);
@@ -81,17 +81,7 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"}) {
     saved.push_back({b + ext, ReadFile(b + ext)});
   }
-  const std::string index = saved[0].second, good = saved[3].second, one = saved[2].second;
-
-  // A sampled byte of block 2 decoded differently than it was stored.
-  std::vector<uint8_t> block(kBlockSize);
-  memcpy(g_record, good.data() + 8, good.size() - 8);
-  ASSERT_EQ(BlockDecode(static_cast<int>(good.size() - 8), block.data()), 1);
-  block[4000] ^= 0x10;
-  const int length = BlockEncode(block.data(), kFlagDefault);
-  std::string bad = good.substr(0, 4);
-  for (int i = 0; i < 4; i++) bad += static_cast<char>(length >> (8 * i));
-  bad.append(reinterpret_cast<const char*>(g_record), static_cast<size_t>(length));
+  const std::string index = saved[0].second, one = saved[2].second;
 
   auto header = [&](int at, uint32_t value, size_t keep) {
     std::string ix = index.substr(0, keep);
@@ -105,8 +95,6 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
     std::function<void()> damage;
     std::string end;
   } kCases[] = {
-      {[&] { WriteFile(b + ".J02", bad); },
-       "\rblock     2 / 4\n\nERROR: FileSeek: failed [./KPK____B]: bad CRC at block 2\n"},
       {[&] { std::filesystem::remove(b + ".J03"); }, layout + chunk + "3 missing\n"},
       {[&] { WriteFile(b + ".J01", one + "x"); },
        layout + chunk + "1 holds " + std::to_string(one.size() + 1) +
@@ -122,8 +110,6 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
        "entries\n"},
       {[&] { header(116 + 4, 5, index.size()); },
        layout + "index entry of block 1 is 0x00000005, its record is at 0 in ./KPK____B.J01\n"},
-      {[&] { header(16, 0, index.size()); },
-       "\n\nERROR: FileRopen: [./KPK____B] failed: incompatible version\n"},
       {[&] { WriteFile(b + ".JIX", ""); },
        "\n\nERROR: FileRopen: [./KPK____B] failed: unexpected end of file\n"},
   };
@@ -135,7 +121,7 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
     EXPECT_EQ(r.status, 1) << c.end;
     EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "white first";
     // Header and layout faults are found before anything of the database is shown.
-    const std::string end = (c.end[0] == '\r' ? "" : "\nKPK____B  [./KPK____B.J*]") + c.end;
+    const std::string end = "\nKPK____B  [./KPK____B.J*]" + c.end;
     ASSERT_GE(r.output.size(), end.size());
     EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
   }
