@@ -24,9 +24,7 @@ const PerftCase kCases[] = {
     {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 1, {6, 264, 9467, 422333}},
     {"r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ - 0 1", 1, {6, 264, 9467, 422333}},
     {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 1, {44, 1486, 62379}},
-    // The reference table prints this position without the black bishop on
-    // g4 ("2B1P3"); its counts are those of the published position with the
-    // bishop. Without it White has 47 moves (see the brute-force test).
+    // The reference table misprints "2B1P3": these are the counts with the bishop on g4.
     {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 1,
      {46, 2079, 89890}},
     {"3k4/3p4/8/K1P4r/8/8/8/8 b - - 0 1", 6, {1134888}},

@@ -1,96 +1,75 @@
+// -t, end to end: the report of sound databases, and each damage named.
 #include "commands/integrity_test.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
 #include <vector>
 
-#include "support/checked_ops.h"
-#include "block_kinds.h"
 #include "jar/jar_file.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr uint32_t kKqk = 0100000000;  // one white queen
-constexpr uint32_t kKpk = 01;          // one white pawn
-constexpr uint32_t kWtm = 0x40000000;
+constexpr uint32_t kKqk = 0100000000, kKpk = 01, kWtm = 0x40000000;
 
 // A finished database as the packers leave it: value bytes and the stamp.
 void WriteDatabase(const std::string& path, int entries, uint32_t content) {
   JILE* h = JarWopen(path.c_str(), kFlagDefault);
   ASSERT_NE(h, nullptr);
-  for (int i = 0; i < entries; i++) ASSERT_GE(JarPutc((i / 61) % 5 == 0 ? 0 : (i * 7 / 13) % 40, h), 0);
+  for (int i = 0; i < entries; i++) JarPutc((i / 61) % 5 == 0 ? 0 : (i * 7 / 13) % 40, h);
   ASSERT_EQ(JarSetCreator(h, "zok-test", 301, JarTag("DTM3"), static_cast<int32_t>(content)), 0);
   ASSERT_EQ(JarClose(h), 0);
 }
 
-double DiskBytes(const std::string& dir, const std::string& stem) {
-  double total = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    if (e.path().filename().string().rfind(stem + ".J", 0) == 0) total += double(e.file_size());
-  return total;
-}
-
-// The timings "(12.3 s)" as "(T s)".
-std::string WithoutTimes(const std::string& text) {
-  std::string out;
-  size_t at = 0;
-  for (size_t open; (open = text.find("   (", at)) != std::string::npos;) {
-    size_t close = text.find(" s)", open);
-    if (close == std::string::npos) break;
-    out += text.substr(at, open + 4 - at) + "T";
-    at = close;
+// The report of one sound side, its timing "(12.3 s)" as "(T s)".
+std::string Report(const std::string& dir, const std::string& name, const char* content) {
+  double size = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    if (e.path().filename().string().rfind(name + ".J", 0) == 0) size += double(e.file_size());
   }
-  return out + text.substr(at);
-}
-
-std::string Report(const std::string& dir, const std::string& name, double length, const char* content,
-                   int blocks) {
-  const double size = DiskBytes(dir, name);
   char head[512];
   snprintf(head, sizeof head,
-           "\n%s  [./%s.J*]\nlength    %.0f\nsize      %.0f = %.2f MB\n"
-           "creator   [zok-test]   format 301\ncontent   DTM3   %s\n",
-           name.c_str(), name.c_str(), length, size, size / 1048576, content);
-  std::string text = head;
-  for (int b = 0; b < blocks; b++) text += "\rblock     " + std::to_string(b) + " / " + std::to_string(blocks);
-  return text + "   decompression test complete   (T s)\n";
+           "\n%s  [./%s.J*]\nlength    40960\nsize      %.0f = %.2f MB\n"
+           "creator   [zok-test]   format 301\ncontent   DTM3   %s\n"
+           "\rblock     0 / 2\rblock     1 / 2   decompression test complete   (T s)\n",
+           name.c_str(), name.c_str(), size, size / 1048576, content);
+  return head;
 }
 
-TEST(ExeTest, ReportsBothDatabasesExactly) {
-  TempDir dir;
-  // 40960 entries: two blocks, the second one short.
-  WriteDatabase(dir.File("KQK____W"), 40960, kKqk | kWtm);
-  WriteDatabase(dir.File("KQK____B"), 40960, kKqk);
-  RunResult r = RunZok("-t KQK", dir.path());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(WithoutTimes(r.output), Banner() + Report(dir.path(), "KQK____W", 40960, "o10100000000", 2) +
-                                        Report(dir.path(), "KQK____B", 40960, "o00100000000", 2));
-  EXPECT_FALSE(FileExists(dir.File("OUT.LOS"))) << "no accounting outside a build";
+std::string WithoutTimes(const std::string& text) {
+  return std::regex_replace(text, std::regex("   \\([0-9.]+ s\\)"), "   (T s)");
 }
 
-TEST(ExeTest, MissingDatabasesAreReportedAndTheOtherSideStillTested) {
+// 40960 entries: two blocks, the second one short. A missing side is
+// reported and the other still tested; nothing is accounted.
+TEST(ExeTest, ReportsSoundAndMissingDatabasesExactly) {
   TempDir dir;
   RunResult r = RunZok("-t KQK", dir.path());
-  EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, Banner() + "\nKQK____W  not found\n\nKQK____B  not found\n");
+  WriteDatabase(dir.File("KQK____B"), 40960, kKqk);
+  r = RunZok("-t KQK", dir.path());
+  EXPECT_EQ(WithoutTimes(r.output), Banner() + "\nKQK____W  not found\n" +
+                                        Report(dir.path(), "KQK____B", "o00100000000"));
+  WriteDatabase(dir.File("KQK____W"), 40960, kKqk | kWtm);
+  r = RunZok("-t KQK", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(WithoutTimes(r.output),
+            Banner() + Report(dir.path(), "KQK____W", "o10100000000") +
+                Report(dir.path(), "KQK____B", "o00100000000"));
+  EXPECT_FALSE(FileExists(dir.File("OUT.LOS")));
   r = RunZok("-t", dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeTest: too few args\n");
-
-  WriteDatabase(dir.File("KQK____B"), 40960, kKqk);
-  r = RunZok("-t KQK", dir.path());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(WithoutTimes(r.output), Banner() + "\nKQK____W  not found\n" +
-                                        Report(dir.path(), "KQK____B", 40960, "o00100000000", 2));
 }
 
 // Each damage to the black side's files, the white side being sound, ends
-// the test with a message naming the database and what is wrong.
+// the test with a message naming the database and what is wrong (the
+// reader's own faults, bad CRC and version, are the jar tests'; one shows
+// that -t passes them on).
 TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   TempDir dir;
   JarSetFileBlocks(1);
@@ -99,24 +78,10 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   JarSetFileBlocks(65536);
   const std::string b = dir.File("KPK____B");
   std::vector<std::pair<std::string, std::string>> saved;
-  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"})
+  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"}) {
     saved.push_back({b + ext, ReadFile(b + ext)});
-  const std::string index = saved[0].second;
-  const std::string good = saved[3].second;  // block 2
-  const std::string one = std::to_string(saved[2].second.size());
-  const std::string cut = std::to_string(saved[2].second.size() - 1);
-  const std::string longer = std::to_string(saved[2].second.size() + 1);
-
-  // A sampled byte of block 2 decoded differently than it was stored.
-  std::vector<uint8_t> block(kBlockSize);
-  memcpy(g_record, good.data() + 8, good.size() - 8);
-  ASSERT_EQ(BlockDecode(static_cast<int>(good.size() - 8), block.data()), 1);
-  block[4000] ^= 0x10;
-  const int length = BlockEncode(block.data(), kFlagDefault);
-  ASSERT_GT(length, 0);
-  std::string bad = good.substr(0, 4);
-  for (int i = 0; i < 4; i++) bad += static_cast<char>(length >> (8 * i));
-  bad.append(reinterpret_cast<const char*>(g_record), static_cast<size_t>(length));
+  }
+  const std::string index = saved[0].second, one = saved[2].second;
 
   auto header = [&](int at, uint32_t value, size_t keep) {
     std::string ix = index.substr(0, keep);
@@ -125,55 +90,49 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   };
   const std::string layout = "\n\nERROR: ExeTest: layout failed [./KPK____B]: ";
   const std::string chunk = "chunk file ./KPK____B.J0";
-  struct Case {
+  const std::string ix = "index file ./KPK____B.JIX holds ";
+  const struct {
     std::function<void()> damage;
     std::string end;
-  } cases[] = {
-      {[&] { WriteFile(b + ".J02", bad); },
-       "\rblock     2 / 4\n\nERROR: FileSeek: failed [./KPK____B]: bad CRC at block 2\n"},
-      {[&] { WriteFile(b + ".J03", ""); },
-       layout + chunk + "3 holds 0 bytes, the record of block 3 ends past them\n"},
+  } kCases[] = {
       {[&] { std::filesystem::remove(b + ".J03"); }, layout + chunk + "3 missing\n"},
-      {[&] { WriteFile(b + ".J01", saved[2].second + "x"); },
-       layout + chunk + "1 holds " + longer + " bytes, its records end at " + one + "\n"},
-      {[&] { WriteFile(b + ".J01", saved[2].second.substr(0, saved[2].second.size() - 1)); },
-       layout + chunk + "1 holds " + cut + " bytes, the record of block 1 ends past them\n"},
+      {[&] { WriteFile(b + ".J01", one + "x"); },
+       layout + chunk + "1 holds " + std::to_string(one.size() + 1) +
+           " bytes, its records end at " + std::to_string(one.size()) + "\n"},
+      {[&] { WriteFile(b + ".J01", one.substr(0, one.size() - 1)); },
+       layout + chunk + "1 holds " + std::to_string(one.size() - 1) +
+           " bytes, the record of block 1 ends past them\n"},
       {[&] { WriteFile(b + ".J04", "x"); }, layout + "extra " + chunk + "4\n"},
-      {[&] { header(4, 3, index.size()); },
-       layout + "index file ./KPK____B.JIX holds 132 bytes, 3 blocks need 128\n"},
-      {[&] { header(4, 5, index.size()); },
-       layout + "index file ./KPK____B.JIX holds 132 bytes, 5 blocks need 136\n"},
+      {[&] { header(4, 3, index.size()); }, layout + ix + "132 bytes, 3 blocks need 128\n"},
       {[&] { header(4, 3, index.size() - 4); }, layout + "extra " + chunk + "3\n"},
       {[&] { header(8, 32767, index.size()); },
-       "\n\nERROR: ExeTest: length failed [./KPK____B]: 131071 bytes, the endgame has 131072 entries\n"},
+       "\n\nERROR: ExeTest: length failed [./KPK____B]: 131071 bytes, the endgame has 131072 "
+       "entries\n"},
       {[&] { header(116 + 4, 5, index.size()); },
        layout + "index entry of block 1 is 0x00000005, its record is at 0 in ./KPK____B.J01\n"},
-      {[&] { header(16, 0, index.size()); },
-       "\n\nERROR: FileRopen: [./KPK____B] failed: incompatible version\n"},
       {[&] { WriteFile(b + ".JIX", ""); },
        "\n\nERROR: FileRopen: [./KPK____B] failed: unexpected end of file\n"},
-      {[&] { WriteFile(b + ".JIX", index.substr(0, index.size() - 2)); },
-       layout + "index file ./KPK____B.JIX holds 130 bytes, 4 blocks need 132\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : kCases) {
     std::filesystem::remove(b + ".J04");
     for (const auto& [path, bytes] : saved) WriteFile(path, bytes);
     c.damage();
     RunResult r = RunZok("-t KPK", dir.path());
     EXPECT_EQ(r.status, 1) << c.end;
-    EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "the white side passed first";
+    EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "white first";
     // Header and layout faults are found before anything of the database is shown.
-    const std::string end = (c.end[0] == '\r' ? "" : "\nKPK____B  [./KPK____B.J*]") + c.end;
+    const std::string end = "\nKPK____B  [./KPK____B.J*]" + c.end;
     ASSERT_GE(r.output.size(), end.size());
     EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
   }
-  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-    EXPECT_EQ(e.path().string().find(".LO"), std::string::npos) << "nothing logged: " << e.path();
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_EQ(e.path().string().find(".LO"), std::string::npos) << "logged: " << e.path();
+  }
 }
 
-// zok -t on a terminal with keys already typed: an ordinary key is consumed
-// at the first poll, Ctrl+Q stops the test at the second, and the terminal
-// is left in the mode it was found in.
+// On a terminal with keys already typed: an ordinary key is consumed at the
+// first poll, Ctrl+Q stops the test at the second, and the terminal is left
+// in the mode it was found in.
 TEST(ExeTest, CtrlQOnATerminalAbortsAndRestoresTheTerminal) {
   TempDir dir;
   WriteDatabase(dir.File("KPK____W"), 131072, kKpk | kWtm);

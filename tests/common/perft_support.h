@@ -12,28 +12,17 @@
 
 inline std::string FenToSquares(const std::string& fen) {
   std::istringstream in(fen);
-  std::string placement, side, castling, ep;
+  std::string placement, side, castling, ep, squares;
   in >> placement >> side >> castling >> ep;
-  std::string squares;
   for (char c : placement) {
-    if (c == '/') continue;
-    if (c >= '1' && c <= '8') {
-      squares.append(static_cast<size_t>(c - '0'), '.');
-    } else {
-      squares.push_back(c);
-    }
+    if (c >= '1' && c <= '8') squares.append(static_cast<size_t>(c - '0'), '.');
+    if (c != '/' && (c < '1' || c > '8')) squares.push_back(c);
   }
-  if (ep.size() == 2) {
-    int file = ep[0] - 'a';
-    int rank = ep[1] - '1';
-    squares[static_cast<size_t>((7 - rank) * 8 + file)] = 'e';
-  }
+  if (ep.size() == 2) squares[static_cast<size_t>((7 - (ep[1] - '1')) * 8 + ep[0] - 'a')] = 'e';
   squares += side == "w" ? "w" : "b";
   for (char c : castling) {
-    if (c == 'K') squares += 'S';
-    if (c == 'Q') squares += 'L';
-    if (c == 'k') squares += 's';
-    if (c == 'q') squares += 'l';
+    size_t at = std::string("KQkq").find(c);
+    if (at != std::string::npos) squares += "SLsl"[at];
   }
   return squares;
 }
