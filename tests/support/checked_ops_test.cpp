@@ -42,7 +42,6 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
     WriteSample("nochunk", 100);
     std::filesystem::remove("nochunk.J00");
     WriteFile("empty.JIX", "");
-    WriteFile("cut.JIX", ReadFile("data.JIX").substr(0, 40));
     WriteFile("cuttable.JIX", ReadFile("data.JIX").substr(0, 118));
     for (const char* d : {"dir.JIX", "chunkdir.J00"}) std::filesystem::create_directory(d);
   }
@@ -51,7 +50,6 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
     std::function<void()> body;
   } cases[] = {
       {"SysAlloc: failed", [] { SysAlloc(size_t(1) << 40); }},
-      {"SysFree: failed", [] { SysFree(nullptr); }},
       {"SysFree: failed",
        [] {
          auto* p = static_cast<uint8_t*>(SysAlloc(10));
@@ -61,9 +59,7 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
        }},
       {"FileRopen: [missing] failed: No such file or directory", [] { FileRopen("missing"); }},
       {"FileRopen: [empty] failed: unexpected end of file", [] { FileRopen("empty"); }},
-      {"FileRopen: [dir] failed: Is a directory", [] { FileRopen("dir"); }},
       {"FileWopen: [nodir/x] failed: No such file or directory", [] { FileWopen("nodir/x"); }},
-      {"FileWopen0: [nodir/x] failed: No such file or directory", [] { FileWopen0("nodir/x"); }},
       {"FileWopenX: [dir] failed: Is a directory", [] { FileWopenX("dir"); }},
       {"FileClose: failed [no file]: invalid JILE *", [] { FileClose(nullptr); }},
       // The chunk file is opened when the first block is written.
@@ -84,7 +80,6 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
          FileSeek(h, 100);
          FileGetc(h);
        }},
-      {"FileGetc: failed [nochunk]: No such file or directory", [] { FileGetc(FileRopen("nochunk")); }},
       {"FilePutc: failed [data]: invalid JILE *", [] { FilePutc(1, FileRopen("data")); }},
       {"FileRead: failed [data]: end of data",
        [] {
@@ -93,13 +88,9 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
        }},
       {"FileWrite: failed [data]: invalid JILE *", [] { FileWrite("abc", 3, FileRopen("data")); }},
       {"FileSeek: failed [data]: outside filesize", [] { FileSeek(FileRopen("data"), 101); }},
-      {"FileSeek: failed [nochunk]: No such file or directory", [] { FileSeek(FileRopen("nochunk"), 5); }},
       {"FileSeek: failed [cuttable]: unexpected end of file", [] { FileSeek(FileRopen("cuttable"), 5); }},
       {"FileRemove: failed [missing]: No such file or directory", [] { FileRemove("missing"); }},
-      {"FileRemove: failed [empty]: unexpected end of file", [] { FileRemove("empty"); }},
       {"FileSize: failed [missing]: No such file or directory", [] { FileSize("missing"); }},
-      {"FileSize: failed [empty]: unexpected end of file", [] { FileSize("empty"); }},
-      {"FileSize: failed [cut]: unexpected end of file", [] { FileSize("cut"); }},
       {"FileSize: failed [nochunk]: nochunk.J00: No such file or directory", [] { FileSize("nochunk"); }},
   };
   for (const Case& c : cases) {
@@ -109,7 +100,7 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
   }
   // No build, no accounting: nothing was logged anywhere.
   EXPECT_EQ(FilesIn(dir.path()),
-            (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cut.JIX", "cuttable.JIX", "data.J00",
+            (std::vector<std::string>{"chunkdir.J00", "chunkdir.JIX", "cuttable.JIX", "data.J00",
                                       "data.JIX", "dir.JIX", "empty.JIX", "nochunk.JIX"}));
 }
 
@@ -141,15 +132,11 @@ TEST(CheckedOps, AFullDiskStopsTheBuildNamingTheFileAndAResumeFinishes) {
   ASSERT_EQ(RunShell("mount -o remount,size=8m " + disk.path).status, 0);
   RunResult resumed = RunZok("-b KQK", disk.path);
   ASSERT_EQ(resumed.status, 0) << resumed.output;
-  const std::string ref = dir.File("ref");
-  std::filesystem::create_directory(ref);
-  ASSERT_EQ(RunZok("-b KQK", ref).status, 0);
+  const std::string ref = BuiltDatabases({"KQK"});
   for (const char* name : {"KQK____W.J00", "KQK____B.J00", "KQK____W.JIX", "KQK____B.JIX"}) {
     std::string a = ReadFile(disk.path + "/" + name), b = ReadFile(ref + "/" + name);
-    if (std::string(name).find(".JIX") != std::string::npos && a.size() > 28 && b.size() > 28) {
-      a.replace(24, 4, "time");  // the creation time
-      b.replace(24, 4, "time");
-    }
+    a.replace(24, 4, "time");  // the index's creation time; a chunk is longer
+    b.replace(24, 4, "time");
     EXPECT_EQ(a, b) << name;
   }
 }
