@@ -5,26 +5,22 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "jar/block_codec.h"
 #include "jar/block_encoder.h"
 
-// The record BlockEncode(block, flags) leaves and BlockDecode(length, block)
-// reads.
+// The record BlockEncode(block, flags) leaves and BlockDecode(length, block) reads.
 inline uint8_t g_record[kMaxRecordLength + kRecordPadding];
 
-inline BlockEncoder& TestEncoder() {
-  static BlockEncoderPtr encoder(BlockEncoderNew());
-  return *encoder;
+inline BlockEncoder& TestEncoder() { static BlockEncoderPtr e(BlockEncoderNew()); return *e; }
+inline BlockDecoder& TestDecoder() { static BlockDecoderPtr d(BlockDecoderNew()); return *d; }
+inline int BlockEncode(const uint8_t* block, int flags) {
+  return BlockEncode(TestEncoder(), block, flags, g_record);
 }
-
-inline BlockDecoder& TestDecoder() {
-  static BlockDecoderPtr decoder(BlockDecoderNew());
-  return *decoder;
+inline int BlockDecode(int length, uint8_t* block) {
+  return BlockDecode(TestDecoder(), g_record, length, block);
 }
-
-inline int BlockEncode(const uint8_t* block, int flags) { return BlockEncode(TestEncoder(), block, flags, g_record); }
-inline int BlockDecode(int length, uint8_t* block) { return BlockDecode(TestDecoder(), g_record, length, block); }
 // What the trial of flag 0x80 measured for the last block of BlockEncode.
 inline const TrialResult& LastTrial() { return TestEncoder().trial; }
 
@@ -41,21 +37,30 @@ struct Rng {
   int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
 };
 
+// Bitmaps with a few bits set per thousand, and in runs of set and clear bits
+// (about half set); value tables, mostly 255 with runs of small values, and
+// in 64-byte rows, most of them all 0xFF, the others alike; random bytes; one
+// byte value; two values, 20000 of one and 12768 of the other.
 enum Kind {
-  kSparseBitmap,  // a few bits set per thousand
-  kDenseBitmap,   // runs of set and clear bits, about half set
-  kValueTable,    // mostly 255, runs of small values
-  kRowTable,      // 64-byte rows, most of them all 0xFF, the others alike
-  kRandom,
-  kEqual,
-  kTwoValues,  // counts 20000 and 12768
-  kKindCount
+  kSparseBitmap, kDenseBitmap, kValueTable, kRowTable, kRandom, kEqual, kTwoValues, kKindCount
 };
 
 inline const char* KindName(int kind) {
   static const char* const kNames[] = {"sparse_bitmap", "dense_bitmap", "value_table", "row_table",
                                        "random",        "equal",        "two_values"};
   return kNames[kind];
+}
+
+// A bitmap in runs of set and clear bits of 1 to run_max bits.
+inline void RunBitmap(Rng& rng, int run_max, uint8_t* out) {
+  memset(out, 0, kBlockSize);
+  bool set = rng.Below(2) != 0;
+  for (int bit = 0; bit < 8 * kBlockSize; set = !set) {
+    int run = 1 + rng.Below(run_max);
+    for (int i = 0; i < run && bit < 8 * kBlockSize; ++i, ++bit) {
+      if (set) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
+    }
+  }
 }
 
 inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
@@ -67,22 +72,11 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
         if (rng.Below(1000) < 3) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
       }
       break;
-    case kDenseBitmap: {
-      memset(out, 0, kBlockSize);
-      int bit = 0;
-      bool set = rng.Below(2) != 0;
-      while (bit < 8 * kBlockSize) {
-        int run = 1 + rng.Below(40);
-        for (int i = 0; i < run && bit < 8 * kBlockSize; ++i, ++bit) {
-          if (set) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
-        }
-        set = !set;
-      }
+    case kDenseBitmap:
+      RunBitmap(rng, 40, out);
       break;
-    }
-    case kValueTable: {
-      int i = 0;
-      while (i < kBlockSize) {
+    case kValueTable:
+      for (int i = 0; i < kBlockSize;) {
         int free_run = 1 + rng.Below(600);
         for (int j = 0; j < free_run && i < kBlockSize; ++j) out[i++] = 255;
         int run = 5 + rng.Below(120);
@@ -93,21 +87,20 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
         }
       }
       break;
-    }
     case kRowTable: {
       uint8_t proto[8][64];
       for (auto& row : proto) {
-        for (int c = 0; c < 64; ++c) row[c] = rng.Below(3) == 0 ? static_cast<uint8_t>(rng.Below(30)) : 0xFF;
+        for (uint8_t& c : row) c = rng.Below(3) == 0 ? static_cast<uint8_t>(rng.Below(30)) : 0xFF;
       }
-      for (int r = 0; r < kBlockSize / 64; ++r) {
-        uint8_t* row = out + 64 * r;
+      for (uint8_t* row = out; row < out + kBlockSize; row += 64) {
         if (rng.Below(10) < 7) {
           memset(row, 0xFF, 64);
           continue;
         }
         memcpy(row, proto[rng.Below(8)], 64);
-        int changes = rng.Below(4);
-        for (int j = 0; j < changes; ++j) row[rng.Below(64)] = static_cast<uint8_t>(rng.Below(30));
+        for (int j = rng.Below(4); j > 0; --j) {
+          row[rng.Below(64)] = static_cast<uint8_t>(rng.Below(30));
+        }
       }
       break;
     }
@@ -121,12 +114,7 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
       uint8_t a = static_cast<uint8_t>(rng.Below(256));
       uint8_t b = static_cast<uint8_t>(a + 1 + rng.Below(255));
       for (int i = 0; i < kBlockSize; ++i) out[i] = i < 20000 ? a : b;
-      for (int i = kBlockSize - 1; i > 0; --i) {
-        int j = rng.Below(i + 1);
-        uint8_t t = out[i];
-        out[i] = out[j];
-        out[j] = t;
-      }
+      for (int i = kBlockSize - 1; i > 0; --i) std::swap(out[i], out[rng.Below(i + 1)]);
       break;
     }
   }

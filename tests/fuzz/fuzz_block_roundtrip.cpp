@@ -12,28 +12,16 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static BlockEncoderPtr encoder(BlockEncoderNew());
   static BlockDecoderPtr decoder(BlockDecoderNew());
-  static uint8_t record[kMaxRecordLength + kRecordPadding];
-  static uint8_t block[kBlockSize];
-  static uint8_t back[kBlockSize];
+  static uint8_t record[kMaxRecordLength + kRecordPadding], block[kBlockSize], back[kBlockSize];
   if (size < 2) return -1;
-  int flags = data[0];
-  bool repeat = data[1] & 1;
-  const uint8_t* bytes = data + 2;
-  size_t n = size - 2;
-  if (n > static_cast<size_t>(kBlockSize)) n = kBlockSize;
-  memcpy(block, bytes, n);
-  for (size_t i = n; i < static_cast<size_t>(kBlockSize); ++i) block[i] = repeat && n > 0 ? block[i - n] : 0xFF;
-  int length = BlockEncode(*encoder, block, flags, record);
-  if (length <= 0 || length > kMaxRecordLength) {
-    fprintf(stderr, "encode failed: %d %s\n", length, JasLastError());
-    __builtin_trap();
-  }
-  if (!BlockDecode(*decoder, record, length, back)) {
-    fprintf(stderr, "decode failed: %s\n", JasLastError());
-    __builtin_trap();
-  }
-  if (memcmp(block, back, kBlockSize) != 0) {
-    fprintf(stderr, "round trip differs (flags %d, method %d)\n", flags, record[0]);
+  const size_t n = size - 2 < size_t{kBlockSize} ? size - 2 : size_t{kBlockSize};
+  memcpy(block, data + 2, n);
+  const bool repeat = (data[1] & 1) && n > 0;
+  for (size_t i = n; i < size_t{kBlockSize}; ++i) block[i] = repeat ? block[i - n] : 0xFF;
+  int length = BlockEncode(*encoder, block, data[0], record);
+  if (length <= 0 || length > kMaxRecordLength || !BlockDecode(*decoder, record, length, back) ||
+      memcmp(block, back, kBlockSize) != 0) {
+    fprintf(stderr, "flags %d, length %d: %s\n", data[0], length, JasLastError());
     __builtin_trap();
   }
   return 0;
