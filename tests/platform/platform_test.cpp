@@ -17,14 +17,6 @@ TEST(Platform, FindFilesMatchesLastComponentInByteOrder) {
   EXPECT_TRUE(PlatFindFiles((dir.path() + "/nothing/*.LOF").c_str()).empty());
 }
 
-TEST(Platform, MkdirAcceptsAnExistingDirectory) {
-  TempDir dir;
-  EXPECT_EQ(PlatMkdir(dir.File("w").c_str()), 0);
-  EXPECT_EQ(PlatMkdir(dir.File("w").c_str()), 0);
-  WriteFile(dir.File("f"), "");
-  EXPECT_NE(PlatMkdir(dir.File("f").c_str()), 0);
-}
-
 TEST(Platform, FileSizeAndLargeOffsets) {
   TempDir dir;
   std::string name = dir.File("big");
@@ -50,11 +42,4 @@ TEST(Platform, KeyPollIsSilentWithoutATerminal) {
       },
       ::testing::ExitedWithCode(0), "");
 }
-
-TEST(Platform, ClocksRun) {
-  int64_t a = PlatClockMs();
-  EXPECT_GE(a, 0);
-  EXPECT_GT(PlatTimeNow(), 1700000000);
-}
-
 }  // namespace
