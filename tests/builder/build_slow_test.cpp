@@ -105,9 +105,7 @@ void BuildWithKills(const std::string& dir, const std::string& name,
 
 TEST(Built, StoppedBuildsResumeToIdenticalDatabases) {
   TempDir other;
-  for (const char* file : {"KQK____W.JIX", "KQK____W.J00", "KQK____B.JIX", "KQK____B.J00"}) {
-    std::filesystem::copy_file(Dir() + "/" + file, other.File(file));
-  }
+  CopyDatabases(BuiltDatabases({"KQK"}), other.path());
   // Stops inside pass -1, inside pass 0, in the middle of the iteration, at
   // the end of the iteration (pass 71 is KQKR's last), and inside the packing
   // passes 901 and 902, and right after RUN records 902.
