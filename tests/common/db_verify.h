@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -65,10 +64,8 @@ inline VerifyResult VerifyDatabase(const char* bname, bool white, int row_step =
       int stored = CacheProbe(*cache, code, entry), expected = ValueFromSuccessors(*cache, &board);
       result.checked += 1;
       if (stored == expected || result.wrong++ > 0) continue;
-      char text[128];
-      snprintf(text, sizeof text, "entry %.0f hashw %d hashz %d stored %d expected %d", entry,
-               hashw, hashz, stored, expected);
-      result.first_wrong = text;
+      result.first_wrong = "entry " + std::to_string(static_cast<int64_t>(entry)) + " stored " +
+                           std::to_string(stored) + " expected " + std::to_string(expected);
     }
   }
   CacheCloseAll(*cache);
