@@ -48,10 +48,8 @@ std::string WithoutTimes(const std::string& text) {
 // reported and the other still tested; nothing is accounted.
 TEST(ExeTest, ReportsSoundAndMissingDatabasesExactly) {
   TempDir dir;
-  RunResult r = RunZok("-t KQK", dir.path());
-  EXPECT_EQ(r.output, Banner() + "\nKQK____W  not found\n\nKQK____B  not found\n");
   WriteDatabase(dir.File("KQK____B"), 40960, kKqk);
-  r = RunZok("-t KQK", dir.path());
+  RunResult r = RunZok("-t KQK", dir.path());
   EXPECT_EQ(WithoutTimes(r.output), Banner() + "\nKQK____W  not found\n" +
                                         Report(dir.path(), "KQK____B", "o00100000000"));
   WriteDatabase(dir.File("KQK____W"), 40960, kKqk | kWtm);
@@ -78,9 +76,8 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   JarSetFileBlocks(65536);
   const std::string b = dir.File("KPK____B");
   std::vector<std::pair<std::string, std::string>> saved;
-  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"}) {
+  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"})
     saved.push_back({b + ext, ReadFile(b + ext)});
-  }
   const std::string index = saved[0].second, one = saved[2].second;
 
   auto header = [&](int at, uint32_t value, size_t keep) {
@@ -122,11 +119,7 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
     EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "white first";
     // Header and layout faults are found before anything of the database is shown.
     const std::string end = "\nKPK____B  [./KPK____B.J*]" + c.end;
-    ASSERT_GE(r.output.size(), end.size());
-    EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
-  }
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-    EXPECT_EQ(e.path().string().find(".LO"), std::string::npos) << "logged: " << e.path();
+    EXPECT_TRUE(r.output.ends_with(end)) << r.output;
   }
 }
 

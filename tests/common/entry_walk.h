@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "board/board.h"
@@ -27,13 +26,6 @@ inline void Reduce(const Basi& b, int wtm, int32_t hashw, int32_t hashz, int32_t
   wtm ? ReduceW(hashw, hashz, &b, out) : ReduceZ(hashw, hashz, &b, out);
 }
 
-inline std::string EntryText(const Basi& b, const Entry& e) {
-  char text[96];
-  snprintf(text, sizeof text, "%s row %d column %d hashw o%08o hashz o%08o", b.name, e.row,
-           e.column, e.hashw, e.hashz);
-  return text;
-}
-
 // Runs check(b, e, wtm) on every entry of both tables (or of table
 // `only_wtm`), or on `samples` entries spread at random over a table larger
 // than `limit`; check returns "" when the entry agrees, "-" when it does not
@@ -44,32 +36,28 @@ void CheckEntries(const char* name, int only_wtm, double limit, int samples, Che
   MakeBasi(name, &b);
   int failures = 0;
   double checked = 0;
-  auto visit = [&](int wtm, int32_t r, int32_t c) {
-    if (failures > 5) return;
-    Entry e = EntryAt(b, wtm, r, c);
-    std::string why = check(b, e, wtm);
-    if (why == "-") return;
-    checked++;
-    if (!why.empty()) {
-      ADD_FAILURE() << EntryText(b, e) << " " << why;
-      failures++;
-    }
+  uint64_t x = 0;
+  auto next = [&](int32_t n) {
+    x = x * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<int32_t>((x >> 33) % static_cast<uint64_t>(n));
   };
   for (int wtm = 0; wtm < 2; wtm++) {
     if (only_wtm >= 0 && wtm != only_wtm) continue;
     int32_t rows = wtm ? b.numw : b.numz, cols = wtm ? b.zsize : b.wsize;
-    if (static_cast<double>(rows) * cols <= limit) {
-      for (int32_t r = 0; r < rows; r++) {
-        for (int32_t c = 0; c < cols; c++) visit(wtm, r, c);
-      }
-      continue;
-    }
-    uint64_t x = 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(b.material) ^ (uint64_t)wtm << 40;
-    for (int i = 0; i < samples; i++) {
-      x = x * 6364136223846793005ull + 1442695040888963407ull;
-      int32_t r = static_cast<int32_t>((x >> 33) % static_cast<uint64_t>(rows));
-      x = x * 6364136223846793005ull + 1442695040888963407ull;
-      visit(wtm, r, static_cast<int32_t>((x >> 33) % static_cast<uint64_t>(cols)));
+    double size = static_cast<double>(rows) * cols;
+    bool whole = size <= limit;
+    x = 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(b.material) ^ (uint64_t)wtm << 40;
+    for (double i = 0; i < (whole ? size : samples) && failures <= 5; i++) {
+      int32_t r = whole ? static_cast<int32_t>(i / cols) : next(rows);
+      int32_t c = whole ? static_cast<int32_t>(i - static_cast<double>(r) * cols) : next(cols);
+      Entry e = EntryAt(b, wtm, r, c);
+      std::string why = check(b, e, wtm);
+      if (why == "-") continue;
+      checked++;
+      if (why.empty()) continue;
+      failures++;
+      ADD_FAILURE() << b.name << " row " << r << " column " << c << " hashw o" << std::oct
+                    << e.hashw << " hashz o" << e.hashz << std::dec << " " << why;
     }
   }
   EXPECT_GT(checked, 0) << name;

@@ -47,17 +47,15 @@ std::string CheckUnmoves(const Basi& b, const Entry& e, int wtm) {
     Ccc decoded;
     if (HashToCccp(hw, hz, &b, !wtm, &decoded) != 1) return "successor does not decode";
     int k = Unmove(white, white ? hw : hz, &decoded, out);
-    if (std::find(out, out + k, white ? e.hashw : e.hashz) == out + k) {
+    if (std::find(out, out + k, white ? e.hashw : e.hashz) == out + k)
       return "successor does not un-move to the origin";
-    }
   }
   int k = Unmove(!white, white ? e.hashz : e.hashw, &origin, out);
   int32_t other_side = HashOfSide(origin, white);
   for (int i = 0; i < k; i++) {
     Ccc before;
-    if (!HashToCccp(white ? other_side : out[i], white ? out[i] : other_side, &b, !wtm, &before)) {
+    if (!HashToCccp(white ? other_side : out[i], white ? out[i] : other_side, &b, !wtm, &before))
       continue;
-    }
     bool found = false;
     for (const Ccc& next : QuietSuccessors(before)) {
       found |= HashOfSide(next, !white) == (white ? e.hashz : e.hashw);
@@ -69,9 +67,8 @@ std::string CheckUnmoves(const Basi& b, const Entry& e, int wtm) {
 
 TEST(Unmove, AgreesWithTheGenerator) {
   for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KRPKP", "KPPKP", "KQKRP",
-                            "KNPKBP"}) {
+                            "KNPKBP"})
     CheckEntries(name, -1, 5e4, 15000, CheckUnmoves);
-  }
 }
 
 // QuietZ lists the generator's quiet black moves, and besides them only
@@ -97,9 +94,8 @@ std::string CheckQuietZ(const Basi& b, const Entry& e, int) {
 }
 
 TEST(QuietZ, AgreesWithTheGenerator) {
-  for (const char* name : {"KQK", "KPKP", "KRKP", "KBNK", "KRPKP", "KQKRP", "KPKPP", "KNPKBP"}) {
+  for (const char* name : {"KQK", "KPKP", "KRKP", "KBNK", "KRPKP", "KQKRP", "KPKPP", "KNPKBP"})
     CheckEntries(name, 0, 3e5, 50000, CheckQuietZ);
-  }
 }
 
 // On boards where both sides are placed, legal or not, the fast check tests
@@ -115,9 +111,8 @@ std::string CheckInChk(const Basi& b, const Entry& e, int wtm) {
 
 TEST(InChk, AgreesWithTheAttackTests) {
   for (const char* name :
-       {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKR", "KRBKN", "KNPKQ", "KBBKP"}) {
+       {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKR", "KRBKN", "KNPKQ", "KBBKP"})
     CheckEntries(name, -1, 3e5, 60000, CheckInChk);
-  }
 }
 
 // ZtmGen's count and its list of moves that leave the material (captures,
@@ -128,14 +123,10 @@ std::string CheckZtmGen(const Basi& b, const Entry& e, int) {
   uint32_t fast[kZtmGenMaxList], full[kCccMaxMoves];
   int n = ZtmGen(&board, fast);
   int m = CccGenMoves(&board, full);
-  std::vector<uint32_t> listed, leaving;
-  for (int i = 0; fast[i] != 0; i++) listed.push_back(fast[i]);
-  for (int i = 0; i < m; i++) {
-    uint32_t mv = full[i];
-    if ((CccCell(&board, MoveTo(mv)) & kWhiteBit) || (mv & kMoveEp) || MovePromo(mv) != 0) {
+  std::vector<uint32_t> listed(fast, std::find(fast, fast + kZtmGenMaxList, 0u)), leaving;
+  for (uint32_t mv : std::vector<uint32_t>(full, full + m))
+    if ((CccCell(&board, MoveTo(mv)) & kWhiteBit) || (mv & kMoveEp) || MovePromo(mv) != 0)
       leaving.push_back(mv);
-    }
-  }
   std::sort(listed.begin(), listed.end());
   std::sort(leaving.begin(), leaving.end());
   if (n != m) return "count " + std::to_string(n) + " vs " + std::to_string(m);
@@ -146,9 +137,8 @@ std::string CheckZtmGen(const Basi& b, const Entry& e, int) {
 // en passant.
 TEST(ZtmGen, AgreesWithTheGenerator) {
   for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKN", "KQKRP", "KRBKN",
-                            "KRPKP", "KBNKQ", "KQKPP", "KNPKBP"}) {
+                            "KRPKP", "KBNKQ", "KQKPP", "KNPKBP"})
     CheckEntries(name, 0, 3e5, 80000, CheckZtmGen);
-  }
 }
 
 }  // namespace

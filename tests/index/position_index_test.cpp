@@ -20,14 +20,12 @@ std::string CheckEntry(const Basi& b, const Entry& e, int wtm) {
   bool pawns = b.npawns != 0;
   Ccc board, other;
   int got = HashToCccp(e.hashw, e.hashz, &b, wtm, &board);
-  if (got != (IndependentBoard(b, e.hashw, e.hashz, wtm, &other) ? 1 : 0)) {
+  if (got != (IndependentBoard(b, e.hashw, e.hashz, wtm, &other) ? 1 : 0))
     return "legal " + std::to_string(got);
-  }
   if (!got) return "";
   if (memcmp(board.sqrx, other.sqrx, sizeof board.sqrx) != 0 || board.wtm != other.wtm ||
-      board.eps != other.eps || board.wsqr[0] != other.wsqr[0] || board.zsqr[0] != other.zsqr[0]) {
+      board.eps != other.eps || board.wsqr[0] != other.wsqr[0] || board.zsqr[0] != other.zsqr[0])
     return "board differs";
-  }
   for (int g = 0; g < (pawns ? 2 : 8); g++) {
     int32_t hw = 0, hz = 0, out[4];
     for (int i = 0; i < b.nw; i++) hw = hw << 6 | SymSquare(e.hashw >> 6 * (b.nw - 1 - i) & 63, g);
@@ -51,9 +49,8 @@ std::string CheckEntry(const Basi& b, const Entry& e, int wtm) {
 
 TEST(HashToCccp, EntriesAgreeWithTheBoard) {
   for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKR", "KRPKP", "KQKBP",
-                            "KPPKP", "KNNKB"}) {
+                            "KPPKP", "KNNKB"})
     CheckEntries(name, -1, 3e5, 60000, CheckEntry);
-  }
 }
 
 // The key of every legal entry names the endgame and an entry that decodes
@@ -67,9 +64,8 @@ std::string CheckKey(const Basi& b, const Entry& e, int wtm) {
   PapMake(&board, &key);
   if (key.material != (b.material | (wtm ? kWhiteToMove : 0))) return "material";
   for (int i = 0; i + 1 < 8 && key.codes[i + 1] != 0; i++) {
-    if (key.codes[i] == key.codes[i + 1] && key.squares[i] >= key.squares[i + 1]) {
+    if (key.codes[i] == key.codes[i + 1] && key.squares[i] >= key.squares[i + 1])
       return "identical pieces out of order";
-    }
   }
   // Of two diagonal twins the finished databases keep only the entry whose
   // first piece off the a1-h8 diagonal stands below it.
@@ -102,9 +98,8 @@ std::string CheckKey(const Basi& b, const Entry& e, int wtm) {
 
 TEST(PapMake, KeysDecodeToTheirPositions) {
   for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KRRK", "KNNKB", "KPPKP",
-                            "KQKRP", "KRPKPP", "KBBKNN"}) {
+                            "KQKRP", "KRPKPP", "KBBKNN"})
     CheckEntries(name, -1, 3e5, 50000, CheckKey);
-  }
 }
 
 }  // namespace
