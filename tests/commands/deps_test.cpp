@@ -25,23 +25,18 @@ void RunCases(const std::string& dir, const std::vector<Case>& cases) {
   }
 }
 
-std::string Children(const char* const* names, int n) {
-  std::string out;
-  for (int i = 0; i < n; i++) out += std::string("\n  ........ *") + names[i];
-  return out;
-}
-
 TEST(ExeDeps, PrintsTheTreeAndMarksMissingDatabases) {
   TempDir dir;
-  const char* const kKrpkr[] = {"KQRK___X", "KRRK___X", "KRBK___X", "KRNK___X",
-                                "KRPK___X", "KQRKR__X", "KRRKR__X", "KRBKR__X",
-                                "KRNKR__X", "KRKR___X", "KPKR___X"};
+  std::string krpkr = "\n *KRPKR__X";
+  for (const char* n : {"KQRK___", "KRRK___", "KRBK___", "KRNK___", "KRPK___", "KQRKR__",
+                        "KRRKR__", "KRBKR__", "KRNKR__", "KRKR___", "KPKR___"})
+    krpkr += std::string("\n  ........ *") + n + "X";
   RunCases(dir.path(),
            {{"-d KQRKR", 0,
              "\n *KQRKR__X\n  ........ *KQRK___X\n  ........  ........ *KQK____X"
              "\n  ........  ........ *KRK____X\n  ........ *KQKR___X\n  ........ *KRKR___X" +
                  kClosing},
-            {"-d krpkr 1", 0, "\n *KRPKR__X" + Children(kKrpkr, 11) + kClosing},
+            {"-d krpkr 1", 0, krpkr + kClosing},
             {"-d KKQ", 0, kClosing},
             {"-d", 1, "\n\nERROR: ExeDeps: too few args\n"},
             {"-d KRQK", 1, "\n\nERROR: MakeBasi: bad order\n"}});
