@@ -116,39 +116,6 @@ std::vector<uint32_t> BruteMoves(const Ccc& b) {
   return out;
 }
 
-TEST(GenMoves, AgreesWithBruteForceOverRandomGames) {
-  const char* starts[] = {
-      "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-      "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-      "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
-      "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-      "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8",
-      "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P3/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10",
-      "8/8/1k6/2b5/2pP4/8/5K2/8 b - d3 0 1",
-      "r3k2r/1b4bq/8/8/8/8/7B/R3K2R w KQkq - 0 1",
-  };
-  uint32_t seed = 12345;
-  int positions = 0;
-  for (int game = 0; game < 120; ++game) {
-    Ccc b = FenBoard(starts[game % 8]);
-    for (int ply = 0; ply < 80; ++ply) {
-      uint32_t moves[kCccMaxMoves];
-      int n = CccGenMoves(&b, moves);
-      EXPECT_EQ(moves[n], 0u);
-      std::vector<uint32_t> got(moves, moves + n), want = BruteMoves(b);
-      EXPECT_EQ(CccInCheck(&b) != 0, KingAttacked(ToGrid(b), b.wtm));
-      std::sort(got.begin(), got.end());
-      std::sort(want.begin(), want.end());
-      ASSERT_EQ(got, want) << "game " << game << " ply " << ply;
-      ++positions;
-      if (n == 0) break;
-      seed = seed * 1103515245u + 12345u;
-      CccDoMove(&b, moves[(seed >> 8) % n]);  // a fault in the piece lists shows next ply
-    }
-  }
-  EXPECT_GT(positions, 5000);
-}
-
 // The counts of depths 1, 2, ... (standard) or of the one depth given.
 struct PerftCase {
   const char* fen;
@@ -182,6 +149,29 @@ const PerftCase kCases[] = {
     {"8/k1P5/8/1K6/8/8/8/8 w - - 0 1", 7, {567584}},
     {"8/8/2k5/5q2/5n2/8/5K2/8 b - - 0 1", 4, {23527}},
 };
+
+TEST(GenMoves, AgreesWithBruteForceOverRandomGames) {
+  uint32_t seed = 12345;
+  int positions = 0;
+  for (int game = 0; game < 120; ++game) {
+    Ccc b = FenBoard(kCases[game % std::size(kCases)].fen);  // the perft positions
+    for (int ply = 0; ply < 80; ++ply) {
+      uint32_t moves[kCccMaxMoves];
+      int n = CccGenMoves(&b, moves);
+      EXPECT_EQ(moves[n], 0u);
+      std::vector<uint32_t> got(moves, moves + n), want = BruteMoves(b);
+      EXPECT_EQ(CccInCheck(&b) != 0, KingAttacked(ToGrid(b), b.wtm));
+      std::sort(got.begin(), got.end());
+      std::sort(want.begin(), want.end());
+      ASSERT_EQ(got, want) << "game " << game << " ply " << ply;
+      ++positions;
+      if (n == 0) break;
+      seed = seed * 1103515245u + 12345u;
+      CccDoMove(&b, moves[(seed >> 8) % n]);  // a fault in the piece lists shows next ply
+    }
+  }
+  EXPECT_GT(positions, 5000);
+}
 
 TEST(Perft, MatchesTheReferenceCounts) {
   for (const PerftCase& c : kCases) {

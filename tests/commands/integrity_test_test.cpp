@@ -28,9 +28,8 @@ void WriteDatabase(const std::string& path, int entries, uint32_t content) {
 // The report of one sound side, its timing "(12.3 s)" as "(T s)".
 std::string Report(const std::string& dir, const std::string& name, const char* content) {
   double size = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+  for (const auto& e : std::filesystem::directory_iterator(dir))
     if (e.path().filename().string().rfind(name + ".J", 0) == 0) size += double(e.file_size());
-  }
   char head[512];
   snprintf(head, sizeof head,
            "\n%s  [./%s.J*]\nlength    40960\nsize      %.0f = %.2f MB\n"

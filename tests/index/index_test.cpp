@@ -144,9 +144,8 @@ inline bool SameUpToSymmetry(const Ccc& a, const Ccc& c, bool pawns) {
   if (a.wtm != c.wtm || (a.eps == 0) != (c.eps == 0)) return false;
   for (int g = 0; g < (pawns ? 2 : 8); g++) {
     bool same = true;
-    for (int sq = 0; sq < 64 && same; sq++) {
+    for (int sq = 0; sq < 64 && same; sq++)
       same = CccCell(&a, kMailboxOfSq[sq]) == CccCell(&c, kMailboxOfSq[SymSquare(sq, g)]);
-    }
     if (same && a.eps != 0) same = kMailboxOfSq[SymSquare(kSqOfMailbox[a.eps], g)] == c.eps;
     if (same) return true;
   }
@@ -245,9 +244,8 @@ std::string CheckKey(const Basi& b, const Entry& e, int wtm) {
   for (int i = 1; i + 1 < b.nz; i++) ok |= b.black[i] == b.black[i + 1];
   int32_t out[4];
   Reduce(b, wtm, e.hashw, e.hashz, out);
-  for (int c = 0; c < 4; c += 2) {
+  for (int c = 0; c < 4; c += 2)
     ok |= out[c + 1] < rows && static_cast<double>(out[c + 1]) * cols + out[c] == key.index;
-  }
   return ok ? "" : "index is no candidate of the entry";
 }
 
@@ -337,9 +335,8 @@ std::string CheckUnmoves(const Basi& b, const Entry& e, int wtm) {
     if (!HashToCccp(white ? other_side : out[i], white ? out[i] : other_side, &b, !wtm, &before))
       continue;
     bool found = false;
-    for (const Ccc& next : QuietSuccessors(before)) {
+    for (const Ccc& next : QuietSuccessors(before))
       found |= HashOfSide(next, !white) == (white ? e.hashz : e.hashw);
-    }
     if (!found) return "predecessor o" + std::to_string(out[i]) + " has no quiet move here";
   }
   return "";
