@@ -142,12 +142,17 @@ TEST(FindByte, DamagedStampsAreFatal) {
   FresSetPath(nullptr);
 }
 
+// A number equal to the move count, a negative and a huge one change nothing;
+// a line longer than the buffer is cut and plays move 0 (no number), the mate,
+// shown without a move list; "-" at the start changes nothing; the end of
+// input ends the browser as "quit" does.
 TEST_F(Browser, MateInOneSession) {
+  std::string input = "26\n-1\n99999999999999999999\n" + std::string(300, 'x') + "+\n";
   std::vector<std::string> s =
       Session("-pe t.EPD/2", "t.EPD",
               "8/8/8/8/8/8/8/K6k w - -\n4k3/8/4K3/8/8/8/8/Q7 w - - id mate1\n",
-              "+\n-\n3\n-\n+\nquit\n");
-  ASSERT_EQ(s.size(), 7u);
+              input + "-\n-\n3\n-\n+\n");
+  ASSERT_EQ(s.size(), 11u);
   const std::string first =
       "\nname [t.EPD / 2 (mate1)]"
       "\nanno []"
@@ -173,11 +178,15 @@ TEST_F(Browser, MateInOneSession) {
   EXPECT_EQ(s[0], Banner() + first);
   const std::string shown = Position(s[0]);
   // Move 3 of the sorted list, Qa1-d4: White mates in two.
-  const std::string& after = s[3];
+  const std::string& after = s[7];
   EXPECT_NE(after.find("\n -  -  -  WQ -  -  -  -   ..  chk  +0"), std::string::npos) << after;
   EXPECT_EQ(after.substr(after.find("\nstraight")),
             "\nstraight [ +998 ,  +998]\nmirrored [   +0 , +1000]\n\n 0 Ke8-f8   +999");
-  EXPECT_EQ(s, std::vector<std::string>({s[0], shown, shown, after, shown, after, ""}));
+  EXPECT_NE(s[4].find("   .   [ e6 h8 .."), std::string::npos) << s[4];
+  EXPECT_EQ(s[4].substr(s[4].rfind("\nstraight")),
+            "\nstraight [+1000 , +1000]\nmirrored [   +0 , +1000]");
+  EXPECT_EQ(s, std::vector<std::string>(
+                   {s[0], shown, shown, shown, s[4], shown, shown, after, shown, after, ""}));
 }
 
 // A pawn-ending game stepped with "+" to its end shows what the position
@@ -195,23 +204,6 @@ TEST_F(Browser, GameStepsMatchPositionFiles) {
   EXPECT_EQ(s[5], s[4]);  // "+" at the end
   std::string e = Session("-pe e.EPD", "e.EPD", "8/8/8/3k4/8/4K3/3P4/8 w - -\n", "quit\n")[0];
   EXPECT_EQ(Position(s[4]), Position(e));
-}
-
-// A number equal to the move count, a negative and a huge one change
-// nothing; a line longer than the buffer is cut and plays move 0 (no
-// number), the mate, shown without a move list; the end of input ends the
-// browser as "quit" does.
-TEST_F(Browser, PromptInputEdges) {
-  std::string input = "26\n-1\n99999999999999999999\n" + std::string(300, 'x') + "+\n";
-  std::vector<std::string> s =
-      Session("-pe m.EPD", "m.EPD", "4k3/8/4K3/8/8/8/8/Q7 w - -\n", input);
-  ASSERT_EQ(s.size(), 6u);
-  std::string shown = Position(s[0]);
-  EXPECT_EQ(std::vector<std::string>(s.begin() + 1, s.begin() + 4), std::vector(3, shown));
-  EXPECT_NE(s[4].find("   .   [ e6 h8 .."), std::string::npos) << s[4];
-  EXPECT_EQ(s[4].substr(s[4].rfind("\nstraight")),
-            "\nstraight [+1000 , +1000]\nmirrored [   +0 , +1000]");
-  EXPECT_EQ(s[5], "");
 }
 
 TEST_F(Browser, MoveAtTheLastPlyIsRefused) {
