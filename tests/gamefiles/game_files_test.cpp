@@ -88,18 +88,6 @@ TEST(CccJgnRead, LooksInFourPlaces) {
   EXPECT_FATAL(CccJgnRead("sub/g/f2", &g), "CccJgnRead: 'sub/g' open failed");
 }
 
-// A start position that is no position of chess stops zok with the file and
-// the game as it was asked for (what is wrong: the position file tests).
-TEST(CccJgnRead, IllegalPosjIsNamed) {
-  TempDir dir;
-  WriteFile(dir.File("g.JGN"), "[game one] [game two] [posj] k......R " + std::string(48, '.') +
-                                   " K....... w....\n");
-  RunResult r = RunZok("-p g.JGN/two", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, Banner() + "\n\nERROR: CccJgnRead: g.JGN/two: black is in check with "
-                                 "white to move\n");
-}
-
 TEST(CccEpdRead, PicksALineByNumber) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
@@ -124,9 +112,9 @@ TEST(CccEpdRead, PicksALineByNumber) {
   EXPECT_FATAL(CccEpdRead("none.EPD/1", &g), "CccEpdRead: 'none.EPD' open failed");
 }
 
-// Every position the browser is handed is one of chess: a file line that is
-// no such position, or no position at all, stops zok with the file, the line
-// and what is wrong.
+// Every position the browser is handed is one of chess: a file line (or a
+// game's start position) that is no such position, or no position at all,
+// stops zok with the file, the line (or game) as asked for and what is wrong.
 TEST(CccEpdRead, IllegalAndMalformedPositionsAreNamed) {
   const char* const kCases[][2] = {
       {"8/8/8/8/8/8/8/K7 w - -", "CccEpdRead: X.EPD/1: black has no king"},
@@ -158,4 +146,9 @@ TEST(CccEpdRead, IllegalAndMalformedPositionsAreNamed) {
   // The path named is the one that opened.
   RunResult r = RunZok("-pe X/1", dir.path());
   EXPECT_EQ(r.output, Banner() + "\n\nERROR: CccEpdRead: X.EPD/1: black has no king\n");
+  WriteFile(dir.File("g.JGN"), "[game one] [game two] [posj] k......R " + std::string(48, '.') +
+                                   " K....... w....\n");
+  r = RunZok("-p g.JGN/two", dir.path());
+  EXPECT_EQ(r.output, Banner() + "\n\nERROR: CccJgnRead: g.JGN/two: black is in check with "
+                                 "white to move\n");
 }
