@@ -44,13 +44,11 @@ class Browser : public ::testing::Test {
     RunResult r = RunZok(args, dir.path(), dir.File("input"));
     EXPECT_EQ(r.status, 0) << args;
     std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t p; (p = r.output.find(kPrompt, start)) != std::string::npos;) {
-      out.push_back(r.output.substr(start, p - start));
-      start = p + strlen(kPrompt);
+    for (size_t start = 0, p;; start = p + strlen(kPrompt)) {
+      p = r.output.find(kPrompt, start);
+      out.push_back(r.output.substr(start, p == std::string::npos ? p : p - start));
+      if (p == std::string::npos) return out;
     }
-    out.push_back(r.output.substr(start));
-    return out;
   }
 };
 

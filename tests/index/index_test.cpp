@@ -1,10 +1,7 @@
-// The index against the board: the position index against the board's own
-// square reader and check test (decoding, reduction and unreduction of every
-// symmetric image), the probe key, made from the board alone, against the
-// position index, and the un-move, quiet-move and move-counting generators
-// of the passes and their fast check tests against the full move generator
-// and the board's attack tests, in both directions; bad endgame names,
-// and the search path that finds databases by name.
+// The index against the board: decoding, reduction and unreduction against the
+// board's own square reader, the probe key against the index, the passes'
+// generators and fast check tests against the full move generator and the
+// attack tests; bad endgame names, and the search path.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,15 +24,11 @@
 
 namespace {
 
-// Walking the entries of an endgame's tables, and an independent way of
-// turning an entry into a board (square string and the board's own rules).
 struct Entry {
   int32_t row, column, hashw, hashz;
 };
 
-// The entry at row r, column c of the white-to-move (wtm = 1) or
-// black-to-move table, and the (up to two) candidate entries of a position
-// as the index reduces it.
+// The entry at row r, column c of a table; the (up to two) candidates of a position.
 inline Entry EntryAt(const Basi& b, int wtm, int32_t r, int32_t c) {
   return wtm ? Entry{r, c, UnreduceW(r, &b), c} : Entry{r, c, c, UnreduceZ(r, &b)};
 }
@@ -64,15 +57,13 @@ void CheckEntries(const char* name, int only_wtm, double limit, int samples, Che
     double size = static_cast<double>(rows) * cols;
     bool whole = size <= limit;
     x = 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(b.material) ^ (uint64_t)wtm << 40;
-    for (double i = 0; i < (whole ? size : samples) && failures <= 5; i++) {
+    for (double i = 0; i < (whole ? size : samples); i++) {
       int32_t r = whole ? static_cast<int32_t>(i / cols) : next(rows);
       int32_t c = whole ? static_cast<int32_t>(i - static_cast<double>(r) * cols) : next(cols);
       Entry e = EntryAt(b, wtm, r, c);
       std::string why = check(b, e, wtm);
-      if (why == "-") continue;
-      checked++;
-      if (why.empty()) continue;
-      failures++;
+      if (why != "-") checked++;
+      if (why == "-" || why.empty() || failures++ > 5) continue;
       ADD_FAILURE() << b.name << " row " << r << " column " << c << " hashw o" << std::oct
                     << e.hashw << " hashz o" << e.hashz << std::dec << " " << why;
     }
