@@ -1,8 +1,5 @@
-// Legal move generation against a plain brute-force generator over the
-// positions of random games, and legal move counts against the public perft
-// figures: the standard positions at shallow depths (the deep ones run in
-// bench/perft_bench), the special cases (en passant, castling, promotion,
-// checks) at full depth. The board's fatal checks of a move.
+// Legal moves against a brute-force generator over random games, and perft against the
+// public counts (the deep ones run in bench/perft_bench); the board's fatal move checks.
 #include "board/move_generation.h"
 
 #include <gtest/gtest.h>
@@ -129,7 +126,6 @@ const PerftCase kCases[] = {
      {48, 2039, 97862, 4085603}},
     {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 1, {14, 191, 2812, 43238, 674624}},
     {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 1, {6, 264, 9467, 422333}},
-    {"r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ - 0 1", 1, {6, 264, 9467, 422333}},
     {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 1, {44, 1486, 62379}},
     // The reference table misprints "2B1P3": these are the counts with the bishop on g4.
     {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 1,
@@ -190,8 +186,6 @@ TEST(BoardDeath, MovesThatDoNotFitTheBoardAreFatal) {
       {kW, "e1", "e2", "CheckMove: not zwart victim"},
       {"4k3/3P4/8/8/8/8/8/4K3 w - - 0 1", "d7", "e8", "CheckMove: victim is ZK"},
       {kZ, "e2", "e4", "CheckMove: not zwart piece"},
-      {kZ, "d8", "d7", "CheckMove: not white victim"},
-      {"4k3/8/8/8/8/8/3p4/4K3 b - - 0 1", "d2", "e1", "CheckMove: victim is WK"},
       {"4r2k/8/8/8/8/8/8/4K3 w - - 0 1", nullptr, nullptr, "CheckMove: nullmove while in check"},
   };
   auto sq = [](const char* name) { return MailboxSquare(name[1] - '1', name[0] - 'a'); };

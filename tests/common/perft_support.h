@@ -1,6 +1,5 @@
-// FEN to the board's square string, and perft over CccGenMoves and
-// CccDoMove; shared by the board tests and the perft benchmark. The program
-// itself reads no FEN.
+// FEN to the board's square string (the program reads no FEN), and perft; shared by the
+// board tests and the perft benchmark.
 #pragma once
 
 #include <cstdint>

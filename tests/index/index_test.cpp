@@ -1,7 +1,5 @@
-// The index against the board: decoding, reduction and unreduction against the
-// board's own square reader, the probe key against the index, the passes'
-// generators and fast check tests against the full move generator and the
-// attack tests; bad endgame names, and the search path.
+// The index against the board: decoding, reduction, probe key, the passes' generators
+// and check tests against the board's reader, generator and attack tests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,10 +34,8 @@ inline void Reduce(const Basi& b, int wtm, int32_t hashw, int32_t hashz, int32_t
   wtm ? ReduceW(hashw, hashz, &b, out) : ReduceZ(hashw, hashz, &b, out);
 }
 
-// Runs check(b, e, wtm) on every entry of both tables (or of table
-// `only_wtm`), or on `samples` entries spread at random over a table larger
-// than `limit`; check returns "" when the entry agrees, "-" when it does not
-// apply, else what differs. Fails when no entry was checked.
+// check(b, e, wtm) on every entry of both tables (or of `only_wtm`), or on `samples` random
+// ones of a table above `limit`: "" agrees, "-" does not apply, else what differs.
 template <typename Check>
 void CheckEntries(const char* name, int only_wtm, double limit, int samples, Check check) {
   Basi b;
@@ -71,10 +67,8 @@ void CheckEntries(const char* name, int only_wtm, double limit, int samples, Che
   EXPECT_GT(checked, 0) << name;
 }
 
-// A square-string board built from the entry's squares by the board's own
-// reader, or false when the entry is no legal position by the square rules
-// (pawn on the last rank, two men on one square, an en-passant coding that
-// cannot stand, the king of the side not to move attacked).
+// The entry's squares read by the board's own reader, or false when they are no legal
+// position (pawn on the last rank, two men on a square, bad en passant, king en prise).
 inline bool IndependentBoard(const Basi& b, int32_t hashw, int32_t hashz, int wtm, Ccc* out) {
   int code[64] = {};
   int ep = -1;       // square the double-stepped pawn crossed
@@ -122,15 +116,13 @@ inline bool IndependentBoard(const Basi& b, int32_t hashw, int32_t hashz, int wt
   return true;
 }
 
-// Image of square sq (0..63) under symmetry g (bit 0 file mirror, bit 1
-// rank flip, bit 2 transposition).
+// Square sq under symmetry g (bit 0 file mirror, bit 1 rank flip, bit 2 transposition).
 inline int SymSquare(int sq, int g) {
   int file = (sq & 7) ^ (g & 1 ? 7 : 0), rank = (sq >> 3) ^ (g & 2 ? 7 : 0);
   return g & 4 ? 8 * file + rank : 8 * rank + file;
 }
 
-// Same cells, side to move and en-passant square under one of the board's
-// symmetries (left-right only when `pawns`).
+// Same cells, side to move and en passant under a symmetry (left-right only with pawns).
 inline bool SameUpToSymmetry(const Ccc& a, const Ccc& c, bool pawns) {
   if (a.wtm != c.wtm || (a.eps == 0) != (c.eps == 0)) return false;
   for (int g = 0; g < (pawns ? 2 : 8); g++) {
@@ -143,8 +135,7 @@ inline bool SameUpToSymmetry(const Ccc& a, const Ccc& c, bool pawns) {
   return false;
 }
 
-// Configuration numbers of a board whose piece lists are in basis order;
-// a pawn that may be taken en passant in its first-rank coding.
+// Configuration number of a side in basis order, an en-passant pawn on its first rank.
 inline int32_t HashOfSide(const Ccc& board, bool white) {
   const uint8_t* list = white ? board.wsqr : board.zsqr;
   int32_t h = 0;
@@ -159,8 +150,7 @@ inline int32_t HashOfSide(const Ccc& board, bool white) {
   return h;
 }
 
-// Decoding agrees with the independent board, and both candidates of every
-// symmetric image reduce back to the entry.
+// Decoding agrees with the independent board; every symmetric image reduces back.
 std::string CheckEntry(const Basi& b, const Entry& e, int wtm) {
   bool pawns = b.npawns != 0;
   Ccc board, other;
@@ -198,9 +188,8 @@ TEST(HashToCccp, EntriesAgreeWithTheBoard) {
     CheckEntries(name, -1, 3e5, 60000, CheckEntry);
 }
 
-// The key of every legal entry names the endgame and an entry that decodes
-// to the same position up to symmetry (a candidate of the entry itself when
-// no two men are alike).
+// The key of every legal entry names the endgame and an entry of the same position up
+// to symmetry (a candidate of the entry itself when no two men are alike).
 std::string CheckKey(const Basi& b, const Entry& e, int wtm) {
   bool pawns = b.npawns != 0;
   Ccc board, again;
@@ -248,10 +237,8 @@ TEST(PapMake, KeysDecodeToTheirPositions) {
 
 TEST(MakeBasi, RefusesBadNames) {
   const char* const kCases[][2] = {
-      {"KRQK", "MakeBasi: bad order"},     {"KQRBNPK", "MakeBasi: too many of one side"},
-      {"QKK", "MakeBasi: kings problem"},  {"KQ", "MakeBasi: kings problem"},
-      {"KQKXR", "MakeBasi: bad piece"},
-  };
+      {"KRQK", "MakeBasi: bad order"}, {"KQRBNPK", "MakeBasi: too many of one side"},
+      {"QKK", "MakeBasi: kings problem"}, {"KQKXR", "MakeBasi: bad piece"}};
   Basi b;
   for (const auto& c : kCases) EXPECT_FATAL(MakeBasi(c[0], &b), c[1]);
 }
@@ -304,8 +291,7 @@ int Unmove(bool white, int32_t h, const Ccc* board, int32_t* out) {
   return white ? UnmoveW(h, board, out) : UnmoveZ(h, board, out);
 }
 
-// Every quiet move from a legal position reaches a position whose un-move
-// list holds the origin; every legal predecessor listed has the quiet move.
+// Quiet moves un-move back to the origin; every legal predecessor listed has the move.
 std::string CheckUnmoves(const Basi& b, const Entry& e, int wtm) {
   Ccc origin;
   if (!HashToCccp(e.hashw, e.hashz, &b, wtm, &origin)) return "-";
