@@ -1,6 +1,5 @@
-// Blocks of the kinds the databases and pass files store, generated from a
-// seed, for the codec's tests, fuzz seeds and benchmark; and one encoder and
-// decoder context with a record buffer for single-threaded tests.
+// Seeded blocks of the kinds databases and pass files store, for codec tests, fuzz
+// seeds and benchmark; and one coder context and record buffer for single-threaded tests.
 #pragma once
 
 #include <cstdint>
@@ -37,10 +36,9 @@ struct Rng {
   int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
 };
 
-// Bitmaps with a few bits set per thousand, and in runs of set and clear bits
-// (about half set); value tables, mostly 255 with runs of small values, and
-// in 64-byte rows, most of them all 0xFF, the others alike; random bytes; one
-// byte value; two values, 20000 of one and 12768 of the other.
+// Bitmaps with a few bits set per thousand, and in runs of set and clear bits; value
+// tables, mostly 255 with runs of small values, and in 64-byte rows, most all 0xFF, the
+// others alike; random bytes; one byte value; two values, 20000 of one, 12768 of the other.
 enum Kind {
   kSparseBitmap, kDenseBitmap, kValueTable, kRowTable, kRandom, kEqual, kTwoValues, kKindCount
 };
@@ -57,9 +55,8 @@ inline void RunBitmap(Rng& rng, int run_max, uint8_t* out) {
   bool set = rng.Below(2) != 0;
   for (int bit = 0; bit < 8 * kBlockSize; set = !set) {
     int run = 1 + rng.Below(run_max);
-    for (int i = 0; i < run && bit < 8 * kBlockSize; ++i, ++bit) {
+    for (int i = 0; i < run && bit < 8 * kBlockSize; ++i, ++bit)
       if (set) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
-    }
   }
 }
 
@@ -68,9 +65,8 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
   switch (kind) {
     case kSparseBitmap:
       memset(out, 0, kBlockSize);
-      for (int bit = 0; bit < 8 * kBlockSize; ++bit) {
+      for (int bit = 0; bit < 8 * kBlockSize; ++bit)
         if (rng.Below(1000) < 3) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
-      }
       break;
     case kDenseBitmap:
       RunBitmap(rng, 40, out);

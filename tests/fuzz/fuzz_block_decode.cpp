@@ -1,6 +1,5 @@
-// Feeds the block decoder arbitrary records: it must decode them or refuse
-// them through the codec's error exit, never read or write outside its
-// buffers (the sanitizers watch).
+// Arbitrary records: the decoder decodes or refuses them through the codec's error
+// exit, never reading or writing outside its buffers (the sanitizers watch).
 #include <cstdint>
 #include <cstring>
 

@@ -1,7 +1,6 @@
-// Round-trips arbitrary blocks through the encoder under arbitrary flags:
-// byte 0 is the flags, byte 1 chooses how a short input is completed to a
-// block (repeated, which gives the LZ coder work, or padded with 0xFF as the
-// file layer pads a last block), the rest is the block's start.
+// Round-trips arbitrary blocks under arbitrary flags: byte 0 is the flags, byte 1 says
+// how a short input is completed (repeated, work for the LZ coder, or padded with
+// 0xFF as the file layer pads a last block), the rest is the block's start.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
