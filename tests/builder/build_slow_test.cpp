@@ -1,7 +1,5 @@
-// Whole builds from the command line, checked byte for byte as recorded,
-// against published endgame statistics, against one-move lookahead, and
-// against themselves when stopped and resumed, in parallel or in sequence by
-// the build tool that works out an endgame's prerequisites.
+// Whole builds against recorded bytes, published counts, one-move lookahead and
+// themselves when stopped and resumed, also run by zok-build in parallel or in sequence.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -56,10 +54,8 @@ void ExpectRecorded(const std::string& dir, size_t from = 0, size_t to = std::si
 
 TEST(Built, DatabasesAreByteForByteAsRecorded) { ExpectRecorded(Dir()); }
 
-// The published counts of the longest wins from ply `first` on (-1: some),
-// in databases that pass zok's own test. KKQ, White with its king alone, has
-// rows of 64 entries, shorter than the blocks in which the exclusion files are
-// merged, and captures into a bare-king ending that no database holds.
+// The published counts of the longest wins from ply `first` on (-1: some), in databases
+// that pass -t. KKQ has rows of 64 entries and captures into a bare-king ending.
 TEST(Built, LongestWinsMatchThePublishedCounts) {
   const struct {
     const char* name;
@@ -111,9 +107,8 @@ void BuildWithKills(const std::string& dir, const std::string& name,
 TEST(Built, StoppedBuildsResumeToIdenticalDatabases) {
   TempDir other;
   CopyDatabases(BuiltDatabases({"KQK"}), other.path());
-  // Stops inside pass -1, inside pass 0, in the middle of the iteration, at
-  // the end of the iteration (pass 71 is KQKR's last), and inside the packing
-  // passes 901 and 902, and right after RUN records 902.
+  // Stops in passes -1 and 0, in and at the end (71) of the iteration, in 901 and 902,
+  // and right after RUN records 902.
   BuildWithKills(other.path(), "KQKR",
                  {{-2, ".03"}, {-1, ".02"}, {10, ".015"}, {31, ".005"}, {71, "0"}, {900, ".005"},
                   {901, ".04"}, {902, "0"}});
@@ -133,9 +128,7 @@ RunResult ZokBuild(const std::string& args) {
 
 TEST(ZokBuild, DryRunPrintsTheDependencyOrderAndRefusesBadOptions) {
   TempDir dir;
-  // Plain: the order. --jobs: each endgame with its direct sub-endgames
-  // (KQKR needs KQK only, though the whole tree lists KQK under KQRK).
-  // --slurm: the jobs to submit and those they wait for.
+  // --jobs lists direct sub-endgames only (KQKR needs KQK only); --slurm the jobs.
   const std::string usage =
       "usage: zok-build [--dry-run] [--zok PATH] [--jobs N | --slurm] DIR NAME [NAME...] "
       "[-- SBATCH-OPTION...]\n";
@@ -150,8 +143,6 @@ TEST(ZokBuild, DryRunPrintsTheDependencyOrderAndRefusesBadOptions) {
       {"--slurm --dry-run", "KQKR", 0,
        "endgame  action    job\nKQK      submit\nKQKR     submit    after KQK\n"},
       {"--jobs 0", "KQK", 2, "zok-build: --jobs needs a number from 1 to 999\n" + usage},
-      {"--jobs 2 --slurm", "KQK", 2,
-       "zok-build: --jobs and --slurm exclude each other\n" + usage},
       {"--jobs 2", "KQK -- -p x", 2, "zok-build: options after -- are for --slurm\n" + usage},
       {"", "KQXK", 1, "zok-build: KQXK is no endgame zok can build: MakeBasi: bad piece\n"},
   };
@@ -162,9 +153,8 @@ TEST(ZokBuild, DryRunPrintsTheDependencyOrderAndRefusesBadOptions) {
   }
 }
 
-// KRK stopped after pass 3 is resumed; the second run finds everything built.
-// A failure stops the run with zok's message and status; make's own report of
-// the failed recipe is left out.
+// KRK stopped after pass 3 is resumed; the second run finds everything built; a failure
+// stops the run with zok's message and status, without make's own report.
 TEST(ZokBuild, RunsResumeSkipMakeTheRecordedDatabasesAndStopAtAFailure) {
   for (const std::string jobs : {"", "--jobs 2 "}) {
     TempDir dir, failing;

@@ -1,7 +1,5 @@
-// An independent check of finished databases: every entry's value must
-// follow from the values of the positions one legal move away, found with
-// the full move generator and the probe key (the build itself works
-// backwards with un-move generators and never uses either).
+// Every entry's value must follow from the values one legal move away, found with the
+// full move generator and the probe key (the build uses neither).
 #pragma once
 
 #include <algorithm>
