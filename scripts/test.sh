@@ -18,6 +18,9 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOK_SANITI
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE slow
 
+echo "== the tests' share of the code"
+bash scripts/test-share.sh
+
 echo "== fuzz targets"
 bash scripts/fuzz.sh
 
