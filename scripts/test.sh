@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: the unit tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the fuzz targets for a bounded time, a Slurm
+# UndefinedBehaviorSanitizer, the check of the tests' share of the code, the
+# fuzz targets for a bounded time, a Slurm
 # submission on a one-node cluster started for it, then every test (whole
 # database builds included) on the release build, whose summary closes the
 # output. Exits non-zero on any failure.
