@@ -22,9 +22,8 @@ struct LastFailure {
 } g_last;
 
 // The names of the open streams, looked up only when one fails; process-wide
-// like the streams themselves. The final
-// pass holds two per ply; as many as a process may open files, and past the
-// table a failure names "?".
+// like the streams themselves. The final pass holds two per ply: as many as
+// a process may open files, and past the table a failure names "?".
 constexpr int kNamedStreams = 1024;
 struct NamedStream {
   FILE* stream;
