@@ -12,6 +12,13 @@ AccState g_acc;
 namespace {
 // Failures name the database; a handle that is no handle has none.
 const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
+
+// The three write opens differ in their coding flags and their name.
+JILE* WriteOpen(const char* path, int flags, const char* who) {
+  JILE* h = JarWopen(path, flags);
+  if (h == nullptr) OutError("%s: [%s] failed: %s", who, path, JasLastReason());
+  return h;
+}
 }  // namespace
 
 void* SysAlloc(size_t n) {
@@ -30,23 +37,9 @@ JILE* FileRopen(const char* path) {
   return h;
 }
 
-JILE* FileWopen(const char* path) {
-  JILE* h = JarWopen(path, kFlagDefault);
-  if (h == nullptr) OutError("FileWopen: [%s] failed: %s", path, JasLastReason());
-  return h;
-}
-
-JILE* FileWopen0(const char* path) {
-  JILE* h = JarWopen(path, kFlagLz);
-  if (h == nullptr) OutError("FileWopen0: [%s] failed: %s", path, JasLastReason());
-  return h;
-}
-
-JILE* FileWopenX(const char* path) {
-  JILE* h = JarWopen(path, kFlagTrial);
-  if (h == nullptr) OutError("FileWopenX: [%s] failed: %s", path, JasLastReason());
-  return h;
-}
+JILE* FileWopen(const char* path) { return WriteOpen(path, kFlagDefault, "FileWopen"); }
+JILE* FileWopen0(const char* path) { return WriteOpen(path, kFlagLz, "FileWopen0"); }
+JILE* FileWopenX(const char* path) { return WriteOpen(path, kFlagTrial, "FileWopenX"); }
 
 void FileClose(JILE* h) {
   // The handle is gone after the close.
