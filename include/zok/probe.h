@@ -1,0 +1,111 @@
+/* zok probing library: reads the distance-to-mate values of finished zok
+ * endgame databases from C or C++.
+ *
+ *   zok_tb* tb = zok_open(dirs, ndirs, 64 << 20, err, sizeof err);
+ *   zok_value v;
+ *   if (zok_probe_fen(tb, "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", &v) == ZOK_OK) ...
+ *   zok_close(tb);
+ *
+ * Values are given from the side to move. A database stores White's wins
+ * only; Black's wins come from the database of the colour-swapped position
+ * (its twin), so both must be present for every answer but a win of the
+ * side to move.
+ *
+ * Every function may be called from many threads at once on one handle;
+ * decoded blocks are kept in one cache shared by all of them, bounded by the
+ * size given to zok_open. */
+#ifndef ZOK_PROBE_H
+#define ZOK_PROBE_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct zok_tb zok_tb;
+
+/* Results of the calls. */
+enum {
+  ZOK_OK = 0,
+  ZOK_BAD_FEN = -1,      /* the text is no FEN of a legal position */
+  ZOK_BAD_POSITION = -2, /* the piece list is no legal position */
+  ZOK_BAD_HANDLE = -3,
+  ZOK_NO_MOVE = -4       /* zok_best_move: the position has no legal move */
+};
+
+/* Outcome of a position, from the side to move. */
+typedef enum {
+  ZOK_UNKNOWN = 0, /* see reason */
+  ZOK_WIN = 1,     /* the side to move mates in `moves` moves */
+  ZOK_LOSS = 2,    /* the side to move is mated in `moves` moves (0: now) */
+  ZOK_DRAW = 3     /* neither side can force mate */
+} zok_outcome;
+
+/* Why an outcome is unknown. */
+typedef enum {
+  ZOK_KNOWN = 0,
+  ZOK_MISSING = 1,      /* a database is missing: `missing` names it */
+  ZOK_TOO_MANY_MEN = 2, /* more men than any database holds */
+  ZOK_CASTLING = 3,     /* castling rights are present */
+  ZOK_DAMAGED = 4       /* a database could not be read: `missing` names it */
+} zok_reason;
+
+typedef struct {
+  zok_outcome outcome;
+  int moves;  /* WIN, LOSS: full moves to mate */
+  int plies;  /* WIN, LOSS: plies to mate (2 moves - 1 for a win, 2 moves for a loss) */
+  zok_reason reason;
+  char missing[16]; /* the database's name, e.g. "KRKQ___W", when reason is MISSING or DAMAGED */
+} zok_value;
+
+/* A position as a piece list. Squares run a1 = 0, b1 = 1, ..., h8 = 63. */
+typedef struct {
+  int count;                     /* men on the board, kings included (at most 32) */
+  char piece[32];                /* "KQRBNP" white, "kqrbnp" black */
+  unsigned char square[32];
+  int white_to_move;             /* 1 or 0 */
+  int ep_square;                 /* the square a pawn may take en passant on, or -1 */
+  int castling;                  /* ZOK_CASTLE_* bits */
+} zok_position;
+
+enum {
+  ZOK_CASTLE_WHITE_SHORT = 1,
+  ZOK_CASTLE_WHITE_LONG = 2,
+  ZOK_CASTLE_BLACK_SHORT = 4,
+  ZOK_CASTLE_BLACK_LONG = 8
+};
+
+/* Opens the databases in `ndirs` directories, searched in that order (with
+ * ndirs 0, the current directory). Databases are opened on first use.
+ * `cache_bytes` bounds the decoded-block cache (at least one block is kept).
+ * Returns NULL with a message in `err` on failure. */
+zok_tb* zok_open(const char* const* dirs, int ndirs, size_t cache_bytes, char* err, size_t err_size);
+void zok_close(zok_tb* tb);
+
+/* The value of a position. */
+int zok_probe(zok_tb* tb, const zok_position* pos, zok_value* value);
+int zok_probe_fen(zok_tb* tb, const char* fen, zok_value* value);
+
+/* A best move of the side to move in coordinate notation ("e7e8q"), and
+ * the value of the position (as zok_probe gives it). The move is the
+ * fastest mate when winning, the slowest when losing, a move keeping the
+ * draw otherwise; ZOK_NO_MOVE when there is no legal move, an empty move
+ * when the value is unknown. */
+int zok_best_move(zok_tb* tb, const zok_position* pos, char move[8], zok_value* value);
+int zok_best_move_fen(zok_tb* tb, const char* fen, char move[8], zok_value* value);
+
+/* A position from FEN text; ZOK_BAD_FEN when malformed or illegal. */
+int zok_parse_fen(const char* fen, zok_position* pos);
+
+/* Cache figures since zok_open. */
+void zok_cache_stats(zok_tb* tb, double* hits, double* misses);
+
+/* The library's version text. */
+const char* zok_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
