@@ -89,3 +89,19 @@ bool PlatTaskStart(PlatTask* task);
 // Waits until a started task has run. In a forked child, which has no worker
 // thread, a task its parent started runs here instead.
 void PlatTaskWait(PlatTask* task);
+
+// The threads a build uses: ZOK_THREADS from the environment when it holds a
+// number from 1 up, else every core the process may run on. Read once.
+int PlatThreadCount();
+// Runs body(arg, i) for every i in [0, n) on the pool's threads and the
+// caller's, and returns when all have run. Which thread runs which i is not
+// fixed, so results must not depend on it. With one thread (or in a forked
+// child, or from inside a body) everything runs on the caller's thread in
+// order.
+void PlatParallelFor(int n, void (*body)(void* arg, int i), void* arg);
+// Convenience over any callable.
+template <typename Body>
+void PlatParallel(int n, Body&& body) {
+  PlatParallelFor(
+      n, [](void* arg, int i) { (*static_cast<Body*>(arg))(i); }, &body);
+}

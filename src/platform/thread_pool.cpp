@@ -1,0 +1,148 @@
+// The build's thread pool: PlatThreadCount() - 1 threads made on first use,
+// which with the caller share out the indices of one PlatParallelFor at a
+// time. Threads sleep between calls: a build calls it for batches of
+// milliseconds, where a wake-up's cost does not matter and spinning would
+// take the core from the thread doing the work.
+#include <sched.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+int ReadThreadCount() {
+  const char* text = getenv("ZOK_THREADS");
+  if (text != nullptr && *text != '\0') {
+    char* end = nullptr;
+    long n = strtol(text, &end, 10);
+    if (*end == '\0' && n >= 1) return n > 1024 ? 1024 : static_cast<int>(n);
+  }
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    int n = CPU_COUNT(&set);
+    if (n >= 1) return n;
+  }
+  unsigned n = std::thread::hardware_concurrency();
+  return n >= 1 ? static_cast<int>(n) : 1;
+}
+
+struct Pool {
+  std::mutex lock;
+  std::condition_variable wake;  // a new call, or stop
+  std::condition_variable idle;  // a thread has left the current call
+  std::vector<std::thread> threads;
+  pid_t owner = 0;
+  // The current call; `generation` tells the threads a new one has begun.
+  uint64_t generation = 0;
+  int count = 0;
+  void (*body)(void*, int) = nullptr;
+  void* arg = nullptr;
+  std::atomic<int> next{0};
+  int busy = 0;     // threads still in the current call
+  int arrived = 0;  // threads that have joined the current call
+  bool stop = false;
+
+  void Share() {
+    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) body(arg, i);
+  }
+
+  void Loop() {
+    uint64_t seen = 0;
+    std::unique_lock<std::mutex> hold(lock);
+    for (;;) {
+      wake.wait(hold, [&] { return stop || generation != seen; });
+      if (stop) return;
+      seen = generation;
+      busy++;
+      arrived++;
+      hold.unlock();
+      Share();
+      hold.lock();
+      --busy;
+      idle.notify_all();
+    }
+  }
+};
+
+thread_local bool t_inside = false;  // in a body: nested calls run inline
+
+struct PoolSlot {
+  Pool* pool = nullptr;
+  std::mutex making;
+  ~PoolSlot() {
+    if (pool == nullptr || pool->owner != getpid()) return;
+    {
+      std::lock_guard<std::mutex> hold(pool->lock);
+      pool->stop = true;
+    }
+    pool->wake.notify_all();
+    for (auto& t : pool->threads) t.join();
+    delete pool;
+    pool = nullptr;
+  }
+} g_pool;
+
+Pool* ThePool() {
+  std::lock_guard<std::mutex> hold(g_pool.making);
+  if (g_pool.pool != nullptr) return g_pool.pool->owner == getpid() ? g_pool.pool : nullptr;
+  auto* p = new Pool;
+  p->owner = getpid();
+  int extra = PlatThreadCount() - 1;
+  for (int i = 0; i < extra; i++) {
+    try {
+      p->threads.emplace_back([p] {
+        t_inside = true;
+        p->Loop();
+      });
+    } catch (const std::system_error&) {
+      break;  // fewer threads: the caller does more of the work
+    }
+  }
+  g_pool.pool = p;
+  return p;
+}
+
+std::mutex g_call;  // one call at a time
+
+}  // namespace
+
+int PlatThreadCount() {
+  static const int count = ReadThreadCount();
+  return count;
+}
+
+void PlatParallelFor(int n, void (*body)(void* arg, int i), void* arg) {
+  if (n <= 0) return;
+  Pool* p = (n == 1 || t_inside || PlatThreadCount() == 1) ? nullptr : ThePool();
+  if (p == nullptr || p->threads.empty()) {
+    for (int i = 0; i < n; i++) body(arg, i);
+    return;
+  }
+  std::lock_guard<std::mutex> call(g_call);
+  {
+    std::lock_guard<std::mutex> hold(p->lock);
+    p->count = n;
+    p->body = body;
+    p->arg = arg;
+    p->next.store(0);
+    p->arrived = 0;
+    p->generation++;
+  }
+  p->wake.notify_all();
+  t_inside = true;
+  p->Share();
+  t_inside = false;
+  // Every index is taken; wait until every thread has joined the call and
+  // left it, so that none still reads this call's body when the next begins.
+  const int threads = static_cast<int>(p->threads.size());
+  std::unique_lock<std::mutex> hold(p->lock);
+  p->idle.wait(hold, [p, threads] { return p->busy == 0 && p->arrived == threads; });
+}
