@@ -1,48 +1,76 @@
 #!/usr/bin/env bash
-# Builds KQKR and the five-man KQRKR with their prerequisites from scratch and
-# reports, for each build: wall time, CPU time, peak memory, the largest disk
-# use of the work directory while it ran, and the database sizes.
+# Times whole builds: wall time, CPU time (user + system) and peak memory of
+# KQKR, KQRK, KRKR and KQRKR, each with its sub-endgames present, for
+# ZOK_THREADS=1 and 2, and for a previous binary in the same run (the machine
+# is shared, so absolute times drift; side by side they compare). Each figure
+# is the best (lowest wall time) of RUNS builds.
 #
-#   bash bench/build_bench.sh [ZOK] [DIR]
+#   bench/build_bench.sh [--runs N] [--work DIR] [--only NAMES] NEW_ZOK [PREVIOUS_ZOK]
 #
-# ZOK defaults to build/zok, DIR to a fresh temporary directory; ENDGAMES
-# (a list in build order) replaces the default list.
+# The previous binary is run with its default thread setting.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-zok=${1:-$root/build/zok}
-zok=$(cd "$(dirname "$zok")" && pwd)/$(basename "$zok")
-dir=${2:-$(mktemp -d /tmp/zok-bench-XXXXXX)}
-mkdir -p "$dir"
-cd "$dir"
-if [ ! -x /usr/bin/time ]; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time </dev/null
-fi
 
-printf '%-7s %9s %9s %9s %10s %12s %12s\n' endgame wall_s cpu_s peak_MB work_MB white_bytes black_bytes
-for eg in ${ENDGAMES:-KQK KRK KQKR KRKR KQRK KQRKR}; do
-  peak_file=$(mktemp)
-  echo 0 >"$peak_file"
-  # Sample the work directory's disk use while the build runs.
-  (
-    peak=0
-    while sleep 0.2; do
-      [ -d "$eg" ] || continue
-      kb=$(du -sk "$eg" 2>/dev/null | cut -f1)
-      if [ "${kb:-0}" -gt "$peak" ]; then peak=$kb; echo "$peak" >"$peak_file"; fi
-    done
-  ) &
-  sampler=$!
-  /usr/bin/time -f '%e %U %S %M' -o time.txt "$zok" -b "$eg" >"$eg.out" 2>&1 || {
-    kill $sampler; echo "build of $eg failed:"; tail -5 "$eg.out"; exit 1; }
-  kill $sampler 2>/dev/null || true
-  wait $sampler 2>/dev/null || true
-  read -r wall user sys rss <time.txt
-  sizes=$(grep '^Time' "$eg.LOF" | head -1 | awk '{print $(NF-1), $NF}')
-  awk -v eg="$eg" -v wall="$wall" -v u="$user" -v s="$sys" -v rss="$rss" \
-    -v work="$(cat "$peak_file")" -v sizes="$sizes" 'BEGIN {
-      split(sizes, z, " ");
-      printf "%-7s %9.1f %9.1f %9.1f %10.1f %12s %12s\n", eg, wall, u + s, rss / 1024, work / 1024, z[1], z[2]
-    }'
-  rm -f "$peak_file"
+runs=2
+work=""
+only="KQKR KQRK KRKR KQRKR"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    --work) work=$2; shift 2 ;;
+    --only) only=$2; shift 2 ;;
+    *) break ;;
+  esac
 done
-echo "databases and logs in $dir"
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: build_bench.sh [--runs N] [--work DIR] [--only NAMES] NEW_ZOK [PREVIOUS_ZOK]" >&2
+  exit 2
+fi
+new=$(realpath "$1")
+old=${2:+$(realpath "$2")}
+if [ -z "$work" ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
+mkdir -p "$work/base"
+
+# The sub-endgames, built once with the new binary.
+for name in KQK KRK KQKR KQRK KRKR; do
+  if [ ! -f "$work/base/${name}$(printf '%*s' $((7 - ${#name})) '' | tr ' ' _)W.JIX" ]; then
+    (cd "$work/base" && "$new" -b "$name" >/dev/null </dev/null)
+  fi
+done
+
+# One timed build: prints "wall cpu peak_mb".
+time_build() {
+  local zok=$1 threads=$2 name=$3 dir="$work/run"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp "$work/base/"*.J* "$dir/"
+  rm -f "$dir/${name}_"*
+  (cd "$dir" && env ${threads:+ZOK_THREADS=$threads} /usr/bin/time -f "%e %U %S %M" -o time.txt \
+     "$zok" -b "$name" >out.txt 2>&1 </dev/null) || { echo "build of $name failed" >&2; cat "$dir/out.txt" >&2; exit 1; }
+  awk '{printf "%.2f %.2f %.1f\n", $1, $2 + $3, $4 / 1024}' "$dir/time.txt"
+}
+
+best_of() {
+  local best="" line
+  for _ in $(seq "$runs"); do
+    line=$(time_build "$@")
+    if [ -z "$best" ] || awk -v a="$line" -v b="$best" 'BEGIN{split(a,x," ");split(b,y," ");exit !(x[1]<y[1])}'; then
+      best=$line
+    fi
+  done
+  echo "$best"
+}
+
+printf "%-10s %-8s %-7s %9s %9s %9s\n" binary threads endgame wall_s cpu_s peak_MB
+for name in $only; do
+  if [ -n "$old" ]; then
+    read -r w c m <<<"$(best_of "$old" "" "$name")"
+    printf "%-10s %-8s %-7s %9s %9s %9s\n" previous default "$name" "$w" "$c" "$m"
+  fi
+  for threads in 1 2; do
+    read -r w c m <<<"$(best_of "$new" "$threads" "$name")"
+    printf "%-10s %-8s %-7s %9s %9s %9s\n" new "$threads" "$name" "$w" "$c" "$m"
+  done
+done

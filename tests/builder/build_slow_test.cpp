@@ -91,27 +91,49 @@ TEST(Built, ValuesAgreeWithOneMoveLookahead) {
 
 // Runs `zok -b name` in dir once per kill: waits until RUN records the
 // given pass, lets the next pass run for the given seconds, and kills the
-// build with SIGKILL. Then finishes the build with one more plain run.
+// build with SIGKILL. The killed runs use `threads` threads; one more plain
+// run with one thread finishes the build.
 void BuildWithKills(const std::string& dir, const std::string& name,
-                    const std::vector<std::pair<int, const char*>>& kills) {
+                    const std::vector<std::pair<int, const char*>>& kills, int threads) {
   for (auto [after_pass, delay] : kills) {
-    RunShell("'" ZOK_EXE "' -b " + name + " </dev/null >/dev/null & p=$!; until [ \"$(awk "
+    RunShell("ZOK_THREADS=" + std::to_string(threads) + " '" ZOK_EXE "' -b " + name +
+             " </dev/null >/dev/null & p=$!; until [ \"$(awk "
              "'$1==\"passdone\"{print $2}' " + name + "/RUN 2>/dev/null)\" -ge " +
              std::to_string(after_pass) + " ] 2>/dev/null || ! kill -0 $p 2>/dev/null; do :; done; "
              "sleep " + delay + "; kill -9 $p; wait $p", dir);
   }
-  RunResult r = RunZok("-b " + name, dir);
+  RunResult r = RunZok("-b " + name, dir, "", 1);
   ASSERT_EQ(r.status, 0) << r.output;
+}
+
+// The databases and RUN (but its time, cstotal) are the same whatever the
+// number of threads.
+TEST(Built, EveryThreadCountBuildsTheSameDatabases) {
+  std::string first;
+  for (int threads : {1, 2, 3}) {
+    TempDir dir;
+    CopyDatabases(BuiltDatabases({"KQK"}), dir.path());
+    RunResult r = RunZok("-b KQKR", dir.path(), "", threads);
+    ASSERT_EQ(r.status, 0) << threads << " threads\n" << r.output;
+    ExpectRecorded(dir.path(), 16);
+    std::string run = ReadFile(dir.File("KQKR/RUN"));
+    size_t time = run.find("cstotal"), end = run.find('\n', time);
+    ASSERT_NE(end, std::string::npos) << run;
+    run.erase(time, end - time);
+    if (first.empty()) first = run;
+    EXPECT_EQ(run, first) << threads << " threads";
+  }
 }
 
 TEST(Built, StoppedBuildsResumeToIdenticalDatabases) {
   TempDir other;
   CopyDatabases(BuiltDatabases({"KQK"}), other.path());
   // Stops in passes -1 and 0, in and at the end (71) of the iteration, in 901 and 902,
-  // and right after RUN records 902.
+  // and right after RUN records 902, with two threads; one thread finishes.
   BuildWithKills(other.path(), "KQKR",
                  {{-2, ".03"}, {-1, ".02"}, {10, ".015"}, {31, ".005"}, {71, "0"}, {900, ".005"},
-                  {901, ".04"}, {902, "0"}});
+                  {901, ".04"}, {902, "0"}},
+                 2);
   ExpectRecorded(other.path(), 16);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(other.File("KQKR")), {}), 1);
   EXPECT_TRUE(FileExists(other.File("KQKR/RUN")));

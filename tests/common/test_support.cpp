@@ -43,9 +43,11 @@ RunResult RunShell(const std::string& command, const std::string& dir) {
   return Capture("cd '" + dir + "' && ( " + command + " ) 2>&1");
 }
 
-RunResult RunZok(const std::string& args, const std::string& dir, const std::string& input) {
+RunResult RunZok(const std::string& args, const std::string& dir, const std::string& input,
+                 int threads) {
   std::string in = input.empty() ? std::string("/dev/null") : "'" + input + "'";
-  return Capture("cd '" + dir + "' && '" ZOK_EXE "' " + args + " <" + in + " 2>&1");
+  std::string env = threads > 0 ? "ZOK_THREADS=" + std::to_string(threads) + " " : "";
+  return Capture("cd '" + dir + "' && " + env + "'" ZOK_EXE "' " + args + " <" + in + " 2>&1");
 }
 
 TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::string>& args,

@@ -12,9 +12,10 @@ struct RunResult {
 };
 
 // Runs the built zok with the given argument string (shell words) in `dir`,
-// with standard input from `input` (empty: /dev/null).
+// with standard input from `input` (empty: /dev/null), and with ZOK_THREADS
+// set to `threads` when that is above 0.
 RunResult RunZok(const std::string& args, const std::string& dir = ".",
-                 const std::string& input = "");
+                 const std::string& input = "", int threads = 0);
 // Runs the built zok with `args` in `dir` on a pseudo-terminal in line mode
 // with echo and flow control (Ctrl+Q is START). `typed` is written before the
 // program starts (START is then disabled, or the line discipline would take
