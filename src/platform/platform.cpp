@@ -191,6 +191,23 @@ int PlatLockFile(const char* name, long* holder) {
   return 1;
 }
 
+int PlatOpenRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC); }
+
+int64_t PlatPread(int fd, void* buffer, size_t size, int64_t offset) {
+  auto* to = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(fd, to + done, size - done, static_cast<off_t>(offset + int64_t(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int PlatCloseFd(int fd) { return close(fd); }
+
 double PlatFileSize(const char* name) {
   struct stat st;
   if (stat(name, &st) != 0) return -1;

@@ -1,0 +1,223 @@
+#include <cstdio>
+#include <cstring>
+
+#include "index/db_format.h"
+#include "index/names.h"
+#include "jar/block_decoder.h"
+#include "jar/codec_error.h"
+#include "platform/platform.h"
+#include "probe/probe.h"
+#include "probe/tables.h"
+
+namespace {
+
+constexpr int kRecordHead = 8;  // check value and record length
+
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// What one thread needs to load a block: its own decoder and buffers, so
+// that threads decode at once without sharing state.
+struct Scratch {
+  BlockDecoder decoder;
+  uint8_t record[kMaxRecordLength + kRecordPadding];
+  uint8_t block[kBlockSize];
+};
+thread_local std::unique_ptr<Scratch> t_scratch;
+
+// Reads the header and block table of the database at `path`; false when
+// they are not those of a finished database of this material.
+bool ReadTable(ProbeDb* db, int fd) {
+  uint8_t bytes[kJarHeaderSize];
+  if (PlatPread(fd, bytes, kJarHeaderSize, 0) != kJarHeaderSize) return false;
+  JarHeaderUnpack(bytes, &db->header);
+  const JarHeader& h = db->header;
+  if (memcmp(h.magic, "JAR5", 4) != 0) return false;
+  if (h.version != kJarVersion && h.version != kJarVersionSplit) return false;
+  if (h.foffindex < kJarHeaderSize || h.file_blocks <= 0 || h.block_count <= 0) return false;
+  if (h.last_block_size < 1 || h.last_block_size > kBlockSize) return false;
+  if (h.format != kDbFormat || h.content != static_cast<int32_t>(db->material)) return false;
+  size_t n = static_cast<size_t>(h.block_count);
+  std::vector<uint8_t> raw(4 * n);
+  if (PlatPread(fd, raw.data(), raw.size(), h.foffindex) != static_cast<int64_t>(raw.size())) return false;
+  db->table.resize(n);
+  for (size_t i = 0; i < n; i++) db->table[i] = Get32(&raw[4 * i]);
+  db->size = double(h.block_count - 1) * kBlockSize + h.last_block_size;
+  db->chunks = static_cast<int>((int64_t(h.block_count) + h.file_blocks - 1) / h.file_blocks);
+  db->fds.reset(new std::atomic<int>[2 * size_t(db->chunks)]);
+  for (int i = 0; i < 2 * db->chunks; i++) db->fds[i] = -1;
+  return true;
+}
+
+// Looks the database up in the directories and reads its table.
+void OpenDb(const zok_tb* tb, ProbeDb* db) {
+  db->state = kProbeMissing;
+  for (const std::string& dir : tb->dirs) {
+    std::string path = dir + db->name;
+    int fd = PlatOpenRead((path + ".JIX").c_str());
+    if (fd < 0) continue;
+    db->path = path;
+    db->state = ReadTable(db, fd) ? 0 : kProbeDamaged;
+    PlatCloseFd(fd);
+    return;
+  }
+}
+
+// The descriptor of chunk file `file` (a split file's second halves
+// numbered from kJarSplitChunk), opened on first use; -1 on failure.
+int ChunkFd(zok_tb* tb, ProbeDb* db, int file) {
+  int slot = file < kJarSplitChunk ? file : db->chunks + file - kJarSplitChunk;
+  if (slot < 0 || slot >= 2 * db->chunks) return -1;
+  int fd = db->fds[slot].load(std::memory_order_acquire);
+  if (fd != -1) return fd < 0 ? -1 : fd;
+  std::lock_guard<std::mutex> guard(tb->open_lock);
+  fd = db->fds[slot].load(std::memory_order_acquire);
+  if (fd == -1) {
+    char name[32];
+    snprintf(name, sizeof name, ".J%02X", static_cast<unsigned>(file));
+    fd = PlatOpenRead((db->path + name).c_str());
+    if (fd < 0) fd = -2;
+    db->fds[slot].store(fd, std::memory_order_release);
+  }
+  return fd < 0 ? -1 : fd;
+}
+
+// Reads, decodes and checks block `block` into the thread's scratch block.
+bool LoadBlock(zok_tb* tb, ProbeDb* db, int block, Scratch& s) {
+  const JarHeader& h = db->header;
+  uint32_t at = db->table[size_t(block)];
+  int file = block / h.file_blocks;
+  if (h.version == kJarVersionSplit && (at & kJarSplitBit)) {
+    file += kJarSplitChunk;
+    at &= ~kJarSplitBit;
+  }
+  int fd = ChunkFd(tb, db, file);
+  if (fd < 0) return false;
+  uint8_t head[kRecordHead];
+  if (PlatPread(fd, head, kRecordHead, at) != kRecordHead) return false;
+  uint32_t sum = Get32(head);
+  uint32_t length = Get32(head + 4);
+  if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) return false;
+  int n = static_cast<int>(length);
+  if (PlatPread(fd, s.record, size_t(n), int64_t(at) + kRecordHead) != n) return false;
+  memset(s.record + n, 0, kRecordPadding);
+  try {
+    SubDecode(s.decoder, s.record, n, s.block);
+  } catch (const CodecAbort&) {
+    return false;
+  }
+  int valid = block == h.block_count - 1 ? h.last_block_size : kBlockSize;
+  return JarBlockSum(s.block, valid) == sum;
+}
+
+uint64_t Mix(uint64_t key) {
+  key ^= key >> 29;
+  key *= 0xbf58476d1ce4e5b9ull;
+  return key ^ (key >> 32);
+}
+
+// Puts a loaded block into the shard (its lock held), evicting by CLOCK
+// when full; returns its slot.
+int Insert(ProbeShard& shard, uint64_t key, const uint8_t* block) {
+  int slot;
+  if (static_cast<int>(shard.blocks.size()) < shard.capacity) {
+    slot = static_cast<int>(shard.blocks.size());
+    shard.blocks.emplace_back(new uint8_t[kBlockSize]);
+    shard.keys.push_back(key);
+    shard.used.push_back(1);
+  } else {
+    while (shard.used[size_t(shard.hand)] != 0) {
+      shard.used[size_t(shard.hand)] = 0;
+      shard.hand = (shard.hand + 1) % shard.capacity;
+    }
+    slot = shard.hand;
+    shard.hand = (shard.hand + 1) % shard.capacity;
+    shard.where.erase(shard.keys[size_t(slot)]);
+    shard.keys[size_t(slot)] = key;
+    shard.used[size_t(slot)] = 1;
+  }
+  memcpy(shard.blocks[size_t(slot)].get(), block, kBlockSize);
+  shard.where.emplace(key, slot);
+  return slot;
+}
+
+}  // namespace
+
+ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material) {
+  const uint32_t mask = kProbeDbSlots - 1;
+  uint32_t start = static_cast<uint32_t>(Mix(material)) & mask;
+  for (uint32_t i = start;; i = (i + 1) & mask) {
+    ProbeDb* db = tb->slots[i].load(std::memory_order_acquire);
+    if (db == nullptr) break;
+    if (db->material == material) return db;
+  }
+  std::lock_guard<std::mutex> guard(tb->open_lock);
+  uint32_t i = start;
+  for (;; i = (i + 1) & mask) {
+    ProbeDb* db = tb->slots[i].load(std::memory_order_acquire);
+    if (db == nullptr) break;
+    if (db->material == material) return db;
+  }
+  auto db = std::make_unique<ProbeDb>();
+  db->material = material;
+  db->id = static_cast<uint32_t>(tb->dbs.size());
+  if (!FresNameTo(material, db->name)) {
+    db->state = kProbeMissing;
+  } else {
+    OpenDb(tb, db.get());
+  }
+  ProbeDb* made = db.get();
+  tb->dbs.push_back(std::move(db));
+  tb->slots[i].store(made, std::memory_order_release);
+  return made;
+}
+
+int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
+  if (!(index >= 0 && index < db->size)) return kProbeDamaged;
+  int block = static_cast<int>(index / kBlockSize);
+  int offset = static_cast<int>(index - double(block) * kBlockSize);
+  uint64_t key = uint64_t(db->id) << 32 | uint32_t(block);
+  ProbeShard& shard = tb->shards[Mix(key) % uint64_t(tb->shard_count)];
+  {
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.where.find(key);
+    if (it != shard.where.end()) {
+      shard.hits++;
+      shard.used[size_t(it->second)] = 1;
+      return shard.blocks[size_t(it->second)][size_t(offset)];
+    }
+    shard.misses++;
+  }
+  if (!t_scratch) t_scratch = std::make_unique<Scratch>();
+  Scratch& s = *t_scratch;
+  if (!LoadBlock(tb, db, block, s)) return kProbeDamaged;
+  std::lock_guard<std::mutex> guard(shard.lock);
+  // Another thread may have loaded it meanwhile.
+  if (shard.where.find(key) == shard.where.end()) Insert(shard, key, s.block);
+  return s.block[offset];
+}
+
+void ProbeCacheInit(zok_tb* tb, size_t cache_bytes) {
+  size_t blocks = cache_bytes / kBlockSize;
+  if (blocks < 1) blocks = 1;
+  if (blocks > size_t(1) << 30) blocks = size_t(1) << 30;
+  tb->shard_count = blocks < size_t(kProbeShards) ? static_cast<int>(blocks) : kProbeShards;
+  tb->shards.reset(new ProbeShard[size_t(tb->shard_count)]);
+  for (int i = 0; i < tb->shard_count; i++) {
+    ProbeShard& s = tb->shards[size_t(i)];
+    s.capacity = static_cast<int>(blocks / size_t(tb->shard_count) + (size_t(i) < blocks % size_t(tb->shard_count)));
+    s.where.reserve(size_t(s.capacity < 4096 ? s.capacity : 4096));
+  }
+  tb->slots.reset(new std::atomic<ProbeDb*>[kProbeDbSlots]);
+  for (int i = 0; i < kProbeDbSlots; i++) tb->slots[size_t(i)] = nullptr;
+}
+
+void ProbeCloseFiles(zok_tb* tb) {
+  for (auto& db : tb->dbs) {
+    for (int i = 0; i < 2 * db->chunks; i++) {
+      int fd = db->fds[size_t(i)].load();
+      if (fd >= 0) PlatCloseFd(fd);
+    }
+  }
+}
