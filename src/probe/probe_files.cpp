@@ -147,14 +147,16 @@ int Insert(ProbeShard& shard, uint64_t key, const uint8_t* block) {
 ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material) {
   const uint32_t mask = kProbeDbSlots - 1;
   uint32_t start = static_cast<uint32_t>(Mix(material)) & mask;
-  for (uint32_t i = start;; i = (i + 1) & mask) {
+  for (uint32_t i = start, n = 0; n < kProbeDbSlots; i = (i + 1) & mask, n++) {
     ProbeDb* db = tb->slots[i].load(std::memory_order_acquire);
     if (db == nullptr) break;
     if (db->material == material) return db;
   }
   std::lock_guard<std::mutex> guard(tb->open_lock);
   uint32_t i = start;
-  for (;; i = (i + 1) & mask) {
+  for (uint32_t n = 0;; i = (i + 1) & mask, n++) {
+    // Only codes of no endgame could fill the table: they have no database.
+    if (n == kProbeDbSlots) return &tb->none;
     ProbeDb* db = tb->slots[i].load(std::memory_order_acquire);
     if (db == nullptr) break;
     if (db->material == material) return db;
@@ -198,7 +200,9 @@ int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
   return s.block[offset];
 }
 
-void ProbeCacheInit(zok_tb* tb, size_t cache_bytes) {
+void ProbeInit(zok_tb* tb, size_t cache_bytes) {
+  tb->none.state = kProbeMissing;
+  snprintf(tb->none.name, sizeof tb->none.name, "?");
   size_t blocks = cache_bytes / kBlockSize;
   if (blocks < 1) blocks = 1;
   if (blocks > size_t(1) << 30) blocks = size_t(1) << 30;

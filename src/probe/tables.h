@@ -52,6 +52,7 @@ struct zok_tb {
   std::mutex open_lock;           // opening databases and chunk files
   std::unique_ptr<std::atomic<ProbeDb*>[]> slots;  // by material code, open addressing
   std::vector<std::unique_ptr<ProbeDb>> dbs;
+  ProbeDb none;  // what a code gets when the table is full
   int shard_count = 0;
   std::unique_ptr<ProbeShard[]> shards;
 };
@@ -61,6 +62,6 @@ ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material);
 // The byte at `index` of a readable database through the cache, or
 // kProbeDamaged.
 int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index);
-// Sets up the cache of a new handle and frees a handle's files.
-void ProbeCacheInit(zok_tb* tb, size_t cache_bytes);
+// Sets up a new handle's database table and cache; closes a handle's files.
+void ProbeInit(zok_tb* tb, size_t cache_bytes);
 void ProbeCloseFiles(zok_tb* tb);
