@@ -83,7 +83,8 @@ void Probe(benchmark::State& state, bool warm) {
     probes += 1000;
   }
   state.SetItemsProcessed(probes);
-  state.counters["known"] = double(known) / double(probes > 0 ? probes : 1);
+  state.counters["known"] = benchmark::Counter(double(known) / double(probes > 0 ? probes : 1),
+                                               benchmark::Counter::kAvgThreads);
   if (state.thread_index() == 0) {
     double hits, misses;
     zok_cache_stats(tb, &hits, &misses);
