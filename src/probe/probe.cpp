@@ -65,6 +65,14 @@ double ProbeEntries(zok_tb* tb, uint32_t material) {
   return db->state != 0 ? db->state : db->size;
 }
 
+int ProbeBoardByte(zok_tb* tb, const Ccc* board) {
+  int white = CountMen(board->wsqr);
+  int black = CountMen(board->zsqr);
+  if (white > kMaxSideMen || black > kMaxSideMen || white + black > kPapMaxPieces) return kProbeMissing;
+  if (board->castL || board->castS || board->castl || board->casts) return kProbeMissing;
+  return StraightByte(tb, board).byte;
+}
+
 void ProbeMirror(const Ccc* board, Ccc* mirror) {
   memset(mirror, 0, sizeof *mirror);
   for (int rank = 0; rank < 8; rank++) {

@@ -24,6 +24,12 @@ int ProbeByte(zok_tb* tb, uint32_t material, double index);
 // The number of entries of that database, or kProbeMissing / kProbeDamaged.
 double ProbeEntries(zok_tb* tb, uint32_t material);
 
+// The byte the board's own database holds for it (White's win, or
+// kValueNone), as the browser's FindByte reads it: kValueNone without a
+// database when White has only its king; kProbeMissing / kProbeDamaged; and
+// kProbeMissing too for boards no database holds (too many men, castling).
+int ProbeBoardByte(zok_tb* tb, const Ccc* board);
+
 // The value of a legal board from the side to move, as zok_probe gives it:
 // White's wins from the board's database, Black's from the colour-swapped
 // board's.

@@ -72,6 +72,14 @@ TEST(ProbeSlow, PublishedValuesFromBothSides) {
     }
   }
   EXPECT_EQ(checked, 7);
+  // The board's own byte: White's mate in 35 in KQKR; its twin's KRKQ is not built.
+  zok_position pos;
+  Ccc board, twin;
+  ASSERT_EQ(zok_parse_fen("8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1", &pos), ZOK_OK);
+  ASSERT_TRUE(ProbeSetBoard(&pos, &board));
+  ProbeMirror(&board, &twin);
+  EXPECT_EQ(ProbeBoardByte(tb.get(), &board), 35);
+  EXPECT_EQ(ProbeBoardByte(tb.get(), &twin), kProbeMissing);
 }
 
 }  // namespace
