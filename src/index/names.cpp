@@ -14,30 +14,36 @@ namespace {
 const char* g_search[kMaxSearchDirs + 1] = {nullptr};
 
 // Appends, for shifts 24, 18, 12, 6, 0 (queen down to pawn) plus `offset`,
-// each piece letter as often as the code counts it.
+// each piece letter as often as the code counts it; -1 past 7 letters.
 int PutSide(uint32_t code, int offset, char* name, int p) {
   static const char kLetters[] = "QRBNP";
   for (int i = 0; i < 5; i++) {
     int n = (code >> (24 - 6 * i + offset)) & 7;
     for (int j = 0; j < n && p + j < 8; j++) name[p + j] = kLetters[i];
     p += n;
-    if (p > 7) OutError("FresName: too many pieces");
+    if (p > 7) return -1;
   }
   return p;
 }
 
 }  // namespace
 
-const char* FresName(uint32_t code) {
-  static char name[9];
+bool FresNameTo(uint32_t code, char* name) {
   name[0] = 'K';
   int p = PutSide(code, 0, name, 1);
+  if (p < 0 || p > 6) return false;
   name[p++] = 'K';
-  if (p > 7) OutError("FresName: too many pieces");
   p = PutSide(code, 3, name, p);
+  if (p < 0) return false;
   while (p < 7) name[p++] = '_';
   name[7] = (code & kWhiteToMove) != 0 ? 'W' : 'B';
   name[8] = 0;
+  return true;
+}
+
+const char* FresName(uint32_t code) {
+  static char name[9];
+  if (!FresNameTo(code, name)) OutError("FresName: too many pieces");
   return name;
 }
 

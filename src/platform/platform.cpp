@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -189,6 +190,34 @@ int PlatLockFile(const char* name, long* holder) {
   if (fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK) *holder = probe.l_pid;
   close(fd);
   return 1;
+}
+
+int PlatOpenRead(const char* name) { return open(name, O_RDONLY | O_CLOEXEC); }
+
+int64_t PlatPread(int fd, void* buffer, size_t size, int64_t offset) {
+  auto* to = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(fd, to + done, size - done, static_cast<off_t>(offset + int64_t(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int PlatCloseFd(int fd) { return close(fd); }
+
+void* PlatAllocLarge(size_t size) {
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  madvise(p, size, MADV_HUGEPAGE);  // a hint: without it the memory works all the same
+  return p;
+}
+
+void PlatFreeLarge(void* memory, size_t size) {
+  if (memory != nullptr) munmap(memory, size);
 }
 
 double PlatFileSize(const char* name) {

@@ -58,6 +58,18 @@ int PlatSyncFileSystem(const char* path);
 // 0 when taken; 1 when another process holds it (*holder is that process,
 // 0 when unknown); -1 on failure (PlatErrorText says why).
 int PlatLockFile(const char* name, long* holder);
+// Files read by offset through a descriptor: no stream position is shared,
+// so many threads may read one file at once. PlatOpenRead gives -1 on
+// failure; PlatPread reads up to `size` bytes at `offset` and gives the
+// count read (short only at the end of the file), or -1.
+int PlatOpenRead(const char* name);
+int64_t PlatPread(int fd, void* buffer, size_t size, int64_t offset);
+int PlatCloseFd(int fd);
+// Zeroed memory for large tables read at random, on huge pages where the
+// system gives them (fewer address-translation misses); null on failure.
+// PlatFreeLarge takes the size given to PlatAllocLarge.
+void* PlatAllocLarge(size_t size);
+void PlatFreeLarge(void* memory, size_t size);
 // Size in bytes from the file status, or -1.
 double PlatFileSize(const char* name);
 // Text of the last system error.

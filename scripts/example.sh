@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the probing library from a build into a temporary prefix, builds
+# examples/ against it through find_package(zok) as an engine would, and runs
+# it on a directory of KQK databases made by that build's zok.
+#
+#   scripts/example.sh [BUILD_DIR]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$here/build}" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+cmake -S "$here/examples" -B "$work/example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake --build "$work/example" >/dev/null
+mkdir "$work/dbs"
+(cd "$work/dbs" && "$build/zok" -b KQK >/dev/null)
+got=$("$work/example/probe_example" "$work/dbs")
+expected="8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: mate 10 b2c3
+8/8/8/8/4k3/8/1Q6/K7 b - - 0 1: mated 10 e4f5
+8/8/8/8/8/2k5/1R6/K7 w - - 0 1: unknown: KRK____W missing
+8/8/8/8/8/8/8/K1k5 w - - 0 1: draw a1a2"
+if [ "$got" != "$expected" ]; then
+  printf 'got:\n%s\nexpected:\n%s\n' "$got" "$expected"
+  exit 1
+fi
+echo "example probed the installed library"

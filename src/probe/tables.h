@@ -1,0 +1,76 @@
+// Inside the probing library: the open handle, its databases (opened on
+// first use and kept) and the decoded-block cache all threads share.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "jar/jar_file.h"
+
+// One database of the handle. Its index table is held in memory, and
+// records are read by offset, so threads never share a file position.
+struct ProbeDb {
+  uint32_t material = 0;
+  uint32_t id = 0;  // number within the handle, part of the cache key
+  int state = 0;    // 0 readable, else kProbeMissing or kProbeDamaged
+  char name[9] = {};
+  std::string path;  // directory and name, without the extension
+  JarHeader header = {};
+  double size = 0;  // entries
+  std::vector<uint32_t> table;  // chunk offset of each block's record
+  int chunks = 0;
+  // Chunk file descriptors, opened on first use: the chunks, then their
+  // second halves in a split file. -1 not yet opened, -2 failed.
+  std::unique_ptr<std::atomic<int>[]> fds;
+};
+
+// Where a cached block is: its key and slot; kProbeNoKey marks a free entry.
+struct ProbeEntry {
+  uint64_t key;
+  int slot;
+};
+inline constexpr uint64_t kProbeNoKey = ~uint64_t(0);
+
+// One part of the block cache: its blocks, found by key in an open-addressing
+// table at most half full, replaced by the CLOCK rule (a block read since the
+// hand last passed gets another round).
+struct alignas(64) ProbeShard {
+  std::mutex lock;
+  std::vector<ProbeEntry> table;  // a power of two long, grown with the blocks
+  std::vector<uint64_t> keys;
+  std::vector<uint8_t> used;
+  std::vector<uint8_t*> blocks;  // grown up to capacity, in arenas
+  std::vector<std::pair<uint8_t*, size_t>> arenas;  // memory and bytes
+  int capacity = 0;
+  int hand = 0;
+  double hits = 0;
+  double misses = 0;
+  ~ProbeShard();
+};
+
+inline constexpr int kProbeShards = 64;
+// Room for every material code of up to seven men, both sides to move.
+inline constexpr int kProbeDbSlots = 16384;
+
+struct zok_tb {
+  std::vector<std::string> dirs;  // each ending in the path separator
+  std::mutex open_lock;           // opening databases and chunk files
+  std::unique_ptr<std::atomic<ProbeDb*>[]> slots;  // by material code, open addressing
+  std::vector<std::unique_ptr<ProbeDb>> dbs;
+  ProbeDb none;  // what a code gets when the table is full
+  int shard_count = 0;
+  std::unique_ptr<ProbeShard[]> shards;
+};
+
+// The database of a material code, opened on first use (never null).
+ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material);
+// The byte at `index` of a readable database through the cache, or
+// kProbeDamaged.
+int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index);
+// Sets up a new handle's database table and cache; closes a handle's files.
+void ProbeInit(zok_tb* tb, size_t cache_bytes);
+void ProbeCloseFiles(zok_tb* tb);
