@@ -29,6 +29,12 @@ constexpr int kLongest = 254;  // values saturate here
 // Entries a worker takes at a time: a few blocks of its database, read in
 // one go, so that the stored values come in file order.
 constexpr int32_t kChunkEntries = 1 << 18;
+// At least this many rows a chunk, so that a column holds enough entries
+// (one for each square of the side to move's last man), and at most this
+// many bytes.
+constexpr int32_t kChunkRows = 64;
+constexpr int32_t kChunkLimit = 1 << 25;
+constexpr int32_t kColumnsPerReport = 1024;
 constexpr int kShownWrong = 10;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 // Decoded blocks kept by the probing library: both tables of a five-man
@@ -99,26 +105,32 @@ void Record(SideJob& job, const Wrong& w) {
 
 void Work(SideJob& job, JILE* own) {
   const Basi* b = job.basis;
-  std::vector<uint8_t> stored(static_cast<size_t>(job.rows_per_chunk) * job.columns);
+  const int32_t columns = job.columns;
+  std::vector<uint8_t> stored(static_cast<size_t>(job.rows_per_chunk) * columns);
+  std::vector<int32_t> fixed(job.rows_per_chunk);
   double counts[256] = {};
   for (;;) {
     int32_t r0 = job.next_row.fetch_add(job.rows_per_chunk);
     if (r0 >= job.rows) break;
     int32_t r1 = std::min(job.rows, r0 + job.rows_per_chunk);
-    FileSeek(own, static_cast<double>(r0) * job.columns);
-    FileRead(stored.data(), (r1 - r0) * job.columns, own);
+    FileSeek(own, static_cast<double>(r0) * columns);
+    FileRead(stored.data(), (r1 - r0) * columns, own);
+    for (int32_t r = r0; r < r1; r++) fixed[r - r0] = job.white ? UnreduceW(r, b) : UnreduceZ(r, b);
+    // Column by column: the entries of one column differ in the last men of
+    // the side to move only, so their successors fall on the same few
+    // stretches of the other side's table, which stay in the processor's
+    // cache.
     int64_t checked = 0, wrong = 0;
-    for (int32_t r = r0; r < r1; r++) {
-      int32_t fixed = job.white ? UnreduceW(r, b) : UnreduceZ(r, b);
-      for (int32_t c = 0; c < job.columns; c++) {
+    for (int32_t c = 0; c < columns; c++) {
+      for (int32_t r = r0; r < r1; r++) {
         Ccc board;
-        int32_t hashw = job.white ? fixed : c, hashz = job.white ? c : fixed;
+        int32_t hashw = job.white ? fixed[r - r0] : c, hashz = job.white ? c : fixed[r - r0];
         if (!HashToCccp(hashw, hashz, b, job.white ? 1 : 0, &board)) continue;
         Pap key;
         PapMake(&board, &key);
-        double entry = static_cast<double>(r) * job.columns + c;
+        double entry = static_cast<double>(r) * columns + c;
         if (key.index != entry) continue;  // the other twin of a symmetric position
-        int value = stored[static_cast<size_t>(r - r0) * job.columns + c];
+        int value = stored[static_cast<size_t>(r - r0) * columns + c];
         int expected = Expected(job.tb, &board);
         checked++;
         counts[value]++;
@@ -126,10 +138,13 @@ void Work(SideJob& job, JILE* own) {
         wrong++;
         Record(job, {entry, value, expected, BoardFen(&board)});
       }
+      if (c % kColumnsPerReport == kColumnsPerReport - 1 || c == columns - 1) {
+        job.done += static_cast<int64_t>(r1 - r0) * (c % kColumnsPerReport + 1);
+        job.checked += checked;
+        job.wrong += wrong;
+        checked = wrong = 0;
+      }
     }
-    job.checked += checked;
-    job.wrong += wrong;
-    job.done += static_cast<int64_t>(r1 - r0) * job.columns;
   }
   std::lock_guard<std::mutex> lock(job.mutex);
   for (int v = 0; v < 256; v++) job.counts[v] += counts[v];
@@ -254,7 +269,8 @@ int ExeVerify(int n, char** args) {
     job.white = s == 0;
     job.rows = job.white ? basis.numw : basis.numz;
     job.columns = job.white ? basis.zsize : basis.wsize;
-    job.rows_per_chunk = std::max(1, kChunkEntries / job.columns);
+    job.rows_per_chunk =
+        std::max(1, std::min(std::max(kChunkRows, kChunkEntries / job.columns), kChunkLimit / job.columns));
     VerifySide(job, threads);
   }
   zok_close(tb);
