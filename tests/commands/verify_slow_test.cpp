@@ -3,7 +3,9 @@
 // Black's wins read from the colour-swapped twin.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -147,6 +149,26 @@ TEST(ExeVerify, FailsNamingAChangedEntry) {
             "\nKQK____B entry 40950  7K/6Q1/8/8/3k4/8/8/8 b - - 0 1  stored 10  expected 9"
             "\n"
             "\nKQK: 9 wrong entries\n");
+}
+
+// Without a database it needs, or its arguments, the check cannot be made.
+TEST(ExeVerify, MissingDatabasesAreFatal) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  std::filesystem::remove(dir.File("KQK____B.JIX"));
+  std::filesystem::remove(dir.File("KRKQ___W.JIX"));
+  const struct {
+    const char* args;
+    const char* error;
+  } cases[] = {{"-verify KQKR", "ExeVerify: KQK____B not found"},
+               {"-verify KRKQ", "FresFind: KRKQ___W not found"},
+               {"-verify", "ExeVerify: too few args"}};
+  for (const auto& c : cases) {
+    RunResult r = RunZok(c.args, dir.path());
+    EXPECT_EQ(r.status, 1) << c.args;
+    const std::string tail = std::string("\n\nERROR: ") + c.error + "\n";
+    EXPECT_EQ(r.output.substr(r.output.size() - std::min(r.output.size(), tail.size())), tail) << r.output;
+  }
 }
 
 TEST(ExeVerify, CtrlQOnATerminalStopsIt) {
