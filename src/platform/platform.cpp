@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/mman.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -207,6 +208,17 @@ int64_t PlatPread(int fd, void* buffer, size_t size, int64_t offset) {
 }
 
 int PlatCloseFd(int fd) { return close(fd); }
+
+void* PlatAllocLarge(size_t size) {
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  madvise(p, size, MADV_HUGEPAGE);  // a hint: without it the memory works all the same
+  return p;
+}
+
+void PlatFreeLarge(void* memory, size_t size) {
+  if (memory != nullptr) munmap(memory, size);
+}
 
 double PlatFileSize(const char* name) {
   struct stat st;

@@ -65,6 +65,11 @@ int PlatLockFile(const char* name, long* holder);
 int PlatOpenRead(const char* name);
 int64_t PlatPread(int fd, void* buffer, size_t size, int64_t offset);
 int PlatCloseFd(int fd);
+// Zeroed memory for large tables read at random, on huge pages where the
+// system gives them (fewer address-translation misses); null on failure.
+// PlatFreeLarge takes the size given to PlatAllocLarge.
+void* PlatAllocLarge(size_t size);
+void PlatFreeLarge(void* memory, size_t size);
 // Size in bytes from the file status, or -1.
 double PlatFileSize(const char* name);
 // Text of the last system error.

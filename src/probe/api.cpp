@@ -42,7 +42,7 @@ zok_tb* zok_open(const char* const* dirs, int ndirs, size_t cache_bytes, char* e
     tb->dirs.push_back(d);
   }
   if (ndirs == 0) tb->dirs.push_back(kCurrentDir);
-  ProbeCacheInit(tb, cache_bytes);
+  ProbeInit(tb, cache_bytes);
   return tb;
 }
 

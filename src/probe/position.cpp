@@ -83,7 +83,22 @@ bool ProbeSetBoard(const zok_position* pos, Ccc* b) {
     CccCell(b, s) = static_cast<uint8_t>(code);
   }
   if (kings[0] != 1 || kings[1] != 1 || men[0] > 16 || men[1] > 16) return false;
-  CccFillSqrx(b);
+  // The square lists in ascending order, as the board's own fill makes them
+  // (move generation follows it), without its scan of the whole board.
+  int order[32];
+  for (int i = 0; i < pos->count; i++) {
+    int j = i;
+    for (; j > 0 && pos->square[order[j - 1]] > pos->square[i]; j--) order[j] = order[j - 1];
+    order[j] = i;
+  }
+  int filled[2] = {1, 1};
+  for (int k = 0; k < pos->count; k++) {
+    int i = order[k];
+    int code = CodeOf(pos->piece[i]);
+    uint8_t* list = (code & kWhiteBit) ? b->wsqr : b->zsqr;
+    int& n = filled[(code & kWhiteBit) ? 0 : 1];
+    list[PieceKind(code) == 5 ? 0 : n++] = static_cast<uint8_t>(Mailbox(pos->square[i]));
+  }
   if (pos->white_to_move != 0 && pos->white_to_move != 1) return false;
   b->wtm = static_cast<uint8_t>(pos->white_to_move);
   // The side that has just moved cannot be in check.

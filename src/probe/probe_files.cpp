@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -117,15 +118,83 @@ uint64_t Mix(uint64_t key) {
   return key ^ (key >> 32);
 }
 
+size_t Home(const ProbeShard& shard, uint64_t key) {
+  return static_cast<size_t>(Mix(key >> 6 ^ key)) & (shard.table.size() - 1);
+}
+
+// The slot of a cached block, or -1.
+int Find(const ProbeShard& shard, uint64_t key) {
+  const size_t mask = shard.table.size() - 1;
+  for (size_t i = Home(shard, key);; i = (i + 1) & mask) {
+    const ProbeEntry& e = shard.table[i];
+    if (e.key == key) return e.slot;
+    if (e.key == kProbeNoKey) return -1;
+  }
+}
+
+void Add(ProbeShard& shard, uint64_t key, int slot) {
+  const size_t mask = shard.table.size() - 1;
+  size_t i = Home(shard, key);
+  while (shard.table[i].key != kProbeNoKey) i = (i + 1) & mask;
+  shard.table[i] = {key, slot};
+}
+
+// Removes a key, moving back the entries after it that would otherwise no
+// longer be found (linear probing keeps no tombstones).
+void Remove(ProbeShard& shard, uint64_t key) {
+  const size_t mask = shard.table.size() - 1;
+  size_t i = Home(shard, key);
+  while (shard.table[i].key != key) i = (i + 1) & mask;
+  for (size_t j = i;;) {
+    shard.table[i].key = kProbeNoKey;
+    for (;;) {
+      j = (j + 1) & mask;
+      if (shard.table[j].key == kProbeNoKey) return;
+      size_t k = Home(shard, shard.table[j].key);
+      bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
+      if (!stays) break;
+    }
+    shard.table[i] = shard.table[j];
+    i = j;
+  }
+}
+
+// Blocks a shard's arena holds: 2 MB, a huge page.
+constexpr size_t kArenaBlocks = 64;
+
+// Adds an arena of up to kArenaBlocks blocks to the shard; false when no
+// memory is left, and the shard then keeps the blocks it has.
+bool Grow(ProbeShard& shard) {
+  size_t n = std::min(kArenaBlocks, size_t(shard.capacity) - shard.blocks.size());
+  auto* memory = static_cast<uint8_t*>(PlatAllocLarge(n * kBlockSize));
+  if (memory == nullptr) {
+    shard.capacity = static_cast<int>(shard.blocks.size());
+    return false;
+  }
+  shard.arenas.emplace_back(memory, n * kBlockSize);
+  for (size_t i = 0; i < n; i++) shard.blocks.push_back(memory + i * kBlockSize);
+  return true;
+}
+
 // Puts a loaded block into the shard (its lock held), evicting by CLOCK
-// when full; returns its slot.
-int Insert(ProbeShard& shard, uint64_t key, const uint8_t* block) {
+// when full.
+void Insert(ProbeShard& shard, uint64_t key, const uint8_t* block) {
+  if (shard.keys.size() == shard.blocks.size() && shard.keys.size() < size_t(shard.capacity) &&
+      !Grow(shard) && shard.capacity == 0) {
+    return;  // no memory for even one block: nothing is cached
+  }
   int slot;
-  if (static_cast<int>(shard.blocks.size()) < shard.capacity) {
-    slot = static_cast<int>(shard.blocks.size());
-    shard.blocks.emplace_back(new uint8_t[kBlockSize]);
+  if (static_cast<int>(shard.keys.size()) < shard.capacity) {
+    slot = static_cast<int>(shard.keys.size());
     shard.keys.push_back(key);
     shard.used.push_back(1);
+    if (2 * shard.keys.size() > shard.table.size()) {
+      std::vector<ProbeEntry> old(2 * shard.table.size(), ProbeEntry{kProbeNoKey, 0});
+      old.swap(shard.table);
+      for (const ProbeEntry& e : old) {
+        if (e.key != kProbeNoKey) Add(shard, e.key, e.slot);
+      }
+    }
   } else {
     while (shard.used[size_t(shard.hand)] != 0) {
       shard.used[size_t(shard.hand)] = 0;
@@ -133,13 +202,12 @@ int Insert(ProbeShard& shard, uint64_t key, const uint8_t* block) {
     }
     slot = shard.hand;
     shard.hand = (shard.hand + 1) % shard.capacity;
-    shard.where.erase(shard.keys[size_t(slot)]);
+    Remove(shard, shard.keys[size_t(slot)]);
     shard.keys[size_t(slot)] = key;
     shard.used[size_t(slot)] = 1;
   }
-  memcpy(shard.blocks[size_t(slot)].get(), block, kBlockSize);
-  shard.where.emplace(key, slot);
-  return slot;
+  memcpy(shard.blocks[size_t(slot)], block, kBlockSize);
+  Add(shard, key, slot);
 }
 
 }  // namespace
@@ -147,14 +215,16 @@ int Insert(ProbeShard& shard, uint64_t key, const uint8_t* block) {
 ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material) {
   const uint32_t mask = kProbeDbSlots - 1;
   uint32_t start = static_cast<uint32_t>(Mix(material)) & mask;
-  for (uint32_t i = start;; i = (i + 1) & mask) {
+  for (uint32_t i = start, n = 0; n < kProbeDbSlots; i = (i + 1) & mask, n++) {
     ProbeDb* db = tb->slots[i].load(std::memory_order_acquire);
     if (db == nullptr) break;
     if (db->material == material) return db;
   }
   std::lock_guard<std::mutex> guard(tb->open_lock);
   uint32_t i = start;
-  for (;; i = (i + 1) & mask) {
+  for (uint32_t n = 0;; i = (i + 1) & mask, n++) {
+    // Only codes of no endgame could fill the table: they have no database.
+    if (n == kProbeDbSlots) return &tb->none;
     ProbeDb* db = tb->slots[i].load(std::memory_order_acquire);
     if (db == nullptr) break;
     if (db->material == material) return db;
@@ -181,11 +251,11 @@ int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
   ProbeShard& shard = tb->shards[Mix(key) % uint64_t(tb->shard_count)];
   {
     std::lock_guard<std::mutex> guard(shard.lock);
-    auto it = shard.where.find(key);
-    if (it != shard.where.end()) {
+    int slot = Find(shard, key);
+    if (slot >= 0) {
       shard.hits++;
-      shard.used[size_t(it->second)] = 1;
-      return shard.blocks[size_t(it->second)][size_t(offset)];
+      shard.used[size_t(slot)] = 1;
+      return shard.blocks[size_t(slot)][size_t(offset)];
     }
     shard.misses++;
   }
@@ -194,11 +264,17 @@ int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
   if (!LoadBlock(tb, db, block, s)) return kProbeDamaged;
   std::lock_guard<std::mutex> guard(shard.lock);
   // Another thread may have loaded it meanwhile.
-  if (shard.where.find(key) == shard.where.end()) Insert(shard, key, s.block);
+  if (Find(shard, key) < 0) Insert(shard, key, s.block);
   return s.block[offset];
 }
 
-void ProbeCacheInit(zok_tb* tb, size_t cache_bytes) {
+ProbeShard::~ProbeShard() {
+  for (const auto& [memory, size] : arenas) PlatFreeLarge(memory, size);
+}
+
+void ProbeInit(zok_tb* tb, size_t cache_bytes) {
+  tb->none.state = kProbeMissing;
+  snprintf(tb->none.name, sizeof tb->none.name, "?");
   size_t blocks = cache_bytes / kBlockSize;
   if (blocks < 1) blocks = 1;
   if (blocks > size_t(1) << 30) blocks = size_t(1) << 30;
@@ -207,7 +283,7 @@ void ProbeCacheInit(zok_tb* tb, size_t cache_bytes) {
   for (int i = 0; i < tb->shard_count; i++) {
     ProbeShard& s = tb->shards[size_t(i)];
     s.capacity = static_cast<int>(blocks / size_t(tb->shard_count) + (size_t(i) < blocks % size_t(tb->shard_count)));
-    s.where.reserve(size_t(s.capacity < 4096 ? s.capacity : 4096));
+    s.table.assign(16, ProbeEntry{kProbeNoKey, 0});
   }
   tb->slots.reset(new std::atomic<ProbeDb*>[kProbeDbSlots]);
   for (int i = 0; i < kProbeDbSlots; i++) tb->slots[size_t(i)] = nullptr;

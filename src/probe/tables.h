@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "jar/jar_file.h"
@@ -29,18 +28,28 @@ struct ProbeDb {
   std::unique_ptr<std::atomic<int>[]> fds;
 };
 
-// One part of the block cache: its blocks, found by key, replaced by the
-// CLOCK rule (a block read since the hand last passed gets another round).
+// Where a cached block is: its key and slot; kProbeNoKey marks a free entry.
+struct ProbeEntry {
+  uint64_t key;
+  int slot;
+};
+inline constexpr uint64_t kProbeNoKey = ~uint64_t(0);
+
+// One part of the block cache: its blocks, found by key in an open-addressing
+// table at most half full, replaced by the CLOCK rule (a block read since the
+// hand last passed gets another round).
 struct alignas(64) ProbeShard {
   std::mutex lock;
-  std::unordered_map<uint64_t, int> where;  // key -> slot
+  std::vector<ProbeEntry> table;  // a power of two long, grown with the blocks
   std::vector<uint64_t> keys;
   std::vector<uint8_t> used;
-  std::vector<std::unique_ptr<uint8_t[]>> blocks;  // grown up to capacity
+  std::vector<uint8_t*> blocks;  // grown up to capacity, in arenas
+  std::vector<std::pair<uint8_t*, size_t>> arenas;  // memory and bytes
   int capacity = 0;
   int hand = 0;
   double hits = 0;
   double misses = 0;
+  ~ProbeShard();
 };
 
 inline constexpr int kProbeShards = 64;
@@ -52,6 +61,7 @@ struct zok_tb {
   std::mutex open_lock;           // opening databases and chunk files
   std::unique_ptr<std::atomic<ProbeDb*>[]> slots;  // by material code, open addressing
   std::vector<std::unique_ptr<ProbeDb>> dbs;
+  ProbeDb none;  // what a code gets when the table is full
   int shard_count = 0;
   std::unique_ptr<ProbeShard[]> shards;
 };
@@ -61,6 +71,6 @@ ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material);
 // The byte at `index` of a readable database through the cache, or
 // kProbeDamaged.
 int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index);
-// Sets up the cache of a new handle and frees a handle's files.
-void ProbeCacheInit(zok_tb* tb, size_t cache_bytes);
+// Sets up a new handle's database table and cache; closes a handle's files.
+void ProbeInit(zok_tb* tb, size_t cache_bytes);
 void ProbeCloseFiles(zok_tb* tb);

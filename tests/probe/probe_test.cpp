@@ -1,0 +1,104 @@
+// The probing library on input it must refuse, on positions it cannot know,
+// and from many threads on one handle with a cache far smaller than the
+// databases.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "probe_support.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(Probe, RefusesWhatIsNoLegalPosition) {
+  TempDir dir;
+  Tb tb = OpenTb(dir.path());
+  const std::pair<const char*, const char*> kFens[] = {
+      {"", "error -1"},
+      {"8/8/8/8/8/8/8/8 w - - 0 1", "error -1"},               // no kings
+      {"k7/8/8/8/8/8/8/K6 w - - 0 1", "error -1"},             // short rank
+      {"k7/8/8/8/8/8/8/K7 x - - 0 1", "error -1"},             // side to move
+      {"k7/8/8/8/8/8/8/K7 w - - 0 1 9", "error -1"},           // trailing field
+      {"k7/8/8/8/8/8/8/K7 w QK - 0 1", "error -1"},            // castling order
+      {"k7/8/8/8/8/8/8/KP6 w - - 0 1", "error -1"},            // pawn on the first rank
+      {"kQ6/8/8/8/8/8/8/K7 w - - 0 1", "error -1"},            // side not to move in check
+      {"k7/8/8/3pP3/8/8/8/K7 w - e6 0 1", "error -1"},         // no pawn crossed e6
+      {"k7/8/8/8/8/8/8/K7 w - - 0 1", "draw a1b2"},            // bare kings need no database
+      {"k7/8/8/8/8/8/8/K7 w", "error -1"},                     // fields missing
+      {"k7/8/8/3pP3/8/8/8/K7 w - d6", "unknown 1 KPKP___W"},   // counters may be left out
+  };
+  for (const auto& [fen, expected] : kFens) EXPECT_EQ(Answer(tb.get(), fen), expected) << fen;
+  // Piece lists: a lone king, a bad letter, a square off the board, two men
+  // on one square, a side to move that is neither.
+  const zok_position kBad[] = {
+      {1, {'K'}, {0}, 1, -1, 0},
+      {2, {'K', 'x'}, {0, 9}, 1, -1, 0},
+      {2, {'K', 'k'}, {0, 64}, 1, -1, 0},
+      {3, {'K', 'k', 'Q'}, {0, 9, 9}, 1, -1, 0},
+      {2, {'K', 'k'}, {0, 9}, 2, -1, 0},
+  };
+  zok_value v;
+  for (const zok_position& p : kBad) EXPECT_EQ(zok_probe(tb.get(), &p, &v), ZOK_BAD_POSITION);
+  EXPECT_EQ(zok_probe_fen(nullptr, "k7/8/8/8/8/8/8/K7 w - - 0 1", &v), ZOK_BAD_HANDLE);
+  const char* missing[1] = {"/nonexistent-dir"};
+  char err[64];
+  EXPECT_EQ(zok_open(missing, 1, 0, err, sizeof err), nullptr);
+  EXPECT_STREQ(err, "zok_open: no directory: /nonexistent-dir");
+}
+
+TEST(Probe, SaysWhyAValueIsUnknown) {
+  TempDir dir;
+  WriteFile(dir.File("KRK____W.JIX"), "not a database");
+  Tb tb = OpenTb(dir.path());
+  const std::pair<const char*, const char*> kFens[] = {
+      {"4k3/8/8/8/8/8/8/4K2R w K - 0 1", "unknown 3"},               // castling rights
+      {"4k3/8/8/8/8/8/8/4K1R1 w K - 0 1", "unknown 4 KRK____W"},     // a right without its rook
+      {"k7/8/8/8/8/8/PPPPP3/K7 w - - 0 1", "unknown 2"},            // six men a side
+      {"k7/pppp4/8/8/8/8/PPP5/K7 w - - 0 1", "unknown 2"},          // nine men
+      {"k7/8/8/8/8/8/1Q6/K7 w - - 0 1", "unknown 1 KQK____W"},
+      {"k7/8/8/8/8/8/1Q5r/K7 b - - 0 1", "unknown 1 KQKR___B"},
+  };
+  for (const auto& [fen, expected] : kFens) EXPECT_EQ(Answer(tb.get(), fen), expected) << fen;
+}
+
+TEST(Probe, ThreadsSharingATinyCacheAgreeWithOneThread) {
+  Tb big = OpenTb(BuiltDatabases({"KQK"}));
+  Tb tiny = OpenTb(BuiltDatabases({"KQK"}), 1);
+  std::vector<zok_position> positions;
+  std::vector<zok_value> expected;
+  uint32_t seed = 12345;
+  while (positions.size() < 600) {
+    zok_position p = {3, {'K', 'Q', 'k'}, {}, 1, -1, 0};
+    for (int i = 0; i < 4; i++) {
+      seed = seed * 1103515245u + 12345u;
+      if (i < 3) p.square[i] = static_cast<unsigned char>(seed >> 16 & 63);
+    }
+    p.white_to_move = seed >> 30 & 1;
+    zok_value v;
+    if (zok_probe(big.get(), &p, &v) != ZOK_OK) continue;
+    positions.push_back(p);
+    expected.push_back(v);
+  }
+  std::vector<int> wrong(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; t++) {
+    threads.emplace_back([&, t] {
+      for (size_t i = 0; i < positions.size(); i++) {
+        size_t k = (i * 7 + t * 911) % positions.size();
+        zok_value v;
+        bool same = zok_probe(tiny.get(), &positions[k], &v) == ZOK_OK &&
+                    v.outcome == expected[k].outcome && v.moves == expected[k].moves;
+        wrong[t] += !same;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
+  double hits, misses;
+  zok_cache_stats(tiny.get(), &hits, &misses);
+  EXPECT_GT(hits, 0);
+  EXPECT_GT(misses, 2);
+}
+
+}  // namespace
