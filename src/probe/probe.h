@@ -4,7 +4,8 @@
 // record. The C interface in include/zok/probe.h is built on these.
 //
 // Nothing here ends the process: a missing or damaged file, an illegal
-// position or too many men come back as results.
+// position or too many men come back as results. Every function may be
+// called from many threads at once on one handle.
 #pragma once
 
 #include <cstdint>

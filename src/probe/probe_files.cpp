@@ -1,3 +1,5 @@
+// The databases of a handle, read by offset from their block tables, and
+// the decoded-block cache all threads share.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
