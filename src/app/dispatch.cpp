@@ -9,6 +9,8 @@
 #include "commands/integrity_test.h"
 #include "commands/log_summary.h"
 #include "commands/position_list.h"
+#include "commands/probe_command.h"
+#include "commands/verify.h"
 #include "support/console.h"
 #include "support/version.h"
 #include "index/names.h"
@@ -20,29 +22,49 @@ namespace {
 // Blocks per chunk file recorded in every database file this program creates.
 constexpr int kStartFileBlocks = 65536;
 
+// A command returns its exit status; most have only success to report,
+// since their failures end the process.
 struct Command {
   const char* word;
-  void (*run)(int n, char** args);
+  int (*run)(int n, char** args);
 };
 
-// The build runs the passes the build subsystem hands to its driver.
-void RunBuild(int n, char** args) {
-  ExeBuild(n, args, kBuildPasses);
+template <void (*kExe)(int, char**)>
+int Succeeds(int n, char** args) {
+  kExe(n, args);
+  return 0;
 }
 
-void RunDemoGame(int n, char** args) { ExeDemo(n, args, 0); }
-void RunDemoPositions(int n, char** args) { ExeDemo(n, args, 1); }
+// The build runs the passes the build subsystem hands to its driver.
+int RunBuild(int n, char** args) {
+  ExeBuild(n, args, kBuildPasses);
+  return 0;
+}
+
+int RunDemoGame(int n, char** args) {
+  ExeDemo(n, args, 0);
+  return 0;
+}
+int RunDemoPositions(int n, char** args) {
+  ExeDemo(n, args, 1);
+  return 0;
+}
 
 const Command kCommands[] = {
     {"-b", RunBuild},
-    {"-d", ExeDeps},
-    {"-e", ExeEnum},
-    {"-ll", ExeList},
+    {"-d", Succeeds<ExeDeps>},
+    {"-e", Succeeds<ExeEnum>},
+    {"-ll", Succeeds<ExeList>},
     {"-p", RunDemoGame},
     {"-pe", RunDemoPositions},
-    {"-sum", ExeSum},
-    {"-t", ExeTest},
+    {"-sum", Succeeds<ExeSum>},
+    {"-t", Succeeds<ExeTest>},
+    {"-probe", ExeProbe},
+    {"-verify", ExeVerify},
 };
+
+// Its output is read by programs: one line per position and nothing else.
+constexpr const char* kQuietCommand = "-probe";
 
 void PrintUsage() {
   OutCons("\n");
@@ -54,6 +76,8 @@ void PrintUsage() {
   OutCons("\nZOK -t   bname            test file integrity");
   OutCons("\nZOK -p   file.JGN/game    browse a game");
   OutCons("\nZOK -pe  file.EPD/line    browse a position");
+  OutCons("\nZOK -probe fen... | -     value and best move");
+  OutCons("\nZOK -verify bname         check every value");
   OutCons("\n");
 }
 
@@ -68,7 +92,7 @@ void ExeInit() {
 int ZokMain(int argc, char** argv) {
   ExeInit();
   SetProgramName(argc > 0 ? argv[0] : nullptr);
-  OutCons("%s", ZokBanner());
+  if (argc < 2 || strcmp(argv[1], kQuietCommand) != 0) OutCons("%s", ZokBanner());
   if (argc < 2) {
     PrintUsage();
     return 1;
@@ -82,8 +106,7 @@ int ZokMain(int argc, char** argv) {
   }
   for (const Command& c : kCommands) {
     if (strcmp(argv[1], c.word) == 0) {
-      c.run(argc - 2, argv + 2);
-      return 0;
+      return c.run(argc - 2, argv + 2);
     }
   }
   OutError("Bad args");

@@ -14,6 +14,8 @@ const std::string kUsage =
     "\nZOK -t   bname            test file integrity"
     "\nZOK -p   file.JGN/game    browse a game"
     "\nZOK -pe  file.EPD/line    browse a position"
+    "\nZOK -probe fen... | -     value and best move"
+    "\nZOK -verify bname         check every value"
     "\n";
 
 // Without a command the usage is a failure; asked for, an answer.

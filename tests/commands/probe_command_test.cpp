@@ -1,0 +1,88 @@
+// -probe, end to end: published values from both sides, every unknown
+// reason, malformed FENs by argument and by line, no banner.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string& Dbs() {
+  static const std::string dbs = BuiltDatabases({"KQK", "KRK", "KBK", "KNK", "KPK"});
+  return dbs;
+}
+
+// Each FEN is one argument; the answers come in their order.
+TEST(ExeProbe, AnswersEachArgumentOnOneLine) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  const struct {
+    const char* fen;
+    const char* answer;  // after "FEN: "
+  } cases[] = {
+      // The longest mates of the published tables, from both sides to move.
+      {"8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", "mate 10 b2c3"},
+      {"8/8/8/8/4k3/8/1Q6/K7 b - - 0 1", "mated 10 e4f5"},
+      {"8/8/8/8/8/2k5/1R6/K7 w - - 0 1", "mate 16 b2b7"},
+      {"8/8/8/8/8/8/1Rk5/K7 b - - 0 1", "mated 16 c2c3"},
+      {"8/8/8/1k6/8/8/K5P1/8 w - - 0 1", "mate 28 a2b3"},
+      {"8/8/8/k7/8/K7/6P1/8 b - - 0 1", "mated 28 a5b5"},
+      // The colour-swapped KQK positions: Black's wins read from KQK.
+      {"k7/1q6/8/8/5K2/8/8/8 b - - 0 1", "mate 10 b7c8"},
+      {"k7/1q6/8/4K3/8/8/8/8 w - - 0 1", "mated 10 e5f4"},
+      {"k7/1Q6/1K6/8/8/8/8/8 b - - 0 1", "mated 0"},
+      {"k7/8/1Q6/8/8/8/8/K7 b - - 0 1", "draw"},  // stalemate
+      {"8/8/8/8/8/8/8/K6k w - - 0 1", "draw a1b2"},
+      {"7k/8/8/8/8/8/PPPPPP2/K7 w - - 0 1", "unknown: too many men"},
+      {"r3k3/8/8/8/8/8/8/R3K3 w Qq - 0 1", "unknown: castling rights"},
+      {"8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1", "unknown: KQKR___B missing"},
+      {"8/8/8/3pP3/8/2k5/8/K7 w - d6 0 1", "unknown: KPKP___W missing"},
+  };
+  std::string args, expected;
+  for (const auto& c : cases) {
+    args += std::string(" '") + c.fen + "'";
+    expected += std::string(c.fen) + ": " + c.answer + "\n";
+  }
+  RunResult r = RunZok("-probe" + args, dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, expected);
+  // A malformed FEN is named by its argument; the others are still answered.
+  r = RunZok("-probe '8/8/8/8/8/2k5/1Q6/K7' 'k7/1Q6/1K6/8/8/8/8/8 b - - 0 1' "
+             "'8/8/8/8/8/2kQ4/8/K7 w - - 0 1'", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output,
+            "ExeProbe: bad FEN in argument 1 [8/8/8/8/8/2k5/1Q6/K7]\n"
+            "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1: mated 0\n"
+            "ExeProbe: bad FEN in argument 3 [8/8/8/8/8/2kQ4/8/K7 w - - 0 1]\n");
+  r = RunZok("-probe", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "\n\nERROR: ExeProbe: too few args\n");
+}
+
+// "-" reads one FEN a line; a bad line is named by its number and the lines
+// after it are answered; blank lines and line-end blanks are dropped.
+TEST(ExeProbe, ReadsStandardInputLineByLine) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  WriteFile(dir.File("in"),
+            "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1\r\n"
+            "\n"
+            "8/8/8/5k2/8/8/1Q6/K7 x - - 0 1\n"
+            "8/8/8/8/8/2k5/1R6/K7 w - - 0 1  \n");
+  RunResult r = RunZok("-probe - 'k7/1Q6/1K6/8/8/8/8/8 b - - 0 1'", dir.path(), dir.File("in"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output,
+            "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: mate 10 b2c3\n"
+            "ExeProbe: bad FEN on line 3 [8/8/8/5k2/8/8/1Q6/K7 x - - 0 1]\n"
+            "8/8/8/8/8/2k5/1R6/K7 w - - 0 1: mate 16 b2b7\n"
+            "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1: mated 0\n");
+  // A database that cannot be read is named.
+  WriteFile(dir.File("KQK____W.J00"), "damaged");
+  WriteFile(dir.File("in"), "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1\n");
+  r = RunZok("-probe -", dir.path(), dir.File("in"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: unknown: KQK____W damaged\n");
+}
+
+}  // namespace

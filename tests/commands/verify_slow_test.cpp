@@ -1,0 +1,182 @@
+// -verify on built endgames against the published statistics, on a value
+// changed through the database writer, and stopped by Ctrl+Q; -probe of
+// Black's wins read from the colour-swapped twin.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "index/probe_key.h"
+#include "jar/jar_file.h"
+#include "probe/probe.h"
+#include "test_support.h"
+
+namespace {
+
+// KPKP with every prerequisite, deepest first, and KRKQ, the twin of KQKR.
+const std::string& Dbs() {
+  static const std::string dbs = BuiltDatabases(
+      {"KQK",  "KRK",  "KBK",  "KNK",  "KPK",  "KQKQ", "KQKR", "KQKB", "KQKN", "KRKQ",
+       "KRKR", "KRKB", "KRKN", "KBKQ", "KBKR", "KBKB", "KBKN", "KNKQ", "KNKR", "KNKB",
+       "KNKN", "KQKP", "KRKP", "KBKP", "KNKP", "KPKQ", "KPKR", "KPKB", "KPKN", "KPKP"});
+  return dbs;
+}
+
+// The output from the line that starts with `from` on.
+std::string Tail(const std::string& output, const std::string& from = "checked ") {
+  size_t p = output.find("\n" + from);
+  return p == std::string::npos ? output : output.substr(p);
+}
+
+// The count row of a distance in the summary, e.g. "White mates in 10".
+std::string Row(const std::string& label, const char* white, const char* black) {
+  char row[128];
+  snprintf(row, sizeof row, "\n%-17s %15s %15s\n", label.c_str(), white, black);
+  return row;
+}
+
+// The published counts of the longest mates show as rows of the summary;
+// KPKP's values pass through en passant and promotions on both sides.
+TEST(ExeVerify, PassesOnBuiltEndgamesWithThePublishedCounts) {
+  const struct {
+    const char* name;
+    int longest;
+    const char *white, *black;  // entries at the longest distance; "" any
+  } cases[] = {{"KQK", 10, "1", "8"},   {"KRK", 16, "121", "390"}, {"KPK", 28, "3", "2"},
+               {"KQKR", 35, "", ""},    {"KPKP", 0, "", ""}};
+  for (const auto& c : cases) {
+    RunResult r = RunZok(std::string("-verify ") + c.name, Dbs());
+    EXPECT_EQ(r.status, 0) << c.name << r.output;
+    std::string summary = Tail(r.output);
+    EXPECT_NE(summary.find(std::string("\n") + c.name + ": every value agrees with its successors\n"),
+              std::string::npos) << summary;
+    EXPECT_NE(summary.find(Row("wrong", "0", "0")), std::string::npos) << summary;
+    if (*c.white == 0) continue;
+    std::string label = "White mates in " + std::to_string(c.longest);
+    EXPECT_NE(summary.find(Row(label, c.white, c.black)), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("White mates in " + std::to_string(c.longest + 1)), std::string::npos);
+  }
+  // The progress line of each side, then the summary; KQK in full.
+  RunResult r = RunZok("-verify KQK", Dbs());
+  EXPECT_TRUE(std::regex_search(
+      r.output, std::regex("\rKQK     W [0-9 .]+ 1\\.000   ------   ------    \n"
+                           "[^\n]*\rKQK     B [0-9 .]+ 1\\.000   ------   ------    \n\n"
+                           "                    White to move   Black to move\n")))
+      << r.output;
+  EXPECT_EQ(Tail(r.output),
+            "\nchecked                     18081           28056"
+                "\nWhite mates in 0                0              46"
+                "\nWhite mates in 1              306             169"
+                "\nWhite mates in 2              629             372"
+                "\nWhite mates in 3             1135             936"
+                "\nWhite mates in 4             2499            1773"
+                "\nWhite mates in 5             3273            3190"
+                "\nWhite mates in 6             4010            4997"
+                "\nWhite mates in 7             4016            6769"
+                "\nWhite mates in 8             1877            5483"
+                "\nWhite mates in 9              335            1417"
+                "\nWhite mates in 10               1               8"
+                "\nno mate                         0            2896"
+                "\nwrong                           0               0"
+                "\n"
+                "\nKQK: every value agrees with its successors\n");
+}
+
+// KQKR's longest mate from Black's side: Black to move wins in the twin
+// KRKQ, and White to move there loses, read from KQKR's databases.
+TEST(ExeProbe, BlackWinsComeFromTheColourSwappedTwin) {
+  RunResult r = RunZok("-probe '8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1' '8/8/8/8/8/2kq4/1R6/K7 w - - 0 1' "
+                       "'k7/1r6/2KQ4/8/8/8/8/8 w - - 0 1' '8/8/8/8/8/2kq4/1R6/K7 b - - 0 1'",
+                       Dbs());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output,
+            "8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1: mated 33 c3c4\n"
+            "8/8/8/8/8/2kq4/1R6/K7 w - - 0 1: draw b2b3\n"
+            "k7/1r6/2KQ4/8/8/8/8/8 w - - 0 1: mate 9 d6f8\n"
+            "8/8/8/8/8/2kq4/1R6/K7 b - - 0 1: mate 9 d3a6\n");
+}
+
+// One value changed and written back through the database writer with the
+// same stamp: the entry is named with its stored and expected values.
+TEST(ExeVerify, FailsNamingAChangedEntry) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  zok_position pos;
+  ASSERT_EQ(zok_parse_fen("8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", &pos), ZOK_OK);
+  Ccc board;
+  ASSERT_TRUE(ProbeSetBoard(&pos, &board));
+  Pap key;
+  PapMake(&board, &key);
+  const std::string path = dir.File("KQK____W");
+  JILE* h = JarRopen(path.c_str());
+  ASSERT_NE(h, nullptr);
+  std::vector<uint8_t> bytes(static_cast<size_t>(JarSize(h)));
+  ASSERT_EQ(JarRead(bytes.data(), static_cast<int>(bytes.size()), h), static_cast<int>(bytes.size()));
+  const char* creator;
+  int32_t format, content;
+  uint32_t metric;
+  ASSERT_EQ(JarGetCreator(h, &creator, &format, &metric, &content), 0);
+  const std::string name(creator, strnlen(creator, kJarCreatorSize));
+  ASSERT_EQ(JarClose(h), 0);
+  ASSERT_EQ(bytes[static_cast<size_t>(key.index)], 10);
+  bytes[static_cast<size_t>(key.index)] = 9;
+  h = JarWopen(path.c_str(), kFlagDefault);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(JarWrite(bytes.data(), static_cast<int>(bytes.size()), h), static_cast<int>(bytes.size()));
+  ASSERT_EQ(JarSetCreator(h, name.c_str(), format, metric, content), 0);
+  ASSERT_EQ(JarClose(h), 0);
+  RunResult r = RunZok("-verify KQK", dir.path());
+  // Black's mates in 10 that took their length from it are wrong now too.
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Tail(r.output, "White mates in 9 "),
+            "\nWhite mates in 9              336            1417"
+            "\nWhite mates in 10               0               8"
+            "\nno mate                         0            2896"
+            "\nwrong                           1               8"
+            "\n"
+            "\nKQK____W entry 613  8/8/8/5k2/8/8/1Q6/K7 w - - 0 1  stored 9  expected 10"
+            "\nKQK____B entry 24566  7K/6Q1/8/8/8/8/2k5/8 b - - 0 1  stored 10  expected 9"
+            "\nKQK____B entry 28209  K7/1Q6/8/8/8/8/3k4/8 b - - 0 1  stored 10  expected 9"
+            "\nKQK____B entry 28662  7K/6Q1/8/8/8/8/3k4/8 b - - 0 1  stored 10  expected 9"
+            "\nKQK____B entry 32758  7K/6Q1/8/8/8/2k5/8/8 b - - 0 1  stored 10  expected 9"
+            "\nKQK____B entry 36401  K7/1Q6/8/8/8/3k4/8/8 b - - 0 1  stored 10  expected 9"
+            "\nKQK____B entry 36854  7K/6Q1/8/8/8/3k4/8/8 b - - 0 1  stored 10  expected 9"
+            "\nKQK____B entry 37326  8/8/8/8/3k4/8/6Q1/7K b - - 0 1  stored 10  expected 9"
+            "\nKQK____B entry 40950  7K/6Q1/8/8/3k4/8/8/8 b - - 0 1  stored 10  expected 9"
+            "\n"
+            "\nKQK: 9 wrong entries\n");
+}
+
+// Without a database it needs, or its arguments, the check cannot be made.
+TEST(ExeVerify, MissingDatabasesAreFatal) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  std::filesystem::remove(dir.File("KQK____B.JIX"));
+  std::filesystem::remove(dir.File("KRKQ___W.JIX"));
+  const struct {
+    const char* args;
+    const char* error;
+  } cases[] = {{"-verify KQKR", "ExeVerify: KQK____B not found"},
+               {"-verify KRKQ", "FresFind: KRKQ___W not found"},
+               {"-verify", "ExeVerify: too few args"}};
+  for (const auto& c : cases) {
+    RunResult r = RunZok(c.args, dir.path());
+    EXPECT_EQ(r.status, 1) << c.args;
+    const std::string tail = std::string("\n\nERROR: ") + c.error + "\n";
+    EXPECT_EQ(r.output.substr(r.output.size() - std::min(r.output.size(), tail.size())), tail) << r.output;
+  }
+}
+
+TEST(ExeVerify, CtrlQOnATerminalStopsIt) {
+  TerminalRun run = RunZokOnTerminal(Dbs(), {"-verify", "KQKR"}, "", "KQKR    W", "\x11");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.output.find("\r\n\r\nERROR: Manual abort!\r\n"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("KQKR    B"), std::string::npos) << run.output;
+  EXPECT_TRUE(run.restored);
+}
+
+}  // namespace
