@@ -150,12 +150,8 @@ void Work(SideJob& job, JILE* own) {
   for (int v = 0; v < 256; v++) job.counts[v] += counts[v];
 }
 
-int ThreadCount() {
-  const char* text = std::getenv("ZOK_THREADS");
-  int n = text != nullptr ? std::atoi(text) : 0;
-  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
-  return std::max(n, 1);
-}
+// As many threads as a build uses.
+int ThreadCount() { return PlatThreadCount(); }
 
 // Checks one side on `threads` workers while this thread keeps the progress
 // line and watches for the abort key.
