@@ -11,33 +11,27 @@ namespace {
 
 inline uint64_t Bit(int sq) { return uint64_t{1} << sq; }
 
-// Square set of the pieces of both lists.
-inline uint64_t Occupied(const Ccc* board) {
-  uint64_t occupied = 0;
-  for (int i = 0; i < kCccListSize && board->wsqr[i] != 0; i++) {
-    occupied |= Bit(kSqOfMailbox[board->wsqr[i]]);
-  }
-  for (int i = 0; i < kCccListSize && board->zsqr[i] != 0; i++) {
-    occupied |= Bit(kSqOfMailbox[board->zsqr[i]]);
-  }
-  return occupied;
+inline bool IsKingStep(int d) {
+  return d == 1 || d == -1 || d == 9 || d == -9 || d == 10 || d == -10 || d == 11 ||
+         d == -11;
 }
 
 // Attackers of the king on k among the pieces of `list` (slot 1 on), whose
 // pawn attacks the king from k + pawn1 or k + pawn2.
 int InChk(const Ccc* board, int k, int other_king, const uint8_t* list, int pawn1,
           int pawn2) {
-  int ksq = kSqOfMailbox[k];
-  int found = static_cast<int>(kGeometry.king_set[ksq] >> kSqOfMailbox[other_king] & 1);
-  int step = found != 0 ? other_king - k : 0;
-  uint64_t occupied = 0;  // made when a slider is first found on a line
+  int found = 0;
+  int step = 0;
+  if (IsKingStep(other_king - k)) {
+    step = other_king - k;
+    found++;
+  }
   for (int i = 1; list[i] != 0; i++) {
     int s = list[i];
     int d = s - k;
     uint8_t r = Relation(d);
     if (r == 0) continue;
-    int kind = PieceKind(CccCell(board, s));
-    switch (kind) {
+    switch (PieceKind(CccCell(board, s))) {
       case 0:
         if (d != pawn1 && d != pawn2) continue;
         break;
@@ -47,18 +41,15 @@ int InChk(const Ccc* board, int k, int other_king, const uint8_t* list, int pawn
       case 2:
       case 3:
       case 4: {
-        uint8_t need = kind == 2 ? kRelDiagonal : kind == 3 ? kRelStraight
-                                                            : kRelDiagonal | kRelStraight;
+        uint8_t need = PieceKind(CccCell(board, s)) == 2   ? kRelDiagonal
+                       : PieceKind(CccCell(board, s)) == 3 ? kRelStraight
+                                                           : kRelDiagonal | kRelStraight;
         if (!(r & need)) continue;
-        // On the line only when the king's ray holds the piece and nothing
-        // stands between them.
-        int di = r & kRelDirMask;
-        int sq = kSqOfMailbox[s];
-        uint64_t ray = kGeometry.ray_set[ksq][di];
-        if (occupied == 0) occupied = Occupied(board);
-        uint64_t between = ray & ~kGeometry.ray_set[sq][di] & ~Bit(sq);
-        if (!(ray & Bit(sq)) || (between & occupied) != 0) continue;
-        d = kLineDirs[di];
+        int v = kLineDirs[r & kRelDirMask];
+        int t = s - v;
+        while (t != k && CccCell(board, t) == kEmpty) t -= v;
+        if (t != k) continue;
+        d = v;
         break;
       }
       default:
@@ -319,7 +310,9 @@ int ZtmGen(const Ccc* board, uint32_t* moves) {
       if (AttackedByW(&work, k) == 0) z.out[z.listed++] = MakeMove(from, e) | kMoveEp;
     }
   }
-  int c = InChkZ(board);
+  // The attacked set covers the king's own square: the step of the check
+  // is wanted only when there is one.
+  int c = sets.attacked & Bit(kSqOfMailbox[k]) ? InChkZ(board) : 0;
   if (c == 0) {
     PieceMovesZ(board, sets, &z);
   } else if (c != 2) {
