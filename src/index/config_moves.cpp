@@ -1,5 +1,6 @@
 #include "index/config_moves.h"
 
+#include "board/geometry.h"
 #include "index/position_index.h"
 
 namespace {
@@ -26,27 +27,68 @@ inline int ListLength(const uint8_t* list) {
   return n;
 }
 
+// Square set of the pieces of both lists.
+inline uint64_t Occupied(const Ccc* board) {
+  uint64_t occ = 0;
+  for (int i = 0; i < kCccListSize && board->wsqr[i] != 0; i++) {
+    occ |= uint64_t{1} << kSqOfMailbox[board->wsqr[i]];
+  }
+  for (int i = 0; i < kCccListSize && board->zsqr[i] != 0; i++) {
+    occ |= uint64_t{1} << kSqOfMailbox[board->zsqr[i]];
+  }
+  return occ;
+}
+
+// The empty squares of ray kDi from sq, nearest first. All eight padded
+// squares are written and the count then advances over the empty ones, so
+// that where a ray ends costs no branch: the caller's array has room for
+// the surplus.
+template <int kDi>
+inline int RayTargets(int sq, uint64_t occ, Field f, int32_t* out, int count) {
+  const int32_t* ray = kGeometry.ray_sq[sq][kDi];
+  int32_t* o = out + count;
+  for (int k = 0; k < 8; k++) o[k] = f.base | ray[k] << f.shift;
+  // The nearest blocker, or else the ray's last square, which counts when
+  // it is empty.
+  uint64_t blockers = kGeometry.ray_set[sq][kDi] & occ;
+  uint64_t stops = blockers | kGeometry.ray_end[sq][kDi];
+  constexpr int kStep = kSqLineSteps[kDi];
+  int stop = kStep > 0 ? __builtin_ctzll(stops) : 63 - __builtin_clzll(stops);
+  // Every step but a sideways one changes the rank by one.
+  int dist = kStep == 1 || kStep == -1 ? stop - sq : (stop >> 3) - (sq >> 3);
+  if (kStep < 0) dist = -dist;
+  return count + dist - static_cast<int>(blockers >> stop & 1);
+}
+
+// The same for the steps of a knight or king: every step written, the count
+// advanced when its cell is empty.
+inline int StepTargets(const Ccc* board, int s, const uint8_t* step_sq, const int* steps,
+                       Field f, int32_t* out, int count) {
+  for (int k = 0; k < 8; k++) {
+    out[count] = f.base | static_cast<int32_t>(step_sq[k]) << f.shift;
+    count += CccCell(board, s + steps[k]) == kEmpty;
+  }
+  return count;
+}
+
 // Every empty target of a knight, slider or king on s; pawns are the
 // caller's. Returns the new count.
-int PieceTargets(const Ccc* board, int s, Field f, int32_t* out, int count) {
+int PieceTargets(const Ccc* board, int s, uint64_t occ, Field f, int32_t* out, int count) {
+  int sq = kSqOfMailbox[s];
   int kind = PieceKind(CccCell(board, s));
-  if (kind == 1) {
-    for (int j : kKnightJumps) {
-      if (CccCell(board, s + j) == kEmpty) out[count++] = With(f, s + j);
-    }
-    return count;
+  if (kind == 1) return StepTargets(board, s, kGeometry.knight_sq[sq], kKnightJumps, f, out, count);
+  if (kind == 5) return StepTargets(board, s, kGeometry.king_sq[sq], kLineDirs, f, out, count);
+  if (kind != 3) {
+    count = RayTargets<0>(sq, occ, f, out, count);
+    count = RayTargets<1>(sq, occ, f, out, count);
+    count = RayTargets<2>(sq, occ, f, out, count);
+    count = RayTargets<3>(sq, occ, f, out, count);
   }
-  if (kind == 5) {
-    for (int v : kLineDirs) {
-      if (CccCell(board, s + v) == kEmpty) out[count++] = With(f, s + v);
-    }
-    return count;
-  }
-  int first = kind == 3 ? 4 : 0;
-  int last = kind == 2 ? 4 : 8;
-  for (int di = first; di < last; di++) {
-    int v = kLineDirs[di];
-    for (int t = s + v; CccCell(board, t) == kEmpty; t += v) out[count++] = With(f, t);
+  if (kind != 2) {
+    count = RayTargets<4>(sq, occ, f, out, count);
+    count = RayTargets<5>(sq, occ, f, out, count);
+    count = RayTargets<6>(sq, occ, f, out, count);
+    count = RayTargets<7>(sq, occ, f, out, count);
   }
   return count;
 }
@@ -76,12 +118,13 @@ int Unmove(int32_t hash, const Ccc* board, int32_t* out) {
     return UnmoveDoubleStep(hash, list, board->eps - kBack, board->eps + kBack, out);
   }
   int n = ListLength(list);
+  uint64_t occ = Occupied(board);
   int count = 0;
   for (int i = 0; i < n; i++) {
     int s = list[i];
     Field f = FieldOf(hash, n, i);
     if (CccCell(board, s) != kPawn) {
-      count = PieceTargets(board, s, f, out, count);
+      count = PieceTargets(board, s, occ, f, out, count);
       continue;
     }
     if ((kW ? s < 21 : s > 58) || CccCell(board, s + kBack) != kEmpty) continue;
@@ -102,12 +145,13 @@ template int Unmove<false>(int32_t, const Ccc*, int32_t*);
 
 int QuietZ(int32_t hashz, const Ccc* board, int32_t* out) {
   int n = ListLength(board->zsqr);
+  uint64_t occ = Occupied(board);
   int count = 0;
   for (int i = 0; i < n; i++) {
     int s = board->zsqr[i];
     Field f = FieldOf(hashz, n, i);
     if (CccCell(board, s) != kZP) {
-      count = PieceTargets(board, s, f, out, count);
+      count = PieceTargets(board, s, occ, f, out, count);
       continue;
     }
     if (s < 21 || CccCell(board, s - 10) != kEmpty) continue;

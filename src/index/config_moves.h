@@ -7,9 +7,10 @@
 
 #include "board/board.h"
 
-// Room for every result: a king and four queens, each on its most mobile
-// square of an otherwise empty board.
-inline constexpr int kConfigMovesMax = 8 + 4 * 27;
+// Room for every result (a king and four queens, each on its most mobile
+// square of an otherwise empty board) and for the 8 words that the
+// generators may write past the last one.
+inline constexpr int kConfigMovesMax = 8 + 4 * 27 + 8;
 
 // Predecessors of a board by one quiet un-move of side kW (true White), the
 // side not to move: `hash` is that side's configuration the board was

@@ -2,15 +2,14 @@
 
 #include <initializer_list>
 
+#include "board/geometry.h"
 #include "board/move_generation.h"
+#include "index/position_index.h"
 #include "support/console.h"
 
 namespace {
 
-// Map bits besides those of the full generator: empty cell, and in single
-// check the cells between the black king and the checker plus the checker.
-constexpr uint8_t kMapEmpty = 32;
-constexpr uint8_t kMapBlock = 64;
+inline uint64_t Bit(int sq) { return uint64_t{1} << sq; }
 
 inline bool IsKingStep(int d) {
   return d == 1 || d == -1 || d == 9 || d == -9 || d == 10 || d == -10 || d == 11 ||
@@ -63,51 +62,78 @@ int InChk(const Ccc* board, int k, int other_king, const uint8_t* list, int pawn
   return found > 1 ? 2 : step;
 }
 
-// Map of Black's moves: empty cells, cells White attacks (with the black king
-// lifted), and pin restrictions of black pieces.
-void BuildMapZ(const Ccc* board, uint8_t* map) {
-  for (int c = 0; c < kCccCells; c++) map[c] = board->sqrx[c] & kMapEmpty;
-  uint8_t* m = map + kCccOrigin;
+// The nearest square of ray d from sq in `stops`, or the ray's last square
+// when there is none (sq itself for an empty ray).
+inline int RayStop(int d, int sq, uint64_t stops) {
+  stops |= kGeometry.ray_end[sq][d];
+  int up = __builtin_ctzll(stops), down = 63 - __builtin_clzll(stops);
+  return (d & 1) == 0 ? up : down;
+}
+
+// Steps from sq to `to` along ray d: every step but a sideways one changes
+// the rank by one.
+inline int RayDistance(int d, int sq, int to) {
+  int dist = d >= 6 ? to - sq : (to >> 3) - (sq >> 3);
+  return (d & 1) == 0 ? dist : -dist;
+}
+
+// What Black's moves depend on, as square sets.
+struct ZtmSets {
+  uint64_t occupied;
+  uint64_t white;
+  uint64_t attacked;  // by White, with the black king lifted
+  uint64_t pinned;    // alone between the black king and a white slider
+};
+
+ZtmSets MakeZtmSets(const Ccc* board) {
+  ZtmSets z{0, 0, 0, 0};
+  for (int i = 0; i < kCccListSize && board->wsqr[i] != 0; i++) {
+    z.white |= Bit(kSqOfMailbox[board->wsqr[i]]);
+  }
+  z.occupied = z.white;
+  for (int i = 0; i < kCccListSize && board->zsqr[i] != 0; i++) {
+    z.occupied |= Bit(kSqOfMailbox[board->zsqr[i]]);
+  }
   int bk = board->zsqr[0];
-  m[bk] = kMapEmpty;
-  for (int v : kLineDirs) m[board->wsqr[0] + v] |= kMapAttacked;
+  int bksq = kSqOfMailbox[bk];
+  uint64_t through_king = z.occupied & ~Bit(bksq);
+  z.attacked = kGeometry.king_set[kSqOfMailbox[board->wsqr[0]]];
   for (int i = 1; board->wsqr[i] != 0; i++) {
     int s = board->wsqr[i];
+    int sq = kSqOfMailbox[s];
     int kind = PieceKind(CccCell(board, s));
     if (kind == 0) {
-      m[s + 11] |= kMapAttacked;
-      m[s + 9] |= kMapAttacked;
+      z.attacked |= kGeometry.pawn_from_set[1][sq];
       continue;
     }
     if (kind == 1) {
-      for (int j : kKnightJumps) m[s + j] |= kMapAttacked;
+      z.attacked |= kGeometry.knight_set[sq];
       continue;
     }
-    for (int half = 0; half < 2; half++) {
-      // half 0: diagonals (bishop, queen); half 1: straight lines (rook, queen)
-      if (half == 0 ? kind == 3 : kind == 2) continue;
-      for (int di = 4 * half; di < 4 * half + 4; di++) {
-        int v = kLineDirs[di];
-        int t = s + v;
-        while (m[t] & kMapEmpty) {
-          m[t] |= kMapAttacked;
-          t += v;
-        }
-        m[t] |= kMapAttacked;
-      }
-      uint8_t r = Relation(s - bk);
-      if (!(r & (half == 0 ? kRelDiagonal : kRelStraight))) continue;
-      int di = r & kRelDirMask;
-      int v = kLineDirs[di];
-      int p = bk + v;
-      while (CccCell(board, p) == kEmpty) p += v;
-      if (p == s || !(m[p] & kMapAttacked)) continue;
-      int q = s - v;
-      while (CccCell(board, q) == kEmpty) q -= v;
-      if (q == p) m[p] |= kPinMark[di];
+    int first = kind == 3 ? 4 : 0;
+    int last = kind == 2 ? 4 : 8;
+    for (int d = first; d < last; d++) {
+      uint64_t ray = kGeometry.ray_set[sq][d];
+      z.attacked |= ray & ~kGeometry.ray_set[RayStop(d, sq, ray & through_king)][d];
     }
+    // A pin: the slider's line through the black king holds exactly one
+    // piece between them.
+    uint8_t r = Relation(s - bk);
+    if (!(r & (kind == 2 ? kRelDiagonal : kind == 3 ? kRelStraight : kRelDiagonal | kRelStraight)))
+      continue;
+    int di = r & kRelDirMask;
+    if (!(kGeometry.ray_set[bksq][di] & Bit(sq))) continue;
+    uint64_t between = kGeometry.ray_set[bksq][di] & ~kGeometry.ray_set[sq][di] & ~Bit(sq) &
+                       z.occupied;
+    if (between != 0 && (between & (between - 1)) == 0) z.pinned |= between;
   }
-  m[bk] &= static_cast<uint8_t>(~kMapEmpty);
+  return z;
+}
+
+// Directions a piece on s may not move in: all but its pin line.
+inline uint8_t PinOf(const ZtmSets& z, int s, int bk) {
+  if (!(z.pinned & Bit(kSqOfMailbox[s]))) return 0;
+  return kPinMark[Relation(s - bk) & kRelDirMask];
 }
 
 // Collects the listed words and the count of quiet moves of one call.
@@ -129,8 +155,8 @@ inline void ListPromotions(ZtmList* z, int from, int to) {
 }
 
 // A black pawn move in the evasion of a single check.
-inline void PawnEvasion(const uint8_t* m, ZtmList* z, const Ccc* board, int from, int to) {
-  if (m[from] & kMapPinned) return;
+inline void PawnEvasion(const ZtmSets& sets, ZtmList* z, const Ccc* board, int from, int to) {
+  if (sets.pinned & Bit(kSqOfMailbox[from])) return;
   if (CccCell(board, to) == kEmpty && to >= 11 && to < 69) {
     z->counted++;
   } else if (to < 9 || to > 70) {
@@ -141,43 +167,44 @@ inline void PawnEvasion(const uint8_t* m, ZtmList* z, const Ccc* board, int from
 }
 
 // Black pawn moves that resolve a single check with step c from the black
-// king k; marks the checking line and the checker with kMapBlock.
-void ChkPawnZ(const Ccc* board, uint8_t* m, int k, int c, ZtmList* z) {
+// king k; returns the checking line and the checker, where the other
+// pieces' evasions go.
+uint64_t ChkPawnZ(const Ccc* board, const ZtmSets& sets, int k, int c, ZtmList* z) {
+  uint64_t block = 0;
   int t = k + c;
   while (CccCell(board, t) == kEmpty) {
-    m[t] = static_cast<uint8_t>((m[t] | kMapBlock) & ~kMapEmpty);
-    if (CccCell(board, t + 10) == kZP) PawnEvasion(m, z, board, t + 10, t);
+    block |= Bit(kSqOfMailbox[t]);
+    if (CccCell(board, t + 10) == kZP) PawnEvasion(sets, z, board, t + 10, t);
     if (t >= 41 && CccCell(board, t + 10) == kEmpty && CccCell(board, t + 20) == kZP) {
-      PawnEvasion(m, z, board, t + 20, t);
+      PawnEvasion(sets, z, board, t + 20, t);
     }
     t += c;
   }
-  m[t] |= kMapBlock;
+  block |= Bit(kSqOfMailbox[t]);
   if (!(CccCell(board, t) & kWhiteBit)) OutError("ChkPawnZ: in check not Ok");
-  if (CccCell(board, t + 11) == kZP) PawnEvasion(m, z, board, t + 11, t);
-  if (CccCell(board, t + 9) == kZP) PawnEvasion(m, z, board, t + 9, t);
+  if (CccCell(board, t + 11) == kZP) PawnEvasion(sets, z, board, t + 11, t);
+  if (CccCell(board, t + 9) == kZP) PawnEvasion(sets, z, board, t + 9, t);
+  return block;
 }
 
-void KingMovesZ(const Ccc* board, const uint8_t* m, ZtmList* z) {
+void KingMovesZ(const Ccc* board, const ZtmSets& sets, ZtmList* z) {
   int k = board->zsqr[0];
-  for (int v : kLineDirs) {
-    int t = k + v;
-    if (m[t] & kMapAttacked) continue;
-    uint8_t cell = CccCell(board, t);
-    if (cell == kEmpty) {
-      z->counted++;
-    } else if (cell & kWhiteBit) {
-      List(z, k, t);
-    }
+  const uint8_t* step_sq = kGeometry.king_sq[kSqOfMailbox[k]];
+  for (int d = 0; d < 8; d++) {
+    uint8_t cell = CccCell(board, k + kLineDirs[d]);
+    bool free = !(sets.attacked & Bit(step_sq[d]));
+    z->counted += cell == kEmpty && free;
+    if ((cell & kWhiteBit) && free) List(z, k, k + kLineDirs[d]);
   }
 }
 
 // Moves of the black pieces when Black is not in check.
-void PieceMovesZ(const Ccc* board, const uint8_t* m, ZtmList* z) {
+void PieceMovesZ(const Ccc* board, const ZtmSets& sets, ZtmList* z) {
+  int bk = board->zsqr[0];
   for (int i = 1; board->zsqr[i] != 0; i++) {
     int s = board->zsqr[i];
     int kind = PieceKind(CccCell(board, s));
-    uint8_t pin = m[s] & kMapPinned;
+    uint8_t pin = PinOf(sets, s, bk);
     if (kind == 0) {
       bool promote = s < 19;
       int cap[2] = {s - 11, s - 9};
@@ -203,42 +230,39 @@ void PieceMovesZ(const Ccc* board, const uint8_t* m, ZtmList* z) {
       if (pin) continue;
       for (int j : kKnightJumps) {
         uint8_t cell = CccCell(board, s + j);
-        if (cell == kEmpty) {
-          z->counted++;
-        } else if (cell & kWhiteBit) {
-          List(z, s, s + j);
-        }
+        z->counted += cell == kEmpty;
+        if (cell & kWhiteBit) List(z, s, s + j);
       }
       continue;
     }
+    int sq = kSqOfMailbox[s];
     int first = kind == 3 ? 4 : 0;
     int last = kind == 2 ? 4 : 8;
-    for (int di = first; di < last; di++) {
-      if (pin & kDirBit[di]) continue;
-      int v = kLineDirs[di];
-      int t = s + v;
-      while (CccCell(board, t) == kEmpty) {
-        z->counted++;
-        t += v;
-      }
-      if (CccCell(board, t) & kWhiteBit) List(z, s, t);
+    for (int d = first; d < last; d++) {
+      if (pin & kDirBit[d]) continue;
+      uint64_t blockers = kGeometry.ray_set[sq][d] & sets.occupied;
+      int stop = RayStop(d, sq, blockers);
+      z->counted += RayDistance(d, sq, stop) - static_cast<int>(blockers >> stop & 1);
+      if (sets.white & blockers & Bit(stop)) List(z, s, kMailboxOfSq[stop]);
     }
   }
 }
 
-// Moves of the unpinned black pieces that capture the checker or block the
-// line to it; pawns are handled by ChkPawnZ.
-void PieceEvasionsZ(const Ccc* board, const uint8_t* m, ZtmList* z) {
+// Moves of the unpinned black pieces onto `block`, the checking line and
+// the checker; pawns are handled by ChkPawnZ.
+void PieceEvasionsZ(const Ccc* board, const ZtmSets& sets, uint64_t block, ZtmList* z) {
   for (int i = 1; board->zsqr[i] != 0; i++) {
     int s = board->zsqr[i];
-    if (m[s] & kMapPinned) continue;
+    int sq = kSqOfMailbox[s];
+    if (sets.pinned & Bit(sq)) continue;
     int kind = PieceKind(CccCell(board, s));
     if (kind == 0) continue;
     if (kind == 1) {
-      for (int j : kKnightJumps) {
-        if (!(m[s + j] & kMapBlock)) continue;
-        if (CccCell(board, s + j) & kWhiteBit) {
-          List(z, s, s + j);
+      for (int j = 0; j < 8; j++) {
+        uint8_t cell = CccCell(board, s + kKnightJumps[j]);
+        if (cell == kBorder || !(block & Bit(kGeometry.knight_sq[sq][j]))) continue;
+        if (cell & kWhiteBit) {
+          List(z, s, s + kKnightJumps[j]);
         } else {
           z->counted++;
         }
@@ -247,13 +271,11 @@ void PieceEvasionsZ(const Ccc* board, const uint8_t* m, ZtmList* z) {
     }
     int first = kind == 3 ? 4 : 0;
     int last = kind == 2 ? 4 : 8;
-    for (int di = first; di < last; di++) {
-      int v = kLineDirs[di];
-      int t = s + v;
-      while (m[t] & kMapEmpty) t += v;
-      if (!(m[t] & kMapBlock)) continue;
-      if (CccCell(board, t) & kWhiteBit) {
-        List(z, s, t);
+    for (int d = first; d < last; d++) {
+      int stop = RayStop(d, sq, kGeometry.ray_set[sq][d] & (sets.occupied | block));
+      if (!(block & Bit(stop))) continue;
+      if (sets.white & Bit(stop)) {
+        List(z, s, kMailboxOfSq[stop]);
       } else {
         z->counted++;
       }
@@ -272,10 +294,8 @@ int InChkZ(const Ccc* board) {
 }
 
 int ZtmGen(const Ccc* board, uint32_t* moves) {
-  uint8_t map[kCccCells];
-  uint8_t* m = map + kCccOrigin;
   ZtmList z{moves, 0, 0};
-  BuildMapZ(board, map);
+  ZtmSets sets = MakeZtmSets(board);
   int k = board->zsqr[0];
   if (board->eps != 0) {
     // The one move tested by playing it, since it empties two cells of one
@@ -290,14 +310,16 @@ int ZtmGen(const Ccc* board, uint32_t* moves) {
       if (AttackedByW(&work, k) == 0) z.out[z.listed++] = MakeMove(from, e) | kMoveEp;
     }
   }
-  int c = InChkZ(board);
+  // The attacked set covers the king's own square: the step of the check
+  // is wanted only when there is one.
+  int c = sets.attacked & Bit(kSqOfMailbox[k]) ? InChkZ(board) : 0;
   if (c == 0) {
-    PieceMovesZ(board, m, &z);
+    PieceMovesZ(board, sets, &z);
   } else if (c != 2) {
-    ChkPawnZ(board, m, k, c, &z);
-    PieceEvasionsZ(board, m, &z);
+    uint64_t block = ChkPawnZ(board, sets, k, c, &z);
+    PieceEvasionsZ(board, sets, block, &z);
   }
-  KingMovesZ(board, m, &z);
+  KingMovesZ(board, sets, &z);
   moves[z.listed] = 0;
   return z.listed + z.counted;
 }
