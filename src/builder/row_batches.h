@@ -70,11 +70,14 @@ struct QuietAccounting {
 // in row order before the batch is computed (sequential inputs);
 // compute(slot, set, first, count) computes some rows of the batch in `slot`
 // holding resource set `set` alone; commit(slot, first, count) takes a batch
-// in row order while the next one computes. Progress ticks `units` per row on
-// the calling thread between batches, where a manual abort takes effect.
-template <class Prepare, class Compute, class Commit>
+// in row order while the next one computes. redo() runs on the calling
+// thread after the batch is computed; when it says so, the batch is computed
+// again (its rows found something missing that redo() has since made).
+// Progress ticks `units` per row on the calling thread between batches, where
+// a manual abort takes effect.
+template <class Prepare, class Compute, class Commit, class Redo>
 void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
-             Commit&& commit) {
+             Commit&& commit, Redo&& redo) {
   uint8_t busy[kRowSetsMax] = {};
   int32_t done_first = 0, done_count = 0;
   int slot = 0;
@@ -83,12 +86,8 @@ void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare
     if (count < 0) count = 0;
     if (count > 0) prepare(slot, first, count);
     int chunks = static_cast<int>((count + p.chunk_rows - 1) / p.chunk_rows);
-    PlatParallel(chunks + 1, [&](int i) {
-      if (i == 0) {
-        if (done_count > 0) commit(slot ^ 1, done_first, done_count);
-        return;
-      }
-      int32_t f = first + (i - 1) * p.chunk_rows;
+    auto chunk = [&](int i) {
+      int32_t f = first + i * p.chunk_rows;
       int32_t n = first + count - f < p.chunk_rows ? first + count - f : p.chunk_rows;
       int s = 0;
       for (;; s = s + 1 < p.sets ? s + 1 : 0) {
@@ -96,11 +95,25 @@ void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare
       }
       compute(slot, s, f, n);
       std::atomic_ref<uint8_t>(busy[s]).store(0, std::memory_order_release);
+    };
+    PlatParallel(chunks + 1, [&](int i) {
+      if (i > 0) {
+        chunk(i - 1);
+      } else if (done_count > 0) {
+        commit(slot ^ 1, done_first, done_count);
+      }
     });
+    while (count > 0 && redo()) PlatParallel(chunks, [&](int i) { chunk(i); });
     for (int32_t r = 0; r < done_count; r++) ProgTick(prog, units);
     if (count == 0) break;
     done_first = first;
     done_count = count;
     slot ^= 1;
   }
+}
+
+template <class Prepare, class Compute, class Commit>
+void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
+             Commit&& commit) {
+  RunRows(p, prog, units, prepare, compute, commit, [] { return false; });
 }
