@@ -277,7 +277,8 @@ void Classify(Build& b) {
   int32_t rows = LayoutRows(b.basi, layout);
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = columns / 8;
-  RowPlan plan = PlanRows(rows, bytes);
+  // Sized by the value bytes a row may hold: no input is read in blocks.
+  RowPlan plan = PlanRows(rows, columns);
   CacheSetThreads(b, plan.sets);
   b.prog.cache_display = 1;
   if (!white) PileOpen(b, kPileMates);

@@ -366,25 +366,43 @@ void WtmPass(Build& b, int n) {
 }
 
 void AllfUpdate(Build& b, int n) {
-  constexpr int32_t kBlockBytes = 512;
   b.prog.mark2 = ClockCs(0) - b.prog.start;
-  JILE* old_allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 2));
-  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n));
+  // Both layouts have the same size; the rows here are whole blocks, the
+  // last one short when the bitmap does not fill it.
+  const double total = LayoutBitmapBytes(b.basi, kWhiteRows);
+  const int32_t rows = static_cast<int32_t>((total + kBlockSize - 1) / kBlockSize);
+  WorkPath old_name = FlocName(b.basi.name, kTagAllF, n - 2);
+  WorkPath newf_name = FlocName(b.basi.name, kTagNew, n);
+  const char* inputs[2] = {old_name, newf_name};
+  PassBuffers pb;
+  BuffersOpen(&pb, rows, kBlockSize, true, false, inputs, 2);
   JILE* allf = FileWopen(FlocName(b.basi.name, kTagAllF, n));
-  uint8_t a[kBlockBytes], c[kBlockBytes];
-  // Both layouts have the same size; the last block may be short when a row
-  // is shorter than a block.
-  double total = LayoutBitmapBytes(b.basi, kWhiteRows);
-  for (double done = 0; done < total; done += kBlockBytes) {
-    int32_t bytes = total - done < kBlockBytes ? static_cast<int32_t>(total - done) : kBlockBytes;
-    FileRead(a, bytes, old_allf);
-    FileRead(c, bytes, newf);
-    for (int32_t i = 0; i < bytes; i++) a[i] |= c[i];
-    FileWrite(a, bytes, allf);
-  }
+  auto size = [&](int32_t r) {
+    double left = total - static_cast<double>(r) * kBlockSize;
+    return left < kBlockSize ? static_cast<int32_t>(left) : kBlockSize;
+  };
+  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+    JILE* old_allf = pb.files[set * 2];
+    JILE* newf = pb.files[set * 2 + 1];
+    uint8_t* c = pb.scratch + static_cast<size_t>(3) * set * kBlockSize;
+    FileSeek(old_allf, static_cast<double>(first) * kBlockSize);
+    FileSeek(newf, static_cast<double>(first) * kBlockSize);
+    for (int32_t r = first; r < first + count; r++) {
+      uint8_t* a = pb.out[slot] + BatchAt(pb, r);
+      int32_t bytes = size(r);
+      FileRead(a, bytes, old_allf);
+      FileRead(c, bytes, newf);
+      for (int32_t i = 0; i < bytes; i++) a[i] |= c[i];
+    }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r++) {
+      FileWrite(pb.out[slot] + BatchAt(pb, r), size(r), allf);
+    }
+  };
+  RunRows(pb.plan, b.prog, 0, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(allf);
-  FileClose(newf);
-  FileClose(old_allf);
+  BuffersClose(&pb);
   RunDeferRemove(b, FlocName(b.basi.name, kTagAllF, n - 2));
 }
 

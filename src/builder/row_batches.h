@@ -73,8 +73,8 @@ struct QuietAccounting {
 // in row order while the next one computes. redo() runs on the calling
 // thread after the batch is computed; when it says so, the batch is computed
 // again (its rows found something missing that redo() has since made).
-// Progress ticks `units` per row on the calling thread between batches, where
-// a manual abort takes effect.
+// Progress ticks `units` per row (none when 0) on the calling thread between
+// batches, where a manual abort takes effect.
 template <class Prepare, class Compute, class Commit, class Redo>
 void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
              Commit&& commit, Redo&& redo) {
@@ -104,7 +104,7 @@ void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare
       }
     });
     while (count > 0 && redo()) PlatParallel(chunks, [&](int i) { chunk(i); });
-    for (int32_t r = 0; r < done_count; r++) ProgTick(prog, units);
+    for (int32_t r = 0; units != 0 && r < done_count; r++) ProgTick(prog, units);
     if (count == 0) break;
     done_first = first;
     done_count = count;
