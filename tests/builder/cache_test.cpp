@@ -80,7 +80,6 @@ TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
   WriteDb(krk, 3 * kCacheBlock);
   WriteDb(kbk, 10);
   testing::internal::CaptureStdout();
-  SetLogName("SETS");
   CacheSetThreads(b, 2);
   uint32_t codes[kCacheSlots];
   int ncodes = 0;
@@ -106,7 +105,6 @@ TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
   for (int i = 0; i < ncodes; i++) CacheAnnounce(b, codes[i]);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "\rcache  0 <- [./KRK____B] ... \n\rcache  1 <- [./KBK____W] ... \n");
-  EXPECT_EQ(ReadFile("SETS.LOF"), "cache  0 <- [./KRK____B]\ncache  1 <- [./KBK____W]\n");
   CacheSetThreads(b, 1);
 }
 
