@@ -178,10 +178,10 @@ void Collect(Build& b, int g, int last) {
     newf = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * plies * plan.sets));
     bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets));
   }
-  // One thread's readers are counted as one reading thread's always were.
   for (int s = 0; s < plan.sets; s++) {
+    // One thread's readers are counted as one reading thread's always were.
     QuietAccounting quiet;
-    if (s == 0) g_jar_hooks.alloc = quiet.alloc, g_jar_hooks.fopen = quiet.fopen;
+    quiet.Count(s == 0);
     for (int i = 0; i < plies; i++) {
       JILE* h = FileRopen(FlocName(b.basi.name, kTagNew, g + 2 * i));
       // Opens the data now, on this thread, rather than in a reading thread.
@@ -228,7 +228,7 @@ void Collect(Build& b, int g, int last) {
   FileClose(fin);
   for (int s = plan.sets - 1; s >= 0; s--) {
     QuietAccounting quiet;
-    if (s == 0) g_jar_hooks.alloc = quiet.alloc, g_jar_hooks.fopen = quiet.fopen;
+    quiet.Count(s == 0);
     for (int i = 0; i < plies; i++) FileClose(newf[s * plies + i]);
   }
   for (int i = 0; i < plies; i++) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));

@@ -252,11 +252,9 @@ void BuffersOpen(PassBuffers* pb, int32_t rows, int32_t bytes, bool out, bool co
   }
   pb->files = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * sets * readers));
   pb->scratch = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * sets * bytes));
-  // One thread's readers are counted as one reading thread's always were.
-  g_jar_hooks.fopen = quiet.fopen;
-  g_jar_hooks.alloc = quiet.alloc;
   for (int s = 0; s < sets; s++) {
-    if (s == 1) g_jar_hooks.fopen = nullptr, g_jar_hooks.alloc = nullptr;
+    // One thread's readers are counted as one reading thread's always were.
+    quiet.Count(s == 0);
     for (int f = 0; f < readers; f++) {
       JILE* h = FileRopen(inputs[f]);
       // Opens the data now, on this thread, rather than in a reading thread.
@@ -269,11 +267,10 @@ void BuffersOpen(PassBuffers* pb, int32_t rows, int32_t bytes, bool out, bool co
 void BuffersClose(PassBuffers* pb) {
   QuietAccounting quiet;
   for (int i = pb->plan.sets * pb->readers - 1; i >= 0; i--) {
-    if (i < pb->readers) g_jar_hooks.fopen = quiet.fopen, g_jar_hooks.alloc = quiet.alloc;
+    quiet.Count(i < pb->readers);
     FileClose(pb->files[i]);
   }
-  g_jar_hooks.fopen = nullptr;
-  g_jar_hooks.alloc = nullptr;
+  quiet.Count(false);
   for (int i = 0; i < 2; i++) {
     for (uint8_t* p : {pb->out[i], pb->found[i], pb->conv_set[i], pb->conv_clear[i]}) {
       if (p != nullptr) SysFree(p);

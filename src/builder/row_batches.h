@@ -54,16 +54,15 @@ inline RowPlan PlanRows(int32_t rows, int32_t row_bytes) {
 struct QuietAccounting {
   JarAllocHook alloc = g_jar_hooks.alloc;
   JarFopenHook fopen = g_jar_hooks.fopen;
-  QuietAccounting() {
-    g_jar_hooks.alloc = nullptr;
-    g_jar_hooks.fopen = nullptr;
-  }
-  ~QuietAccounting() {
-    g_jar_hooks.alloc = alloc;
-    g_jar_hooks.fopen = fopen;
-  }
+  QuietAccounting() { Count(false); }
+  ~QuietAccounting() { Count(true); }
   QuietAccounting(const QuietAccounting&) = delete;
   QuietAccounting& operator=(const QuietAccounting&) = delete;
+  // Counts what follows again (one thread's share), or not.
+  void Count(bool on) {
+    g_jar_hooks.alloc = on ? alloc : nullptr;
+    g_jar_hooks.fopen = on ? fopen : nullptr;
+  }
 };
 
 // Runs a pass's rows. prepare(slot, first, count) runs on the calling thread
