@@ -6,27 +6,28 @@
 #include "support/checked_ops.h"
 #include "support/console.h"
 #include "builder/build.h"
+#include "builder/row_batches.h"
 #include "index/names.h"
 
-int CacheProbe(Build& b, uint32_t code, double index) {
+namespace {
+
+// The value byte at `index` from a slot's buffers, loading its block when
+// none holds it.
+int SlotProbe(CacheSlot* slot, double index, int32_t* loads) {
   int32_t block = static_cast<int32_t>(index * (1.0 / kCacheBlock));
-  b.prog.cache_probes += 1;
-  SubCache& cache = b.cache;
-  CacheSlot* slot = nullptr;
-  for (int i = 0; i < cache.count; i++) {
-    if (cache.slots[i]->code == code) {
-      slot = cache.slots[i];
-      break;
-    }
-  }
-  if (slot == nullptr) slot = CacheOpen(b, code);
   int p;
   for (;;) {
     for (p = 0; p < kCacheBuffers; p++) {
       if (slot->tags[slot->order[p]] == block) break;
     }
     if (p < kCacheBuffers) break;
-    CacheLoad(b, slot, block);
+    int i = 0;
+    while (i < kCacheBuffers && slot->tags[i] >= 0) i++;
+    if (i == kCacheBuffers) i = slot->order[kCacheBuffers - 1];
+    slot->tags[i] = block;
+    FileSeek(slot->file, static_cast<double>(block) * kCacheBlock);
+    FileReadAny(slot->buffers[i], kCacheBlock, slot->file);
+    *loads += 1;
   }
   uint8_t u = slot->order[p];
   if (p > 0) {
@@ -37,23 +38,13 @@ int CacheProbe(Build& b, uint32_t code, double index) {
   return slot->buffers[u][offset];
 }
 
-void CacheLoad(Build& b, CacheSlot* slot, int32_t block) {
-  int i = 0;
-  while (i < kCacheBuffers && slot->tags[i] >= 0) i++;
-  if (i == kCacheBuffers) i = slot->order[kCacheBuffers - 1];
-  slot->tags[i] = block;
-  FileSeek(slot->file, static_cast<double>(block) * kCacheBlock);
-  FileReadAny(slot->buffers[i], kCacheBlock, slot->file);
-  b.prog.cache_loads += 1;
-}
-
-CacheSlot* CacheOpen(Build& b, uint32_t code) {
-  SubCache& cache = b.cache;
-  if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
-  char path[256];
-  snprintf(path, sizeof path, "%s", FresFind(code));
+// A slot on `path`, its header checked, its buffers empty.
+CacheSlot* SlotOpen(uint32_t code, const char* path) {
   CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot)));
   slot->code = code;
+  slot->announced = false;
+  slot->seen = -1;
+  snprintf(slot->path, sizeof slot->path, "%s", path);
   slot->file = FileRopen(path);
   const char* name;
   int32_t format;
@@ -71,10 +62,100 @@ CacheSlot* CacheOpen(Build& b, uint32_t code) {
     slot->order[i] = static_cast<uint8_t>(i);
     slot->tags[i] = -1;
   }
-  cache.slots[cache.count] = slot;
-  OutCons("\rcache %2d <- [%s] ... \n", cache.count, path);
-  OutFile("cache %2d <- [%s]\n", cache.count, path);
-  cache.count++;
+  // Opens the data now, on this thread, rather than in a probing thread.
+  if (JarSize(slot->file) > 0) FileSeek(slot->file, 0);
+  return slot;
+}
+
+// The slot of `code` and the copies of the other sets; no "cache" line.
+CacheSlot* SlotAdd(Build& b, uint32_t code) {
+  SubCache& cache = b.cache;
+  if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
+  char path[256];
+  snprintf(path, sizeof path, "%s", FresFind(code));
+  CacheSlot* slot = SlotOpen(code, path);
+  if (cache.sets > 1) {
+    QuietAccounting quiet;
+    for (int s = 1; s < cache.sets; s++) {
+      cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path);
+    }
+  }
+  cache.slots[cache.count++] = slot;
+  return slot;
+}
+
+}  // namespace
+
+int CacheProbeSet(SubCache& cache, CacheUser& user, uint32_t code, double index) {
+  user.probes += 1;
+  int i = 0;
+  while (i < cache.count && cache.slots[i]->code != code) i++;
+  if (i == cache.count) {
+    int m = 0;
+    while (m < user.nmissing && user.missing[m] != code) m++;
+    if (m == user.nmissing && m < kCacheSlots) user.missing[user.nmissing++] = code;
+    return -1;
+  }
+  CacheSlot* slot = user.set == 0 ? cache.slots[i] : cache.copies[(user.set - 1) * kCacheSlots + i];
+  if (slot->seen != user.serial) {
+    slot->seen = user.serial;
+    user.codes[(*user.ncodes)++] = code;
+  }
+  return SlotProbe(slot, index, &user.loads);
+}
+
+void CacheOpenMissing(Build& b, const uint32_t* codes, int count) {
+  for (int m = 0; m < count; m++) {
+    int i = 0;
+    while (i < b.cache.count && b.cache.slots[i]->code != codes[m]) i++;
+    if (i == b.cache.count) SlotAdd(b, codes[m]);
+  }
+}
+
+void CacheAnnounce(Build& b, uint32_t code) {
+  SubCache& cache = b.cache;
+  for (int i = 0; i < cache.count; i++) {
+    CacheSlot* slot = cache.slots[i];
+    if (slot->code != code || slot->announced) continue;
+    slot->announced = true;
+    OutCons("\rcache %2d <- [%s] ... \n", cache.announced, slot->path);
+    OutFile("cache %2d <- [%s]\n", cache.announced, slot->path);
+    cache.announced++;
+  }
+}
+
+void CacheSetThreads(Build& b, int sets) {
+  CacheCloseAll(b);
+  SubCache& cache = b.cache;
+  if (cache.copies != nullptr) {
+    QuietAccounting quiet;
+    SysFree(cache.copies);
+    cache.copies = nullptr;
+  }
+  cache.sets = sets;
+  if (sets > 1) {
+    QuietAccounting quiet;
+    cache.copies = static_cast<CacheSlot**>(SysAlloc(sizeof(CacheSlot*) * kCacheSlots * (sets - 1)));
+  }
+}
+
+int CacheProbe(Build& b, uint32_t code, double index) {
+  b.prog.cache_probes += 1;
+  SubCache& cache = b.cache;
+  CacheSlot* slot = nullptr;
+  for (int i = 0; i < cache.count; i++) {
+    if (cache.slots[i]->code == code) {
+      slot = cache.slots[i];
+      break;
+    }
+  }
+  if (slot == nullptr) slot = CacheOpen(b, code);
+  return SlotProbe(slot, index, &b.prog.cache_loads);
+}
+
+CacheSlot* CacheOpen(Build& b, uint32_t code) {
+  CacheSlot* slot = SlotAdd(b, code);
+  CacheAnnounce(b, code);
   return slot;
 }
 
@@ -85,5 +166,17 @@ void CacheCloseAll(Build& b) {
     SysFree(cache.slots[i]);
     cache.slots[i] = nullptr;
   }
+  if (cache.count > 0 && cache.sets > 1) {
+    QuietAccounting quiet;
+    for (int s = 1; s < cache.sets; s++) {
+      for (int i = 0; i < cache.count; i++) {
+        CacheSlot*& copy = cache.copies[(s - 1) * kCacheSlots + i];
+        FileClose(copy->file);
+        SysFree(copy);
+        copy = nullptr;
+      }
+    }
+  }
   cache.count = 0;
+  cache.announced = 0;
 }

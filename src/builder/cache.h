@@ -14,16 +14,37 @@ inline constexpr int kCacheBlock = 32768;
 
 struct CacheSlot {
   uint32_t code;
+  bool announced;    // its "cache" line is out
+  int64_t seen;      // the row serial of the set that last probed it
+  char path[256];
   JILE* file;
   uint8_t order[kCacheBuffers];  // buffer numbers, most recently used first
   int32_t tags[kCacheBuffers];   // block held by each buffer, -1 when empty
   uint8_t buffers[kCacheBuffers][kCacheBlock];
 };
 
-// The open slots of one build.
+// The open slots of one build. Threads probe through sets of their own: set
+// 0 uses the slots, set s > 0 copies[(s - 1) * kCacheSlots + slot], each with
+// its own reader and buffers. Slots are only opened between parallel calls.
 struct SubCache {
   CacheSlot* slots[kCacheSlots];
   int count;
+  int announced;  // "cache" lines written
+  int sets;
+  CacheSlot** copies;
+};
+
+// One thread's probing through one set, for one row at a time: the codes the
+// row probes in order of their first probe, and those not open yet.
+struct CacheUser {
+  int set;
+  int64_t serial;  // of the row being computed
+  double probes;
+  int32_t loads;
+  uint32_t* codes;
+  int* ncodes;
+  uint32_t missing[kCacheSlots];
+  int nmissing;
 };
 
 struct Build;
@@ -31,5 +52,13 @@ struct Build;
 // The value byte of entry `index` of database `code` (side bit included).
 int CacheProbe(Build& b, uint32_t code, double index);
 CacheSlot* CacheOpen(Build& b, uint32_t code);
-void CacheLoad(Build& b, CacheSlot* slot, int32_t block);
+// The same from a set's thread: the value byte, or -1 with the code noted as
+// missing in `user` when no slot holds it yet.
+int CacheProbeSet(SubCache& cache, CacheUser& user, uint32_t code, double index);
+// Opens the missing codes for every set, without their "cache" lines, which
+// CacheAnnounce writes when the rows that probe them first are committed.
+void CacheOpenMissing(Build& b, const uint32_t* codes, int count);
+void CacheAnnounce(Build& b, uint32_t code);
+// The other sets' slots and buffers are held beyond one thread's share.
+void CacheSetThreads(Build& b, int sets);
 void CacheCloseAll(Build& b);

@@ -6,6 +6,7 @@
 #include "builder/build_driver.h"
 #include "builder/cache.h"
 #include "builder/passes.h"
+#include "builder/row_batches.h"
 #include "builder/values.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr int kChunk = 4096;                 // entries collected at a time
 constexpr int kMaxGroups = 900 / kGroupStep + 1;
 constexpr int kFinBuffer = 65536;
 
@@ -161,38 +161,85 @@ void Collect(Build& b, int g, int last) {
   Layout layout = white ? kWhiteRows : kBlackRows;
   int32_t rows = LayoutRows(b.basi, layout);
   int32_t length = LayoutColumns(b.basi, layout);
-  int32_t chunk = length < kChunk ? length : kChunk;
-  JILE* newf[kGroupStep / 2];
+  int32_t row_bits = length / 8;
+  RowPlan plan = PlanRows(rows, row_bits);
   int plies = 0;
-  for (int n = g; n <= last; n += 2) newf[plies++] = FileRopen(FlocName(b.basi.name, kTagNew, n));
+  for (int n = g; n <= last; n += 2) plies++;
+  uint8_t* bytes[2];
+  double* valued[2];
+  JILE** newf;
+  uint8_t* bits;
+  {
+    QuietAccounting quiet;
+    for (int i = 0; i < 2; i++) {
+      bytes[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length));
+      valued[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
+    }
+    newf = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * plies * plan.sets));
+    bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets));
+  }
+  for (int s = 0; s < plan.sets; s++) {
+    // One thread's readers are counted as one reading thread's always were.
+    QuietAccounting quiet;
+    quiet.Count(s == 0);
+    for (int i = 0; i < plies; i++) {
+      JILE* h = FileRopen(FlocName(b.basi.name, kTagNew, g + 2 * i));
+      // Opens the data now, on this thread, rather than in a reading thread.
+      if (rows > 0) FileSeek(h, 0);
+      newf[s * plies + i] = h;
+    }
+  }
   JILE* fin = FileWopen(FlocName(b.basi.name, kTagFin, g));
-  uint8_t bytes[kChunk];
-  uint8_t bits[kChunk / 8];
-  for (int32_t r = 0; r < rows; r++) {
-    int weight = white ? WeightW(r, &b.basi) : WeightZ(r, &b.basi);
-    double valued = 0;
-    for (int32_t c0 = 0; c0 < length; c0 += chunk) {
-      memset(bytes, kValueNone, chunk);
+  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+    JILE** in = newf + set * plies;
+    uint8_t* row_bits_buffer = bits + static_cast<size_t>(set) * row_bits;
+    for (int i = 0; i < plies; i++) FileSeek(in[i], static_cast<double>(first) * row_bits);
+    for (int32_t r = first; r < first + count; r++) {
+      size_t j = static_cast<size_t>(r % plan.batch_rows);
+      uint8_t* row = bytes[slot] + j * length;
+      memset(row, kValueNone, length);
       for (int i = 0; i < plies; i++) {
-        FileRead(bits, chunk / 8, newf[i]);
+        FileRead(row_bits_buffer, row_bits, in[i]);
         uint8_t value = static_cast<uint8_t>(ValueOfPly(g + 2 * i));
-        for (int32_t j = 0; j < chunk / 8; j++) {
-          for (uint32_t b = bits[j]; b != 0; b &= b - 1) bytes[j * 8 + __builtin_ctz(b)] = value;
+        for (int32_t k = 0; k < row_bits; k++) {
+          for (uint32_t m = row_bits_buffer[k]; m != 0; m &= m - 1) {
+            row[k * 8 + __builtin_ctz(m)] = value;
+          }
         }
       }
-      FileWrite(bytes, chunk, fin);
-      for (int32_t j = 0; j < chunk; j++) valued += bytes[j] != kValueNone;
+      double v = 0;
+      for (int32_t k = 0; k < length; k++) v += row[k] != kValueNone;
+      valued[slot][j] = v;
     }
-    b.prog.resolved += valued;
-    b.prog.resolved_weighted += valued * weight;
-    b.prog.open += length - valued;
-    b.prog.open_weighted += (length - valued) * weight;
-    ProgTick(b.prog, length);
-  }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r++) {
+      size_t j = static_cast<size_t>(r % plan.batch_rows);
+      int weight = white ? WeightW(r, &b.basi) : WeightZ(r, &b.basi);
+      double v = valued[slot][j];
+      FileWrite(bytes[slot] + j * length, length, fin);
+      b.prog.resolved += v;
+      b.prog.resolved_weighted += v * weight;
+      b.prog.open += length - v;
+      b.prog.open_weighted += (length - v) * weight;
+    }
+  };
+  RunRows(plan, b.prog, length, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(fin);
-  for (int i = 0; i < plies; i++) {
-    FileClose(newf[i]);
-    RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));
+  for (int s = plan.sets - 1; s >= 0; s--) {
+    QuietAccounting quiet;
+    quiet.Count(s == 0);
+    for (int i = 0; i < plies; i++) FileClose(newf[s * plies + i]);
+  }
+  for (int i = 0; i < plies; i++) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));
+  {
+    QuietAccounting quiet;
+    for (int i = 0; i < 2; i++) {
+      SysFree(bytes[i]);
+      SysFree(valued[i]);
+    }
+    SysFree(newf);
+    SysFree(bits);
   }
   ProgEnd(b.prog);
 }

@@ -10,6 +10,7 @@
 #include "builder/pass_support.h"
 #include "builder/passes.h"
 #include "builder/pile.h"
+#include "builder/row_batches.h"
 #include "builder/values.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
@@ -39,14 +40,43 @@ inline bool WtmLegal(const Ccc* board) {
   return InChkZ(board) == 0 && (board->eps == 0 || TestEp(board) != 0);
 }
 
-// Value byte of the sub-endgame position that `move` leads to.
-inline int ProbeAfter(Build& b, Ccc* board, uint32_t move) {
+// One row's results in a batch of pass -1 or 0: its counts, the largest
+// conversion ply, its conversion values in column order, and the
+// sub-endgames it probes, in the order of their first probe.
+struct RowOut {
+  double count;  // White: legal entries; Black: open ones
+  double mates;
+  double probes;
+  int32_t max_ply;
+  int32_t nvalues;
+  int ncodes;
+  uint32_t codes[kCacheSlots];
+};
+
+// A thread's work on one row: the build's endgame and cache, its own probing
+// set, and where the row's results go.
+struct RowWork {
+  const Basi* basi;
+  SubCache* cache;
+  CacheUser user;
+  RowOut* out;
+  uint8_t* values;
+};
+
+// Value byte of the sub-endgame position that `move` leads to. A sub-endgame
+// not open yet reads as none; the row is computed again once it is.
+inline int Probe(RowWork& w, const Ccc* next) {
+  Pap key;
+  PapMake(next, &key);
+  int v = CacheProbeSet(*w.cache, w.user, key.material, key.index);
+  return v < 0 ? kValueNone : v;
+}
+
+inline int ProbeAfter(RowWork& w, Ccc* board, uint32_t move) {
   Ccc next;
   CccDoMove(board, move, &next);
   if (next.wsqr[1] == 0) return kValueNone;  // a bare white king never wins
-  Pap key;
-  PapMake(&next, &key);
-  return CacheProbe(b, key.material, key.index);
+  return Probe(w, &next);
 }
 
 // Lists White's captures and promotions: en passant first, then each piece
@@ -102,12 +132,12 @@ int WhiteConversions(const Ccc* board, uint32_t* moves) {
 }
 
 // Smallest black-to-move byte over White's conversions; 255 when none wins.
-int WhiteConversionValue(Build& b, Ccc* board) {
+int WhiteConversionValue(RowWork& w, Ccc* board) {
   uint32_t moves[kCccMaxPieces * 12 + 8];
   int n = WhiteConversions(board, moves);
   int best = kValueNone;
   for (int i = 0; i < n; i++) {
-    int v = ProbeAfter(b, board, moves[i]);
+    int v = ProbeAfter(w, board, moves[i]);
     if (v < best) best = v;
   }
   return best;
@@ -115,7 +145,7 @@ int WhiteConversionValue(Build& b, Ccc* board) {
 
 // Black to move: -1 checkmate, 0 open with no conversion, 1..254 the largest
 // White win over Black's conversions when all of them lose, 255 never lost.
-int BlackEvaluation(Build& b, Ccc* board) {
+int BlackEvaluation(RowWork& w, Ccc* board) {
   uint32_t moves[kZtmGenMaxList];
   int count = ZtmGen(board, moves);
   if (count == 0) return InChkZ(board) != 0 ? -1 : kValueNone;
@@ -124,13 +154,11 @@ int BlackEvaluation(Build& b, Ccc* board) {
     Ccc next;
     CccDoMove(board, moves[i], &next);
     if (next.wsqr[1] == 0) return kValueNone;  // White keeps only the king
-    Pap key;
-    PapMake(&next, &key);
-    int u = CacheProbe(b, key.material, key.index);
+    int u = Probe(w, &next);
     if (u == kValueNone) return kValueNone;
     if (u > v) v = u;
   }
-  if (v >= 1 && ConvPlyZ(v) > b.run.maxbczply) b.run.maxbczply = ConvPlyZ(v);
+  if (v >= 1 && ConvPlyZ(v) > w.out->max_ply) w.out->max_ply = ConvPlyZ(v);
   return v;
 }
 
@@ -140,138 +168,230 @@ inline int PawnRanksTwoToSeven(const uint8_t* codes, int i, int sq, int pawn) {
   return kMailboxOfSq[sq];
 }
 
-}  // namespace
-
-void Wtm1Loop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values) {
-  if (b.basi.nw < 1 || b.basi.nw > 5) OutError("Wtm1Loop: numw oor");
+// Pass -1's conversion and exclusion bitmaps of a black configuration.
+void Wtm1Loop(RowWork& w, uint8_t* conv, uint8_t* excl, int32_t hashz) {
+  const Basi& basi = *w.basi;
+  if (basi.nw < 1 || basi.nw > 5) OutError("Wtm1Loop: numw oor");
   Ccc board;
-  double legal = 0;
-  if (HashToWtmSetZ(hashz, &b.basi, &board)) {
+  RowOut& o = *w.out;
+  if (HashToWtmSetZ(hashz, &basi, &board)) {
     PlaceLoop(
-        &board, board.wsqr, b.basi.white, b.basi.nw, 0, 0,
-        [&](int i, int sq) { return PawnRanksTwoToSeven(b.basi.white, i, sq, kWP); },
+        &board, board.wsqr, basi.white, basi.nw, 0, 0,
+        [&](int i, int sq) { return PawnRanksTwoToSeven(basi.white, i, sq, kWP); },
         [](int, int) {},
         [&](uint32_t c) {
           if (!WtmLegal(&board)) return;
-          legal += 1;
+          o.count += 1;
           BitClear(excl, c);
-          int v = WhiteConversionValue(b, &board);
+          int v = WhiteConversionValue(w, &board);
           if (v < kValueNone) {
-            FilePutc(v, values);
+            w.values[o.nvalues++] = static_cast<uint8_t>(v);
             BitSet(conv, c);
-            if (ConvPlyW(v) > b.run.maxbcwply) b.run.maxbcwply = ConvPlyW(v);
+            if (ConvPlyW(v) > o.max_ply) o.max_ply = ConvPlyW(v);
           }
         });
   }
-  CountAdd(b.prog, b.basi.wsize - legal, legal, weight);
 }
 
-void Wtm2Loop(Build& b, uint8_t* illegal, int weight, int32_t hashw) {
-  if (b.basi.nz < 1 || b.basi.nz > 4) OutError("Wtm2Loop: numz oor");
+// Pass -1's illegal bitmap of a white configuration; the legal entries.
+double Wtm2Loop(const Basi& basi, uint8_t* illegal, int32_t hashw) {
+  if (basi.nz < 1 || basi.nz > 4) OutError("Wtm2Loop: numz oor");
   Ccc board;
   double legal = 0;
-  if (HashToWtmSetW(hashw, &b.basi, &board)) {
+  if (HashToWtmSetW(hashw, &basi, &board)) {
     // A black pawn on the first rank is the en-passant coding: it stands on
     // the fifth rank, with the square behind it open to capture.
     auto allow = [&](int i, int sq) -> int {
-      if (b.basi.black[i] != kZP) return kMailboxOfSq[sq];
+      if (basi.black[i] != kZP) return kMailboxOfSq[sq];
       if (sq >= 56) return 0;
       if (sq >= 8) return kMailboxOfSq[sq];
-      if (b.basi.epflag == 0 || board.eps != 0) return 0;
+      if (basi.epflag == 0 || board.eps != 0) return 0;
       int s = kMailboxOfSq[sq + 32];
       board.eps = static_cast<uint8_t>(s + 10);
       return s;
     };
     auto undo = [&](int i, int sq) {
-      if (b.basi.black[i] == kZP && sq < 8 && board.eps == kMailboxOfSq[sq + 32] + 10) {
+      if (basi.black[i] == kZP && sq < 8 && board.eps == kMailboxOfSq[sq + 32] + 10) {
         board.eps = 0;
       }
     };
-    PlaceLoop(&board, board.zsqr, b.basi.black, b.basi.nz, 0, 0, allow, undo, [&](uint32_t c) {
+    PlaceLoop(&board, board.zsqr, basi.black, basi.nz, 0, 0, allow, undo, [&](uint32_t c) {
       if (!WtmLegal(&board)) return;
       legal += 1;
       BitClear(illegal, c);
     });
   }
-  CountAdd(b.prog, b.basi.zsize - legal, legal, weight);
+  return legal;
 }
 
-void ZtmLoop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values) {
-  if (b.basi.nz < 1 || b.basi.nz > 4) OutError("ZtmLoop: numz oor");
+// Pass 0's conversion and exclusion bitmaps of a white configuration, and
+// its checkmates in `mates`.
+void ZtmLoop(RowWork& w, uint8_t* conv, uint8_t* excl, uint8_t* mates, int32_t hashw) {
+  const Basi& basi = *w.basi;
+  if (basi.nz < 1 || basi.nz > 4) OutError("ZtmLoop: numz oor");
   Ccc board;
-  double open = 0;
-  double mates = 0;
-  if (HashToZtmSetW(hashw, &b.basi, &board)) {
+  RowOut& o = *w.out;
+  if (HashToZtmSetW(hashw, &basi, &board)) {
     PlaceLoop(
-        &board, board.zsqr, b.basi.black, b.basi.nz, 0, 0,
-        [&](int i, int sq) { return PawnRanksTwoToSeven(b.basi.black, i, sq, kZP); },
+        &board, board.zsqr, basi.black, basi.nz, 0, 0,
+        [&](int i, int sq) { return PawnRanksTwoToSeven(basi.black, i, sq, kZP); },
         [](int, int) {},
         [&](uint32_t c) {
           if (InChkW(&board) != 0 || (board.eps != 0 && TestEp(&board) == 0)) return;
-          int v = BlackEvaluation(b, &board);
+          int v = BlackEvaluation(w, &board);
           if (v < 0) {
-            mates += 1;
-            PileAddW(b, static_cast<uint32_t>(hashw), c);
+            o.mates += 1;
+            BitSet(mates, c);
           } else if (v == 0) {
-            open += 1;
+            o.count += 1;
             BitClear(excl, c);
           } else if (v < kValueNone) {
-            open += 1;
+            o.count += 1;
             BitClear(excl, c);
-            FilePutc(v, values);
+            w.values[o.nvalues++] = static_cast<uint8_t>(v);
             BitSet(conv, c);
           }
         });
   }
-  CountAdd(b.prog, b.basi.zsize - open - mates, open + mates, weight);
-  b.mates += mates;
-  b.mates_weighted += mates * weight;
 }
-
-namespace {
 
 // The classification of pass -1 (White) and pass 0 (Black): row by row of
 // the side's working layout a conversion bitmap (BCB), an exclusion bitmap
 // (ALL) and the conversion values of the set BCB bits (BCC). Without any
 // conversion the pair is removed again. Black's pass piles its checkmates.
+// A batch slot's buffers of pass -1 or 0.
+struct ClassifyBuffers {
+  uint8_t* conv;
+  uint8_t* excl;
+  uint8_t* mates;
+  uint8_t* values;
+  RowOut* out;
+};
+
 template <Side side>
 void Classify(Build& b) {
   constexpr bool white = side == kWhite;
   const int pass = white ? kPassWtmInit : kPassZtmInit;
   const Layout layout = white ? kBlackRows : kWhiteRows;
   ProgStart(b.prog, nullptr, pass, 0);
-  CacheCloseAll(b);
-  b.prog.cache_display = 1;
-  if (!white) PileOpen(b, kPileMates);
   int32_t rows = LayoutRows(b.basi, layout);
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = columns / 8;
-  uint8_t* conv = static_cast<uint8_t*>(SysAlloc(bytes));
-  uint8_t* excl = static_cast<uint8_t*>(SysAlloc(bytes));
+  // Sized by the value bytes a row may hold: no input is read in blocks.
+  RowPlan plan = PlanRows(rows, columns);
+  CacheSetThreads(b, plan.sets);
+  b.prog.cache_display = 1;
+  if (!white) PileOpen(b, kPileMates);
+  ClassifyBuffers slots[2];
+  CacheUser* users;
+  {
+    QuietAccounting quiet;
+    size_t batch = static_cast<size_t>(plan.batch_rows) * bytes;
+    for (ClassifyBuffers& sb : slots) {
+      sb.conv = static_cast<uint8_t*>(SysAlloc(batch));
+      sb.excl = static_cast<uint8_t*>(SysAlloc(batch));
+      sb.mates = white ? nullptr : static_cast<uint8_t*>(SysAlloc(batch));
+      sb.values = static_cast<uint8_t*>(SysAlloc(batch * 8));
+      sb.out = static_cast<RowOut*>(SysAlloc(sizeof(RowOut) * plan.batch_rows));
+    }
+    users = static_cast<CacheUser*>(SysAlloc(sizeof(CacheUser) * plan.sets));
+    memset(users, 0, sizeof(CacheUser) * plan.sets);
+    for (int s = 0; s < plan.sets; s++) users[s].set = s;
+  }
   WorkPath bits_name = FlocName(b.basi.name, kTagConvBits, pass);
   WorkPath values_name = FlocName(b.basi.name, kTagConvValues, pass);
   JILE* bits = FileWopen(bits_name);
   JILE* values = FileWopen(values_name);
   JILE* exclusion = FileWopen(FlocName(b.basi.name, kTagAll, pass));
-  for (int32_t r = 0; r < rows; r++) {
-    memset(conv, 0, bytes);
-    memset(excl, 0xff, bytes);
-    if constexpr (white) {
-      Wtm1Loop(b, conv, excl, WeightZ(r, &b.basi), UnreduceZ(r, &b.basi), values);
-    } else {
-      ZtmLoop(b, conv, excl, WeightW(r, &b.basi), UnreduceW(r, &b.basi), values);
+  int32_t& max_ply = white ? b.run.maxbcwply : b.run.maxbczply;
+  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+    const ClassifyBuffers& sb = slots[slot];
+    RowWork w{&b.basi, &b.cache, {}, nullptr, nullptr};
+    CacheUser& user = users[set];
+    for (int32_t r = first; r < first + count; r++) {
+      size_t j = static_cast<size_t>(r % plan.batch_rows);
+      size_t at = j * bytes;
+      RowOut& o = sb.out[j];
+      o.count = o.mates = o.probes = 0;
+      o.max_ply = -1;
+      o.nvalues = o.ncodes = 0;
+      memset(sb.conv + at, 0, bytes);
+      memset(sb.excl + at, 0xff, bytes);
+      user.serial++;
+      user.codes = o.codes;
+      user.ncodes = &o.ncodes;
+      double probes = user.probes;
+      w.user = user;
+      w.out = &o;
+      w.values = sb.values + at * 8;
+      if constexpr (white) {
+        Wtm1Loop(w, sb.conv + at, sb.excl + at, UnreduceZ(r, &b.basi));
+      } else {
+        memset(sb.mates + at, 0, bytes);
+        ZtmLoop(w, sb.conv + at, sb.excl + at, sb.mates + at, UnreduceW(r, &b.basi));
+      }
+      user = w.user;
+      o.probes = user.probes - probes;
     }
-    FileWrite(conv, bytes, bits);
-    FileWrite(excl, bytes, exclusion);
-    ProgTick(b.prog, columns);
-  }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    const ClassifyBuffers& sb = slots[slot];
+    for (int32_t r = first; r < first + count; r++) {
+      size_t j = static_cast<size_t>(r % plan.batch_rows);
+      size_t at = j * bytes;
+      const RowOut& o = sb.out[j];
+      for (int i = 0; i < o.ncodes; i++) CacheAnnounce(b, o.codes[i]);
+      b.prog.cache_probes += o.probes;
+      if (o.max_ply > max_ply) max_ply = o.max_ply;
+      if (o.nvalues > 0) FileWrite(sb.values + at * 8, o.nvalues, values);
+      int weight = white ? WeightZ(r, &b.basi) : WeightW(r, &b.basi);
+      if constexpr (white) {
+        CountAdd(b.prog, b.basi.wsize - o.count, o.count, weight);
+      } else {
+        uint32_t hashw = static_cast<uint32_t>(UnreduceW(r, &b.basi));
+        ForEachBit(sb.mates + at, bytes, [&](uint32_t c) { PileAddW(b, hashw, c); });
+        CountAdd(b.prog, b.basi.zsize - o.count - o.mates, o.count + o.mates, weight);
+        b.mates += o.mates;
+        b.mates_weighted += o.mates * weight;
+      }
+      FileWrite(sb.conv + at, bytes, bits);
+      FileWrite(sb.excl + at, bytes, exclusion);
+    }
+  };
+  // Sub-endgames are opened between batches, on this thread, as rows find
+  // them missing; those rows are computed again.
+  auto redo = [&] {
+    uint32_t missing[kCacheSlots];
+    int count = 0;
+    for (int s = 0; s < plan.sets; s++) {
+      CacheUser& user = users[s];
+      b.prog.cache_loads += user.loads;
+      user.loads = 0;
+      for (int m = 0; m < user.nmissing; m++) {
+        int i = 0;
+        while (i < count && missing[i] != user.missing[m]) i++;
+        if (i == count && count < kCacheSlots) missing[count++] = user.missing[m];
+      }
+      user.nmissing = 0;
+    }
+    CacheOpenMissing(b, missing, count);
+    return count > 0;
+  };
+  RunRows(plan, b.prog, columns, [](int, int32_t, int32_t) {}, compute, commit, redo);
   FileClose(bits);
   FileClose(values);
   FileClose(exclusion);
-  SysFree(conv);
-  SysFree(excl);
+  {
+    QuietAccounting quiet;
+    for (ClassifyBuffers& sb : slots) {
+      for (uint8_t* p : {sb.conv, sb.excl, sb.mates, sb.values}) {
+        if (p != nullptr) SysFree(p);
+      }
+      SysFree(sb.out);
+    }
+    SysFree(users);
+  }
   CacheCloseAll(b);
-  int32_t max_ply = white ? b.run.maxbcwply : b.run.maxbczply;
   if (max_ply < 0) {
     FileRemove(values_name);
     FileRemove(bits_name);
@@ -294,16 +414,41 @@ void Wtm2Create(Build& b) {
   CheckWhiteCodes(b, "Wtm2Create: BUG");
   ProgStart(b.prog, nullptr, kPassWtmInit, 0);
   int32_t bytes = b.basi.zsize / 8;
-  uint8_t* illegal = static_cast<uint8_t*>(SysAlloc(bytes));
-  JILE* file = FileWopen(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
-  for (int32_t r = 0; r < b.basi.numw; r++) {
-    memset(illegal, 0xff, bytes);
-    Wtm2Loop(b, illegal, WeightW(r, &b.basi), UnreduceW(r, &b.basi));
-    FileWrite(illegal, bytes, file);
-    ProgTick(b.prog, b.basi.zsize);
+  RowPlan plan = PlanRows(b.basi.numw, bytes);
+  uint8_t* illegal[2];
+  double* legal[2];
+  {
+    QuietAccounting quiet;
+    for (int i = 0; i < 2; i++) {
+      illegal[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * bytes));
+      legal[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
+    }
   }
+  JILE* file = FileWopen(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
+  auto compute = [&](int slot, int, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r++) {
+      size_t j = static_cast<size_t>(r % plan.batch_rows);
+      uint8_t* row = illegal[slot] + j * bytes;
+      memset(row, 0xff, bytes);
+      legal[slot][j] = Wtm2Loop(b.basi, row, UnreduceW(r, &b.basi));
+    }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r++) {
+      size_t j = static_cast<size_t>(r % plan.batch_rows);
+      CountAdd(b.prog, b.basi.zsize - legal[slot][j], legal[slot][j], WeightW(r, &b.basi));
+      FileWrite(illegal[slot] + j * bytes, bytes, file);
+    }
+  };
+  RunRows(plan, b.prog, b.basi.zsize, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(file);
-  SysFree(illegal);
+  {
+    QuietAccounting quiet;
+    for (int i = 0; i < 2; i++) {
+      SysFree(illegal[i]);
+      SysFree(legal[i]);
+    }
+  }
   ProgEnd(b.prog);
 }
 

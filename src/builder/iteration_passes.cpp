@@ -5,11 +5,13 @@
 // a conversion due now), kept when every quiet move reaches a White win found
 // so far. Each pass hands its results to the other side through the pile.
 #include <cstring>
+#include <initializer_list>
 
 #include "builder/build_driver.h"
 #include "builder/pass_support.h"
 #include "builder/passes.h"
 #include "builder/pile.h"
+#include "builder/row_batches.h"
 #include "builder/values.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
@@ -93,11 +95,15 @@ void ConvRelease(Build& b, const Conversion* cv, bool done) {
   RunDeferRemove(b, FlocName(b.basi.name, kTagConvValues, cv->read_pass));
 }
 
-// Merges one row of conversion entries: a value equal to k makes its column
-// a candidate and is consumed, a smaller one is consumed without effect, a
-// larger one stays (and, for Black, holds the column back from this ply).
-void ConvMergeRow(Conversion* cv, int k, uint8_t* cand, int32_t row_bytes, bool black) {
+// Merges one row of conversion entries into masks over the row's
+// candidates: a value equal to k sets its column in `set` and is consumed, a
+// smaller one is consumed without effect, a larger one stays (and, for
+// Black, sets its column in `clear`: held back from this ply).
+void ConvMergeRow(Conversion* cv, int k, uint8_t* set, uint8_t* clear, int32_t row_bytes,
+                  bool black) {
   FileRead(cv->row, row_bytes, cv->bits_in);
+  memset(set, 0, row_bytes);
+  if (black) memset(clear, 0, row_bytes);
   for (int32_t i = 0; i < row_bytes; i++) {
     uint32_t byte = cv->row[i];
     if (byte == 0) {
@@ -110,9 +116,9 @@ void ConvMergeRow(Conversion* cv, int k, uint8_t* cand, int32_t row_bytes, bool 
       int v = FileGetc(cv->values_in);
       if (v > k) {
         if (cv->mode == 2) FilePutc(v, cv->values_out);
-        if (black) BitClear(cand, c);
+        if (black) BitSet(clear, c);
       } else {
-        if (v == k) BitSet(cand, c);
+        if (v == k) BitSet(set, c);
         byte &= ~(1u << bit);
       }
     }
@@ -209,45 +215,147 @@ void PassEnd(Build& b, int n, const Conversion& cv) {
   ProgEnd(b.prog);
 }
 
+// The buffers of a pass's batches: per batch slot, rows of results and of
+// conversion masks, and each row's configuration and weight; per resource
+// set, its own readers of the input files and scratch rows.
+struct PassBuffers {
+  RowPlan plan;
+  int32_t bytes;
+  int readers;  // input files per set
+  uint8_t* out[2];
+  uint8_t* found[2];
+  uint8_t* conv_set[2];
+  uint8_t* conv_clear[2];
+  PassRow* info[2];
+  JILE** files;
+  uint8_t* scratch;  // three rows per set
+};
+
+uint8_t* BatchAlloc(const PassBuffers& pb, bool wanted) {
+  if (!wanted) return nullptr;
+  return static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(pb.plan.batch_rows) * pb.bytes));
+}
+
+void BuffersOpen(PassBuffers* pb, int32_t rows, int32_t bytes, bool out, bool conv,
+                 const char* const* inputs, int readers) {
+  pb->plan = PlanRows(rows, bytes);
+  pb->bytes = bytes;
+  pb->readers = readers;
+  int sets = pb->plan.sets;
+  QuietAccounting quiet;
+  for (int i = 0; i < 2; i++) {
+    pb->out[i] = BatchAlloc(*pb, out);
+    pb->found[i] = BatchAlloc(*pb, true);
+    pb->conv_set[i] = BatchAlloc(*pb, conv);
+    pb->conv_clear[i] = BatchAlloc(*pb, conv);
+    pb->info[i] = static_cast<PassRow*>(SysAlloc(sizeof(PassRow) * pb->plan.batch_rows));
+  }
+  pb->files = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * sets * readers));
+  pb->scratch = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * sets * bytes));
+  for (int s = 0; s < sets; s++) {
+    // One thread's readers are counted as one reading thread's always were.
+    quiet.Count(s == 0);
+    for (int f = 0; f < readers; f++) {
+      JILE* h = FileRopen(inputs[f]);
+      // Opens the data now, on this thread, rather than in a reading thread.
+      if (rows > 0) FileSeek(h, 0);
+      pb->files[s * readers + f] = h;
+    }
+  }
+}
+
+void BuffersClose(PassBuffers* pb) {
+  QuietAccounting quiet;
+  for (int i = pb->plan.sets * pb->readers - 1; i >= 0; i--) {
+    quiet.Count(i < pb->readers);
+    FileClose(pb->files[i]);
+  }
+  quiet.Count(false);
+  for (int i = 0; i < 2; i++) {
+    for (uint8_t* p : {pb->out[i], pb->found[i], pb->conv_set[i], pb->conv_clear[i]}) {
+      if (p != nullptr) SysFree(p);
+    }
+    SysFree(pb->info[i]);
+  }
+  SysFree(pb->files);
+  SysFree(pb->scratch);
+}
+
+// Row r's place in its batch's buffers.
+inline size_t BatchAt(const PassBuffers& pb, int32_t r) {
+  return static_cast<size_t>(r % pb.plan.batch_rows) * pb.bytes;
+}
+
+// Reads the conversion masks of a batch's rows, in row order.
+void ConvPrepare(PassBuffers& pb, Conversion* cv, int k, int slot, int32_t first, int32_t count,
+                 bool black) {
+  if (cv->mode == 0) return;
+  for (int32_t r = first; r < first + count; r++) {
+    size_t at = BatchAt(pb, r);
+    ConvMergeRow(cv, k, pb.conv_set[slot] + at, pb.conv_clear[slot] + at, pb.bytes, black);
+  }
+}
+
 }  // namespace
 
 void WtmPass(Build& b, int n) {
   int k = PassK(n);
   int mode = PassStart<kWhite>(b, n);
   const int32_t row_bytes = b.basi.wsize / 8;
-  uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n - 1));
-  JILE* all_in = FileRopen(FlocName(b.basi.name, kTagAll, n - 2));
+  WorkPath newf_name = FlocName(b.basi.name, kTagNew, n - 1);
+  WorkPath all_name = FlocName(b.basi.name, kTagAll, n - 2);
+  const char* inputs[2] = {newf_name, all_name};
+  PassBuffers pb;
+  BuffersOpen(&pb, b.basi.numz, row_bytes, true, mode != 0, inputs, 2);
   JILE* all_out = FileWopen(FlocName(b.basi.name, kTagAll, n));
   Conversion cv;
   ConvOpen(b, &cv, n, mode, PassSide<kWhite>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
-  for (int32_t r = 0; r < b.basi.numz; r++) {
-    Ccc board;
-    PassRow p = MarkRow<kWhite>(b.basi, r, newf, row, row_bytes, &board, cand);
-    FileRead(row, row_bytes, all_in);
-    if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, false);
-    double found = 0;
-    for (int32_t i = 0; i < row_bytes; i++) {
-      cand[i] &= static_cast<uint8_t>(~row[i]);
-      row[i] |= cand[i];
+  auto prepare = [&](int slot, int32_t first, int32_t count) {
+    ConvPrepare(pb, &cv, k, slot, first, count, false);
+  };
+  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+    JILE* newf = pb.files[set * 2];
+    JILE* all_in = pb.files[set * 2 + 1];
+    uint8_t* scratch = pb.scratch + static_cast<size_t>(3) * set * row_bytes;
+    FileSeek(newf, static_cast<double>(first) * row_bytes);
+    FileSeek(all_in, static_cast<double>(first) * row_bytes);
+    for (int32_t r = first; r < first + count; r++) {
+      size_t at = BatchAt(pb, r);
+      uint8_t* row = pb.out[slot] + at;
+      uint8_t* cand = pb.found[slot] + at;
+      Ccc board;
+      pb.info[slot][r % pb.plan.batch_rows] =
+          MarkRow<kWhite>(b.basi, r, newf, scratch, row_bytes, &board, cand);
+      FileRead(row, row_bytes, all_in);
+      if (mode != 0) {
+        const uint8_t* set_mask = pb.conv_set[slot] + at;
+        for (int32_t i = 0; i < row_bytes; i++) cand[i] |= set_mask[i];
+      }
+      for (int32_t i = 0; i < row_bytes; i++) {
+        cand[i] &= static_cast<uint8_t>(~row[i]);
+        row[i] |= cand[i];
+      }
     }
-    ForEachBit(cand, row_bytes, [&](uint32_t c) {
-      found += 1;
-      PileAddZ(b, c, static_cast<uint32_t>(p.h));
-    });
-    CountResolve(b.prog, found, p.weight);
-    FileWrite(row, row_bytes, all_out);
-    ProgTick(b.prog, b.basi.wsize);
-  }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r++) {
+      size_t at = BatchAt(pb, r);
+      const PassRow& p = pb.info[slot][r % pb.plan.batch_rows];
+      double found = 0;
+      ForEachBit(pb.found[slot] + at, row_bytes, [&](uint32_t c) {
+        found += 1;
+        PileAddZ(b, c, static_cast<uint32_t>(p.h));
+      });
+      CountResolve(b.prog, found, p.weight);
+      FileWrite(pb.out[slot] + at, row_bytes, all_out);
+    }
+  };
+  RunRows(pb.plan, b.prog, b.basi.wsize, prepare, compute, commit);
   PileClose(b);
   ConvClose(&cv);
   FileClose(all_out);
-  FileClose(all_in);
-  FileClose(newf);
-  SysFree(row);
-  SysFree(cand);
+  BuffersClose(&pb);
   NewfWrite(b, n, kWhiteRows);
   AllfUpdate(b, n);
   RunDeferRemove(b, FlocName(b.basi.name, kTagAll, n - 2));
@@ -255,25 +363,43 @@ void WtmPass(Build& b, int n) {
 }
 
 void AllfUpdate(Build& b, int n) {
-  constexpr int32_t kBlockBytes = 512;
   b.prog.mark2 = ClockCs(0) - b.prog.start;
-  JILE* old_allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 2));
-  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n));
+  // Both layouts have the same size; the rows here are whole blocks, the
+  // last one short when the bitmap does not fill it.
+  const double total = LayoutBitmapBytes(b.basi, kWhiteRows);
+  const int32_t rows = static_cast<int32_t>((total + kBlockSize - 1) / kBlockSize);
+  WorkPath old_name = FlocName(b.basi.name, kTagAllF, n - 2);
+  WorkPath newf_name = FlocName(b.basi.name, kTagNew, n);
+  const char* inputs[2] = {old_name, newf_name};
+  PassBuffers pb;
+  BuffersOpen(&pb, rows, kBlockSize, true, false, inputs, 2);
   JILE* allf = FileWopen(FlocName(b.basi.name, kTagAllF, n));
-  uint8_t a[kBlockBytes], c[kBlockBytes];
-  // Both layouts have the same size; the last block may be short when a row
-  // is shorter than a block.
-  double total = LayoutBitmapBytes(b.basi, kWhiteRows);
-  for (double done = 0; done < total; done += kBlockBytes) {
-    int32_t bytes = total - done < kBlockBytes ? static_cast<int32_t>(total - done) : kBlockBytes;
-    FileRead(a, bytes, old_allf);
-    FileRead(c, bytes, newf);
-    for (int32_t i = 0; i < bytes; i++) a[i] |= c[i];
-    FileWrite(a, bytes, allf);
-  }
+  auto size = [&](int32_t r) {
+    double left = total - static_cast<double>(r) * kBlockSize;
+    return left < kBlockSize ? static_cast<int32_t>(left) : kBlockSize;
+  };
+  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+    JILE* old_allf = pb.files[set * 2];
+    JILE* newf = pb.files[set * 2 + 1];
+    uint8_t* c = pb.scratch + static_cast<size_t>(3) * set * kBlockSize;
+    FileSeek(old_allf, static_cast<double>(first) * kBlockSize);
+    FileSeek(newf, static_cast<double>(first) * kBlockSize);
+    for (int32_t r = first; r < first + count; r++) {
+      uint8_t* a = pb.out[slot] + BatchAt(pb, r);
+      int32_t bytes = size(r);
+      FileRead(a, bytes, old_allf);
+      FileRead(c, bytes, newf);
+      for (int32_t i = 0; i < bytes; i++) a[i] |= c[i];
+    }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r++) {
+      FileWrite(pb.out[slot] + BatchAt(pb, r), size(r), allf);
+    }
+  };
+  RunRows(pb.plan, b.prog, 0, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(allf);
-  FileClose(newf);
-  FileClose(old_allf);
+  BuffersClose(&pb);
   RunDeferRemove(b, FlocName(b.basi.name, kTagAllF, n - 2));
 }
 
@@ -281,50 +407,76 @@ void ZtmPass(Build& b, int n) {
   int k = PassK(n);
   int mode = PassStart<kBlack>(b, n);
   const int32_t row_bytes = b.basi.zsize / 8;
-  uint8_t* row = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  uint8_t* allf_row = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n - 1));
-  JILE* allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 1));
-  JILE* all0 = FileRopen(FlocName(b.basi.name, kTagAll, kPassZtmInit));
+  WorkPath newf_name = FlocName(b.basi.name, kTagNew, n - 1);
+  WorkPath allf_name = FlocName(b.basi.name, kTagAllF, n - 1);
+  WorkPath all0_name = FlocName(b.basi.name, kTagAll, kPassZtmInit);
+  const char* inputs[3] = {newf_name, allf_name, all0_name};
+  PassBuffers pb;
+  BuffersOpen(&pb, b.basi.numw, row_bytes, false, mode != 0, inputs, 3);
   Conversion cv;
   ConvOpen(b, &cv, n, mode, PassSide<kBlack>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
-  int32_t moves[kMaxTargets];
-  for (int32_t r = 0; r < b.basi.numw; r++) {
-    Ccc board;
-    PassRow p = MarkRow<kBlack>(b.basi, r, newf, row, row_bytes, &board, cand);
-    ReadRow(b.basi, allf, p.r_ep, allf_row, row_bytes);
-    FileRead(row, row_bytes, all0);
-    if (mode != 0) ConvMergeRow(&cv, k, cand, row_bytes, true);
-    for (int32_t i = 0; i < row_bytes; i++) cand[i] &= static_cast<uint8_t>(~row[i]);
-    // Keep a candidate only when every quiet move reaches a White win.
-    HashToZtmSetW(p.h, &b.basi, &board);
-    double found = 0;
-    ForEachBit(cand, row_bytes, [&](uint32_t c) {
-      bool lost = HashPlaceZ(static_cast<int32_t>(c), &b.basi, &board) != 0;
-      if (lost) {
-        int count = QuietZ(static_cast<int32_t>(c), &board, moves);
-        for (int i = 0; i < count && lost; i++) {
-          lost = BitTest(allf_row, static_cast<uint32_t>(moves[i]));
+  auto prepare = [&](int slot, int32_t first, int32_t count) {
+    ConvPrepare(pb, &cv, k, slot, first, count, true);
+  };
+  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+    JILE* newf = pb.files[set * 3];
+    JILE* allf = pb.files[set * 3 + 1];
+    JILE* all0 = pb.files[set * 3 + 2];
+    uint8_t* row = pb.scratch + static_cast<size_t>(3) * set * row_bytes;
+    uint8_t* cand = row + row_bytes;
+    uint8_t* allf_row = cand + row_bytes;
+    FileSeek(newf, static_cast<double>(first) * row_bytes);
+    FileSeek(allf, static_cast<double>(first) * row_bytes);
+    FileSeek(all0, static_cast<double>(first) * row_bytes);
+    int32_t moves[kMaxTargets];
+    for (int32_t r = first; r < first + count; r++) {
+      size_t at = BatchAt(pb, r);
+      uint8_t* lost_row = pb.found[slot] + at;
+      Ccc board;
+      PassRow p = MarkRow<kBlack>(b.basi, r, newf, row, row_bytes, &board, cand);
+      pb.info[slot][r % pb.plan.batch_rows] = p;
+      ReadRow(b.basi, allf, p.r_ep, allf_row, row_bytes);
+      FileRead(row, row_bytes, all0);
+      if (mode != 0) {
+        const uint8_t* set_mask = pb.conv_set[slot] + at;
+        const uint8_t* clear_mask = pb.conv_clear[slot] + at;
+        for (int32_t i = 0; i < row_bytes; i++) {
+          cand[i] = static_cast<uint8_t>((cand[i] | set_mask[i]) & ~clear_mask[i]);
         }
       }
-      LiftSide(&board, board.zsqr);
-      if (!lost) return;
-      found += 1;
-      PileAddW(b, static_cast<uint32_t>(p.h), c);
-    });
-    CountResolve(b.prog, found, p.weight);
-    ProgTick(b.prog, b.basi.zsize);
-  }
+      for (int32_t i = 0; i < row_bytes; i++) cand[i] &= static_cast<uint8_t>(~row[i]);
+      memset(lost_row, 0, row_bytes);
+      // Keep a candidate only when every quiet move reaches a White win.
+      HashToZtmSetW(p.h, &b.basi, &board);
+      ForEachBit(cand, row_bytes, [&](uint32_t c) {
+        bool lost = HashPlaceZ(static_cast<int32_t>(c), &b.basi, &board) != 0;
+        if (lost) {
+          int count_moves = QuietZ(static_cast<int32_t>(c), &board, moves);
+          for (int i = 0; i < count_moves && lost; i++) {
+            lost = BitTest(allf_row, static_cast<uint32_t>(moves[i]));
+          }
+        }
+        LiftSide(&board, board.zsqr);
+        if (lost) BitSet(lost_row, c);
+      });
+    }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r++) {
+      const PassRow& p = pb.info[slot][r % pb.plan.batch_rows];
+      double found = 0;
+      ForEachBit(pb.found[slot] + BatchAt(pb, r), row_bytes, [&](uint32_t c) {
+        found += 1;
+        PileAddW(b, static_cast<uint32_t>(p.h), c);
+      });
+      CountResolve(b.prog, found, p.weight);
+    }
+  };
+  RunRows(pb.plan, b.prog, b.basi.zsize, prepare, compute, commit);
   PileClose(b);
   ConvClose(&cv);
-  FileClose(all0);
-  FileClose(allf);
-  FileClose(newf);
-  SysFree(row);
-  SysFree(cand);
-  SysFree(allf_row);
+  BuffersClose(&pb);
   NewfWrite(b, n, kBlackRows);
   PassEnd<kBlack>(b, n, cv);
 }

@@ -14,14 +14,6 @@ void Wtm1Create(Build& b);
 void Wtm2Create(Build& b);
 void ZtmCreate(Build& b);
 void ZtmMates(Build& b);
-// One row of each: pass -1's conversion and exclusion bitmaps of a black
-// configuration, its illegal bitmap of a white configuration, and pass 0's
-// conversion and exclusion bitmaps of a white configuration. Conversion
-// values go to `values`.
-void Wtm1Loop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashz, JILE* values);
-void Wtm2Loop(Build& b, uint8_t* illegal, int weight, int32_t hashw);
-void ZtmLoop(Build& b, uint8_t* conv, uint8_t* excl, int weight, int32_t hashw, JILE* values);
-
 // Odd pass n: White wins at ply n; even pass n: Black losses at ply n.
 void WtmPass(Build& b, int n);
 void ZtmPass(Build& b, int n);

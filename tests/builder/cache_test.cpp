@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "builder/build.h"
 #include "index/names.h"
@@ -64,6 +65,47 @@ TEST(Cache, ProbesGiveTheStoredBytesAndWrongDatabasesAreRefused) {
   EXPECT_FATAL(CacheProbe(b, Code("KRK"), 0), "CacheOpen: [./KRK____W] has wrong format version");
   EXPECT_FATAL(CacheProbe(b, Code("KNK"), 0), "CacheOpen: [./KNK____W] content does not match");
   EXPECT_FATAL(CacheProbe(b, Code("KNK", 0), 0), "FresFind: KNK____B not found");
+}
+
+// A thread's set probes only opened slots, noting the rest; slots open
+// silently, and their lines follow the order in which rows are announced.
+TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  FresSetPath(nullptr);
+  FresSetPath("./");
+  std::unique_ptr<Build> owned = std::make_unique<Build>();
+  Build& b = *owned;
+  uint32_t krk = Code("KRK", 0), kbk = Code("KBK");
+  WriteDb(krk, 3 * kCacheBlock);
+  WriteDb(kbk, 10);
+  testing::internal::CaptureStdout();
+  CacheSetThreads(b, 2);
+  uint32_t codes[kCacheSlots];
+  int ncodes = 0;
+  CacheUser user{};
+  user.set = 1;
+  user.serial = 1;
+  user.codes = codes;
+  user.ncodes = &ncodes;
+  EXPECT_EQ(CacheProbeSet(b.cache, user, kbk, 3), -1);
+  EXPECT_EQ(CacheProbeSet(b.cache, user, krk, 5), -1);
+  ASSERT_EQ(user.nmissing, 2);
+  CacheOpenMissing(b, user.missing, user.nmissing);
+  for (double i : {5.0, 2.0 * kCacheBlock + 7, 5.0}) {
+    EXPECT_EQ(CacheProbeSet(b.cache, user, krk, i), Pattern(krk, i));
+  }
+  EXPECT_EQ(CacheProbeSet(b.cache, user, kbk, 3), Pattern(kbk, 3));
+  EXPECT_EQ(user.loads, 3);
+  user.set = 0;
+  user.serial = 2;
+  EXPECT_EQ(CacheProbeSet(b.cache, user, krk, 9), Pattern(krk, 9));
+  ASSERT_EQ(ncodes, 3);
+  EXPECT_EQ(std::vector<uint32_t>(codes, codes + 3), (std::vector<uint32_t>{krk, kbk, krk}));
+  for (int i = 0; i < ncodes; i++) CacheAnnounce(b, codes[i]);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "\rcache  0 <- [./KRK____B] ... \n\rcache  1 <- [./KBK____W] ... \n");
+  CacheSetThreads(b, 1);
 }
 
 }  // namespace

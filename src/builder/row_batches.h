@@ -1,0 +1,118 @@
+// A pass's rows shared among the build's threads. Rows are taken in batches:
+// the threads compute a batch's chunks into the batch's own buffers while
+// the previous batch is committed (written, piled, counted) in row order, so
+// that every file comes out as one thread would write it. Buffers are
+// double: batch slot 0 and 1 alternate.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+
+#include "builder/progress.h"
+#include "jar/jar_format.h"
+#include "jar/jas.h"
+#include "platform/platform.h"
+#include "support/checked_ops.h"
+
+struct RowPlan {
+  int32_t rows;        // of the pass
+  int32_t chunk_rows;  // one thread's share of a batch at a time
+  int32_t batch_rows;
+  int sets;            // resources held by one thread at a time (readers, scratch)
+};
+
+// Chunks of about kRowChunkBytes, made of whole blocks of the work files when
+// the row size allows, so that no two threads decode the same block.
+inline constexpr int32_t kRowChunkBytes = 2 * kBlockSize;
+inline constexpr int kRowChunksPerThread = 4;
+inline constexpr int kRowSetsMax = 1024;  // the most threads a build uses
+
+inline RowPlan PlanRows(int32_t rows, int32_t row_bytes) {
+  int32_t a = row_bytes, c = kBlockSize;
+  while (c != 0) {
+    int32_t t = a % c;
+    a = c;
+    c = t;
+  }
+  int64_t unit = kBlockSize / a;  // rows that fill whole blocks
+  if (unit * row_bytes > 4 * static_cast<int64_t>(kRowChunkBytes)) unit = 1;
+  int64_t chunk = kRowChunkBytes / (unit * row_bytes);
+  chunk = (chunk < 1 ? 1 : chunk) * unit;
+  RowPlan p;
+  p.rows = rows;
+  p.chunk_rows = static_cast<int32_t>(chunk);
+  p.sets = PlatThreadCount() < kRowSetsMax ? PlatThreadCount() : kRowSetsMax;
+  int64_t batch = chunk * kRowChunksPerThread * p.sets;
+  p.batch_rows = static_cast<int32_t>(batch < rows ? batch : rows < 1 ? 1 : rows);
+  return p;
+}
+
+// What the threads hold beyond one thread's share stays out of the build's
+// memory and stream accounting, so that its logs read the same with any
+// number of threads. Only on the calling thread, between parallel calls.
+struct QuietAccounting {
+  JarAllocHook alloc = g_jar_hooks.alloc;
+  JarFopenHook fopen = g_jar_hooks.fopen;
+  QuietAccounting() { Count(false); }
+  ~QuietAccounting() { Count(true); }
+  QuietAccounting(const QuietAccounting&) = delete;
+  QuietAccounting& operator=(const QuietAccounting&) = delete;
+  // Counts what follows again (one thread's share), or not.
+  void Count(bool on) {
+    g_jar_hooks.alloc = on ? alloc : nullptr;
+    g_jar_hooks.fopen = on ? fopen : nullptr;
+  }
+};
+
+// Runs a pass's rows. prepare(slot, first, count) runs on the calling thread
+// in row order before the batch is computed (sequential inputs);
+// compute(slot, set, first, count) computes some rows of the batch in `slot`
+// holding resource set `set` alone; commit(slot, first, count) takes a batch
+// in row order while the next one computes. redo() runs on the calling
+// thread after the batch is computed; when it says so, the batch is computed
+// again (its rows found something missing that redo() has since made).
+// Progress ticks `units` per row (none when 0) on the calling thread between
+// batches, where a manual abort takes effect.
+template <class Prepare, class Compute, class Commit, class Redo>
+void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
+             Commit&& commit, Redo&& redo) {
+  uint8_t busy[kRowSetsMax] = {};
+  int32_t done_first = 0, done_count = 0;
+  int slot = 0;
+  for (int32_t first = 0;; first += p.batch_rows) {
+    int32_t count = p.rows - first < p.batch_rows ? p.rows - first : p.batch_rows;
+    if (count < 0) count = 0;
+    if (count > 0) prepare(slot, first, count);
+    int chunks = static_cast<int>((count + p.chunk_rows - 1) / p.chunk_rows);
+    auto chunk = [&](int i) {
+      int32_t f = first + i * p.chunk_rows;
+      int32_t n = first + count - f < p.chunk_rows ? first + count - f : p.chunk_rows;
+      int s = 0;
+      for (;; s = s + 1 < p.sets ? s + 1 : 0) {
+        if (std::atomic_ref<uint8_t>(busy[s]).exchange(1, std::memory_order_acquire) == 0) break;
+      }
+      compute(slot, s, f, n);
+      std::atomic_ref<uint8_t>(busy[s]).store(0, std::memory_order_release);
+    };
+    PlatParallel(chunks + 1, [&](int i) {
+      if (i > 0) {
+        chunk(i - 1);
+      } else if (done_count > 0) {
+        commit(slot ^ 1, done_first, done_count);
+      }
+    });
+    while (count > 0 && redo()) PlatParallel(chunks, [&](int i) { chunk(i); });
+    for (int32_t r = 0; units != 0 && r < done_count; r++) ProgTick(prog, units);
+    if (count == 0) break;
+    done_first = first;
+    done_count = count;
+    slot ^= 1;
+  }
+}
+
+template <class Prepare, class Compute, class Commit>
+void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
+             Commit&& commit) {
+  RunRows(p, prog, units, prepare, compute, commit, [] { return false; });
+}
