@@ -346,3 +346,9 @@ int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* blo
 
 BlockDecoder* BlockDecoderNew() { return new BlockDecoder(); }
 void BlockDecoderDelete(BlockDecoder* decoder) { delete decoder; }
+
+BlockDecoder& BlockThreadDecoder() {
+  thread_local BlockDecoderPtr decoder;
+  if (!decoder) decoder.reset(BlockDecoderNew());
+  return *decoder;
+}

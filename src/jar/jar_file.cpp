@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "jar/block_codec.h"
 #include "jar/jas.h"
@@ -25,23 +26,26 @@ struct Settings {
 
 }  // namespace
 
-// A write handle's full block coded on the worker thread, with the job's own
-// encoder, while the handle fills the next; it is written when that one is
-// coded, or at close.
-struct JarAhead {
+// One block of a write handle's batch: the block, its record once coded,
+// and what the record head needs.
+struct JarSlot {
+  uint8_t block[kBlockSize];
+  uint8_t record[kMaxRecordLength];
+  int32_t length;
   uint32_t sum;
   int32_t size;
-  uint8_t block[kBlockSize];
-  BlockEncodeJob job;
+  char error[256];  // the codec's message when length is 0
 };
 
-// A read handle's decoder, a write handle's encoder and block ahead (each
-// made on first use), and the record buffer.
+// A handle's coding state. A write handle gathers up to one block per thread
+// of the build (slots made as first needed) and codes them all at once, each
+// thread with its own encoder; the records are then written in block order,
+// so the file is the same for every thread count. With one thread a block is
+// coded straight from the handle's buffer. A read handle decodes with its
+// thread's decoder from the record buffer.
 struct JarCodec {
-  BlockDecoderPtr decoder;
-  BlockEncoderPtr encoder;
-  std::unique_ptr<JarAhead> ahead;
-  bool ahead_pending = false;  // a block is on the worker thread
+  std::vector<std::unique_ptr<JarSlot>> slots;
+  int gathered = 0;  // slots holding blocks not yet written
   uint8_t record[kMaxRecordLength + kRecordPadding];
 };
 
@@ -210,21 +214,35 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   return 1;
 }
 
-// Waits for the block coded on the worker thread, if any, and writes it.
-int Settle(JILE* h) {
+// Codes the gathered blocks, on all threads, and writes their records in
+// block order. Stops at the first failure, after writing the records before
+// it: what a file holds is then what coding one block after the other would
+// have written up to the failure.
+int WriteGathered(JILE* h) {
   JarCodec& c = *h->codec;
-  if (!c.ahead_pending) return 1;
-  c.ahead_pending = false;
-  JarAhead& a = *c.ahead;
-  int length = BlockEncodeFinish(&a.job);
-  if (length <= 0) return 0;  // the codec said why
-  return PutRecord(h, a.job.record, length, a.sum, a.size);
+  const int n = c.gathered;
+  if (n == 0) return 1;
+  c.gathered = 0;
+  const int flags = h->flags;
+  JarCodec* codec = &c;
+  PlatParallel(n, [codec, flags](int i) {
+    JarSlot& s = *codec->slots[i];
+    s.length = BlockEncodeSilent(BlockThreadEncoder(), s.block, flags, s.record, s.error);
+  });
+  for (int i = 0; i < n; i++) {
+    const JarSlot& s = *c.slots[i];
+    if (s.length <= 0) {
+      JasError("%s", s.error);
+      return 0;
+    }
+    if (!PutRecord(h, s.record, s.length, s.sum, s.size)) return 0;
+  }
+  return 1;
 }
 
 // Codes the full (or, at close, partly filled) block buffer and writes its
-// record. A full block goes to the worker thread when it is free, and is
-// written once the next block is coded here, at the same time, or at close:
-// the records and their order are those of coding one block after the other.
+// record; with more than one thread the block joins the batch, which is
+// coded and written once it has a block for every thread, or at close.
 int Flush(JILE* h, bool last) {
   if (h->pos == 0) {
     HandleError(h, "Flush: no data");
@@ -238,24 +256,19 @@ int Flush(JILE* h, bool last) {
   // The encoder always sees a whole block.
   if (h->pos < kBlockSize) memset(h->data + h->pos, 0xFF, kBlockSize - h->pos);
   JarCodec& c = *h->codec;
-  if (!last && !c.ahead_pending) {
-    if (!c.ahead) c.ahead.reset(new JarAhead);
-    JarAhead& a = *c.ahead;
-    memcpy(a.block, h->data, kBlockSize);
-    if (BlockEncodeStart(&a.job, a.block, h->flags)) {
-      c.ahead_pending = true;
-      a.sum = sum;
-      a.size = h->pos;
-      h->block++;
-      h->pos = 0;
-      return 1;
-    }
+  const int threads = PlatThreadCount();
+  if (threads == 1 && c.gathered == 0) {
+    int length = BlockEncode(BlockThreadEncoder(), h->data, h->flags, c.record);
+    if (length <= 0) return 0;  // the codec said why
+    if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
+  } else {
+    if (c.gathered == static_cast<int>(c.slots.size())) c.slots.emplace_back(new JarSlot);
+    JarSlot& s = *c.slots[c.gathered++];
+    memcpy(s.block, h->data, kBlockSize);
+    s.sum = sum;
+    s.size = h->pos;
+    if ((last || c.gathered >= threads) && !WriteGathered(h)) return 0;
   }
-  if (!c.encoder) c.encoder.reset(BlockEncoderNew());
-  int length = BlockEncode(*c.encoder, h->data, h->flags, c.record);
-  if (!Settle(h)) return 0;
-  if (length <= 0) return 0;  // the codec said why
-  if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
   h->block++;
   h->pos = 0;
   return 1;
@@ -284,8 +297,7 @@ int FillFill(JILE* h) {
   JarCodec& c = *h->codec;
   if (JasRead(c.record, n, h->chunk) != n) return FillFailed(h);
   memset(c.record + n, 0, kRecordPadding);
-  if (!c.decoder) c.decoder.reset(BlockDecoderNew());
-  if (BlockDecode(*c.decoder, c.record, n, h->data) == 0) return FillFailed(h);
+  if (BlockDecode(BlockThreadDecoder(), c.record, n, h->data) == 0) return FillFailed(h);
   int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
   if (JarBlockSum(h->data, valid) != sum) {
     HandleError(h, "FillFill: bad CRC at block %d", h->block);
@@ -461,9 +473,8 @@ int JarClose(JILE* h) {
   };
   if (h->mode == kJarWrite) {
     if (h->pos > 0 && !Flush(h, true)) fail(2);
-    // A block still on the worker thread is waited for even after a failure:
-    // the handle goes away below.
-    if (!Settle(h)) fail(2);
+    // Blocks gathered before a failure are dropped with the handle.
+    if (code == 0 && !WriteGathered(h)) fail(2);
     if (code == 0 && JasSeek(h->index, 0) != 0) fail(3);
     if (code == 0) {
       uint8_t bytes[kJarHeaderSize];
