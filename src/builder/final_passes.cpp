@@ -165,7 +165,7 @@ void Collect(Build& b, int g, int last) {
   JILE* newf[kGroupStep / 2];
   int plies = 0;
   for (int n = g; n <= last; n += 2) newf[plies++] = FileRopen(FlocName(b.basi.name, kTagNew, n));
-  JILE* fin = FileWopen(FlocName(b.basi.name, kTagFin, g));
+  JILE* fin = FileWopenW(FlocName(b.basi.name, kTagFin, g));
   uint8_t bytes[kChunk];
   uint8_t bits[kChunk / 8];
   for (int32_t r = 0; r < rows; r++) {

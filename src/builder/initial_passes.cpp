@@ -250,9 +250,9 @@ void Classify(Build& b) {
   uint8_t* excl = static_cast<uint8_t*>(SysAlloc(bytes));
   WorkPath bits_name = FlocName(b.basi.name, kTagConvBits, pass);
   WorkPath values_name = FlocName(b.basi.name, kTagConvValues, pass);
-  JILE* bits = FileWopen(bits_name);
-  JILE* values = FileWopen(values_name);
-  JILE* exclusion = FileWopen(FlocName(b.basi.name, kTagAll, pass));
+  JILE* bits = FileWopenW(bits_name);
+  JILE* values = FileWopenW(values_name);
+  JILE* exclusion = FileWopenW(FlocName(b.basi.name, kTagAll, pass));
   for (int32_t r = 0; r < rows; r++) {
     memset(conv, 0, bytes);
     memset(excl, 0xff, bytes);
@@ -295,7 +295,7 @@ void Wtm2Create(Build& b) {
   ProgStart(b.prog, nullptr, kPassWtmInit, 0);
   int32_t bytes = b.basi.zsize / 8;
   uint8_t* illegal = static_cast<uint8_t*>(SysAlloc(bytes));
-  JILE* file = FileWopen(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
+  JILE* file = FileWopenW(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
   for (int32_t r = 0; r < b.basi.numw; r++) {
     memset(illegal, 0xff, bytes);
     Wtm2Loop(b, illegal, WeightW(r, &b.basi), UnreduceW(r, &b.basi));

@@ -69,8 +69,8 @@ void ConvOpen(Build& b, Conversion* cv, int n, int mode, int read_pass, int32_t 
   cv->bits_in = FileRopen(FlocName(b.basi.name, kTagConvBits, read_pass));
   cv->values_in = FileRopen(FlocName(b.basi.name, kTagConvValues, read_pass));
   if (mode == 2) {
-    cv->bits_out = FileWopen(FlocName(b.basi.name, kTagConvBits, n));
-    cv->values_out = FileWopen(FlocName(b.basi.name, kTagConvValues, n));
+    cv->bits_out = FileWopenW(FlocName(b.basi.name, kTagConvBits, n));
+    cv->values_out = FileWopenW(FlocName(b.basi.name, kTagConvValues, n));
   }
   cv->row = static_cast<uint8_t*>(SysAlloc(row_bytes));
 }
@@ -219,7 +219,7 @@ void WtmPass(Build& b, int n) {
   uint8_t* cand = static_cast<uint8_t*>(SysAlloc(row_bytes));
   JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n - 1));
   JILE* all_in = FileRopen(FlocName(b.basi.name, kTagAll, n - 2));
-  JILE* all_out = FileWopen(FlocName(b.basi.name, kTagAll, n));
+  JILE* all_out = FileWopenW(FlocName(b.basi.name, kTagAll, n));
   Conversion cv;
   ConvOpen(b, &cv, n, mode, PassSide<kWhite>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
@@ -259,7 +259,7 @@ void AllfUpdate(Build& b, int n) {
   b.prog.mark2 = ClockCs(0) - b.prog.start;
   JILE* old_allf = FileRopen(FlocName(b.basi.name, kTagAllF, n - 2));
   JILE* newf = FileRopen(FlocName(b.basi.name, kTagNew, n));
-  JILE* allf = FileWopen(FlocName(b.basi.name, kTagAllF, n));
+  JILE* allf = FileWopenW(FlocName(b.basi.name, kTagAllF, n));
   uint8_t a[kBlockBytes], c[kBlockBytes];
   // Both layouts have the same size; the last block may be short when a row
   // is shorter than a block.
