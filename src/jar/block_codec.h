@@ -43,6 +43,10 @@ int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* blo
 int BlockEncodeSilent(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record,
                       char* error);
 
+// BlockDecode for other threads than the file layer's caller: 1, or 0 with
+// the codec's message in `error` (256 bytes), nothing reported.
+int BlockDecodeSilent(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error);
+
 // The calling thread's own encoder and decoder, made on first use and kept
 // for the thread's life: a process has one of each per thread that codes,
 // however many files it has open.

@@ -1,5 +1,6 @@
 #include "jar/block_decoder.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "jar/codec_error.h"
@@ -340,6 +341,16 @@ int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* blo
     return 1;
   } catch (const CodecAbort& abort) {
     JasError("%s", abort.message);
+    return 0;
+  }
+}
+
+int BlockDecodeSilent(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error) {
+  try {
+    SubDecode(decoder, record, length, block);
+    return 1;
+  } catch (const CodecAbort& abort) {
+    snprintf(error, 256, "%s", abort.message);
     return 0;
   }
 }

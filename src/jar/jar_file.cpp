@@ -37,6 +37,17 @@ struct JarSlot {
   char error[256];  // the codec's message when length is 0
 };
 
+// One block read ahead: its record as read, the block decoded from it, and
+// the check value to compare once the block is used.
+struct JarAhead {
+  uint8_t record[kMaxRecordLength + kRecordPadding];
+  uint8_t block[kBlockSize];
+  int32_t length;
+  uint32_t sum;
+  int decoded;
+  char error[256];  // the codec's message when not decoded
+};
+
 // A handle's coding state. A write handle gathers up to one block per thread
 // of the build (slots made as first needed) and codes them all at once, each
 // thread with its own encoder; the records are then written in block order,
@@ -46,6 +57,13 @@ struct JarSlot {
 struct JarCodec {
   std::vector<std::unique_ptr<JarSlot>> slots;
   int gathered = 0;  // slots holding blocks not yet written
+  // Read side: a handle read block after block decodes the next blocks of
+  // its chunk file ahead, one per thread, all at once (slots made as first
+  // needed). ahead_count blocks from block ahead_first are in the slots.
+  std::vector<std::unique_ptr<JarAhead>> ahead;
+  int32_t ahead_first = 0;
+  int ahead_count = 0;
+  int32_t streak = 0;  // blocks loaded in a row by sequential reading
   uint8_t record[kMaxRecordLength + kRecordPadding];
 };
 
@@ -308,6 +326,66 @@ int FillFill(JILE* h) {
   return 1;
 }
 
+// Takes the current block from the blocks read ahead, failing as reading it
+// would have.
+int FillAhead(JILE* h) {
+  JarAhead& a = *h->codec->ahead[h->block - h->codec->ahead_first];
+  if (!a.decoded) {
+    JasError("%s", a.error);
+    return FillFailed(h);
+  }
+  memcpy(h->data, a.block, kBlockSize);
+  int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
+  if (JarBlockSum(h->data, valid) != a.sum) {
+    HandleError(h, "FillFill: bad CRC at block %d", h->block);
+    return FillFailed(h);
+  }
+  h->valid = valid;
+  h->pos = 0;
+  return 1;
+}
+
+// Reads the records of the current block and of the next ones in its chunk
+// file, one per thread, and decodes them on all threads. False when that
+// does not apply (one thread, too few blocks left) or a read fails; the
+// stream is then where it was, and the current block is read as usual.
+bool ReadAhead(JILE* h) {
+  const int threads = PlatThreadCount();
+  JarCodec& c = *h->codec;
+  c.ahead_count = 0;
+  if (threads == 1 || c.streak < 2 || IsSplit(h->header)) return false;
+  const int32_t n = h->header.file_blocks;
+  const int32_t end = std::min<int64_t>(int64_t(h->block / n + 1) * n, h->header.block_count);
+  const int count = std::min<int64_t>(threads, end - h->block);
+  if (count < 2) return false;
+  const int64_t at = JasTell(h->chunk);
+  if (at < 0) return false;
+  while (static_cast<int>(c.ahead.size()) < count) c.ahead.emplace_back(new JarAhead);
+  for (int i = 0; i < count; i++) {
+    JarAhead& a = *c.ahead[i];
+    uint8_t head[kRecordHead];
+    bool ok = JasRead(head, kRecordHead, h->chunk) == kRecordHead;
+    uint32_t length = ok ? Get32(head + 4) : 0;
+    ok = ok && length >= 1 && length <= static_cast<uint32_t>(kMaxRecordLength) &&
+         JasRead(a.record, static_cast<int>(length), h->chunk) == static_cast<int>(length);
+    if (!ok) {
+      JasSeek(h->chunk, at);
+      return false;
+    }
+    a.sum = Get32(head);
+    a.length = static_cast<int32_t>(length);
+    memset(a.record + length, 0, kRecordPadding);
+  }
+  JarCodec* codec = &c;
+  PlatParallel(count, [codec](int i) {
+    JarAhead& a = *codec->ahead[i];
+    a.decoded = BlockDecodeSilent(BlockThreadDecoder(), a.record, a.length, a.block, a.error);
+  });
+  c.ahead_first = h->block;
+  c.ahead_count = count;
+  return true;
+}
+
 // Loads the block after the current one; at the end of the data it changes
 // nothing. Consecutive records follow each other, so no seek is needed.
 int FillNext(JILE* h) {
@@ -334,6 +412,11 @@ int FillNext(JILE* h) {
   }
   if (h->chunk != nullptr && file != h->chunk_file && CloseChunk(h) != 0) return FillFailed(h);
   if (h->chunk == nullptr && OpenChunk(h, file, "rb") != 0) return FillFailed(h);
+  JarCodec& c = *h->codec;
+  c.streak++;
+  if ((h->block >= c.ahead_first && h->block - c.ahead_first < c.ahead_count) || ReadAhead(h)) {
+    return FillAhead(h);
+  }
   return FillFill(h);
 }
 
@@ -581,6 +664,9 @@ int JarSeek(JILE* h, double position) {
   }
   const int32_t b = static_cast<int32_t>(position / kBlockSize);
   if (b != h->block || h->valid < 0) {
+    // The stream moves: the blocks read ahead are dropped.
+    h->codec->ahead_count = 0;
+    h->codec->streak = 0;
     h->block = b;
     FillFailed(h);
     if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b)) != 0) return 7;

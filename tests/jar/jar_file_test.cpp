@@ -231,6 +231,36 @@ TEST(JarDamage, DamagedFilesFailWithTheirMessages) {
   }
 }
 
+// Sequential reading decodes the next blocks ahead, one per thread, at once: a
+// damaged block among them still fails only when reached, as read alone.
+TEST(JarDamage, ABlockReadAheadFailsOnlyWhenReached) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const int was = PlatSetThreadCount(3);
+  const Bytes data = MakeData(6 * kBlockSize, 5);
+  WriteJar("ok", data, kFlagWork);
+  uint32_t at;  // block 3's record
+  memcpy(&at, ReadFile("ok.JIX").data() + kJarTableOffset + 3 * 4, 4);
+  const struct {
+    size_t offset;
+    const char* message;
+  } cases[] = {{at + 8, "SubDecode: BUG"}, {at, "FillFill: bad CRC at block 3 [x]"}};
+  for (const auto& c : cases) {
+    std::string j00 = ReadFile("ok.J00");
+    j00[c.offset] = static_cast<char>(0xEE);
+    WriteFile("x.J00", j00);
+    WriteFile("x.JIX", ReadFile("ok.JIX"));
+    JILE* h = JarRopen("x");
+    Bytes got(3 * kBlockSize);
+    EXPECT_EQ(JarRead(got.data(), 3 * kBlockSize, h), 3 * kBlockSize);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin()));
+    EXPECT_EQ(JarGetc(h), -1);
+    EXPECT_EQ(JasLastError(), std::string(c.message));
+    EXPECT_EQ(JarClose(h), 0);
+  }
+  PlatSetThreadCount(was);
+}
+
 // Incompressible blocks: records of 32777 bytes with heads. With room for two, each
 // chunk of four blocks continues in a second file; files that fit are as they were.
 TEST(JarLimits, AChunkThatWouldPassTheLimitContinuesInASecondFile) {
