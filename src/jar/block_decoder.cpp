@@ -278,7 +278,14 @@ int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity) {
       run = in[i++] + kRleRunLong;
     }
     if (i == n || run > capacity - o) CodecError("ExpandRle: size BUG");
-    memset(out + o, in[i++], static_cast<size_t>(run));
+    // Short runs, the most common, as one fixed store: the bytes it writes
+    // past the run are written again by what follows, or are beyond the end
+    // of an expansion that is then refused for its size.
+    if (run <= 16 && capacity - o >= 16) {
+      memset(out + o, in[i++], 16);
+    } else {
+      memset(out + o, in[i++], static_cast<size_t>(run));
+    }
     o += run;
   }
   return o;
