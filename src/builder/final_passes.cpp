@@ -189,7 +189,7 @@ void Collect(Build& b, int g, int last) {
       newf[s * plies + i] = h;
     }
   }
-  JILE* fin = FileWopen(FlocName(b.basi.name, kTagFin, g));
+  JILE* fin = FileWopenW(FlocName(b.basi.name, kTagFin, g));
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
     JILE** in = newf + set * plies;
     uint8_t* row_bits_buffer = bits + static_cast<size_t>(set) * row_bits;

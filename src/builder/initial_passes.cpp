@@ -300,9 +300,9 @@ void Classify(Build& b) {
   }
   WorkPath bits_name = FlocName(b.basi.name, kTagConvBits, pass);
   WorkPath values_name = FlocName(b.basi.name, kTagConvValues, pass);
-  JILE* bits = FileWopen(bits_name);
-  JILE* values = FileWopen(values_name);
-  JILE* exclusion = FileWopen(FlocName(b.basi.name, kTagAll, pass));
+  JILE* bits = FileWopenW(bits_name);
+  JILE* values = FileWopenW(values_name);
+  JILE* exclusion = FileWopenW(FlocName(b.basi.name, kTagAll, pass));
   int32_t& max_ply = white ? b.run.maxbcwply : b.run.maxbczply;
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
     const ClassifyBuffers& sb = slots[slot];
@@ -424,7 +424,7 @@ void Wtm2Create(Build& b) {
       legal[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
     }
   }
-  JILE* file = FileWopen(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
+  JILE* file = FileWopenW(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
   auto compute = [&](int slot, int, int32_t first, int32_t count) {
     for (int32_t r = first; r < first + count; r++) {
       size_t j = static_cast<size_t>(r % plan.batch_rows);

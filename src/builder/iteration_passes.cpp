@@ -71,8 +71,8 @@ void ConvOpen(Build& b, Conversion* cv, int n, int mode, int read_pass, int32_t 
   cv->bits_in = FileRopen(FlocName(b.basi.name, kTagConvBits, read_pass));
   cv->values_in = FileRopen(FlocName(b.basi.name, kTagConvValues, read_pass));
   if (mode == 2) {
-    cv->bits_out = FileWopen(FlocName(b.basi.name, kTagConvBits, n));
-    cv->values_out = FileWopen(FlocName(b.basi.name, kTagConvValues, n));
+    cv->bits_out = FileWopenW(FlocName(b.basi.name, kTagConvBits, n));
+    cv->values_out = FileWopenW(FlocName(b.basi.name, kTagConvValues, n));
   }
   cv->row = static_cast<uint8_t*>(SysAlloc(row_bytes));
 }
@@ -307,7 +307,7 @@ void WtmPass(Build& b, int n) {
   const char* inputs[2] = {newf_name, all_name};
   PassBuffers pb;
   BuffersOpen(&pb, b.basi.numz, row_bytes, true, mode != 0, inputs, 2);
-  JILE* all_out = FileWopen(FlocName(b.basi.name, kTagAll, n));
+  JILE* all_out = FileWopenW(FlocName(b.basi.name, kTagAll, n));
   Conversion cv;
   ConvOpen(b, &cv, n, mode, PassSide<kWhite>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
@@ -373,7 +373,7 @@ void AllfUpdate(Build& b, int n) {
   const char* inputs[2] = {old_name, newf_name};
   PassBuffers pb;
   BuffersOpen(&pb, rows, kBlockSize, true, false, inputs, 2);
-  JILE* allf = FileWopen(FlocName(b.basi.name, kTagAllF, n));
+  JILE* allf = FileWopenW(FlocName(b.basi.name, kTagAllF, n));
   auto size = [&](int32_t r) {
     double left = total - static_cast<double>(r) * kBlockSize;
     return left < kBlockSize ? static_cast<int32_t>(left) : kBlockSize;

@@ -204,7 +204,7 @@ int ChopPutCode(uint32_t v, uint8_t* out) {
 
 void ChopCreate(ChopStream* w, const char* path) {
   memset(w, 0, sizeof *w);
-  w->file = FileWopen0(path);
+  w->file = FileWopenW(path);
   w->open = 1;
 }
 
@@ -418,7 +418,7 @@ void NewfWrite(Build& b, int pass, Layout layout) {
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = LayoutRowBytes(b.basi, layout);
   uint8_t* map = static_cast<uint8_t*>(SysAlloc(bytes));
-  JILE* out = FileWopen(FlocName(b.basi.name, kTagNew, pass));
+  JILE* out = FileWopenW(FlocName(b.basi.name, kTagNew, pass));
   int at = Smallest(head, live, n);
   for (int32_t s = 0; s < rows; s++) {
     memset(map, 0, bytes);

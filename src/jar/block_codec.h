@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "jar/jar_format.h"
-#include "platform/platform.h"
 
 struct BlockEncoder;
 struct BlockDecoder;
@@ -38,21 +37,18 @@ int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t*
 // layer). The record buffer needs kRecordPadding writable bytes after it.
 int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block);
 
-// A block coded on the worker thread with the job's own encoder, with the
-// record BlockEncode would make of it. The block must stay unchanged until
-// BlockEncodeFinish.
-struct BlockEncodeJob {
-  const uint8_t* block;
-  int flags;
-  int length;
-  char error[256];  // the codec's message when length is 0
-  BlockEncoderPtr encoder;  // made on the first start
-  PlatTask task;
-  uint8_t record[kMaxRecordLength];
-};
-// Starts coding `block` on the worker thread; false when it is busy, and the
-// caller then codes the block itself.
-bool BlockEncodeStart(BlockEncodeJob* job, const uint8_t* block, int flags);
-// Waits for a started job; returns its record length, or 0 after passing the
-// codec's message to the file layer.
-int BlockEncodeFinish(BlockEncodeJob* job);
+// BlockEncode for other threads than the file layer's caller: nothing is
+// reported; when the codec gives up (result 0) its message is in `error`
+// (256 bytes), for the caller to report.
+int BlockEncodeSilent(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record,
+                      char* error);
+
+// BlockDecode for other threads than the file layer's caller: 1, or 0 with
+// the codec's message in `error` (256 bytes), nothing reported.
+int BlockDecodeSilent(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error);
+
+// The calling thread's own encoder and decoder, made on first use and kept
+// for the thread's life: a process has one of each per thread that codes,
+// however many files it has open.
+BlockEncoder& BlockThreadEncoder();
+BlockDecoder& BlockThreadDecoder();

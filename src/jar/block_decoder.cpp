@@ -1,5 +1,6 @@
 #include "jar/block_decoder.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "jar/codec_error.h"
@@ -277,7 +278,14 @@ int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity) {
       run = in[i++] + kRleRunLong;
     }
     if (i == n || run > capacity - o) CodecError("ExpandRle: size BUG");
-    memset(out + o, in[i++], static_cast<size_t>(run));
+    // Short runs, the most common, as one fixed store: the bytes it writes
+    // past the run are written again by what follows, or are beyond the end
+    // of an expansion that is then refused for its size.
+    if (run <= 16 && capacity - o >= 16) {
+      memset(out + o, in[i++], 16);
+    } else {
+      memset(out + o, in[i++], static_cast<size_t>(run));
+    }
     o += run;
   }
   return o;
@@ -344,5 +352,21 @@ int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* blo
   }
 }
 
+int BlockDecodeSilent(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error) {
+  try {
+    SubDecode(decoder, record, length, block);
+    return 1;
+  } catch (const CodecAbort& abort) {
+    snprintf(error, 256, "%s", abort.message);
+    return 0;
+  }
+}
+
 BlockDecoder* BlockDecoderNew() { return new BlockDecoder(); }
 void BlockDecoderDelete(BlockDecoder* decoder) { delete decoder; }
+
+BlockDecoder& BlockThreadDecoder() {
+  thread_local BlockDecoderPtr decoder;
+  if (!decoder) decoder.reset(BlockDecoderNew());
+  return *decoder;
+}

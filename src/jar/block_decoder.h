@@ -21,8 +21,9 @@ struct BlockDecoder {
 void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block);
 
 // Run-length expansion of n bytes into at most `capacity` bytes; returns the
-// bytes written. An expansion that would pass `capacity`, or a run code cut
-// off by the end of the input, is "ExpandRle: size BUG".
+// bytes expanded (bytes after them, within `capacity`, may change too). An
+// expansion that would pass `capacity`, or a run code cut off by the end of
+// the input, is "ExpandRle: size BUG".
 int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity);
 
 // Transposes each 4096-byte part of a block as a 64 x 64 matrix; returns the

@@ -39,15 +39,28 @@ int EncodeLz(BlockEncoder& e, const uint8_t* block) {
   return length;
 }
 
-int EncodeRle(BlockEncoder& e, const uint8_t* block) {
-  int n = RleEncode(block, kBlockSize, e.lz.buf, kBlockSize);
-  if (n >= kBlockSize) return EncodeLz(e, block);
+// Method 3 of the n run-length coded bytes of `block` in the work buffer.
+int EncodeRleCoded(BlockEncoder& e, const uint8_t* block, int n) {
   e.record[0] = kMethodRle;
   ArcodOut a;
   ArcodStart(a, e.record, kRecordLimit);
   ArcodRaw(a, 16, static_cast<uint32_t>(n));
   LzSegment seg = {0, n};
   return LzEncode(e.lz, a, &seg, 1) ? Finish(e, a) : EncodeStored(e, block);
+}
+
+int EncodeRle(BlockEncoder& e, const uint8_t* block) {
+  int n = RleEncode(block, kBlockSize, e.lz.buf, kBlockSize);
+  if (n >= kBlockSize) return EncodeLz(e, block);
+  return EncodeRleCoded(e, block, n);
+}
+
+// The LZ coder's time grows with what it codes: only a short run-length form
+// is worth it in a work file.
+int EncodeWork(BlockEncoder& e, const uint8_t* block) {
+  int n = RleEncode(block, kBlockSize, e.lz.buf, kWorkRleLimit);
+  if (n >= kWorkRleLimit) return EncodeStored(e, block);
+  return EncodeRleCoded(e, block, n);
 }
 
 int EncodeSplit(BlockEncoder& e, const uint8_t* block) {
@@ -382,6 +395,8 @@ int EncodeCaught(BlockEncoder& e, const uint8_t* block, int flags, uint8_t* reco
       e.trial_mode = false;
       e.lz.cost_based = true;
       length = SubEncode(e, block, picked);
+    } else if (flags & kFlagWork) {
+      length = EncodeWork(e, block);
     } else {
       e.lz.cost_based = (flags & kFlagCostBased) != 0;
       length = SubEncode(e, block, MethodOfFlags(flags));
@@ -393,11 +408,6 @@ int EncodeCaught(BlockEncoder& e, const uint8_t* block, int flags, uint8_t* reco
     snprintf(error, 256, "%s", abort.message);
     return 0;
   }
-}
-
-void RunJob(void* arg) {
-  auto* job = static_cast<BlockEncodeJob*>(arg);
-  job->length = EncodeCaught(*job->encoder, job->block, job->flags, job->record, job->error);
 }
 
 }  // namespace
@@ -419,19 +429,13 @@ int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t*
   return length;
 }
 
-bool BlockEncodeStart(BlockEncodeJob* job, const uint8_t* block, int flags) {
-  if (!job->encoder) job->encoder.reset(BlockEncoderNew());
-  job->block = block;
-  job->flags = flags;
-  job->length = 0;
-  job->error[0] = '\0';
-  job->task.run = RunJob;
-  job->task.arg = job;
-  return PlatTaskStart(&job->task);
+int BlockEncodeSilent(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record,
+                      char* error) {
+  return EncodeCaught(encoder, block, flags, record, error);
 }
 
-int BlockEncodeFinish(BlockEncodeJob* job) {
-  PlatTaskWait(&job->task);
-  if (job->length <= 0) JasError("%s", job->error);
-  return job->length;
+BlockEncoder& BlockThreadEncoder() {
+  thread_local BlockEncoderPtr encoder;
+  if (!encoder) encoder.reset(BlockEncoderNew());
+  return *encoder;
 }

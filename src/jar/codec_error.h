@@ -1,8 +1,8 @@
 // The codec's error exit. A damaged record or an impossible encoder state
 // leaves the deep coding loops at once: CodecError throws CodecAbort with the
 // message, which only the codec's entry points catch (BlockEncode and
-// BlockDecode report it through the file layer; the worker thread's encode
-// keeps it for the thread that waits for it). No other code throws.
+// BlockDecode report it through the file layer; their silent forms, run on
+// other threads, keep it for the caller to report). No other code throws.
 #pragma once
 
 struct CodecAbort {

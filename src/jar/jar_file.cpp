@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "jar/block_codec.h"
 #include "jar/jas.h"
@@ -25,23 +26,44 @@ struct Settings {
 
 }  // namespace
 
-// A write handle's full block coded on the worker thread, with the job's own
-// encoder, while the handle fills the next; it is written when that one is
-// coded, or at close.
-struct JarAhead {
+// One block of a write handle's batch: the block, its record once coded,
+// and what the record head needs.
+struct JarSlot {
+  uint8_t block[kBlockSize];
+  uint8_t record[kMaxRecordLength];
+  int32_t length;
   uint32_t sum;
   int32_t size;
-  uint8_t block[kBlockSize];
-  BlockEncodeJob job;
+  char error[256];  // the codec's message when length is 0
 };
 
-// A read handle's decoder, a write handle's encoder and block ahead (each
-// made on first use), and the record buffer.
+// One block read ahead: its record as read, the block decoded from it, and
+// the check value to compare once the block is used.
+struct JarAhead {
+  uint8_t record[kMaxRecordLength + kRecordPadding];
+  uint8_t block[kBlockSize];
+  int32_t length;
+  uint32_t sum;
+  int decoded;
+  char error[256];  // the codec's message when not decoded
+};
+
+// A handle's coding state. A write handle gathers up to one block per thread
+// of the build (slots made as first needed) and codes them all at once, each
+// thread with its own encoder; the records are then written in block order,
+// so the file is the same for every thread count. With one thread a block is
+// coded straight from the handle's buffer. A read handle decodes with its
+// thread's decoder from the record buffer.
 struct JarCodec {
-  BlockDecoderPtr decoder;
-  BlockEncoderPtr encoder;
-  std::unique_ptr<JarAhead> ahead;
-  bool ahead_pending = false;  // a block is on the worker thread
+  std::vector<std::unique_ptr<JarSlot>> slots;
+  int gathered = 0;  // slots holding blocks not yet written
+  // Read side: a handle read block after block decodes the next blocks of
+  // its chunk file ahead, one per thread, all at once (slots made as first
+  // needed). ahead_count blocks from block ahead_first are in the slots.
+  std::vector<std::unique_ptr<JarAhead>> ahead;
+  int32_t ahead_first = 0;
+  int ahead_count = 0;
+  int32_t streak = 0;  // blocks loaded in a row by sequential reading
   uint8_t record[kMaxRecordLength + kRecordPadding];
 };
 
@@ -210,21 +232,35 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   return 1;
 }
 
-// Waits for the block coded on the worker thread, if any, and writes it.
-int Settle(JILE* h) {
+// Codes the gathered blocks, on all threads, and writes their records in
+// block order. Stops at the first failure, after writing the records before
+// it: what a file holds is then what coding one block after the other would
+// have written up to the failure.
+int WriteGathered(JILE* h) {
   JarCodec& c = *h->codec;
-  if (!c.ahead_pending) return 1;
-  c.ahead_pending = false;
-  JarAhead& a = *c.ahead;
-  int length = BlockEncodeFinish(&a.job);
-  if (length <= 0) return 0;  // the codec said why
-  return PutRecord(h, a.job.record, length, a.sum, a.size);
+  const int n = c.gathered;
+  if (n == 0) return 1;
+  c.gathered = 0;
+  const int flags = h->flags;
+  JarCodec* codec = &c;
+  PlatParallel(n, [codec, flags](int i) {
+    JarSlot& s = *codec->slots[i];
+    s.length = BlockEncodeSilent(BlockThreadEncoder(), s.block, flags, s.record, s.error);
+  });
+  for (int i = 0; i < n; i++) {
+    const JarSlot& s = *c.slots[i];
+    if (s.length <= 0) {
+      JasError("%s", s.error);
+      return 0;
+    }
+    if (!PutRecord(h, s.record, s.length, s.sum, s.size)) return 0;
+  }
+  return 1;
 }
 
 // Codes the full (or, at close, partly filled) block buffer and writes its
-// record. A full block goes to the worker thread when it is free, and is
-// written once the next block is coded here, at the same time, or at close:
-// the records and their order are those of coding one block after the other.
+// record; with more than one thread the block joins the batch, which is
+// coded and written once it has a block for every thread, or at close.
 int Flush(JILE* h, bool last) {
   if (h->pos == 0) {
     HandleError(h, "Flush: no data");
@@ -238,24 +274,19 @@ int Flush(JILE* h, bool last) {
   // The encoder always sees a whole block.
   if (h->pos < kBlockSize) memset(h->data + h->pos, 0xFF, kBlockSize - h->pos);
   JarCodec& c = *h->codec;
-  if (!last && !c.ahead_pending) {
-    if (!c.ahead) c.ahead.reset(new JarAhead);
-    JarAhead& a = *c.ahead;
-    memcpy(a.block, h->data, kBlockSize);
-    if (BlockEncodeStart(&a.job, a.block, h->flags)) {
-      c.ahead_pending = true;
-      a.sum = sum;
-      a.size = h->pos;
-      h->block++;
-      h->pos = 0;
-      return 1;
-    }
+  const int threads = PlatThreadCount();
+  if (threads == 1 && c.gathered == 0) {
+    int length = BlockEncode(BlockThreadEncoder(), h->data, h->flags, c.record);
+    if (length <= 0) return 0;  // the codec said why
+    if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
+  } else {
+    if (c.gathered == static_cast<int>(c.slots.size())) c.slots.emplace_back(new JarSlot);
+    JarSlot& s = *c.slots[c.gathered++];
+    memcpy(s.block, h->data, kBlockSize);
+    s.sum = sum;
+    s.size = h->pos;
+    if ((last || c.gathered >= threads) && !WriteGathered(h)) return 0;
   }
-  if (!c.encoder) c.encoder.reset(BlockEncoderNew());
-  int length = BlockEncode(*c.encoder, h->data, h->flags, c.record);
-  if (!Settle(h)) return 0;
-  if (length <= 0) return 0;  // the codec said why
-  if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
   h->block++;
   h->pos = 0;
   return 1;
@@ -284,8 +315,7 @@ int FillFill(JILE* h) {
   JarCodec& c = *h->codec;
   if (JasRead(c.record, n, h->chunk) != n) return FillFailed(h);
   memset(c.record + n, 0, kRecordPadding);
-  if (!c.decoder) c.decoder.reset(BlockDecoderNew());
-  if (BlockDecode(*c.decoder, c.record, n, h->data) == 0) return FillFailed(h);
+  if (BlockDecode(BlockThreadDecoder(), c.record, n, h->data) == 0) return FillFailed(h);
   int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
   if (JarBlockSum(h->data, valid) != sum) {
     HandleError(h, "FillFill: bad CRC at block %d", h->block);
@@ -294,6 +324,66 @@ int FillFill(JILE* h) {
   h->valid = valid;
   h->pos = 0;
   return 1;
+}
+
+// Takes the current block from the blocks read ahead, failing as reading it
+// would have.
+int FillAhead(JILE* h) {
+  JarAhead& a = *h->codec->ahead[h->block - h->codec->ahead_first];
+  if (!a.decoded) {
+    JasError("%s", a.error);
+    return FillFailed(h);
+  }
+  memcpy(h->data, a.block, kBlockSize);
+  int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
+  if (JarBlockSum(h->data, valid) != a.sum) {
+    HandleError(h, "FillFill: bad CRC at block %d", h->block);
+    return FillFailed(h);
+  }
+  h->valid = valid;
+  h->pos = 0;
+  return 1;
+}
+
+// Reads the records of the current block and of the next ones in its chunk
+// file, one per thread, and decodes them on all threads. False when that
+// does not apply (one thread, too few blocks left) or a read fails; the
+// stream is then where it was, and the current block is read as usual.
+bool ReadAhead(JILE* h) {
+  const int threads = PlatThreadCount();
+  JarCodec& c = *h->codec;
+  c.ahead_count = 0;
+  if (threads == 1 || c.streak < 2 || IsSplit(h->header)) return false;
+  const int32_t n = h->header.file_blocks;
+  const int32_t end = std::min<int64_t>(int64_t(h->block / n + 1) * n, h->header.block_count);
+  const int count = std::min<int64_t>(threads, end - h->block);
+  if (count < 2) return false;
+  const int64_t at = JasTell(h->chunk);
+  if (at < 0) return false;
+  while (static_cast<int>(c.ahead.size()) < count) c.ahead.emplace_back(new JarAhead);
+  for (int i = 0; i < count; i++) {
+    JarAhead& a = *c.ahead[i];
+    uint8_t head[kRecordHead];
+    bool ok = JasRead(head, kRecordHead, h->chunk) == kRecordHead;
+    uint32_t length = ok ? Get32(head + 4) : 0;
+    ok = ok && length >= 1 && length <= static_cast<uint32_t>(kMaxRecordLength) &&
+         JasRead(a.record, static_cast<int>(length), h->chunk) == static_cast<int>(length);
+    if (!ok) {
+      JasSeek(h->chunk, at);
+      return false;
+    }
+    a.sum = Get32(head);
+    a.length = static_cast<int32_t>(length);
+    memset(a.record + length, 0, kRecordPadding);
+  }
+  JarCodec* codec = &c;
+  PlatParallel(count, [codec](int i) {
+    JarAhead& a = *codec->ahead[i];
+    a.decoded = BlockDecodeSilent(BlockThreadDecoder(), a.record, a.length, a.block, a.error);
+  });
+  c.ahead_first = h->block;
+  c.ahead_count = count;
+  return true;
 }
 
 // Loads the block after the current one; at the end of the data it changes
@@ -322,6 +412,11 @@ int FillNext(JILE* h) {
   }
   if (h->chunk != nullptr && file != h->chunk_file && CloseChunk(h) != 0) return FillFailed(h);
   if (h->chunk == nullptr && OpenChunk(h, file, "rb") != 0) return FillFailed(h);
+  JarCodec& c = *h->codec;
+  c.streak++;
+  if ((h->block >= c.ahead_first && h->block - c.ahead_first < c.ahead_count) || ReadAhead(h)) {
+    return FillAhead(h);
+  }
   return FillFill(h);
 }
 
@@ -461,9 +556,8 @@ int JarClose(JILE* h) {
   };
   if (h->mode == kJarWrite) {
     if (h->pos > 0 && !Flush(h, true)) fail(2);
-    // A block still on the worker thread is waited for even after a failure:
-    // the handle goes away below.
-    if (!Settle(h)) fail(2);
+    // Blocks gathered before a failure are dropped with the handle.
+    if (code == 0 && !WriteGathered(h)) fail(2);
     if (code == 0 && JasSeek(h->index, 0) != 0) fail(3);
     if (code == 0) {
       uint8_t bytes[kJarHeaderSize];
@@ -570,6 +664,9 @@ int JarSeek(JILE* h, double position) {
   }
   const int32_t b = static_cast<int32_t>(position / kBlockSize);
   if (b != h->block || h->valid < 0) {
+    // The stream moves: the blocks read ahead are dropped.
+    h->codec->ahead_count = 0;
+    h->codec->streak = 0;
     h->block = b;
     FillFailed(h);
     if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b)) != 0) return 7;

@@ -33,6 +33,12 @@ inline constexpr int kFlagFlipColumns = 0x10;     // method 7
 inline constexpr int kFlagFlipRows = 0x20;        // method 8
 inline constexpr int kFlagCostBased = 0x40;       // cost-based parsing
 inline constexpr int kFlagTrial = 0x80;           // methods 4 to 8, keep the smallest
+// Coding of a build's work files, which are read back a pass or two later
+// and removed: cheap rather than small. A block whose run-length form is
+// shorter than kWorkRleLimit goes by method 3, which codes only that form;
+// any other is stored (method 1). Every reader knows both methods.
+inline constexpr int kFlagWork = 0x100;
+inline constexpr int kWorkRleLimit = 16384;
 
 // Run-length code: bytes 0xE0..0xEE are a run of 1..15 of the byte after;
 // 0xEF, n, b is a run of n + 31 (up to 286) of b; any other byte is itself.

@@ -2,7 +2,6 @@
 // module includes an OS header.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -86,25 +85,13 @@ std::vector<std::string> PlatFindFiles(const char* pattern);
 int64_t PlatClockMs();   // monotonic, since process start
 int64_t PlatTimeNow();   // seconds since 1970-01-01 UTC
 
-// The second core: one worker thread that runs one task at a time, for work
-// that may overlap the caller's (the block encoder codes one block there
-// while the caller codes the next). Only one thread starts tasks.
-struct PlatTask {
-  void (*run)(void* arg);
-  void* arg;
-  std::atomic<bool> done;
-  long started_by;  // the process that started it
-};
-// Starts `task` on the worker thread (made on first use); false when the
-// worker is busy or cannot be made, and the caller then does the work itself.
-bool PlatTaskStart(PlatTask* task);
-// Waits until a started task has run. In a forked child, which has no worker
-// thread, a task its parent started runs here instead.
-void PlatTaskWait(PlatTask* task);
-
 // The threads a build uses: ZOK_THREADS from the environment when it holds a
 // number from 1 up, else every core the process may run on. Read once.
 int PlatThreadCount();
+// For tests: makes PlatThreadCount() return n (n >= 1) and returns the count
+// it replaced. The pool keeps the threads it has; a count of 1 runs every
+// later parallel call on the caller's thread alone.
+int PlatSetThreadCount(int n);
 // Runs body(arg, i) for every i in [0, n) on the pool's threads and the
 // caller's, and returns when all have run. Which thread runs which i is not
 // fixed, so results must not depend on it. With one thread (or in a forked

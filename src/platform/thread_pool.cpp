@@ -114,9 +114,24 @@ std::mutex g_call;  // one call at a time
 
 }  // namespace
 
+namespace {
+std::atomic<int> g_count{0};  // 0 until read
+}  // namespace
+
 int PlatThreadCount() {
-  static const int count = ReadThreadCount();
-  return count;
+  int n = g_count.load(std::memory_order_relaxed);
+  if (n == 0) {
+    int read = ReadThreadCount();
+    g_count.compare_exchange_strong(n, read);
+    n = g_count.load(std::memory_order_relaxed);
+  }
+  return n;
+}
+
+int PlatSetThreadCount(int n) {
+  int was = PlatThreadCount();
+  if (n >= 1) g_count.store(n);
+  return was;
 }
 
 void PlatParallelFor(int n, void (*body)(void* arg, int i), void* arg) {

@@ -40,6 +40,7 @@ JILE* FileRopen(const char* path) {
 JILE* FileWopen(const char* path) { return WriteOpen(path, kFlagDefault, "FileWopen"); }
 JILE* FileWopen0(const char* path) { return WriteOpen(path, kFlagLz, "FileWopen0"); }
 JILE* FileWopenX(const char* path) { return WriteOpen(path, kFlagTrial, "FileWopenX"); }
+JILE* FileWopenW(const char* path) { return WriteOpen(path, kFlagWork, "FileWopenW"); }
 
 void FileClose(JILE* h) {
   // The handle is gone after the close.

@@ -17,6 +17,9 @@ JILE* FileRopen(const char* path);
 JILE* FileWopen(const char* path);   // default block coding
 JILE* FileWopen0(const char* path);  // coding flags 2
 JILE* FileWopenX(const char* path);  // coding flags 128: best of five methods per block
+// A build's work files: cheap coding (methods 1 and 3 only), for files read
+// back once or twice and then removed.
+JILE* FileWopenW(const char* path);
 void FileClose(JILE* h);
 int FileGetc(JILE* h);
 void FilePutc(int byte, JILE* h);

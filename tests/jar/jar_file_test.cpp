@@ -88,73 +88,79 @@ void ExpectReadsBack(const std::string& name, const Bytes& data) {
   EXPECT_EQ(JarClose(h), 0);
 }
 
-// Two files written in turn, half a block at a time (a block of each may be on the
-// worker thread): index and chunk files hold header, creator, table and each block's
-// check value, length and record (padded with 0xFF) byte for byte, and read back.
+// Two files written in turn, half a block at a time, with 1, 2 and 3 threads (a
+// handle codes a batch of a block per thread at once): index and chunk files hold
+// header, creator, table and each block's check value, length and record (padded
+// with 0xFF) byte for byte, the same for every thread count, and read back.
 TEST(JarLayout, FilesWrittenInTurnHoldHeaderTableAndRecordsByteForByteAndReadBack) {
-  TempDir dir;
-  ScopedCwd cwd(dir.path());
-  Settings settings(2);
-  const int flags[2] = {kFlagDefault, kFlagTrial};
-  const Bytes data[2] = {MakeData(3 * kBlockSize + 100, 1), MakeData(5 * kBlockSize + 1, 22)};
-  const int64_t before = PlatTimeNow();
-  JILE* h[2] = {JarWopen("a", flags[0]), JarWopen("b", flags[1])};
-  for (size_t at = 0; at < data[1].size(); at += kBlockSize / 2) {
-    for (int f = 0; f < 2; f++) {
-      if (at >= data[f].size()) continue;
-      const int take = static_cast<int>(std::min<size_t>(kBlockSize / 2, data[f].size() - at));
-      ASSERT_EQ(JarWrite(&data[f][at], take, h[f]), take);
+  for (int threads : {1, 2, 3}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    const int was = PlatSetThreadCount(threads);
+    TempDir dir;
+    ScopedCwd cwd(dir.path());
+    Settings settings(2);
+    const int flags[2] = {kFlagDefault, kFlagTrial};
+    const Bytes data[2] = {MakeData(3 * kBlockSize + 100, 1), MakeData(5 * kBlockSize + 1, 22)};
+    const int64_t before = PlatTimeNow();
+    JILE* h[2] = {JarWopen("a", flags[0]), JarWopen("b", flags[1])};
+    for (size_t at = 0; at < data[1].size(); at += kBlockSize / 2) {
+      for (int f = 0; f < 2; f++) {
+        if (at >= data[f].size()) continue;
+        const int take = static_cast<int>(std::min<size_t>(kBlockSize / 2, data[f].size() - at));
+        ASSERT_EQ(JarWrite(&data[f][at], take, h[f]), take);
+      }
     }
-  }
-  EXPECT_EQ(JarSetCreator(h[0], std::string(33, 'x').c_str(), 1, 2, 3), 2);
-  EXPECT_STREQ(JasLastError(), "JarSetCreator: name too long [a]");
-  for (JILE* w : h) ASSERT_EQ(JarSetCreator(w, "tester", 301, JarTag("DTM3"), 0x40000001), 0);
-  fflush(h[0]->index);
-  EXPECT_EQ(ReadFile("a.JIX").substr(4, 8), std::string(8, '\0')) << "no blocks until close";
-  for (JILE* w : h) ASSERT_EQ(JarClose(w), 0) << JasLastError();
-  EXPECT_EQ(JarWopen(std::string(300, 'a').c_str(), 0), nullptr);
-  EXPECT_STREQ(JasLastError(), "JarWopen: name too long");
+    EXPECT_EQ(JarSetCreator(h[0], std::string(33, 'x').c_str(), 1, 2, 3), 2);
+    EXPECT_STREQ(JasLastError(), "JarSetCreator: name too long [a]");
+    for (JILE* w : h) ASSERT_EQ(JarSetCreator(w, "tester", 301, JarTag("DTM3"), 0x40000001), 0);
+    fflush(h[0]->index);
+    EXPECT_EQ(ReadFile("a.JIX").substr(4, 8), std::string(8, '\0')) << "no blocks until close";
+    for (JILE* w : h) ASSERT_EQ(JarClose(w), 0) << JasLastError();
+    EXPECT_EQ(JarWopen(std::string(300, 'a').c_str(), 0), nullptr);
+    EXPECT_STREQ(JasLastError(), "JarWopen: name too long");
 
-  for (int f = 0; f < 2; f++) {
-    const std::string name = f == 0 ? "a" : "b", ix = ReadFile(name + ".JIX");
-    const size_t size = data[f].size(), count = (size + kBlockSize - 1) / kBlockSize;
-    std::string table, chunk[3];
-    for (size_t b = 0; b < count; b++) {
-      const size_t from = b * kBlockSize, to = std::min(size, from + kBlockSize);
-      Bytes block(data[f].begin() + from, data[f].begin() + to);
-      const uint32_t sum = JarBlockSum(block.data(), static_cast<int>(block.size()));
-      block.resize(kBlockSize, 0xFF);
-      const int length = BlockEncode(block.data(), flags[f]);
-      table += Words({static_cast<uint32_t>(chunk[b / 2].size())});
-      chunk[b / 2] += Words({sum, static_cast<uint32_t>(length)});
-      chunk[b / 2].append(reinterpret_cast<const char*>(g_record), length);
+    for (int f = 0; f < 2; f++) {
+      const std::string name = f == 0 ? "a" : "b", ix = ReadFile(name + ".JIX");
+      const size_t size = data[f].size(), count = (size + kBlockSize - 1) / kBlockSize;
+      std::string table, chunk[3];
+      for (size_t b = 0; b < count; b++) {
+        const size_t from = b * kBlockSize, to = std::min(size, from + kBlockSize);
+        Bytes block(data[f].begin() + from, data[f].begin() + to);
+        const uint32_t sum = JarBlockSum(block.data(), static_cast<int>(block.size()));
+        block.resize(kBlockSize, 0xFF);
+        const int length = BlockEncode(block.data(), flags[f]);
+        table += Words({static_cast<uint32_t>(chunk[b / 2].size())});
+        chunk[b / 2] += Words({sum, static_cast<uint32_t>(length)});
+        chunk[b / 2].append(reinterpret_cast<const char*>(g_record), length);
+      }
+      const uint32_t last = (size - 1) % kBlockSize + 1;
+      uint32_t time;
+      memcpy(&time, ix.data() + 24, 4);
+      EXPECT_GE(int64_t{time}, before);
+      EXPECT_LE(int64_t{time}, PlatTimeNow());
+      EXPECT_EQ(ix, "JAR5" + Words({static_cast<uint32_t>(count), last, 2, 501, 501, time}) +
+                        "tester" + std::string(26, '\0') + Words({301, JarTag("DTM3"), 0x40000001}) +
+                        Words({116}) + "dummy data chunkdummy data chunkdummy da" + table);
+      for (int c = 0; c < 3; c++) {
+        EXPECT_EQ(FileExists(name + ".J0" + std::to_string(c)), !chunk[c].empty()) << name << c;
+        EXPECT_EQ(ReadFile(name + ".J0" + std::to_string(c)), chunk[c]) << name << c;
+      }
+      ExpectReadsBack(name, data[f]);
     }
-    const uint32_t last = (size - 1) % kBlockSize + 1;
-    uint32_t time;
-    memcpy(&time, ix.data() + 24, 4);
-    EXPECT_GE(int64_t{time}, before);
-    EXPECT_LE(int64_t{time}, PlatTimeNow());
-    EXPECT_EQ(ix, "JAR5" + Words({static_cast<uint32_t>(count), last, 2, 501, 501, time}) +
-                      "tester" + std::string(26, '\0') + Words({301, JarTag("DTM3"), 0x40000001}) +
-                      Words({116}) + "dummy data chunkdummy data chunkdummy da" + table);
-    for (int c = 0; c < 3; c++) {
-      EXPECT_EQ(FileExists(name + ".J0" + std::to_string(c)), !chunk[c].empty()) << name << c;
-      EXPECT_EQ(ReadFile(name + ".J0" + std::to_string(c)), chunk[c]) << name << c;
+    // An empty file, one ending on a full block, and one of 46 chunk files,
+    // named in hex: the last file there is, and the first there is not.
+    const struct {
+      size_t size;
+      const char *last, *none;
+    } cases[] = {{0, "JIX", "J00"}, {2 * kBlockSize, "J00", "J01"}, {3000000, "J2D", "J2E"}};
+    for (const auto& c : cases) {
+      const std::string name = std::to_string(c.size);
+      const Bytes data = MakeData(c.size, static_cast<uint32_t>(c.size));
+      WriteJar(name, data, c.size == 3000000 ? kFlagWork : kFlagLz);
+      EXPECT_TRUE(FileExists(name + "." + c.last) && !FileExists(name + "." + c.none)) << name;
+      ExpectReadsBack(name, data);
     }
-    ExpectReadsBack(name, data[f]);
-  }
-  // An empty file, one ending on a full block, and one of 46 chunk files,
-  // named in hex: the last file there is, and the first there is not.
-  const struct {
-    size_t size;
-    const char *last, *none;
-  } cases[] = {{0, "JIX", "J00"}, {2 * kBlockSize, "J00", "J01"}, {3000000, "J2D", "J2E"}};
-  for (const auto& c : cases) {
-    const std::string name = std::to_string(c.size);
-    const Bytes data = MakeData(c.size, static_cast<uint32_t>(c.size));
-    WriteJar(name, data, kFlagLz);
-    EXPECT_TRUE(FileExists(name + "." + c.last) && !FileExists(name + "." + c.none)) << name;
-    ExpectReadsBack(name, data);
+    PlatSetThreadCount(was);
   }
 }
 
@@ -223,6 +229,36 @@ TEST(JarDamage, DamagedFilesFailWithTheirMessages) {
     EXPECT_TRUE(JarSeek(h, kBlockSize + 20.0) != 0 && JarGetc(h) == -1);
     EXPECT_TRUE(JarSeek(h, 10) == 0 && JarGetc(h) == data[10] && JarClose(h) == 0);
   }
+}
+
+// Sequential reading decodes the next blocks ahead, one per thread, at once: a
+// damaged block among them still fails only when reached, as read alone.
+TEST(JarDamage, ABlockReadAheadFailsOnlyWhenReached) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const int was = PlatSetThreadCount(3);
+  const Bytes data = MakeData(6 * kBlockSize, 5);
+  WriteJar("ok", data, kFlagWork);
+  uint32_t at;  // block 3's record
+  memcpy(&at, ReadFile("ok.JIX").data() + kJarTableOffset + 3 * 4, 4);
+  const struct {
+    size_t offset;
+    const char* message;
+  } cases[] = {{at + 8, "SubDecode: BUG"}, {at, "FillFill: bad CRC at block 3 [x]"}};
+  for (const auto& c : cases) {
+    std::string j00 = ReadFile("ok.J00");
+    j00[c.offset] = static_cast<char>(0xEE);
+    WriteFile("x.J00", j00);
+    WriteFile("x.JIX", ReadFile("ok.JIX"));
+    JILE* h = JarRopen("x");
+    Bytes got(3 * kBlockSize);
+    EXPECT_EQ(JarRead(got.data(), 3 * kBlockSize, h), 3 * kBlockSize);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin()));
+    EXPECT_EQ(JarGetc(h), -1);
+    EXPECT_EQ(JasLastError(), std::string(c.message));
+    EXPECT_EQ(JarClose(h), 0);
+  }
+  PlatSetThreadCount(was);
 }
 
 // Incompressible blocks: records of 32777 bytes with heads. With room for two, each

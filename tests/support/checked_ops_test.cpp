@@ -54,6 +54,7 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
       {"FileRopen: [empty] failed: unexpected end of file", [] { FileRopen("empty"); }},
       {"FileWopen: [nodir/x] failed: No such file or directory", [] { FileWopen("nodir/x"); }},
       {"FileWopenX: [dir] failed: Is a directory", [] { FileWopenX("dir"); }},
+      {"FileWopenW: [dir] failed: Is a directory", [] { FileWopenW("dir"); }},
       {"FileClose: failed [no file]: invalid JILE *", [] { FileClose(nullptr); }},
       // The chunk file is opened when the first block is written.
       {"FileClose: failed [chunkdir]: Is a directory",
