@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -30,8 +31,13 @@ struct NamedStream {
   char name[280];
 };
 NamedStream g_streams[kNamedStreams];
+// A build's threads open and close streams (a reader crossing into its next
+// chunk file) and allocate at once: the table and the accounting hooks are
+// used under this lock.
+std::mutex g_streams_lock;
 
 void NoteStream(FILE* stream, const char* name) {
+  std::lock_guard<std::mutex> hold(g_streams_lock);
   for (NamedStream& n : g_streams) {
     if (n.stream == nullptr) {
       n.stream = stream;
@@ -42,6 +48,7 @@ void NoteStream(FILE* stream, const char* name) {
 }
 
 void ForgetStream(FILE* stream) {
+  std::lock_guard<std::mutex> hold(g_streams_lock);
   for (NamedStream& n : g_streams) {
     if (n.stream == stream) {
       n.stream = nullptr;
@@ -51,6 +58,7 @@ void ForgetStream(FILE* stream) {
 }
 
 const char* StreamName(FILE* stream) {
+  std::lock_guard<std::mutex> hold(g_streams_lock);
   for (const NamedStream& n : g_streams) {
     if (n.stream == stream) return n.name;
   }
@@ -135,7 +143,10 @@ void* JasAlloc(size_t n) {
   memcpy(base, &size, 4);
   memcpy(base + 4, &kJasGuardLo, 4);
   memcpy(base + 8 + n, &kJasGuardHi, 4);
-  if (g_jar_hooks.alloc != nullptr) g_jar_hooks.alloc(static_cast<int>(n) + kJasGuardOverhead);
+  if (g_jar_hooks.alloc != nullptr) {
+    std::lock_guard<std::mutex> hold(g_streams_lock);
+    g_jar_hooks.alloc(static_cast<int>(n) + kJasGuardOverhead);
+  }
   return base + 8;
 }
 
@@ -154,7 +165,10 @@ int JarFree(void* p) {
     JasError("JarFree: hi sentinel violated");
     return 3;
   }
-  if (g_jar_hooks.alloc != nullptr) g_jar_hooks.alloc(-(static_cast<int>(size) + kJasGuardOverhead));
+  if (g_jar_hooks.alloc != nullptr) {
+    std::lock_guard<std::mutex> hold(g_streams_lock);
+    g_jar_hooks.alloc(-(static_cast<int>(size) + kJasGuardOverhead));
+  }
   free(base);
   return 0;
 }
@@ -166,7 +180,10 @@ FILE* JasOpen(const char* name, const char* mode) {
     return nullptr;
   }
   NoteStream(f, name);
-  if (g_jar_hooks.fopen != nullptr) g_jar_hooks.fopen(1, f, mode, name);
+  if (g_jar_hooks.fopen != nullptr) {
+    std::lock_guard<std::mutex> hold(g_streams_lock);
+    g_jar_hooks.fopen(1, f, mode, name);
+  }
   return f;
 }
 
@@ -185,11 +202,17 @@ int JasClose(FILE* stream) {
   if (r != 0) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    if (g_jar_hooks.fopen != nullptr) g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
+    if (g_jar_hooks.fopen != nullptr) {
+      std::lock_guard<std::mutex> hold(g_streams_lock);
+      g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
+    }
     StreamError(why, "JasClose: failed [%s]", name);
     return r;
   }
-  if (g_jar_hooks.fopen != nullptr) g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
+  if (g_jar_hooks.fopen != nullptr) {
+    std::lock_guard<std::mutex> hold(g_streams_lock);
+    g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
+  }
   return r;
 }
 
