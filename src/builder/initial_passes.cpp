@@ -391,7 +391,8 @@ void Classify(Build& b) {
     }
     SysFree(users);
   }
-  CacheCloseAll(b);
+  // Closes every thread's copies and frees their table.
+  CacheSetThreads(b, 1);
   if (max_ply < 0) {
     FileRemove(values_name);
     FileRemove(bits_name);
