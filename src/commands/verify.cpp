@@ -174,6 +174,9 @@ void VerifySide(SideJob& job, int threads) {
   snprintf(prog.label, sizeof prog.label, "%-7.15s %c", b->name, job.white ? 'W' : 'B');
   prog.start = ClockCs(1);
   prog.mark1 = prog.mark2 = -1;
+  // Takes the terminal's keys before the first line shows: a key typed in
+  // answer to it must reach the poll, not the terminal's own handling.
+  ProgPoll();
   ProgTick(prog, 0);
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; t++) workers.emplace_back(Work, std::ref(job), handles[t]);
