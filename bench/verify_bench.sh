@@ -23,6 +23,6 @@ status=0
 # The figures are the last line (a signal's note may come before them).
 read -r wall user sys peak_kb < <(tail -n 1 "$stats")
 printf '%-7s %9s %9s %9s %8s  %s\n' endgame wall_s cpu_s peak_MB threads verdict
-printf '%-7s %9.1f %9.1f %9.0f %8s  %s\n' "$name" "$wall" "$(echo "$user + $sys" | bc)" \
-  "$(echo "$peak_kb / 1024" | bc)" "${ZOK_THREADS:-$(nproc)}" "$(tr '\r' '\n' <"$out" | grep -v '^ *$' | tail -n 1)"
+printf '%-7s %9.1f %9.1f %9.0f %8s  %s\n' "$name" "$wall" "$(awk -v u="$user" -v s="$sys" 'BEGIN{print u + s}')" \
+  "$(awk -v k="$peak_kb" 'BEGIN{print k / 1024}')" "${ZOK_THREADS:-$(nproc)}" "$(tr '\r' '\n' <"$out" | grep -v '^ *$' | tail -n 1)"
 exit $status
