@@ -60,6 +60,9 @@ void FillOne(uint8_t* list, int s, bool king, const char* overflow) {
   OutError("%s", overflow);
 }
 
+
+}  // namespace
+
 int CodeOfChar(char c) {
   switch (c) {
     case 'P': return kWP;
@@ -77,8 +80,6 @@ int CodeOfChar(char c) {
     default: return 0;
   }
 }
-
-}  // namespace
 
 int AttackedByW(const Ccc* b, int s) {
   return Attacked(b, s, kWP, kWN, kWB, kWR, kWQ, kWK, -11, -9);

@@ -96,3 +96,6 @@ int AttackedByZ(const Ccc* board, int s);
 int CccInCheck(const Ccc* board);
 void CccSetString(const char* text, Ccc* board);
 void CccFillSqrx(Ccc* board);
+// The piece code of a FEN letter ("KQRBNP" white, "kqrbnp" black), 0 for
+// any other character.
+int CodeOfChar(char c);

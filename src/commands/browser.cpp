@@ -15,6 +15,7 @@
 #include "index/probe_key.h"
 #include "jar/jar_file.h"
 #include "platform/platform.h"
+#include "probe/probe.h"
 
 namespace {
 
@@ -89,26 +90,8 @@ void ValueRange(const Ccc* board, int negate, int32_t* lo, int32_t* hi) {
   }
 }
 
-void MirrorBoard(const Ccc* board, Ccc* mirror) {
-  memset(mirror, 0, sizeof *mirror);
-  for (int rank = 0; rank < 8; rank++) {
-    for (int file = 0; file < 8; file++) {
-      int cell = CccCell(board, MailboxSquare(rank, file));
-      if (cell & kAnyPiece) cell ^= kAnyPiece;
-      CccCell(mirror, MailboxSquare(7 - rank, file)) = static_cast<uint8_t>(cell);
-    }
-  }
-  if (board->eps != 0) {
-    mirror->eps = static_cast<uint8_t>(
-        MailboxSquare(7 - MailboxRank(board->eps), MailboxFile(board->eps)));
-  }
-  CccFillSqrx(mirror);
-  mirror->wtm = board->wtm ? 0 : 1;
-  mirror->castL = board->castl;
-  mirror->castS = board->casts;
-  mirror->castl = board->castL;
-  mirror->casts = board->castS;
-}
+// The colour-swapped board: the probing library's mirror.
+void MirrorBoard(const Ccc* board, Ccc* mirror) { ProbeMirror(board, mirror); }
 
 int32_t FindValue(const Ccc* board, int print) {
   int32_t slo, shi, mlo, mhi;

@@ -7,24 +7,6 @@
 
 namespace {
 
-int CodeOf(char c) {
-  switch (c) {
-    case 'P': return kWP;
-    case 'N': return kWN;
-    case 'B': return kWB;
-    case 'R': return kWR;
-    case 'Q': return kWQ;
-    case 'K': return kWK;
-    case 'p': return kZP;
-    case 'n': return kZN;
-    case 'b': return kZB;
-    case 'r': return kZR;
-    case 'q': return kZQ;
-    case 'k': return kZK;
-    default: return 0;
-  }
-}
-
 int Mailbox(int sq) { return MailboxSquare(sq >> 3, sq & 7); }
 
 // An en-passant square on the board: legal when the pawn that crossed it
@@ -71,7 +53,7 @@ bool ProbeSetBoard(const zok_position* pos, Ccc* b) {
   }
   int kings[2] = {0, 0}, men[2] = {0, 0};
   for (int i = 0; i < pos->count; i++) {
-    int code = CodeOf(pos->piece[i]);
+    int code = CodeOfChar(pos->piece[i]);
     int sq = pos->square[i];
     if (code == 0 || sq > 63) return false;
     int s = Mailbox(sq);
@@ -94,7 +76,7 @@ bool ProbeSetBoard(const zok_position* pos, Ccc* b) {
   int filled[2] = {1, 1};
   for (int k = 0; k < pos->count; k++) {
     int i = order[k];
-    int code = CodeOf(pos->piece[i]);
+    int code = CodeOfChar(pos->piece[i]);
     uint8_t* list = (code & kWhiteBit) ? b->wsqr : b->zsqr;
     int& n = filled[(code & kWhiteBit) ? 0 : 1];
     list[PieceKind(code) == 5 ? 0 : n++] = static_cast<uint8_t>(Mailbox(pos->square[i]));
@@ -126,7 +108,7 @@ extern "C" int zok_parse_fen(const char* fen, zok_position* pos) {
       char c = *t++;
       if (c >= '1' && c <= '8') {
         file += c - '0';
-      } else if (CodeOf(c) != 0 && p.count < 32) {
+      } else if (CodeOfChar(c) != 0 && p.count < 32) {
         p.piece[p.count] = c;
         p.square[p.count++] = static_cast<unsigned char>(rank * 8 + file);
         file++;
