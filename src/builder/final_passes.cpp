@@ -167,7 +167,6 @@ void Collect(Build& b, int g, int last) {
   for (int n = g; n <= last; n += 2) plies++;
   uint8_t* bytes[2];
   double* valued[2];
-  JILE** newf;
   uint8_t* bits;
   {
     QuietAccounting quiet;
@@ -175,20 +174,15 @@ void Collect(Build& b, int g, int last) {
       bytes[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length));
       valued[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
     }
-    newf = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * plies * plan.sets));
     bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets));
   }
-  for (int s = 0; s < plan.sets; s++) {
-    // One thread's readers are counted as one reading thread's always were.
-    QuietAccounting quiet;
-    quiet.Count(s == 0);
-    for (int i = 0; i < plies; i++) {
-      JILE* h = FileRopen(FlocName(b.basi.name, kTagNew, g + 2 * i));
-      // Opens the data now, on this thread, rather than in a reading thread.
-      if (rows > 0) FileSeek(h, 0);
-      newf[s * plies + i] = h;
-    }
+  WorkPath paths[kGroupStep / 2];
+  const char* names[kGroupStep / 2];
+  for (int i = 0; i < plies; i++) {
+    paths[i] = FlocName(b.basi.name, kTagNew, g + 2 * i);
+    names[i] = paths[i];
   }
+  JILE** newf = OpenSetReaders(plan, names, plies);
   JILE* fin = FileWopenW(FlocName(b.basi.name, kTagFin, g));
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
     JILE** in = newf + set * plies;
@@ -226,11 +220,7 @@ void Collect(Build& b, int g, int last) {
   };
   RunRows(plan, b.prog, length, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(fin);
-  for (int s = plan.sets - 1; s >= 0; s--) {
-    QuietAccounting quiet;
-    quiet.Count(s == 0);
-    for (int i = 0; i < plies; i++) FileClose(newf[s * plies + i]);
-  }
+  CloseSetReaders(plan, newf, plies);
   for (int i = 0; i < plies; i++) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));
   {
     QuietAccounting quiet;
@@ -238,7 +228,6 @@ void Collect(Build& b, int g, int last) {
       SysFree(bytes[i]);
       SysFree(valued[i]);
     }
-    SysFree(newf);
     SysFree(bits);
   }
   ProgEnd(b.prog);

@@ -241,43 +241,31 @@ void BuffersOpen(PassBuffers* pb, int32_t rows, int32_t bytes, bool out, bool co
   pb->plan = PlanRows(rows, bytes);
   pb->bytes = bytes;
   pb->readers = readers;
-  int sets = pb->plan.sets;
-  QuietAccounting quiet;
-  for (int i = 0; i < 2; i++) {
-    pb->out[i] = BatchAlloc(*pb, out);
-    pb->found[i] = BatchAlloc(*pb, true);
-    pb->conv_set[i] = BatchAlloc(*pb, conv);
-    pb->conv_clear[i] = BatchAlloc(*pb, conv);
-    pb->info[i] = static_cast<PassRow*>(SysAlloc(sizeof(PassRow) * pb->plan.batch_rows));
-  }
-  pb->files = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * sets * readers));
-  pb->scratch = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * sets * bytes));
-  for (int s = 0; s < sets; s++) {
-    // One thread's readers are counted as one reading thread's always were.
-    quiet.Count(s == 0);
-    for (int f = 0; f < readers; f++) {
-      JILE* h = FileRopen(inputs[f]);
-      // Opens the data now, on this thread, rather than in a reading thread.
-      if (rows > 0) FileSeek(h, 0);
-      pb->files[s * readers + f] = h;
+  {
+    QuietAccounting quiet;
+    for (int i = 0; i < 2; i++) {
+      pb->out[i] = BatchAlloc(*pb, out);
+      pb->found[i] = BatchAlloc(*pb, true);
+      pb->conv_set[i] = BatchAlloc(*pb, conv);
+      pb->conv_clear[i] = BatchAlloc(*pb, conv);
+      pb->info[i] = static_cast<PassRow*>(SysAlloc(sizeof(PassRow) * pb->plan.batch_rows));
     }
+    pb->scratch =
+        static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * pb->plan.sets * bytes));
   }
+  // After the quiet block: the readers keep one set counted.
+  pb->files = OpenSetReaders(pb->plan, inputs, readers);
 }
 
 void BuffersClose(PassBuffers* pb) {
+  CloseSetReaders(pb->plan, pb->files, pb->readers);
   QuietAccounting quiet;
-  for (int i = pb->plan.sets * pb->readers - 1; i >= 0; i--) {
-    quiet.Count(i < pb->readers);
-    FileClose(pb->files[i]);
-  }
-  quiet.Count(false);
   for (int i = 0; i < 2; i++) {
     for (uint8_t* p : {pb->out[i], pb->found[i], pb->conv_set[i], pb->conv_clear[i]}) {
       if (p != nullptr) SysFree(p);
     }
     SysFree(pb->info[i]);
   }
-  SysFree(pb->files);
   SysFree(pb->scratch);
 }
 

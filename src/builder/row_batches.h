@@ -65,6 +65,34 @@ struct QuietAccounting {
   }
 };
 
+// Opens each of `count` input files once per resource set of the plan
+// (set s's at s * count). Each is positioned now, on the calling thread,
+// rather than in a reading thread; only set 0's are counted, as one reading
+// thread's always were. Not inside a QuietAccounting, which would hide set 0.
+inline JILE** OpenSetReaders(const RowPlan& p, const char* const* names, int count) {
+  QuietAccounting quiet;
+  JILE** files = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * p.sets * count));
+  for (int s = 0; s < p.sets; s++) {
+    quiet.Count(s == 0);
+    for (int f = 0; f < count; f++) {
+      JILE* h = FileRopen(names[f]);
+      if (p.rows > 0) FileSeek(h, 0);
+      files[s * count + f] = h;
+    }
+  }
+  return files;
+}
+
+inline void CloseSetReaders(const RowPlan& p, JILE** files, int count) {
+  QuietAccounting quiet;
+  for (int i = p.sets * count - 1; i >= 0; i--) {
+    quiet.Count(i < count);
+    FileClose(files[i]);
+  }
+  quiet.Count(false);
+  SysFree(files);
+}
+
 // Runs a pass's rows. prepare(slot, first, count) runs on the calling thread
 // in row order before the batch is computed (sequential inputs);
 // compute(slot, set, first, count) computes some rows of the batch in `slot`
