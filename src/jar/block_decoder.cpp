@@ -319,6 +319,10 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
     memcpy(block, payload, kBlockSize);
     return;
   }
+  if (method == kMethodRleBytes) {
+    if (ExpandRle(payload, size, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG");
+    return;
+  }
   if (method < kMethodLz || method > kMethodFlipRows) CodecError("SubDecode: BUG");
   ArcodIn a;
   ArcodOpen(a, payload, size);

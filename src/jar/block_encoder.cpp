@@ -55,12 +55,13 @@ int EncodeRle(BlockEncoder& e, const uint8_t* block) {
   return EncodeRleCoded(e, block, n);
 }
 
-// The LZ coder's time grows with what it codes: only a short run-length form
-// is worth it in a work file.
+// A work file is read back once or twice and removed: the run-length form
+// costs a scan each way, where the LZ coder would cost several.
 int EncodeWork(BlockEncoder& e, const uint8_t* block) {
-  int n = RleEncode(block, kBlockSize, e.lz.buf, kWorkRleLimit);
-  if (n >= kWorkRleLimit) return EncodeStored(e, block);
-  return EncodeRleCoded(e, block, n);
+  int n = RleEncode(block, kBlockSize, e.record + 1, kBlockSize - 1);
+  if (n >= kBlockSize - 1) return EncodeStored(e, block);
+  e.record[0] = kMethodRleBytes;
+  return n + 1;
 }
 
 int EncodeSplit(BlockEncoder& e, const uint8_t* block) {

@@ -21,6 +21,8 @@ inline constexpr int kMethodRowsColumns = 5;
 inline constexpr int kMethodRowsRows = 6;
 inline constexpr int kMethodFlipColumns = 7;
 inline constexpr int kMethodFlipRows = 8;
+// Work files only: the run-length form as it is, no entropy coding.
+inline constexpr int kMethodRleBytes = 9;
 
 // Coding flags of a write handle: the highest method bit set decides, none
 // gives method 4.
@@ -35,10 +37,9 @@ inline constexpr int kFlagCostBased = 0x40;       // cost-based parsing
 inline constexpr int kFlagTrial = 0x80;           // methods 4 to 8, keep the smallest
 // Coding of a build's work files, which are read back a pass or two later
 // and removed: cheap rather than small. A block whose run-length form is
-// shorter than kWorkRleLimit goes by method 3, which codes only that form;
-// any other is stored (method 1). Every reader knows both methods.
+// shorter than the block is that form (method 9); any other is stored
+// (method 1). Finished databases never use method 9.
 inline constexpr int kFlagWork = 0x100;
-inline constexpr int kWorkRleLimit = 16384;
 
 // Run-length code: bytes 0xE0..0xEE are a run of 1..15 of the byte after;
 // 0xEF, n, b is a run of n + 31 (up to 286) of b; any other byte is itself.

@@ -17,7 +17,7 @@ JILE* FileRopen(const char* path);
 JILE* FileWopen(const char* path);   // default block coding
 JILE* FileWopen0(const char* path);  // coding flags 2
 JILE* FileWopenX(const char* path);  // coding flags 128: best of five methods per block
-// A build's work files: cheap coding (methods 1 and 3 only), for files read
+// A build's work files: cheap coding (stored or plain run-length), for files read
 // back once or twice and then removed.
 JILE* FileWopenW(const char* path);
 void FileClose(JILE* h);
