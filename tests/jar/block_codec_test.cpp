@@ -77,7 +77,8 @@ TEST(BlockDecode, RefusesDamagedRecordsWithTheirMessage) {
     Bytes record;
     const char* message;
   } cases[] = {
-      {{9, 1, 2, 3}, "SubDecode: BUG"},
+      {{kMethodRleBytes + 1, 1, 2, 3}, "SubDecode: BUG"},
+      {{kMethodRleBytes, 1, 2, 3}, "ExpandRle: size BUG"},
       {Bytes(100, kMethodStored), "SubDecode: bad record length 100"},
       {Bytes(kMaxRecordLength + 1, 1), "SubDecode: bad record length 32770"},
       {Crafted(kMethodLz, {}, {'a'}, 3, 1), "RepDecode: match before start"},
