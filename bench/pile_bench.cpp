@@ -63,6 +63,18 @@ void BM_PileSort(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kPileIteration);
 }
 
+void BM_PileSortRadix(benchmark::State& state) {
+  std::vector<uint64_t> source = RandomRecords(kPileIteration, 1);
+  std::vector<uint64_t> buffer(kPileIteration), scratch(kPileIteration);
+  for (auto _ : state) {
+    state.PauseTiming();
+    buffer = source;
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(PileSortRadix(buffer.data(), scratch.data(), kPileIteration));
+  }
+  state.SetItemsProcessed(state.iterations() * kPileIteration);
+}
+
 void BM_PilePushAndMerge(benchmark::State& state) {
   std::unique_ptr<Build> owned = std::make_unique<Build>();
   Build& b = *owned;
@@ -89,5 +101,6 @@ void BM_PilePushAndMerge(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_PileSort)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PileSortRadix)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PilePushAndMerge)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_MAIN();

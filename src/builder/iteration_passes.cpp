@@ -59,14 +59,15 @@ struct Conversion {
   JILE* values_in;
   JILE* bits_out;
   JILE* values_out;
-  uint8_t* row;  // the row's BCB bytes
+  uint8_t* row;     // the row's BCB bytes
+  uint8_t* values;  // the row's values, one per bit at most
 };
 
 void ConvOpen(Build& b, Conversion* cv, int n, int mode, int read_pass, int32_t row_bytes) {
   cv->mode = mode;
   cv->read_pass = read_pass;
   cv->bits_in = cv->values_in = cv->bits_out = cv->values_out = nullptr;
-  cv->row = nullptr;
+  cv->row = cv->values = nullptr;
   if (mode == 0) return;
   cv->bits_in = FileRopen(FlocName(b.basi.name, kTagConvBits, read_pass));
   cv->values_in = FileRopen(FlocName(b.basi.name, kTagConvValues, read_pass));
@@ -75,6 +76,7 @@ void ConvOpen(Build& b, Conversion* cv, int n, int mode, int read_pass, int32_t 
     cv->values_out = FileWopenW(FlocName(b.basi.name, kTagConvValues, n));
   }
   cv->row = static_cast<uint8_t*>(SysAlloc(row_bytes));
+  cv->values = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bytes) * 8));
 }
 
 void ConvClose(Conversion* cv) {
@@ -86,6 +88,7 @@ void ConvClose(Conversion* cv) {
     FileClose(cv->values_out);
   }
   SysFree(cv->row);
+  SysFree(cv->values);
 }
 
 // Defers the removal of the pair read until the pass is recorded.
@@ -98,31 +101,38 @@ void ConvRelease(Build& b, const Conversion* cv, bool done) {
 // Merges one row of conversion entries into masks over the row's
 // candidates: a value equal to k sets its column in `set` and is consumed, a
 // smaller one is consumed without effect, a larger one stays (and, for
-// Black, sets its column in `clear`: held back from this ply).
+// Black, sets its column in `clear`: held back from this ply). The row's
+// values are read, and those that stay written, at once.
 void ConvMergeRow(Conversion* cv, int k, uint8_t* set, uint8_t* clear, int32_t row_bytes,
                   bool black) {
-  FileRead(cv->row, row_bytes, cv->bits_in);
+  uint8_t* row = cv->row;
+  FileRead(row, row_bytes, cv->bits_in);
   memset(set, 0, row_bytes);
   if (black) memset(clear, 0, row_bytes);
+  int32_t entries = 0;
+  for (int32_t i = 0; i < row_bytes; i++) entries += __builtin_popcount(row[i]);
+  uint8_t* values = cv->values;
+  FileRead(values, entries, cv->values_in);
+  int32_t next = 0, kept = 0;
   for (int32_t i = 0; i < row_bytes; i++) {
-    uint32_t byte = cv->row[i];
-    if (byte == 0) {
-      if (cv->mode == 2) FilePutc(0, cv->bits_out);
-      continue;
-    }
+    uint32_t byte = row[i];
     for (uint32_t rest = byte; rest != 0; rest &= rest - 1) {
       int bit = __builtin_ctz(rest);
       uint32_t c = static_cast<uint32_t>(i) * 8 + static_cast<uint32_t>(bit);
-      int v = FileGetc(cv->values_in);
+      int v = values[next++];
       if (v > k) {
-        if (cv->mode == 2) FilePutc(v, cv->values_out);
+        values[kept++] = static_cast<uint8_t>(v);
         if (black) BitSet(clear, c);
       } else {
         if (v == k) BitSet(set, c);
         byte &= ~(1u << bit);
       }
     }
-    if (cv->mode == 2) FilePutc(static_cast<int>(byte), cv->bits_out);
+    row[i] = static_cast<uint8_t>(byte);
+  }
+  if (cv->mode == 2) {
+    FileWrite(row, row_bytes, cv->bits_out);
+    FileWrite(values, kept, cv->values_out);
   }
 }
 

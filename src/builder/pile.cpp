@@ -172,6 +172,81 @@ void PileSort(uint64_t* r, int32_t count, int byte) {
   SubInsert(r, 0, count);
 }
 
+namespace {
+
+inline int Width(uint32_t x) { return x == 0 ? 0 : 32 - __builtin_clz(x); }
+
+// The bits in which the keys of one half (row or column) differ: from bit
+// `low`, `width` of them. Constant bits order nothing, so they stay out.
+struct Field {
+  int low;
+  int width;
+  uint32_t mask;
+};
+
+Field VaryingBits(uint32_t any, uint32_t all) {
+  uint32_t diff = any ^ all;
+  Field f{diff == 0 ? 0 : __builtin_ctz(diff), 0, 0};
+  f.width = Width(diff >> f.low);
+  f.mask = f.width == 32 ? ~0u : (1u << f.width) - 1;
+  return f;
+}
+
+}  // namespace
+
+uint64_t* PileSortRadix(uint64_t* r, uint64_t* scratch, int32_t count) {
+  if (count < kRadixMin) {
+    PileSort(r, count, 7);
+    return r;
+  }
+  uint32_t any[2] = {0, 0}, all[2] = {~0u, ~0u};
+  for (int32_t i = 0; i < count; i++) {
+    any[0] |= KeyColumn(r[i]);
+    all[0] &= KeyColumn(r[i]);
+    any[1] |= KeyRow(r[i]);
+    all[1] &= KeyRow(r[i]);
+  }
+  const Field col = VaryingBits(any[0], all[0]), row = VaryingBits(any[1], all[1]);
+  // The dense key: the row's varying bits above the column's.
+  auto dense = [&](uint64_t key) {
+    return static_cast<uint64_t>((KeyRow(key) >> row.low) & row.mask) << col.width |
+           ((KeyColumn(key) >> col.low) & col.mask);
+  };
+  constexpr int kDigitMax = 11;
+  const int bits = row.width + col.width;
+  const int passes = (bits + kDigitMax - 1) / kDigitMax;
+  if (passes == 0) return r;  // all keys equal
+  const int digit = (bits + passes - 1) / passes;
+  const uint64_t digit_mask = (uint64_t{1} << digit) - 1;
+  int32_t counts[(64 + kDigitMax - 1) / kDigitMax][1 << kDigitMax];
+  memset(counts, 0, sizeof counts[0] * passes);
+  for (int32_t i = 0; i < count; i++) {
+    uint64_t d = dense(r[i]);
+    for (int p = 0; p < passes; p++) counts[p][(d >> (p * digit)) & digit_mask]++;
+  }
+  uint64_t* from = r;
+  uint64_t* to = scratch;
+  for (int p = 0; p < passes; p++) {
+    int32_t* start = counts[p];
+    // A digit all keys share leaves the order as it is.
+    if (start[(dense(r[0]) >> (p * digit)) & digit_mask] == count) continue;
+    int32_t sum = 0;
+    for (uint64_t v = 0; v <= digit_mask; v++) {
+      int32_t n = start[v];
+      start[v] = sum;
+      sum += n;
+    }
+    for (int32_t i = 0; i < count; i++) {
+      uint64_t key = from[i];
+      to[start[(dense(key) >> (p * digit)) & digit_mask]++] = key;
+    }
+    uint64_t* t = from;
+    from = to;
+    to = t;
+  }
+  return from;
+}
+
 void PipTest(const uint64_t* r, int32_t count) {
   for (int32_t i = 1; i < count; i++) {
     if (r[i] <= r[i - 1]) OutError("PipTest: fail at %d", i);
@@ -303,6 +378,7 @@ void PileOpen(Build& b, int32_t capacity) {
   PileState& pile = b.pile;
   memset(&pile, 0, sizeof pile);
   pile.buffer = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8));
+  pile.scratch = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8));
   pile.capacity = capacity;
   RemoveStaleChops(b);
 }
@@ -345,11 +421,11 @@ template void PileAdd<kBlackRows>(Build& b, uint32_t hashw, uint32_t hashz);
 void PileFlush(Build& b) {
   PileState& pile = b.pile;
   if (pile.count == 0) return;
-  PileSort(pile.buffer, pile.count, 7);
-  PipTest(pile.buffer, pile.count);
+  const uint64_t* sorted = PileSortRadix(pile.buffer, pile.scratch, pile.count);
+  PipTest(sorted, pile.count);
   WorkPath path = FpakName(b.basi.name, 0, pile.chops);
   ChopCreate(&pile.writer, path);
-  for (int32_t i = 0; i < pile.count; i++) PilePutHaha(pile.buffer[i], &pile.writer);
+  for (int32_t i = 0; i < pile.count; i++) PilePutHaha(sorted[i], &pile.writer);
   ChopCloseWriter(&pile.writer);
   CountChop(pile, 0, path);
   pile.count = 0;
@@ -359,7 +435,9 @@ void PileFlush(Build& b) {
 void PileClose(Build& b) {
   PileFlush(b);
   SysFree(b.pile.buffer);
+  SysFree(b.pile.scratch);
   b.pile.buffer = nullptr;
+  b.pile.scratch = nullptr;
 }
 
 void MergChop(Build& b, int level, int first, int count, int out) {

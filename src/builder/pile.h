@@ -45,6 +45,7 @@ struct ChopStream {
 
 struct PileState {
   uint64_t* buffer;
+  uint64_t* scratch;  // as large: the radix sort's other half
   int32_t capacity;
   int32_t count;
   int32_t level;  // 0 while filling
@@ -78,6 +79,10 @@ void NewfWrite(Build& b, int pass, Layout layout);
 
 // The pieces, open for tests and the benchmark.
 void PileSort(uint64_t* records, int32_t count, int byte);
+// Sorts through `scratch` (as large) and returns whichever of the two holds
+// the result: a few linear passes instead of the in-place sort's scattered
+// swaps.
+uint64_t* PileSortRadix(uint64_t* records, uint64_t* scratch, int32_t count);
 void PipTest(const uint64_t* records, int32_t count);
 void SubInsert(uint64_t* records, int32_t first, int32_t count);
 void ChopCreate(ChopStream* w, const char* path);
