@@ -246,69 +246,123 @@ void PutRowList(ArcodOut& a, const RowOrder& order) {
   }
 }
 
-int EncodeRows(BlockEncoder& e, const uint8_t* block, int method) {
-  bool flip = method == kMethodFlipColumns || method == kMethodFlipRows;
-  bool column_major = method == kMethodRowsColumns || method == kMethodFlipColumns;
-  const uint8_t* work = block;
-  if (flip) {
-    if (Flip6464(block, e.flip) != kBlockSize) CodecError("Flip6464: BUG");
-    work = e.flip;
-  }
-  RowOrder& order = e.row_order[flip ? 1 : 0];
-  if (!order.valid) BuildRowOrder(work, order);
-  int count = order.count;
+// The values of the listed rows, column by column, each byte that differs
+// from the one above it; branch-free, the comparisons are the data. With
+// `bitmap`, also the column-major bitmap (a set bit: same as above).
+int GatherValues(const uint8_t* work, const RowOrder& order, uint8_t* values, uint8_t* bitmap) {
+  const int count = order.count;
   const uint16_t* rows = order.rows;
-
-  uint8_t* values = e.lz.buf;
   int value_count = 0;
+  uint32_t bits = 0;
+  int nbits = 0;
   for (int c = 0; c < kRowBytes; ++c) {
     uint8_t prev = 0xFF;
+    const uint8_t* column = work + c;
     for (int i = 0; i < count; ++i) {
-      uint8_t b = work[kRowBytes * rows[i] + c];
-      if (b != prev) values[value_count++] = b;
+      uint8_t b = column[kRowBytes * rows[i]];
+      uint32_t same = b == prev;
+      values[value_count] = b;
+      value_count += static_cast<int>(same ^ 1);
       prev = b;
+      if (bitmap != nullptr) {
+        bits |= same << nbits;
+        if (++nbits == 8) {
+          *bitmap++ = static_cast<uint8_t>(bits);
+          bits = 0;
+          nbits = 0;
+        }
+      }
     }
   }
-  int bitmap_size = 8 * count;
-  if (bitmap_size + value_count >= kBlockSize + 1) return EncodeLz(e, block);
+  if (bitmap != nullptr && nbits != 0) *bitmap = static_cast<uint8_t>(bits);
+  return value_count;
+}
 
-  uint8_t* bitmap = values + value_count;
-  memset(bitmap, 0, static_cast<size_t>(bitmap_size));
-  if (column_major) {
-    int bit = 0;
-    for (int c = 0; c < kRowBytes; ++c) {
-      uint8_t prev = 0xFF;
-      for (int i = 0; i < count; ++i, ++bit) {
-        uint8_t b = work[kRowBytes * rows[i] + c];
-        if (b == prev) bitmap[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
-        prev = b;
-      }
+// The row-major bitmap: 64 bits per listed row, a set bit where the byte
+// equals the one of the row listed before (a free row before the first).
+void RowMajorBitmap(const uint8_t* work, const RowOrder& order, uint8_t* bitmap) {
+  static const uint8_t kFreeRow[kRowBytes] = {
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const uint8_t* prev = kFreeRow;
+  for (int i = 0; i < order.count; ++i) {
+    const uint8_t* row = work + kRowBytes * order.rows[i];
+    uint64_t word = 0;
+#if defined(__SSE2__)
+    for (int q = 0; q < 4; ++q) {
+      __m128i eq = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row) + q),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(prev) + q));
+      word |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(eq))) << (16 * q);
     }
+#else
+    for (int c = 0; c < kRowBytes; ++c) word |= static_cast<uint64_t>(row[c] == prev[c]) << c;
+#endif
+    // Bit c of the word is bit c % 8 of byte c / 8.
+    for (int j = 0; j < 8; ++j) bitmap[8 * i + j] = static_cast<uint8_t>(word >> (8 * j));
+    prev = row;
+  }
+}
+
+int EncodeRows(BlockEncoder& e, const uint8_t* block, int method) {
+  const int flip = method == kMethodFlipColumns || method == kMethodFlipRows;
+  const bool column_major = method == kMethodRowsColumns || method == kMethodFlipColumns;
+  const uint8_t* work = block;
+  if (flip) {
+    if (!e.flip_valid && Flip6464(block, e.flip) != kBlockSize) CodecError("Flip6464: BUG");
+    e.flip_valid = true;
+    work = e.flip;
+  }
+  RowOrder& order = e.row_order[flip];
+  if (!order.valid) BuildRowOrder(work, order);
+  const int count = order.count;
+  const int bitmap_size = 8 * count;
+  SharedValues& shared = e.shared[flip];
+  // The trials run 5 before 6 and 7 before 8: the row-major second of a
+  // pair resumes after the values the column-major first coded.
+  const bool resume = e.trial_mode && shared.valid && !column_major;
+
+  uint8_t* values = e.lz.buf;
+  int value_count;
+  if (resume) {
+    value_count = shared.value_count;
   } else {
-    static const uint8_t kFreeRow[kRowBytes] = {
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    const uint8_t* prev = kFreeRow;
-    for (int i = 0; i < count; ++i) {
-      const uint8_t* row = work + kRowBytes * rows[i];
-      uint8_t* out = bitmap + 8 * i;  // 64 bits per listed row
-      for (int c = 0; c < kRowBytes; ++c) {
-        if (row[c] == prev[c]) out[c >> 3] |= static_cast<uint8_t>(1u << (c & 7));
-      }
-      prev = row;
-    }
+    // Where the values turn out too many, the column-major bitmap written
+    // after them is dropped with them.
+    value_count = GatherValues(work, order, values, column_major ? e.bitmap : nullptr);
+  }
+  if (bitmap_size + value_count >= kBlockSize + 1) return EncodeLz(e, block);
+  uint8_t* bitmap = values + value_count;
+  if (column_major) {
+    memcpy(bitmap, e.bitmap, static_cast<size_t>(bitmap_size));
+  } else {
+    RowMajorBitmap(work, order, bitmap);
   }
 
   e.record[0] = static_cast<uint8_t>(method);
   ArcodOut a;
   ArcodStart(a, e.record, kRecordLimit);
-  PutRowList(a, order);
-  ArcodRaw(a, 16, static_cast<uint32_t>(value_count));
-  LzSegment segs[2] = {{0, value_count}, {value_count, value_count + bitmap_size}};
-  return LzEncode(e.lz, a, segs, 2) ? Finish(e, a) : EncodeStored(e, block);
+  if (resume) {
+    // Only the length counts in a trial, so the bytes before the resumed
+    // position need not be this method's.
+    if (shared.failed) return EncodeStored(e, block);
+    a.out = e.record + shared.out;
+    a.low = shared.low;
+    a.range = shared.range;
+  } else {
+    PutRowList(a, order);
+    ArcodRaw(a, 16, static_cast<uint32_t>(value_count));
+    LzSegment seg = {0, value_count};
+    bool ok = LzEncode(e.lz, a, &seg, 1) != 0;
+    if (e.trial_mode) {
+      shared = {true, !ok, value_count, static_cast<int>(a.out - e.record), a.low, a.range};
+    }
+    if (!ok) return EncodeStored(e, block);
+  }
+  LzSegment seg = {value_count, value_count + bitmap_size};
+  return LzEncode(e.lz, a, &seg, 1) ? Finish(e, a) : EncodeStored(e, block);
 }
 
 int MethodOfFlags(int flags) {
@@ -350,8 +404,11 @@ int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit) {
 }
 
 void BlockEncodeReset(BlockEncoder& e) {
+  e.flip_valid = false;
   e.row_order[0].valid = false;
   e.row_order[1].valid = false;
+  e.shared[0].valid = false;
+  e.shared[1].valid = false;
   e.trial_mode = false;
   e.trial_lz_length = 0;
 }

@@ -48,7 +48,9 @@ TEST(BlockCodec, EveryFlagRoundTripsOnEveryKindWhateverTheEncoderCodedBefore) {
                              Encode(TestEncoder(), second, flags)};
       for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(want[i][0] == kMethodStored, want[i].size() == size_t{kMaxRecordLength});
-        if (flags == kFlagWork) EXPECT_TRUE(want[i][0] == kMethodStored || want[i][0] == kMethodRleBytes);
+        if (flags == kFlagWork) {
+          EXPECT_TRUE(want[i][0] == kMethodStored || want[i][0] == kMethodRleBytes);
+        }
         ASSERT_EQ(Decode(want[i], &back), "decoded");
         ASSERT_EQ(back, i == 0 ? first : second);
       }
