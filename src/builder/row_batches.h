@@ -93,25 +93,31 @@ inline void CloseSetReaders(const RowPlan& p, JILE** files, int count) {
   SysFree(files);
 }
 
-// Runs a pass's rows. prepare(slot, first, count) runs on the calling thread
-// in row order before the batch is computed (sequential inputs);
+// Runs a pass's rows. prepare(slot, first, count) readies a batch's
+// sequential inputs, in row order, before the batch is computed;
 // compute(slot, set, first, count) computes some rows of the batch in `slot`
 // holding resource set `set` alone; commit(slot, first, count) takes a batch
-// in row order while the next one computes. redo() runs on the calling
-// thread after the batch is computed; when it says so, the batch is computed
-// again (its rows found something missing that redo() has since made).
-// Progress ticks `units` per row (none when 0) on the calling thread between
-// batches, where a manual abort takes effect.
+// in row order. While a batch computes, one thread commits the batch before
+// it and then prepares the batch after it (in the other slot): the
+// sequential work runs beside the computing, in the order one thread would
+// do it. redo() runs on the calling thread after the batch is computed; when
+// it says so, the batch is computed again (its rows found something missing
+// that redo() has since made). Progress ticks `units` per row (none when 0)
+// on the calling thread between batches, where a manual abort takes effect.
 template <class Prepare, class Compute, class Commit, class Redo>
 void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
              Commit&& commit, Redo&& redo) {
   uint8_t busy[kRowSetsMax] = {};
+  auto batch_size = [&](int32_t first) {
+    int32_t count = p.rows - first < p.batch_rows ? p.rows - first : p.batch_rows;
+    return count < 0 ? 0 : count;
+  };
   int32_t done_first = 0, done_count = 0;
   int slot = 0;
+  if (batch_size(0) > 0) prepare(slot, 0, batch_size(0));
   for (int32_t first = 0;; first += p.batch_rows) {
-    int32_t count = p.rows - first < p.batch_rows ? p.rows - first : p.batch_rows;
-    if (count < 0) count = 0;
-    if (count > 0) prepare(slot, first, count);
+    const int32_t count = batch_size(first);
+    const int32_t next = count > 0 ? batch_size(first + p.batch_rows) : 0;
     int chunks = static_cast<int>((count + p.chunk_rows - 1) / p.chunk_rows);
     auto chunk = [&](int i) {
       int32_t f = first + i * p.chunk_rows;
@@ -126,9 +132,10 @@ void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare
     PlatParallel(chunks + 1, [&](int i) {
       if (i > 0) {
         chunk(i - 1);
-      } else if (done_count > 0) {
-        commit(slot ^ 1, done_first, done_count);
+        return;
       }
+      if (done_count > 0) commit(slot ^ 1, done_first, done_count);
+      if (next > 0) prepare(slot ^ 1, first + p.batch_rows, next);
     });
     while (count > 0 && redo()) PlatParallel(chunks, [&](int i) { chunk(i); });
     for (int32_t r = 0; units != 0 && r < done_count; r++) ProgTick(prog, units);
