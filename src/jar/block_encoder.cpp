@@ -381,9 +381,35 @@ int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit) {
   int o = 0;
   int p = 0;
   while (p < size && o < limit) {
+#if defined(__SSE2__)
+    // Sixteen bytes at once while none starts a run of three or is an
+    // escape: they go out as they are. Otherwise the literals before the
+    // first that does, then that one the byte-wise way.
+    if (p + 18 <= size && o + 16 <= limit) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 1));
+      const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 2));
+      const __m128i run = _mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(b, c));
+      const __m128i escape = _mm_cmpeq_epi8(_mm_and_si128(a, _mm_set1_epi8(static_cast<char>(0xF0))),
+                                            _mm_set1_epi8(static_cast<char>(kRleEscapeLow)));
+      const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(run, escape)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), a);
+      const int plain = stop == 0 ? 16 : __builtin_ctz(stop);
+      o += plain;
+      p += plain;
+      if (plain == 16) continue;
+    }
+#endif
     uint8_t x = in[p];
     int max = size - p < kRleRunMax ? size - p : kRleRunMax;
     int r = 1;
+    const uint64_t word = 0x0101010101010101ull * x;
+    while (r + 8 <= max) {
+      uint64_t w;
+      memcpy(&w, in + p + r, 8);
+      if (w != word) break;
+      r += 8;
+    }
     while (r < max && in[p + r] == x) ++r;
     if (r < 3 && (x < kRleEscapeLow || x > kRleEscapeHigh)) {
       out[o++] = x;

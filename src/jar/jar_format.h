@@ -49,6 +49,9 @@ inline constexpr int kRleShortBase = kRleEscapeLow - 1;  // code of a run of r: 
 inline constexpr int kRleRunShort = 15;  // longest run of the one-byte codes
 inline constexpr int kRleRunLong = 31;   // shortest run of the long code
 inline constexpr int kRleRunMax = 286;
+// The escapes are the bytes whose high half is 0xE: the coders test sixteen
+// at a time that way.
+static_assert(kRleEscapeLow == 0xE0 && kRleEscapeHigh == 0xEF);
 
 // Rows of the row-table methods (5 to 8); methods 7 and 8 first transpose
 // each 4096-byte part as a 64 x 64 matrix.
