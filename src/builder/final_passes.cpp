@@ -1,6 +1,7 @@
 // Passes 900 to 902: remove what the iteration leaves over, fold the per-ply
 // result files of each side into value bytes (FIN files of up to 20 plies),
 // and pack the two finished databases in index order.
+#include <cstdio>
 #include <cstring>
 
 #include "builder/build_driver.h"
@@ -19,123 +20,181 @@
 namespace {
 
 constexpr int kMaxGroups = 900 / kGroupStep + 1;
-constexpr int kFinBuffer = 65536;
+// A row of the packing passes: the 64 entries of the last piece's squares.
+constexpr int32_t kPackRow = 64;
+constexpr int32_t kRowsPerBlock = kBlockSize / kPackRow;
 
-// The FIN files of one side, read in lock step while packing.
-struct FinReader {
-  JILE* file;
-  uint8_t* buffer;
-  int32_t fill;
-  int32_t pos;
+// The order of a side's database: the first piece on each of its squares (the
+// a1-d1-d4 triangle without pawns, files a to d with them), every further
+// piece on all 64.
+struct PackOrder {
+  int count;         // pieces
+  uint8_t codes[8];  // the side to move's, then the other side's
+  bool pawns;
+  uint8_t first[32];  // the first piece's squares, rank * 8 + file
+  int64_t rows;
 };
 
-struct PackState {
-  FinReader fin[kMaxGroups];
-  int groups;
-  JILE* out;
-  uint8_t* out_buffer;
-  int32_t out_fill;
-  uint8_t codes[8];  // side to move's pieces, then the other side's
-  int count;
-  int weight;
-};
-
-inline int FinNext(FinReader* f) {
-  if (f->pos == f->fill) {
-    f->fill = FileReadAny(f->buffer, kFinBuffer, f->file);
-    f->pos = 0;
-    if (f->fill == 0) OutError("FileGetc: failed");
-  }
-  return f->buffer[f->pos++];
-}
-
-// One entry: the value found in any group, 255 for a non-canonical entry.
-inline void PackByte(ProgState& prog, PackState* p, bool non_canonical) {
-  int v = kValueNone;
-  for (int g = 0; g < p->groups; g++) {
-    int b = FinNext(&p->fin[g]);
-    if (b != kValueNone) v = b;
-  }
-  if (v != kValueNone) {
-    prog.resolved_weighted += p->weight;
-  } else {
-    prog.open_weighted += p->weight;
-  }
-  int out = non_canonical ? kValueNone : v;
-  if (out != kValueNone) {
-    prog.resolved += 1;
-  } else {
-    prog.open += 1;
-  }
-  p->out_buffer[p->out_fill++] = static_cast<uint8_t>(out);
-  if (p->out_fill == kFinBuffer) {
-    FileWrite(p->out_buffer, p->out_fill, p->out);
-    p->out_fill = 0;
-  }
-}
-
-// Runs the further pieces from slot i over all 64 squares. `settled` is clear
-// while every earlier piece stands on the a1-h8 diagonal; `marked` holds once
-// an entry is known to be non-canonical.
-void PackPieces(ProgState& prog, PackState* p, int i, int* sq, bool settled, bool marked) {
-  if (i >= 8) return;  // bounds the recursion for the compiler
-  for (int s = 0; s < 64; s++) {
-    int rank = s >> 3, file = s & 7;
-    bool mark = marked || (!settled && rank > file) ||
-                (p->codes[i] == p->codes[i - 1] && s <= sq[i - 1]);
-    bool next_settled = settled || rank != file;
-    sq[i] = s;
-    if (i + 1 == p->count) {
-      PackByte(prog, p, mark);
-    } else {
-      PackPieces(prog, p, i + 1, sq, next_settled, mark);
+PackOrder MakeOrder(const Basi& basi, const uint8_t* own, int nown, const uint8_t* other,
+                    int nother) {
+  PackOrder o{};
+  memcpy(o.codes, own, nown);
+  memcpy(o.codes + nown, other, nother);
+  o.count = nown + nother;
+  o.pawns = basi.npawns != 0;
+  int n = 0;
+  for (int rank = 0; rank < 8; rank++) {
+    for (int file = 0; file < 4; file++) {
+      if (!o.pawns && (rank > 3 || rank > file)) continue;
+      o.first[n++] = static_cast<uint8_t>(rank * 8 + file);
     }
   }
-  if (i + 1 == p->count) ProgTick(prog, 64);
+  o.rows = n;
+  for (int i = 2; i < o.count; i++) o.rows *= 64;
+  return o;
 }
 
+// Squares above the a1-h8 diagonal (rank above file).
+constexpr uint64_t kAboveDiagonal = [] {
+  uint64_t m = 0;
+  for (int s = 0; s < 64; s++) m |= static_cast<uint64_t>((s >> 3) > (s & 7)) << s;
+  return m;
+}();
+
+// Row `row`'s non-canonical entries (bit s: the last piece on s) and its
+// weight. An entry is non-canonical when, while every earlier piece stands
+// on the a1-h8 diagonal, a piece stands above it, or when a piece of the
+// same kind as the one before stands on a square not after that one's.
+uint64_t RowMarks(const PackOrder& o, int64_t row, int* weight) {
+  int sq[8];
+  for (int i = o.count - 2; i >= 1; i--) {
+    sq[i] = static_cast<int>(row & 63);
+    row >>= 6;
+  }
+  sq[0] = o.first[row];
+  const int rank0 = sq[0] >> 3, file0 = sq[0] & 7;
+  *weight = o.pawns ? 2 : rank0 == file0 ? 4 : 8;
+  bool settled = o.pawns || rank0 < file0;
+  bool marked = false;
+  for (int i = 1; i < o.count - 1; i++) {
+    int rank = sq[i] >> 3, file = sq[i] & 7;
+    marked = marked || (!settled && rank > file) || (o.codes[i] == o.codes[i - 1] && sq[i] <= sq[i - 1]);
+    settled = settled || rank != file;
+  }
+  if (marked) return ~0ull;
+  const int last = o.count - 1;
+  uint64_t marks = settled ? 0 : kAboveDiagonal;
+  if (o.codes[last] == o.codes[last - 1]) {
+    int before = sq[last - 1];
+    marks |= before == 63 ? ~0ull : (uint64_t{2} << before) - 1;
+  }
+  return marks;
+}
+
+// One block's counts, added to the progress line in block order.
+struct PackCounts {
+  double resolved;
+  double resolved_weighted;
+  double open;
+  double open_weighted;
+};
+
+// Packs the side's FIN groups into its database. The blocks are made and
+// coded on all threads, and written in order.
 void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_group, int last_ply,
           const uint8_t* own, int nown, const uint8_t* other, int nother) {
   ProgStart(b.prog, nullptr, pass, 0);
-  PackState* p = static_cast<PackState*>(SysAlloc(sizeof(PackState)));
-  memset(p, 0, sizeof *p);
-  for (int g = first_group; g <= last_ply; g += kGroupStep) {
-    FinReader* f = &p->fin[p->groups++];
-    f->file = FileRopen(FlocName(b.basi.name, kTagFin, g));
-    f->buffer = static_cast<uint8_t*>(SysAlloc(kFinBuffer));
+  const PackOrder order = MakeOrder(b.basi, own, nown, other, nother);
+  WorkPath paths[kMaxGroups];
+  const char* names[kMaxGroups];
+  int groups = 0;
+  for (int g = first_group; g <= last_ply; g += kGroupStep, groups++) {
+    paths[groups] = FlocName(b.basi.name, kTagFin, g);
+    names[groups] = paths[groups];
   }
+  RowPlan plan = PlanRows(static_cast<int32_t>(order.rows), kPackRow);
+  const int batch_blocks = (plan.batch_rows + kRowsPerBlock - 1) / kRowsPerBlock;
+  JarCoded* coded[2];
+  PackCounts* counts[2];
+  uint8_t* scratch;  // per set: the block, then one buffer per group
+  const size_t set_bytes = static_cast<size_t>(kBlockSize) * (groups + 1);
+  {
+    QuietAccounting quiet;
+    for (int i = 0; i < 2; i++) {
+      coded[i] = static_cast<JarCoded*>(SysAlloc(sizeof(JarCoded) * batch_blocks));
+      counts[i] = static_cast<PackCounts*>(SysAlloc(sizeof(PackCounts) * batch_blocks));
+    }
+    scratch = static_cast<uint8_t*>(SysAlloc(set_bytes * plan.sets));
+  }
+  JILE** fin = OpenSetReaders(plan, names, groups);
   char name[16];
   snprintf(name, sizeof name, "%s", FresName(code));
-  p->out = FileWopenX(name);
-  if (JarSetCreator(p->out, kZokVersion, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
+  JILE* out = FileWopenX(name);
+  if (JarSetCreator(out, kZokVersion, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
     OutError("%s", failure);
   }
-  p->out_buffer = static_cast<uint8_t*>(SysAlloc(kFinBuffer));
-  memcpy(p->codes, own, nown);
-  memcpy(p->codes + nown, other, nother);
-  p->count = nown + nother;
-  bool pawns = b.basi.npawns != 0;
-  int sq[8];
-  for (int rank = 0; rank < 8; rank++) {
-    for (int file = 0; file < 4; file++) {
-      if (!pawns && (rank > 3 || rank > file)) continue;
-      p->weight = pawns ? 2 : rank == file ? 4 : 8;
-      sq[0] = rank * 8 + file;
-      bool settled = pawns || rank < file;
-      PackPieces(b.prog, p, 1, sq, settled, false);
+  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+    JILE** in = fin + set * groups;
+    uint8_t* block = scratch + set_bytes * set;
+    uint8_t* values = block + kBlockSize;
+    for (int g = 0; g < groups; g++) FileSeek(in[g], static_cast<double>(first) * kPackRow);
+    for (int32_t r = first; r < first + count; r += kRowsPerBlock) {
+      const int32_t rows = first + count - r < kRowsPerBlock ? first + count - r : kRowsPerBlock;
+      const int n = rows * kPackRow;
+      // The value found in any group; the later group wins.
+      memset(block, kValueNone, n);
+      for (int g = 0; g < groups; g++) {
+        uint8_t* v = values + static_cast<size_t>(kBlockSize) * g;
+        FileRead(v, n, in[g]);
+        for (int i = 0; i < n; i++) block[i] = v[i] != kValueNone ? v[i] : block[i];
+      }
+      PackCounts c{0, 0, 0, 0};
+      for (int32_t k = 0; k < rows; k++) {
+        int weight;
+        const uint64_t marks = RowMarks(order, r + k, &weight);
+        uint8_t* row = block + k * kPackRow;
+        int valued = 0, kept = 0;
+        for (int s = 0; s < kPackRow; s++) {
+          bool value = row[s] != kValueNone;
+          valued += value;
+          if ((marks >> s & 1) != 0) row[s] = kValueNone;
+          kept += row[s] != kValueNone;
+        }
+        c.resolved_weighted += static_cast<double>(valued) * weight;
+        c.open_weighted += static_cast<double>(kPackRow - valued) * weight;
+        c.resolved += kept;
+        c.open += kPackRow - kept;
+      }
+      const int j = (r % plan.batch_rows) / kRowsPerBlock;
+      counts[slot][j] = c;
+      JarCode(kFlagTrial, block, n, &coded[slot][j]);
     }
-  }
-  if (p->out_fill > 0) FileWrite(p->out_buffer, p->out_fill, p->out);
-  FileClose(p->out);
-  for (int g = 0; g < p->groups; g++) {
-    FileClose(p->fin[g].file);
-    SysFree(p->fin[g].buffer);
-  }
+  };
+  auto commit = [&](int slot, int32_t first, int32_t count) {
+    for (int32_t r = first; r < first + count; r += kRowsPerBlock) {
+      const int j = (r % plan.batch_rows) / kRowsPerBlock;
+      FileWriteCoded(coded[slot][j], out);
+      const PackCounts& c = counts[slot][j];
+      b.prog.resolved += c.resolved;
+      b.prog.resolved_weighted += c.resolved_weighted;
+      b.prog.open += c.open;
+      b.prog.open_weighted += c.open_weighted;
+    }
+  };
+  RunRows(plan, b.prog, kPackRow, [](int, int32_t, int32_t) {}, compute, commit);
+  FileClose(out);
+  CloseSetReaders(plan, fin, groups);
   for (int g = first_group; g <= last_ply; g += kGroupStep) {
     RunDeferRemove(b, FlocName(b.basi.name, kTagFin, g));
   }
-  SysFree(p->out_buffer);
-  SysFree(p);
+  {
+    QuietAccounting quiet;
+    for (int i = 0; i < 2; i++) {
+      SysFree(coded[i]);
+      SysFree(counts[i]);
+    }
+    SysFree(scratch);
+  }
   ProgEnd(b.prog);
 }
 

@@ -527,6 +527,36 @@ int JarWrite(const void* data, int count, JILE* h) {
   return count;
 }
 
+void JarCode(int flags, uint8_t* block, int size, JarCoded* coded) {
+  coded->sum = JarBlockSum(block, size);
+  coded->size = size;
+  if (size < kBlockSize) memset(block + size, 0xFF, kBlockSize - size);
+  coded->length = BlockEncodeSilent(BlockThreadEncoder(), block, flags, coded->record, coded->error);
+}
+
+int JarWriteCoded(JILE* h, const JarCoded& coded) {
+  if (!Valid(h, kJarWrite)) return 0;
+  if (h->pos != 0 || h->codec->gathered != 0) {
+    HandleError(h, "JarWriteCoded: data waits in the handle");
+    return 0;
+  }
+  if (h->header.block_count > 0 && h->header.last_block_size < kBlockSize) {
+    HandleError(h, "JarWriteCoded: block after a short one");
+    return 0;
+  }
+  if (coded.size < 1 || coded.size > kBlockSize) {
+    HandleError(h, "JarWriteCoded: bad size %d", coded.size);
+    return 0;
+  }
+  if (coded.length <= 0) {
+    JasError("%s", coded.error);
+    return 0;
+  }
+  if (!PutRecord(h, coded.record, coded.length, coded.sum, coded.size)) return 0;
+  h->block++;
+  return 1;
+}
+
 int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric, int32_t content) {
   if (!Valid(h, kJarWrite)) return 1;
   size_t length = strlen(name);

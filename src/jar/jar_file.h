@@ -112,6 +112,23 @@ int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric,
                   int32_t content);                      // 0, 1 bad handle, 2 name too long
 int JarClose(JILE* h);                                   // 0 or a code 1..7
 
+// A block coded away from its handle, so that many threads can code the
+// blocks of one file while one writes them in order.
+struct JarCoded {
+  uint8_t record[kMaxRecordLength];
+  int32_t length;  // 0 when the codec gave up, its message in `error`
+  uint32_t sum;
+  int32_t size;  // bytes of the block holding data
+  char error[256];
+};
+// Codes the first `size` (1..32768) bytes of `block` as a handle opened
+// with `flags` codes a block; the bytes past them, up to 32768, are filled
+// as the handle fills them. Safe from any thread (its own encoder).
+void JarCode(int flags, uint8_t* block, int size, JarCoded* coded);
+// Writes a block coded by JarCode as the handle's next block: only while no
+// data waits in the handle, and a short block only last. 1, or 0 reported.
+int JarWriteCoded(JILE* h, const JarCoded& coded);
+
 // Read side.
 JILE* JarRopen(const char* name);
 int JarGetc(JILE* h);                                    // 0..255, or -1 at end or failure

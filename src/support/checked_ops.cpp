@@ -71,6 +71,11 @@ void FileWrite(const void* buffer, int count, JILE* h) {
     OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
 }
 
+void FileWriteCoded(const JarCoded& coded, JILE* h) {
+  if (JarWriteCoded(h, coded) == 0)
+    OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
+}
+
 void FileSeek(JILE* h, double position) {
   if (JarSeek(h, position) != 0) OutError("FileSeek: failed [%s]: %s", HandleName(h), JasLastReason());
 }

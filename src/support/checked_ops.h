@@ -26,6 +26,7 @@ void FilePutc(int byte, JILE* h);
 void FileRead(void* buffer, int count, JILE* h);
 int FileReadAny(void* buffer, int count, JILE* h);  // a short read is the caller's
 void FileWrite(const void* buffer, int count, JILE* h);
+void FileWriteCoded(const JarCoded& coded, JILE* h);  // a block JarCode coded
 void FileSeek(JILE* h, double position);
 void FileRemove(const char* path);
 double FileSize(const char* path);

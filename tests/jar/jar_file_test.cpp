@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,51 @@ TEST(JarLayout, FilesWrittenInTurnHoldHeaderTableAndRecordsByteForByteAndReadBac
     }
     PlatSetThreadCount(was);
   }
+}
+
+// Blocks coded apart (as many threads code a database) and written in
+// order make the same files as the bytes written to the handle; a coded
+// block is refused while bytes wait in the handle, after a short block, and
+// when its coding failed.
+TEST(JarCoded, BlocksCodedApartWriteTheFilesTheirBytesWould) {
+  TempDir dir;
+  ScopedCwd cwd(dir.path());
+  const Bytes data = MakeData(3 * kBlockSize + 100, 5);
+  for (int flags : {kFlagTrial, kFlagWork}) {
+    SCOPED_TRACE("flags " + std::to_string(flags));
+    WriteJar("bytes", data, flags);
+    JILE* h = JarWopen("coded", flags);
+    ASSERT_NE(h, nullptr);
+    auto coded = std::make_unique<JarCoded>();
+    Bytes block(kBlockSize);
+    for (size_t at = 0; at < data.size(); at += kBlockSize) {
+      const int size = static_cast<int>(std::min<size_t>(kBlockSize, data.size() - at));
+      std::copy_n(data.begin() + at, size, block.begin());
+      JarCode(flags, block.data(), size, coded.get());
+      ASSERT_EQ(JarWriteCoded(h, *coded), 1) << JasLastError();
+    }
+    EXPECT_EQ(JarWriteCoded(h, *coded), 0);
+    EXPECT_STREQ(JasLastError(), "JarWriteCoded: block after a short one [coded]");
+    ASSERT_EQ(JarClose(h), 0);
+    // All but the creation time.
+    const std::string a = ReadFile("bytes.JIX"), b = ReadFile("coded.JIX");
+    EXPECT_EQ(a.substr(0, 24) + a.substr(28), b.substr(0, 24) + b.substr(28));
+    for (const char* chunk : {".J00", ".J01"}) {
+      EXPECT_EQ(ReadFile(std::string("bytes") + chunk), ReadFile(std::string("coded") + chunk));
+    }
+    ExpectReadsBack("coded", data);
+  }
+  JILE* h = JarWopen("refused", kFlagLz);
+  auto coded = std::make_unique<JarCoded>();
+  coded->length = 0;
+  coded->size = kBlockSize;
+  snprintf(coded->error, sizeof coded->error, "BlockEncode: gave up");
+  EXPECT_EQ(JarWriteCoded(h, *coded), 0);
+  EXPECT_STREQ(JasLastError(), "BlockEncode: gave up");
+  ASSERT_EQ(JarPutc(7, h), 7);
+  EXPECT_EQ(JarWriteCoded(h, *coded), 0);
+  EXPECT_STREQ(JasLastError(), "JarWriteCoded: data waits in the handle [refused]");
+  EXPECT_EQ(JarClose(h), 0);
 }
 
 // Positions past 4 GB: an index of 160000 blocks whose entries all point at
