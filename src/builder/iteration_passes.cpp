@@ -133,22 +133,33 @@ void ConvMergeRow(Conversion* cv, int k, uint8_t* set, uint8_t* clear, int32_t r
   uint8_t* values = cv->values;
   FileRead(values, entries, cv->values_in);
   int32_t next = 0, kept = 0;
-  for (int32_t i = 0; i < row_bytes; i++) {
-    uint32_t byte = row[i];
-    for (uint32_t rest = byte; rest != 0; rest &= rest - 1) {
-      int bit = __builtin_ctz(rest);
-      uint32_t c = static_cast<uint32_t>(i) * 8 + static_cast<uint32_t>(bit);
+  auto merge = [&](uint64_t bits, int32_t at) {
+    uint64_t left = bits;
+    for (uint64_t rest = bits; rest != 0; rest &= rest - 1) {
+      int bit = __builtin_ctzll(rest);
+      uint32_t c = static_cast<uint32_t>(at) * 8 + static_cast<uint32_t>(bit);
       int v = values[next++];
       if (v > k) {
         values[kept++] = static_cast<uint8_t>(v);
         if (black) BitSet(clear, c);
       } else {
         if (v == k) BitSet(set, c);
-        byte &= ~(1u << bit);
+        left &= ~(uint64_t{1} << bit);
       }
     }
-    row[i] = static_cast<uint8_t>(byte);
+    return left;
+  };
+  // Eight bytes at a time: most of a row is empty. Bit c of a word is
+  // column 8 * at + c.
+  int32_t i = 0;
+  for (; i + 8 <= row_bytes; i += 8) {
+    uint64_t word;
+    memcpy(&word, row + i, 8);
+    if (word == 0) continue;
+    word = merge(word, i);
+    memcpy(row + i, &word, 8);
   }
+  for (; i < row_bytes; i++) row[i] = static_cast<uint8_t>(merge(row[i], i));
   if (cv->mode == 2) {
     FileWrite(row, row_bytes, cv->bits_out);
     FileWrite(values, kept, cv->values_out);
