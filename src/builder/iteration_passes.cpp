@@ -457,7 +457,6 @@ void ZtmPass(Build& b, int n) {
     FileSeek(newf, static_cast<double>(first) * row_bytes);
     FileSeek(allf, static_cast<double>(first) * row_bytes);
     FileSeek(all0, static_cast<double>(first) * row_bytes);
-    int32_t moves[kMaxTargets];
     for (int32_t r = first; r < first + count; r++) {
       size_t at = BatchAt(pb, r);
       uint8_t* lost_row = pb.found[slot] + at;
@@ -478,13 +477,8 @@ void ZtmPass(Build& b, int n) {
       // Keep a candidate only when every quiet move reaches a White win.
       HashToZtmSetW(p.h, &b.basi, &board);
       ForEachBit(cand, row_bytes, [&](uint32_t c) {
-        bool lost = HashPlaceZ(static_cast<int32_t>(c), &b.basi, &board) != 0;
-        if (lost) {
-          int count_moves = QuietZ(static_cast<int32_t>(c), &board, moves);
-          for (int i = 0; i < count_moves && lost; i++) {
-            lost = BitTest(allf_row, static_cast<uint32_t>(moves[i]));
-          }
-        }
+        bool lost = HashPlaceZ(static_cast<int32_t>(c), &b.basi, &board) != 0 &&
+                    QuietZAllIn(static_cast<int32_t>(c), &board, allf_row);
         LiftSide(&board, board.zsqr);
         if (lost) BitSet(lost_row, c);
       });

@@ -163,3 +163,28 @@ int QuietZ(int32_t hashz, const Ccc* board, int32_t* out) {
   }
   return count;
 }
+
+bool QuietZAllIn(int32_t hashz, const Ccc* board, const uint8_t* bits) {
+  auto in = [bits](int32_t c) { return (bits[c >> 3] >> (c & 7) & 1) != 0; };
+  int n = ListLength(board->zsqr);
+  uint64_t occ = Occupied(board);
+  int32_t targets[kConfigMovesMax];
+  for (int i = 0; i < n; i++) {
+    int s = board->zsqr[i];
+    Field f = FieldOf(hashz, n, i);
+    if (CccCell(board, s) != kZP) {
+      int count = PieceTargets(board, s, occ, f, targets, 0);
+      for (int k = 0; k < count; k++) {
+        if (!in(targets[k])) return false;
+      }
+      continue;
+    }
+    if (s < 21 || CccCell(board, s - 10) != kEmpty) continue;
+    if (!in(With(f, s - 10))) return false;
+    if (s >= 61 && CccCell(board, s - 20) == kEmpty) {
+      bool ep = CccCell(board, s - 21) == kWP || CccCell(board, s - 19) == kWP;
+      if (!in(With(f, ep ? s - 60 : s - 20))) return false;
+    }
+  }
+  return true;
+}

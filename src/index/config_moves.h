@@ -28,3 +28,7 @@ inline int UnmoveZ(int32_t hashz, const Ccc* board, int32_t* out) {
 // White-to-move successors of a black-to-move board by Black's quiet moves;
 // a double step beside a white pawn is written in the en-passant coding.
 int QuietZ(int32_t hashz, const Ccc* board, int32_t* out);
+// Whether every move QuietZ lists leads to a column set in the bitmap
+// `bits`: the moves are tested as each piece's are found, and the first
+// that leads elsewhere ends the search.
+bool QuietZAllIn(int32_t hashz, const Ccc* board, const uint8_t* bits);
