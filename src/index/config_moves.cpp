@@ -164,26 +164,58 @@ int QuietZ(int32_t hashz, const Ccc* board, int32_t* out) {
   return count;
 }
 
+namespace {
+
+inline bool BitIn(const uint8_t* bits, int32_t c) { return (bits[c >> 3] >> (c & 7) & 1) != 0; }
+
+template <int kDi>
+inline bool RayAllIn(int sq, uint64_t occ, Field f, const uint8_t* bits) {
+  int32_t targets[8];
+  int count = RayTargets<kDi>(sq, occ, f, targets, 0);
+  for (int k = 0; k < count; k++) {
+    if (!BitIn(bits, targets[k])) return false;
+  }
+  return true;
+}
+
+// PieceTargets tested ray by ray.
+bool PieceAllIn(const Ccc* board, int s, uint64_t occ, Field f, const uint8_t* bits) {
+  int sq = kSqOfMailbox[s];
+  int kind = PieceKind(CccCell(board, s));
+  if (kind == 1 || kind == 5) {
+    int32_t targets[8];
+    int count = kind == 1 ? StepTargets(board, s, kGeometry.knight_sq[sq], kKnightJumps, f, targets, 0)
+                          : StepTargets(board, s, kGeometry.king_sq[sq], kLineDirs, f, targets, 0);
+    for (int k = 0; k < count; k++) {
+      if (!BitIn(bits, targets[k])) return false;
+    }
+    return true;
+  }
+  if (kind != 3 && !(RayAllIn<0>(sq, occ, f, bits) && RayAllIn<1>(sq, occ, f, bits) &&
+                     RayAllIn<2>(sq, occ, f, bits) && RayAllIn<3>(sq, occ, f, bits))) {
+    return false;
+  }
+  return kind == 2 || (RayAllIn<4>(sq, occ, f, bits) && RayAllIn<5>(sq, occ, f, bits) &&
+                       RayAllIn<6>(sq, occ, f, bits) && RayAllIn<7>(sq, occ, f, bits));
+}
+
+}  // namespace
+
 bool QuietZAllIn(int32_t hashz, const Ccc* board, const uint8_t* bits) {
-  auto in = [bits](int32_t c) { return (bits[c >> 3] >> (c & 7) & 1) != 0; };
   int n = ListLength(board->zsqr);
   uint64_t occ = Occupied(board);
-  int32_t targets[kConfigMovesMax];
   for (int i = 0; i < n; i++) {
     int s = board->zsqr[i];
     Field f = FieldOf(hashz, n, i);
     if (CccCell(board, s) != kZP) {
-      int count = PieceTargets(board, s, occ, f, targets, 0);
-      for (int k = 0; k < count; k++) {
-        if (!in(targets[k])) return false;
-      }
+      if (!PieceAllIn(board, s, occ, f, bits)) return false;
       continue;
     }
     if (s < 21 || CccCell(board, s - 10) != kEmpty) continue;
-    if (!in(With(f, s - 10))) return false;
+    if (!BitIn(bits, With(f, s - 10))) return false;
     if (s >= 61 && CccCell(board, s - 20) == kEmpty) {
       bool ep = CccCell(board, s - 21) == kWP || CccCell(board, s - 19) == kWP;
-      if (!in(With(f, ep ? s - 60 : s - 20))) return false;
+      if (!BitIn(bits, With(f, ep ? s - 60 : s - 20))) return false;
     }
   }
   return true;
