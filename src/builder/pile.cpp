@@ -8,6 +8,7 @@
 #include "support/checked_ops.h"
 #include "support/console.h"
 #include "builder/progress.h"
+#include "builder/row_batches.h"
 #include "index/names.h"
 #include "builder/work_names.h"
 #include "index/position_index.h"
@@ -489,6 +490,34 @@ void MergLevel(Build& b) {
   }
 }
 
+namespace {
+
+// Rows of NEWF made at a time when several threads read the chops.
+constexpr int32_t kNewfBatchBytes = 1 << 18;
+
+// Sets in `map` the columns of the reader's records of row `row`, from its
+// current one (`*head`, while `*live`) on, and reads on to the first record
+// of a later row. Records of one byte (the next column but a few) are read
+// here, without a call each.
+void RowBits(ChopStream* r, uint64_t* head, int* live, uint32_t row, uint8_t* map, uint32_t columns) {
+  while (*live != 0 && KeyRow(*head) == row) {
+    uint32_t c = KeyColumn(*head);
+    for (;;) {
+      if (c >= columns) OutError("NewfWrite: column oor");
+      BitSet(map, c);
+      if (r->valid - r->fill < kChopRefillBelow) break;
+      const uint32_t code = r->buffer[r->fill];
+      if (code >= 128 || (code & 1) != 0) break;
+      r->fill++;
+      c += code >> 1;
+    }
+    r->last_column = c;
+    *live = PileGet(r, head);
+  }
+}
+
+}  // namespace
+
 void NewfWrite(Build& b, int pass, Layout layout) {
   PileState& pile = b.pile;
   b.prog.mark1 = ClockCs(0) - b.prog.start;
@@ -506,19 +535,49 @@ void NewfWrite(Build& b, int pass, Layout layout) {
   uint8_t* map = static_cast<uint8_t*>(SysAlloc(bytes));
   JILE* out = FileWopenW(FlocName(b.basi.name, kTagNew, pass));
   // A row's bits are the union of its records in every chop, so each chop
-  // gives its records of the row in turn, without merging them.
-  for (int32_t s = 0; s < rows; s++) {
-    memset(map, 0, bytes);
-    for (int i = 0; i < n; i++) {
-      while (live[i] != 0 && KeyRow(head[i]) == static_cast<uint32_t>(s)) {
-        uint32_t c = KeyColumn(head[i]);
-        if (c >= static_cast<uint32_t>(columns)) OutError("NewfWrite: column oor");
-        BitSet(map, c);
-        live[i] = PileGet(&pile.readers[i], &head[i]);
+  // gives its records of the row in turn, without merging them. With more
+  // threads, each reads some of the chops for a batch of rows into its own
+  // maps, which are then joined.
+  const int workers = PlatThreadCount() < n ? PlatThreadCount() : n;
+  if (workers <= 1) {
+    for (int32_t s = 0; s < rows; s++) {
+      memset(map, 0, bytes);
+      for (int i = 0; i < n; i++) {
+        RowBits(&pile.readers[i], &head[i], &live[i], static_cast<uint32_t>(s), map,
+                static_cast<uint32_t>(columns));
       }
+      FileWrite(map, bytes, out);
+      ProgTick(b.prog, columns);
     }
-    FileWrite(map, bytes, out);
-    ProgTick(b.prog, columns);
+  } else {
+    const int32_t batch = bytes >= kNewfBatchBytes ? 1 : kNewfBatchBytes / bytes;
+    const size_t batch_bytes = static_cast<size_t>(batch) * bytes;
+    uint8_t* maps;
+    {
+      QuietAccounting quiet;
+      maps = static_cast<uint8_t*>(SysAlloc(batch_bytes * workers));
+    }
+    for (int32_t first = 0; first < rows; first += batch) {
+      const int32_t count = rows - first < batch ? rows - first : batch;
+      PlatParallel(workers, [&](int t) {
+        uint8_t* mine = maps + batch_bytes * t;
+        memset(mine, 0, static_cast<size_t>(count) * bytes);
+        for (int i = t; i < n; i += workers) {
+          for (int32_t r = 0; r < count; r++) {
+            RowBits(&pile.readers[i], &head[i], &live[i], static_cast<uint32_t>(first + r),
+                    mine + static_cast<size_t>(r) * bytes, static_cast<uint32_t>(columns));
+          }
+        }
+      });
+      for (int t = 1; t < workers; t++) {
+        const uint8_t* other = maps + batch_bytes * t;
+        for (size_t k = 0; k < static_cast<size_t>(count) * bytes; k++) maps[k] |= other[k];
+      }
+      FileWrite(maps, count * bytes, out);
+      for (int32_t r = 0; r < count; r++) ProgTick(b.prog, columns);
+    }
+    QuietAccounting quiet;
+    SysFree(maps);
   }
   // Every record must have found its row: a record beyond the last row
   // would otherwise be lost without a trace.
