@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "board/geometry.h"
 #include "builder/build_driver.h"
 #include "builder/cache.h"
 #include "builder/pass_support.h"
@@ -96,6 +97,11 @@ int WhiteConversions(const Ccc* board, uint32_t* moves) {
       if (CccCell(board, from) == kWP) moves[n++] = MakeMove(from, board->eps) | kMoveEp;
     }
   }
+  // The sliders find their first piece along each line from the square set
+  // of all pieces.
+  uint64_t occupied = 0;
+  for (int i = 0; board->wsqr[i] != 0; i++) occupied |= uint64_t{1} << kSqOfMailbox[board->wsqr[i]];
+  for (int i = 0; board->zsqr[i] != 0; i++) occupied |= uint64_t{1} << kSqOfMailbox[board->zsqr[i]];
   for (int i = 0; board->wsqr[i] != 0; i++) {
     int s = board->wsqr[i];
     switch (CccCell(board, s)) {
@@ -120,9 +126,12 @@ int WhiteConversions(const Ccc* board, uint32_t* moves) {
         int code = CccCell(board, s);
         int first = code == kWR ? 4 : 0;
         int last = code == kWB ? 4 : 8;
+        int sq = kSqOfMailbox[s];
         for (int k = first; k < last; k++) {
-          int t = s + kLineDirs[k];
-          while (CccCell(board, t) == kEmpty) t += kLineDirs[k];
+          uint64_t blockers = kGeometry.ray_set[sq][k] & occupied;
+          if (blockers == 0) continue;
+          // Even lines go up the board: their nearest square is the lowest.
+          int t = kMailboxOfSq[(k & 1) == 0 ? __builtin_ctzll(blockers) : 63 - __builtin_clzll(blockers)];
           if (black_at(t)) add(s, t, false);
         }
       }
