@@ -42,20 +42,23 @@ class PileTest : public ::testing::Test {
     PlatMkdir("TST");
   }
 
-  // Pushes (column, row) records and checks NEWF against a bitmap set directly.
+  // Pushes (column, row) records and checks NEWF against a bitmap set
+  // directly, with one thread and with three (which read the chops apart).
   void CheckPile(int32_t capacity, const std::vector<std::pair<uint32_t, uint32_t>>& pushes,
                  Layout layout, int pass) {
     int32_t columns = LayoutColumns(b_.basi, layout);
     std::vector<uint8_t> want(LayoutBitmapBytes(b_.basi, layout), 0);
-    PileOpen(b_, capacity);
-    for (auto [column, row] : pushes) {
-      PilePush(b_, column, row);
-      BitSet(want.data() + static_cast<size_t>(row) * columns / 8, column);
+    for (auto [column, row] : pushes) BitSet(want.data() + static_cast<size_t>(row) * columns / 8, column);
+    for (int threads : {1, 3}) {
+      const int was = PlatSetThreadCount(threads);
+      PileOpen(b_, capacity);
+      for (auto [column, row] : pushes) PilePush(b_, column, row);
+      PileClose(b_);
+      NewfWrite(b_, pass, layout);
+      PlatSetThreadCount(was);
+      ASSERT_EQ(ReadNewf(pass), want) << threads << " threads";
+      EXPECT_TRUE(PlatFindFiles("TST/L*").empty());
     }
-    PileClose(b_);
-    NewfWrite(b_, pass, layout);
-    ASSERT_EQ(ReadNewf(pass), want);
-    EXPECT_TRUE(PlatFindFiles("TST/L*").empty());
   }
 
   TempDir dir_;
