@@ -135,6 +135,7 @@ TEST_F(PileTest, RandomSetsGiveTheBitmapOfTheirRecords) {
   PileFlush(b_);
   ASSERT_TRUE(JarExists("TST/L0C00007"));
   SysFree(b_.pile.buffer);
+  SysFree(b_.pile.scratch);
   CheckPile(3, {{1, 1}}, kWhiteRows, 9);
 }
 
