@@ -1,5 +1,6 @@
 #include "builder/pile.h"
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -449,26 +450,35 @@ void PileClose(Build& b) {
   b.pile.scratch = nullptr;
 }
 
-void MergChop(Build& b, int level, int first, int count, int out) {
-  PileState& pile = b.pile;
+namespace {
+
+// Merges chops first to first + count - 1 of `level` into chop `out` of the
+// next level through the given streams, and removes them.
+void MergeGroup(const char* name, int level, int first, int count, int out, ChopStream* readers,
+                ChopStream* writer) {
   uint64_t head[kPileMergeWidth];
   int live[kPileMergeWidth];
   for (int i = 0; i < count; i++) {
-    ChopOpenReader(&pile.readers[i], FpakName(b.basi.name, level, first + i));
-    live[i] = PileGet(&pile.readers[i], &head[i]);
+    ChopOpenReader(&readers[i], FpakName(name, level, first + i));
+    live[i] = PileGet(&readers[i], &head[i]);
   }
-  WorkPath out_path = FpakName(b.basi.name, level + 1, out);
-  ChopCreate(&pile.writer, out_path);
+  ChopCreate(writer, FpakName(name, level + 1, out));
   for (int i; (i = Smallest(head, live, count)) >= 0;) {
-    PilePutHaha(head[i], &pile.writer);
-    live[i] = PileGet(&pile.readers[i], &head[i]);
+    PilePutHaha(head[i], writer);
+    live[i] = PileGet(&readers[i], &head[i]);
   }
-  ChopCloseWriter(&pile.writer);
-  CountChop(pile, level + 1, out_path);
+  ChopCloseWriter(writer);
   for (int i = 0; i < count; i++) {
-    ChopCloseReader(&pile.readers[i]);
-    FileRemove(FpakName(b.basi.name, level, first + i));
+    ChopCloseReader(&readers[i]);
+    FileRemove(FpakName(name, level, first + i));
   }
+}
+
+}  // namespace
+
+void MergChop(Build& b, int level, int first, int count, int out) {
+  MergeGroup(b.basi.name, level, first, count, out, b.pile.readers, &b.pile.writer);
+  CountChop(b.pile, level + 1, FpakName(b.basi.name, level + 1, out));
 }
 
 void MergLevel(Build& b) {
@@ -479,14 +489,40 @@ void MergLevel(Build& b) {
     OutSile("  bytes %10.0f", pile.level_bytes[pile.level]);
     OutSile("\n");
     if (pile.chops <= kPileMergeWidth) return;
-    int j = 0;
-    for (int i = 0; i < pile.chops; i += kPileMergeWidth, j++) {
-      OutCons("\rChop%5d ->%5d ", pile.chops, j + 1);
-      int n = pile.chops - i < kPileMergeWidth ? pile.chops - i : kPileMergeWidth;
-      MergChop(b, pile.level, i, n, j);
+    const int groups = (pile.chops + kPileMergeWidth - 1) / kPileMergeWidth;
+    auto size = [&](int g) {
+      int first = g * kPileMergeWidth;
+      return pile.chops - first < kPileMergeWidth ? pile.chops - first : kPileMergeWidth;
+    };
+    const int workers = PlatThreadCount() < groups ? PlatThreadCount() : groups;
+    if (workers <= 1) {
+      for (int g = 0; g < groups; g++) {
+        OutCons("\rChop%5d ->%5d ", pile.chops, g + 1);
+        MergChop(b, pile.level, g * kPileMergeWidth, size(g), g);
+      }
+    } else {
+      // The groups are merged on all threads; what each does to the build's
+      // accounting is then applied group by group, as one thread would have.
+      std::vector<AccLog> logs(groups);
+      std::vector<ChopStream> streams(static_cast<size_t>(workers) * (kPileMergeWidth + 1));
+      std::atomic<int> next{0};
+      PlatParallel(workers, [&](int t) {
+        ChopStream* mine = &streams[static_cast<size_t>(t) * (kPileMergeWidth + 1)];
+        for (int g; (g = next.fetch_add(1)) < groups;) {
+          AccCapture(&logs[g]);
+          MergeGroup(b.basi.name, pile.level, g * kPileMergeWidth, size(g), g, mine,
+                     mine + kPileMergeWidth);
+          AccCapture(nullptr);
+        }
+      });
+      for (int g = 0; g < groups; g++) {
+        OutCons("\rChop%5d ->%5d ", pile.chops, g + 1);
+        AccReplay(logs[g]);
+        CountChop(pile, pile.level + 1, FpakName(b.basi.name, pile.level + 1, g));
+      }
     }
     pile.level++;
-    pile.chops = j;
+    pile.chops = groups;
   }
 }
 

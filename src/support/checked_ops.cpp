@@ -96,17 +96,51 @@ void AccError(const char* message) {
   OutSile("error %+9d = %11d  [%s]\n", 1, g_acc.errors, message);
 }
 
+namespace {
+
+thread_local AccLog* t_capture = nullptr;
+
+// True when the change went to the calling thread's log.
+bool Captured(int kind, double delta) {
+  if (t_capture == nullptr) return false;
+  std::vector<AccEvent>& events = t_capture->events;
+  if (!events.empty() && events.back().kind == kind && (events.back().delta < 0) == (delta < 0)) {
+    events.back().delta += delta;
+  } else {
+    events.push_back({kind, delta});
+  }
+  return true;
+}
+
+}  // namespace
+
+void AccCapture(AccLog* log) { t_capture = log; }
+
+void AccReplay(AccLog& log) {
+  for (const AccEvent& e : log.events) {
+    if (e.kind == 0 && g_jar_hooks.alloc != nullptr) g_jar_hooks.alloc(static_cast<int>(e.delta));
+    if (e.kind == 1 && g_jar_hooks.fopen != nullptr) {
+      g_jar_hooks.fopen(static_cast<int>(e.delta), nullptr, "", "");
+    }
+    if (e.kind == 2 && g_jar_hooks.write != nullptr) g_jar_hooks.write(e.delta);
+  }
+  log.events.clear();
+}
+
 void AccAlloc(int delta) {
+  if (Captured(0, delta)) return;
   g_acc.alloc += delta;
   if (g_acc.alloc >= g_acc.alloc_max) g_acc.alloc_max = g_acc.alloc;
 }
 
 void AccFopen(int delta, FILE* stream, const char* mode, const char* name) {
+  if (Captured(1, delta)) return;
   g_acc.streams += delta;
   if (g_acc.streams >= g_acc.streams_max) g_acc.streams_max = g_acc.streams;
 }
 
 void AccWrite(double delta) {
+  if (Captured(2, delta)) return;
   g_acc.disk += delta;
   if (g_acc.disk >= g_acc.disk_max) g_acc.disk_max = g_acc.disk;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "jar/jar_file.h"
 
@@ -50,6 +51,22 @@ void AccWrite(double delta);
 void AccRemove(double size, const char* name);
 // Marks the start (end 0) or the end (end 1, with the figures) of a pass.
 void AccPass(int pass, int end);
+
+// The accounting of work run on another thread, kept to be applied later in
+// a fixed order, so that the figures do not depend on which thread ran what
+// or when. Runs of changes of one sign and kind are kept as one.
+struct AccEvent {
+  int kind;  // 0 memory, 1 streams, 2 disk
+  double delta;
+};
+struct AccLog {
+  std::vector<AccEvent> events;
+};
+// Sends the calling thread's accounting to `log` (nullptr: to the figures
+// again).
+void AccCapture(AccLog* log);
+// Applies a log's changes in order through the installed hooks, and empties it.
+void AccReplay(AccLog& log);
 
 // Zeroes the figures.
 void AccReset();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/console.h"
@@ -170,6 +171,45 @@ TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
                 "\n"
                 "// #] pass   3 : \n");
   EXPECT_FALSE(FileExists(dir.File("db.JIX")));
+}
+
+// Work of other threads, captured and replayed in a fixed order, counts as
+// the same work done in that order on one thread; nothing counts meanwhile.
+TEST(Accounting, WorkCapturedOnOtherThreadsCountsAsInOrderOnOne) {
+  TempDir dir;
+  RunResult r = RunInChild(dir.path(), [&] {
+    AccInstallHooks();
+    auto work = [](const char* name) {
+      WriteSample(name, 40000 + 1000 * name[0]);
+      void* p = SysAlloc(5000);
+      FileRemove(name);
+      SysFree(p);
+    };
+    auto figures = [] {
+      return std::vector<double>{double(g_acc.alloc), double(g_acc.alloc_max), double(g_acc.streams),
+                                 double(g_acc.streams_max), g_acc.disk, g_acc.disk_max};
+    };
+    AccReset();
+    work("a");
+    work("b");
+    const std::vector<double> direct = figures();
+    AccReset();
+    AccLog logs[2];
+    std::thread second([&] {
+      AccCapture(&logs[1]);
+      work("b");
+      AccCapture(nullptr);
+    });
+    AccCapture(&logs[0]);
+    work("a");
+    AccCapture(nullptr);
+    second.join();
+    if (figures() != std::vector<double>(6, 0.0)) std::exit(2);
+    AccReplay(logs[0]);
+    AccReplay(logs[1]);
+    std::exit(figures() == direct && logs[0].events.empty() ? 0 : 3);
+  });
+  EXPECT_EQ(r.status, 0) << r.output;
 }
 
 }  // namespace
