@@ -260,9 +260,9 @@ void Collect(Build& b, int g, int last) {
           }
         }
       }
-      double v = 0;
+      int64_t v = 0;
       for (int32_t k = 0; k < length; k++) v += row[k] != kValueNone;
-      valued[slot][j] = v;
+      valued[slot][j] = static_cast<double>(v);
     }
   };
   auto commit = [&](int slot, int32_t first, int32_t count) {
