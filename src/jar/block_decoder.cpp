@@ -272,9 +272,7 @@ int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity) {
     // Sixteen literals at once, or those before the first escape.
     if (i + 16 <= n && o + 16 <= capacity) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-      const __m128i escape = _mm_cmpeq_epi8(_mm_and_si128(a, _mm_set1_epi8(static_cast<char>(0xF0))),
-                                            _mm_set1_epi8(static_cast<char>(kRleEscapeLow)));
-      const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(escape));
+      const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(RleEscapeBytes(a)));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), a);
       const int plain = stop == 0 ? 16 : __builtin_ctz(stop);
       o += plain;

@@ -427,9 +427,8 @@ int RleEncode(const uint8_t* in, int size, uint8_t* out, int limit) {
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 1));
       const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + p + 2));
       const __m128i run = _mm_and_si128(_mm_cmpeq_epi8(a, b), _mm_cmpeq_epi8(b, c));
-      const __m128i escape = _mm_cmpeq_epi8(_mm_and_si128(a, _mm_set1_epi8(static_cast<char>(0xF0))),
-                                            _mm_set1_epi8(static_cast<char>(kRleEscapeLow)));
-      const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(run, escape)));
+      const unsigned stop =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(run, RleEscapeBytes(a))));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), a);
       const int plain = stop == 0 ? 16 : __builtin_ctz(stop);
       o += plain;

@@ -3,6 +3,10 @@
 // decodes to one block of kBlockSize bytes.
 #pragma once
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 inline constexpr int kBlockSize = 32768;
 // A record is at most the method byte plus a stored block.
 inline constexpr int kMaxRecordLength = kBlockSize + 1;
@@ -52,6 +56,13 @@ inline constexpr int kRleRunMax = 286;
 // The escapes are the bytes whose high half is 0xE: the coders test sixteen
 // at a time that way.
 static_assert(kRleEscapeLow == 0xE0 && kRleEscapeHigh == 0xEF);
+#if defined(__SSE2__)
+// The bytes of `a` that are escapes as 0xFF, the others as 0.
+inline __m128i RleEscapeBytes(__m128i a) {
+  return _mm_cmpeq_epi8(_mm_and_si128(a, _mm_set1_epi8(static_cast<char>(0xF0))),
+                        _mm_set1_epi8(static_cast<char>(kRleEscapeLow)));
+}
+#endif
 
 // Rows of the row-table methods (5 to 8); methods 7 and 8 first transpose
 // each 4096-byte part as a 64 x 64 matrix.
