@@ -26,6 +26,10 @@ inline int KeyByte(uint64_t key, int byte) { return static_cast<int>(key >> (8 *
 inline uint32_t KeyRow(uint64_t key) { return static_cast<uint32_t>(key >> 32); }
 inline uint32_t KeyColumn(uint64_t key) { return static_cast<uint32_t>(key); }
 
+// A chop code of one byte that moves on to a later column of the same row
+// (by code / 2): most records are one.
+inline bool ColumnStep(uint32_t code) { return code < 128 && (code & 1) == 0; }
+
 // In-place distribution of a range into its 256 buckets by one key byte.
 void PipDistr(uint64_t* r, const int32_t* start, int byte) {
   int32_t next[256];
@@ -337,7 +341,7 @@ int PileGet(ChopStream* r, uint64_t* key) {
   }
   // Most records are the next column but a few of the same row: one byte.
   const uint32_t first = r->buffer[r->fill];
-  if (first < 128 && (first & 1) == 0) {
+  if (ColumnStep(first)) {
     r->fill++;
     r->last_column += first >> 1;
     *key = PileKey(r->last_column, r->last_row);
@@ -476,11 +480,6 @@ void MergeGroup(const char* name, int level, int first, int count, int out, Chop
 
 }  // namespace
 
-void MergChop(Build& b, int level, int first, int count, int out) {
-  MergeGroup(b.basi.name, level, first, count, out, b.pile.readers, &b.pile.writer);
-  CountChop(b.pile, level + 1, FpakName(b.basi.name, level + 1, out));
-}
-
 void MergLevel(Build& b) {
   PileState& pile = b.pile;
   for (;;) {
@@ -494,32 +493,25 @@ void MergLevel(Build& b) {
       int first = g * kPileMergeWidth;
       return pile.chops - first < kPileMergeWidth ? pile.chops - first : kPileMergeWidth;
     };
+    // The groups are merged on all threads; what each does to the build's
+    // accounting is then applied group by group, as one thread would have.
     const int workers = PlatThreadCount() < groups ? PlatThreadCount() : groups;
-    if (workers <= 1) {
-      for (int g = 0; g < groups; g++) {
-        OutCons("\rChop%5d ->%5d ", pile.chops, g + 1);
-        MergChop(b, pile.level, g * kPileMergeWidth, size(g), g);
+    std::vector<AccLog> logs(groups);
+    std::vector<ChopStream> streams(static_cast<size_t>(workers) * (kPileMergeWidth + 1));
+    std::atomic<int> next{0};
+    PlatParallel(workers, [&](int t) {
+      ChopStream* mine = &streams[static_cast<size_t>(t) * (kPileMergeWidth + 1)];
+      for (int g; (g = next.fetch_add(1)) < groups;) {
+        AccCapture(&logs[g]);
+        MergeGroup(b.basi.name, pile.level, g * kPileMergeWidth, size(g), g, mine,
+                   mine + kPileMergeWidth);
+        AccCapture(nullptr);
       }
-    } else {
-      // The groups are merged on all threads; what each does to the build's
-      // accounting is then applied group by group, as one thread would have.
-      std::vector<AccLog> logs(groups);
-      std::vector<ChopStream> streams(static_cast<size_t>(workers) * (kPileMergeWidth + 1));
-      std::atomic<int> next{0};
-      PlatParallel(workers, [&](int t) {
-        ChopStream* mine = &streams[static_cast<size_t>(t) * (kPileMergeWidth + 1)];
-        for (int g; (g = next.fetch_add(1)) < groups;) {
-          AccCapture(&logs[g]);
-          MergeGroup(b.basi.name, pile.level, g * kPileMergeWidth, size(g), g, mine,
-                     mine + kPileMergeWidth);
-          AccCapture(nullptr);
-        }
-      });
-      for (int g = 0; g < groups; g++) {
-        OutCons("\rChop%5d ->%5d ", pile.chops, g + 1);
-        AccReplay(logs[g]);
-        CountChop(pile, pile.level + 1, FpakName(b.basi.name, pile.level + 1, g));
-      }
+    });
+    for (int g = 0; g < groups; g++) {
+      OutCons("\rChop%5d ->%5d ", pile.chops, g + 1);
+      AccReplay(logs[g]);
+      CountChop(pile, pile.level + 1, FpakName(b.basi.name, pile.level + 1, g));
     }
     pile.level++;
     pile.chops = groups;
@@ -543,7 +535,7 @@ void RowBits(ChopStream* r, uint64_t* head, int* live, uint32_t row, uint8_t* ma
       BitSet(map, c);
       if (r->valid - r->fill < kChopRefillBelow) break;
       const uint32_t code = r->buffer[r->fill];
-      if (code >= 128 || (code & 1) != 0) break;
+      if (!ColumnStep(code)) break;
       r->fill++;
       c += code >> 1;
     }
@@ -568,50 +560,39 @@ void NewfWrite(Build& b, int pass, Layout layout) {
   int32_t rows = LayoutRows(b.basi, layout);
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = LayoutRowBytes(b.basi, layout);
-  uint8_t* map = static_cast<uint8_t*>(SysAlloc(bytes));
   JILE* out = FileWopenW(FlocName(b.basi.name, kTagNew, pass));
   // A row's bits are the union of its records in every chop, so each chop
-  // gives its records of the row in turn, without merging them. With more
-  // threads, each reads some of the chops for a batch of rows into its own
-  // maps, which are then joined.
-  const int workers = PlatThreadCount() < n ? PlatThreadCount() : n;
-  if (workers <= 1) {
-    for (int32_t s = 0; s < rows; s++) {
-      memset(map, 0, bytes);
-      for (int i = 0; i < n; i++) {
-        RowBits(&pile.readers[i], &head[i], &live[i], static_cast<uint32_t>(s), map,
-                static_cast<uint32_t>(columns));
-      }
-      FileWrite(map, bytes, out);
-      ProgTick(b.prog, columns);
-    }
-  } else {
-    const int32_t batch = bytes >= kNewfBatchBytes ? 1 : kNewfBatchBytes / bytes;
-    const size_t batch_bytes = static_cast<size_t>(batch) * bytes;
-    uint8_t* maps;
-    {
-      QuietAccounting quiet;
-      maps = static_cast<uint8_t*>(SysAlloc(batch_bytes * workers));
-    }
-    for (int32_t first = 0; first < rows; first += batch) {
-      const int32_t count = rows - first < batch ? rows - first : batch;
-      PlatParallel(workers, [&](int t) {
-        uint8_t* mine = maps + batch_bytes * t;
-        memset(mine, 0, static_cast<size_t>(count) * bytes);
-        for (int i = t; i < n; i += workers) {
-          for (int32_t r = 0; r < count; r++) {
-            RowBits(&pile.readers[i], &head[i], &live[i], static_cast<uint32_t>(first + r),
-                    mine + static_cast<size_t>(r) * bytes, static_cast<uint32_t>(columns));
-          }
+  // gives its records of the row in turn, without merging them. A batch of
+  // rows at a time: with several threads each reads some of the chops into
+  // its own maps, which are then joined.
+  const int workers = n == 0 ? 1 : PlatThreadCount() < n ? PlatThreadCount() : n;
+  const int32_t batch = bytes >= kNewfBatchBytes ? 1 : kNewfBatchBytes / bytes;
+  const size_t batch_bytes = static_cast<size_t>(batch) * bytes;
+  uint8_t* maps;
+  {
+    QuietAccounting quiet;
+    maps = static_cast<uint8_t*>(SysAlloc(batch_bytes * workers));
+  }
+  for (int32_t first = 0; first < rows; first += batch) {
+    const int32_t count = rows - first < batch ? rows - first : batch;
+    PlatParallel(workers, [&](int t) {
+      uint8_t* mine = maps + batch_bytes * t;
+      memset(mine, 0, static_cast<size_t>(count) * bytes);
+      for (int i = t; i < n; i += workers) {
+        for (int32_t r = 0; r < count; r++) {
+          RowBits(&pile.readers[i], &head[i], &live[i], static_cast<uint32_t>(first + r),
+                  mine + static_cast<size_t>(r) * bytes, static_cast<uint32_t>(columns));
         }
-      });
-      for (int t = 1; t < workers; t++) {
-        const uint8_t* other = maps + batch_bytes * t;
-        for (size_t k = 0; k < static_cast<size_t>(count) * bytes; k++) maps[k] |= other[k];
       }
-      FileWrite(maps, count * bytes, out);
-      for (int32_t r = 0; r < count; r++) ProgTick(b.prog, columns);
+    });
+    for (int t = 1; t < workers; t++) {
+      const uint8_t* other = maps + batch_bytes * t;
+      for (size_t k = 0; k < static_cast<size_t>(count) * bytes; k++) maps[k] |= other[k];
     }
+    FileWrite(maps, count * bytes, out);
+    for (int32_t r = 0; r < count; r++) ProgTick(b.prog, columns);
+  }
+  {
     QuietAccounting quiet;
     SysFree(maps);
   }
@@ -621,7 +602,6 @@ void NewfWrite(Build& b, int pass, Layout layout) {
     if (live[i] != 0) OutError("NewfWrite: row oor");
   }
   FileClose(out);
-  SysFree(map);
   for (int i = 0; i < n; i++) {
     ChopCloseReader(&pile.readers[i]);
     FileRemove(FpakName(b.basi.name, pile.level, i));

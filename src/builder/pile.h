@@ -94,4 +94,3 @@ void ChopCloseReader(ChopStream* r);
 // Code helpers of the chop stream.
 int ChopPutCode(uint32_t v, uint8_t* out);  // bytes written (1, 2, 3 or 5)
 void MergLevel(Build& b);
-void MergChop(Build& b, int level, int first, int count, int out);
