@@ -71,26 +71,75 @@ inline int StepTargets(const Ccc* board, int s, const uint8_t* step_sq, const in
   return count;
 }
 
-// Every empty target of a knight, slider or king on s; pawns are the
-// caller's. Returns the new count.
-int PieceTargets(const Ccc* board, int s, uint64_t occ, Field f, int32_t* out, int count) {
+// Where the generators put their targets: a list (every target kept) or a
+// bitmap test (the first target missing from the bitmap ends the search).
+// at() is where a group of up to 8 targets (a ray or a piece's steps, padded)
+// is written; take(n) takes the first n of them and says whether to go on.
+struct ListSink {
+  int32_t* out;
+  int count;
+  int32_t* at() { return out + count; }
+  bool take(int n) {
+    count += n;
+    return true;
+  }
+};
+
+struct BitmapSink {
+  const uint8_t* bits;
+  int32_t group[8];
+  int32_t* at() { return group; }
+  bool take(int n) {
+    for (int k = 0; k < n; k++) {
+      if ((bits[group[k] >> 3] >> (group[k] & 7) & 1) == 0) return false;
+    }
+    return true;
+  }
+};
+
+// Every empty target of a knight, slider or king on s, group by group;
+// pawns are the caller's. False when the sink stopped.
+template <class Sink>
+bool PieceTargets(const Ccc* board, int s, uint64_t occ, Field f, Sink& sink) {
   int sq = kSqOfMailbox[s];
   int kind = PieceKind(CccCell(board, s));
-  if (kind == 1) return StepTargets(board, s, kGeometry.knight_sq[sq], kKnightJumps, f, out, count);
-  if (kind == 5) return StepTargets(board, s, kGeometry.king_sq[sq], kLineDirs, f, out, count);
-  if (kind != 3) {
-    count = RayTargets<0>(sq, occ, f, out, count);
-    count = RayTargets<1>(sq, occ, f, out, count);
-    count = RayTargets<2>(sq, occ, f, out, count);
-    count = RayTargets<3>(sq, occ, f, out, count);
+  if (kind == 1) return sink.take(StepTargets(board, s, kGeometry.knight_sq[sq], kKnightJumps, f, sink.at(), 0));
+  if (kind == 5) return sink.take(StepTargets(board, s, kGeometry.king_sq[sq], kLineDirs, f, sink.at(), 0));
+  if (kind != 3 && !(sink.take(RayTargets<0>(sq, occ, f, sink.at(), 0)) &&
+                     sink.take(RayTargets<1>(sq, occ, f, sink.at(), 0)) &&
+                     sink.take(RayTargets<2>(sq, occ, f, sink.at(), 0)) &&
+                     sink.take(RayTargets<3>(sq, occ, f, sink.at(), 0)))) {
+    return false;
   }
-  if (kind != 2) {
-    count = RayTargets<4>(sq, occ, f, out, count);
-    count = RayTargets<5>(sq, occ, f, out, count);
-    count = RayTargets<6>(sq, occ, f, out, count);
-    count = RayTargets<7>(sq, occ, f, out, count);
+  return kind == 2 || (sink.take(RayTargets<4>(sq, occ, f, sink.at(), 0)) &&
+                       sink.take(RayTargets<5>(sq, occ, f, sink.at(), 0)) &&
+                       sink.take(RayTargets<6>(sq, occ, f, sink.at(), 0)) &&
+                       sink.take(RayTargets<7>(sq, occ, f, sink.at(), 0)));
+}
+
+// Black's quiet moves as QuietZ lists them, into a sink. False when the sink
+// stopped.
+template <class Sink>
+bool QuietZTargets(int32_t hashz, const Ccc* board, Sink& sink) {
+  int n = ListLength(board->zsqr);
+  uint64_t occ = Occupied(board);
+  for (int i = 0; i < n; i++) {
+    int s = board->zsqr[i];
+    Field f = FieldOf(hashz, n, i);
+    if (CccCell(board, s) != kZP) {
+      if (!PieceTargets(board, s, occ, f, sink)) return false;
+      continue;
+    }
+    if (s < 21 || CccCell(board, s - 10) != kEmpty) continue;
+    sink.at()[0] = With(f, s - 10);
+    if (!sink.take(1)) return false;
+    if (s >= 61 && CccCell(board, s - 20) == kEmpty) {
+      bool ep = CccCell(board, s - 21) == kWP || CccCell(board, s - 19) == kWP;
+      sink.at()[0] = With(f, ep ? s - 60 : s - 20);
+      if (!sink.take(1)) return false;
+    }
   }
-  return count;
+  return true;
 }
 
 // The only un-move of a side whose last move was a double step: the pawn on
@@ -119,12 +168,13 @@ int Unmove(int32_t hash, const Ccc* board, int32_t* out) {
   }
   int n = ListLength(list);
   uint64_t occ = Occupied(board);
-  int count = 0;
+  ListSink sink{out, 0};
+  int& count = sink.count;
   for (int i = 0; i < n; i++) {
     int s = list[i];
     Field f = FieldOf(hash, n, i);
     if (CccCell(board, s) != kPawn) {
-      count = PieceTargets(board, s, occ, f, out, count);
+      PieceTargets(board, s, occ, f, sink);
       continue;
     }
     if ((kW ? s < 21 : s > 58) || CccCell(board, s + kBack) != kEmpty) continue;
@@ -144,79 +194,12 @@ template int Unmove<true>(int32_t, const Ccc*, int32_t*);
 template int Unmove<false>(int32_t, const Ccc*, int32_t*);
 
 int QuietZ(int32_t hashz, const Ccc* board, int32_t* out) {
-  int n = ListLength(board->zsqr);
-  uint64_t occ = Occupied(board);
-  int count = 0;
-  for (int i = 0; i < n; i++) {
-    int s = board->zsqr[i];
-    Field f = FieldOf(hashz, n, i);
-    if (CccCell(board, s) != kZP) {
-      count = PieceTargets(board, s, occ, f, out, count);
-      continue;
-    }
-    if (s < 21 || CccCell(board, s - 10) != kEmpty) continue;
-    out[count++] = With(f, s - 10);
-    if (s >= 61 && CccCell(board, s - 20) == kEmpty) {
-      bool ep = CccCell(board, s - 21) == kWP || CccCell(board, s - 19) == kWP;
-      out[count++] = With(f, ep ? s - 60 : s - 20);
-    }
-  }
-  return count;
+  ListSink sink{out, 0};
+  QuietZTargets(hashz, board, sink);
+  return sink.count;
 }
-
-namespace {
-
-inline bool BitIn(const uint8_t* bits, int32_t c) { return (bits[c >> 3] >> (c & 7) & 1) != 0; }
-
-template <int kDi>
-inline bool RayAllIn(int sq, uint64_t occ, Field f, const uint8_t* bits) {
-  int32_t targets[8];
-  int count = RayTargets<kDi>(sq, occ, f, targets, 0);
-  for (int k = 0; k < count; k++) {
-    if (!BitIn(bits, targets[k])) return false;
-  }
-  return true;
-}
-
-// PieceTargets tested ray by ray.
-bool PieceAllIn(const Ccc* board, int s, uint64_t occ, Field f, const uint8_t* bits) {
-  int sq = kSqOfMailbox[s];
-  int kind = PieceKind(CccCell(board, s));
-  if (kind == 1 || kind == 5) {
-    int32_t targets[8];
-    int count = kind == 1 ? StepTargets(board, s, kGeometry.knight_sq[sq], kKnightJumps, f, targets, 0)
-                          : StepTargets(board, s, kGeometry.king_sq[sq], kLineDirs, f, targets, 0);
-    for (int k = 0; k < count; k++) {
-      if (!BitIn(bits, targets[k])) return false;
-    }
-    return true;
-  }
-  if (kind != 3 && !(RayAllIn<0>(sq, occ, f, bits) && RayAllIn<1>(sq, occ, f, bits) &&
-                     RayAllIn<2>(sq, occ, f, bits) && RayAllIn<3>(sq, occ, f, bits))) {
-    return false;
-  }
-  return kind == 2 || (RayAllIn<4>(sq, occ, f, bits) && RayAllIn<5>(sq, occ, f, bits) &&
-                       RayAllIn<6>(sq, occ, f, bits) && RayAllIn<7>(sq, occ, f, bits));
-}
-
-}  // namespace
 
 bool QuietZAllIn(int32_t hashz, const Ccc* board, const uint8_t* bits) {
-  int n = ListLength(board->zsqr);
-  uint64_t occ = Occupied(board);
-  for (int i = 0; i < n; i++) {
-    int s = board->zsqr[i];
-    Field f = FieldOf(hashz, n, i);
-    if (CccCell(board, s) != kZP) {
-      if (!PieceAllIn(board, s, occ, f, bits)) return false;
-      continue;
-    }
-    if (s < 21 || CccCell(board, s - 10) != kEmpty) continue;
-    if (!BitIn(bits, With(f, s - 10))) return false;
-    if (s >= 61 && CccCell(board, s - 20) == kEmpty) {
-      bool ep = CccCell(board, s - 21) == kWP || CccCell(board, s - 19) == kWP;
-      if (!BitIn(bits, With(f, ep ? s - 60 : s - 20))) return false;
-    }
-  }
-  return true;
+  BitmapSink sink{bits, {}};
+  return QuietZTargets(hashz, board, sink);
 }
