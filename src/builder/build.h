@@ -60,6 +60,10 @@ struct Build {
   PileState pile;
   SubCache cache;
   WrittenFiles written;
+  // The creation time stamped into the finished databases: SOURCE_DATE_EPOCH
+  // when set, so that two builds give the same bytes; -1 for the time of
+  // writing.
+  int64_t created;
   // Mate totals of pass 0, carried from ZtmCreate to ZtmMates.
   double mates;
   double mates_weighted;

@@ -13,6 +13,7 @@
 #include "builder/values.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
+#include "support/sha256.h"
 #include "builder/progress.h"
 #include "support/version.h"
 #include "index/names.h"
@@ -268,6 +269,51 @@ void LockBuild(const Build& b) {
   if (r > 0) OutError("ExeBuild: %s is being built by process %ld", b.basi.name, holder);
 }
 
+// SOURCE_DATE_EPOCH, when set, is the creation time stamped into the
+// databases, so that two builds of an endgame give the same files.
+int64_t CreationTime() {
+  const char* text = PlatGetEnv("SOURCE_DATE_EPOCH");
+  if (text == nullptr) return -1;
+  int32_t seconds;
+  if (!ParseInt(text, 0, INT32_MAX, &seconds)) {
+    OutError("ExeBuild: SOURCE_DATE_EPOCH must be a number of seconds from 0 to %d, not [%s]",
+             INT32_MAX, text);
+  }
+  return seconds;
+}
+
+// A build that RUN records finished must have left both databases, sound as
+// far as their layout and their checksum files tell. True when so; false,
+// having said so, when both are gone (the build starts over); fatal when
+// only one is there or one is damaged, naming what to remove.
+bool FinishedDatabasesThere(const Build& b) {
+  const std::string names[2] = {FresName(b.basi.material | kWhiteToMove), FresName(b.basi.material)};
+  const bool there[2] = {JarExists(names[0].c_str()) == 1, JarExists(names[1].c_str()) == 1};
+  if (!there[0] && !there[1]) {
+    OutCons("\nExeBuild: %s records %s finished, but %s and %s are missing: building it again\n",
+            b.run_path, b.basi.name, names[0].c_str(), names[1].c_str());
+    return false;
+  }
+  char remove[128];
+  snprintf(remove, sizeof remove, "remove %s.*, %s.* and the directory %s to build it again",
+           names[0].c_str(), names[1].c_str(), b.basi.name);
+  for (int i = 0; i < 2; i++) {
+    const char* name = names[i].c_str();
+    if (!there[i]) {
+      OutError("ExeBuild: %s records %s finished, but %s is missing: %s", b.run_path, b.basi.name,
+               name, remove);
+    }
+    if (JarCheck(name) != 0) {
+      OutError("ExeBuild: %s is damaged: %s: %s", name, JasLastReason(), remove);
+    }
+    std::string what;
+    if (ChecksumVerify(name, &what) == kChecksumDiffers) {
+      OutError("ExeBuild: %s is damaged: %s: %s", name, what.c_str(), remove);
+    }
+  }
+  return true;
+}
+
 void PrintMaxes() {
   const char* format = "Maxes:  %d Error  %5.1fM Alloc  %3d Fopen  %7.1fM Write\n";
   OutCons(format, g_acc.errors_max, g_acc.alloc_max / 1048576.0, g_acc.streams_max,
@@ -439,14 +485,20 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   b.written.current = true;
   int first = 0, last = kPassPackZtm;
   CheckRange(n, args, &first, &last);
+  b.created = CreationTime();
   // RUN is only ever replaced whole, so a completed build is seen without
   // the lock.
   bool resume = RunRead(b) == 1;
+  // Finished, but its databases are gone: built again from the start.
+  bool again = false;
   if (resume && b.run.passdone == kPassPackZtm && b.npending == 0) {
-    OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
-    return;
+    if (FinishedDatabasesThere(b)) {
+      OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
+      return;
+    }
+    again = true;
   }
-  if (!resume) {
+  if (!resume || again) {
     CheckPrerequisites(b, args[0]);
     if (PlatMkdir(b.basi.name) != 0) {
       OutError("ExeBuild: mkdir fail [%s]: %s", b.basi.name, PlatErrorText());
@@ -456,12 +508,17 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   // Read again under the lock: another build may have recorded a pass since.
   char lock[64];
   LockPath(b, lock, sizeof lock);
-  if (RunRead(b) == 1) {
+  if (RunRead(b) == 1 && !(again && b.run.passdone == kPassPackZtm)) {
     RunCompleteRemovals(b);
-    if (b.run.passdone == kPassPackZtm) {
+    if (b.run.passdone == kPassPackZtm && FinishedDatabasesThere(b)) {
       PlatRemove(lock);
       OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
       return;
+    }
+    if (b.run.passdone == kPassPackZtm) {
+      CheckPrerequisites(b, args[0]);
+      RunInit(b);
+      RunWrite(b);
     }
   } else {
     RunInit(b);

@@ -11,6 +11,7 @@
 #include "builder/values.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
+#include "support/sha256.h"
 #include "builder/progress.h"
 #include "support/version.h"
 #include "index/names.h"
@@ -133,6 +134,7 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
   if (JarSetCreator(out, kZokVersion, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
     OutError("%s", failure);
   }
+  if (b.created >= 0) JarSetCreated(out, static_cast<int32_t>(b.created));
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
     JILE** in = fin + set * groups;
     uint8_t* block = scratch + set_bytes * set;
@@ -183,6 +185,8 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
   };
   RunRows(plan, b.prog, kPackRow, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(out);
+  // Before RUN records the pass, so that a finished build has its checksums.
+  ChecksumWrite(name);
   CloseSetReaders(plan, fin, groups);
   for (int g = first_group; g <= last_ply; g += kGroupStep) {
     RunDeferRemove(b, FlocName(b.basi.name, kTagFin, g));

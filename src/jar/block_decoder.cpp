@@ -101,7 +101,7 @@ void RepDecode(ArcodIn& a, LzModels& m, int n, uint8_t* out) {
     } else if (kind == kKindMatch) {
       int len = LenGet(a, m);
       int dist = PosGet(a, m);
-      if (len > n - pos) CodecError("RepDecode: BUG");
+      if (len > n - pos) CodecError("RepDecode: BUG: match past the end");
       if (dist >= pos) CodecError("RepDecode: match before start");
       uint8_t* dst = out + pos;
       const uint8_t* src = dst - dist - 1;
@@ -147,7 +147,7 @@ void DecodeSplit(BlockDecoder& d, ArcodIn& a, uint8_t* block) {
   RepDecode(a, d.models, coded, d.work + rest);
   int bitmap_size = k == 1 ? kBlockSize / 8 : kBlockSize / 4;
   if (ExpandRle(d.work + rest, coded, d.bitmap, bitmap_size) != bitmap_size) {
-    CodecError("ExpandRle: size BUG");
+    CodecError("ExpandRle: size BUG: too few bytes");
   }
   // Without branches on the codes, which are the data: every position reads
   // the next rest byte and keeps it only when its code is 0. The count of
@@ -282,7 +282,7 @@ int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity) {
 #endif
     int c = in[i++];
     if (c < kRleEscapeLow || c > kRleEscapeHigh) {
-      if (o == capacity) CodecError("ExpandRle: size BUG");
+      if (o == capacity) CodecError("ExpandRle: size BUG: too many bytes");
       out[o++] = static_cast<uint8_t>(c);
       continue;
     }
@@ -290,10 +290,11 @@ int ExpandRle(const uint8_t* in, int n, uint8_t* out, int capacity) {
     if (c < kRleEscapeHigh) {
       run = c - kRleShortBase;
     } else {
-      if (i == n) CodecError("ExpandRle: size BUG");
+      if (i == n) CodecError("ExpandRle: size BUG: run cut off");
       run = in[i++] + kRleRunLong;
     }
-    if (i == n || run > capacity - o) CodecError("ExpandRle: size BUG");
+    if (i == n) CodecError("ExpandRle: size BUG: run cut off");
+    if (run > capacity - o) CodecError("ExpandRle: size BUG: too many bytes");
     // Short runs, the most common, as one fixed store: the bytes it writes
     // past the run are written again by what follows, or are beyond the end
     // of an expansion that is then refused for its size.
@@ -336,10 +337,10 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
     return;
   }
   if (method == kMethodRleBytes) {
-    if (ExpandRle(payload, size, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG");
+    if (ExpandRle(payload, size, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG: too few bytes");
     return;
   }
-  if (method < kMethodLz || method > kMethodFlipRows) CodecError("SubDecode: BUG");
+  if (method < kMethodLz || method > kMethodFlipRows) CodecError("SubDecode: BUG: unknown method %d", method);
   ArcodIn a;
   ArcodOpen(a, payload, size);
   switch (method) {
@@ -350,7 +351,7 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
       int n = static_cast<int>(ArcodRawGet(a, 16));
       if (n > kWorkSize) CodecError("SubDecode: bad run-length size %d", n);
       RepDecode(a, d.models, n, d.work);
-      if (ExpandRle(d.work, n, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG");
+      if (ExpandRle(d.work, n, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG: too few bytes");
       break;
     }
     case kMethodSplit:

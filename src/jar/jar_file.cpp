@@ -300,49 +300,62 @@ int FillFailed(JILE* h) {
   return 0;
 }
 
+// A block whose record is damaged or cut short: the message names the block
+// and the file; the reason is what was wrong, without the routine that found
+// it (the text after the message's last ": "), and the block goes with it.
+int BlockFailed(JILE* h, const char* message) {
+  JasError("%s at block %d [%s]", message, h->block, h->name);
+  const char* colon = strrchr(message, ':');
+  JasSetReason(colon != nullptr && colon[1] == ' ' ? colon + 2 : message);
+  JasSetBlock(h->block);
+  return FillFailed(h);
+}
+
+// A record read that came short keeps the stream's reason, with the block.
+int BlockReadFailed(JILE* h) {
+  JasSetBlock(h->block);
+  return FillFailed(h);
+}
+
+// The decoded block against the check value of its record.
+int FillChecked(JILE* h, uint32_t sum) {
+  int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
+  if (JarBlockSum(h->data, valid) != sum) return BlockFailed(h, "FillFill: bad CRC");
+  h->valid = valid;
+  h->pos = 0;
+  return 1;
+}
+
 // Reads and decodes the record at the chunk stream's position into the
 // block buffer.
 int FillFill(JILE* h) {
   uint8_t head[kRecordHead];
-  if (JasRead(head, kRecordHead, h->chunk) != kRecordHead) return FillFailed(h);
+  if (JasRead(head, kRecordHead, h->chunk) != kRecordHead) return BlockReadFailed(h);
   uint32_t sum = Get32(head);
   uint32_t length = Get32(head + 4);
   if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
-    HandleError(h, "FillFill: bad record length %u at block %d", length, h->block);
-    return FillFailed(h);
+    char message[64];
+    snprintf(message, sizeof message, "FillFill: bad record length %u", length);
+    return BlockFailed(h, message);
   }
   int n = static_cast<int>(length);
   JarCodec& c = *h->codec;
-  if (JasRead(c.record, n, h->chunk) != n) return FillFailed(h);
+  if (JasRead(c.record, n, h->chunk) != n) return BlockReadFailed(h);
   memset(c.record + n, 0, kRecordPadding);
-  if (BlockDecode(BlockThreadDecoder(), c.record, n, h->data) == 0) return FillFailed(h);
-  int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
-  if (JarBlockSum(h->data, valid) != sum) {
-    HandleError(h, "FillFill: bad CRC at block %d", h->block);
-    return FillFailed(h);
+  char error[256];
+  if (BlockDecodeSilent(BlockThreadDecoder(), c.record, n, h->data, error) == 0) {
+    return BlockFailed(h, error);
   }
-  h->valid = valid;
-  h->pos = 0;
-  return 1;
+  return FillChecked(h, sum);
 }
 
 // Takes the current block from the blocks read ahead, failing as reading it
 // would have.
 int FillAhead(JILE* h) {
   JarAhead& a = *h->codec->ahead[h->block - h->codec->ahead_first];
-  if (!a.decoded) {
-    JasError("%s", a.error);
-    return FillFailed(h);
-  }
+  if (!a.decoded) return BlockFailed(h, a.error);
   memcpy(h->data, a.block, kBlockSize);
-  int valid = h->block == h->header.block_count - 1 ? h->header.last_block_size : kBlockSize;
-  if (JarBlockSum(h->data, valid) != a.sum) {
-    HandleError(h, "FillFill: bad CRC at block %d", h->block);
-    return FillFailed(h);
-  }
-  h->valid = valid;
-  h->pos = 0;
-  return 1;
+  return FillChecked(h, a.sum);
 }
 
 // Reads the records of the current block and of the next ones in its chunk
@@ -569,6 +582,12 @@ int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric, in
   h->header.format = format;
   h->header.metric = metric;
   h->header.content = content;
+  return 0;
+}
+
+int JarSetCreated(JILE* h, int32_t seconds) {
+  if (!Valid(h, kJarWrite)) return 1;
+  h->header.created = seconds;
   return 0;
 }
 

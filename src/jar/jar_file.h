@@ -110,6 +110,8 @@ int JarPutc(int byte, JILE* h);                          // the byte, or -1
 int JarWrite(const void* data, int count, JILE* h);      // bytes taken, 0 on failure
 int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric,
                   int32_t content);                      // 0, 1 bad handle, 2 name too long
+// The creation time in place of the time of the open (reproducible files).
+int JarSetCreated(JILE* h, int32_t seconds);             // 0, or 1 bad handle
 int JarClose(JILE* h);                                   // 0 or a code 1..7
 
 // A block coded away from its handle, so that many threads can code the

@@ -20,7 +20,8 @@ namespace {
 struct LastFailure {
   char text[1024];
   char reason[1024];
-} g_last;
+  int block;
+} g_last = {"", "", -1};
 
 // The names of the open streams, looked up only when one fails; process-wide
 // like the streams themselves. The final pass holds two per ply: as many as
@@ -76,6 +77,7 @@ const char* ReadReason(FILE* stream) {
 
 void Report(const char* reason) {
   snprintf(g_last.reason, sizeof g_last.reason, "%s", reason);
+  g_last.block = -1;
   if (g_jar_hooks.error != nullptr) g_jar_hooks.error(g_last.text);
 }
 
@@ -106,6 +108,10 @@ const char* JasLastError() { return g_last.text; }
 const char* JasLastReason() { return g_last.reason; }
 
 void JasSetReason(const char* reason) { snprintf(g_last.reason, sizeof g_last.reason, "%s", reason); }
+
+int JasLastBlock() { return g_last.block; }
+
+void JasSetBlock(int block) { g_last.block = block; }
 
 namespace {
 // A failed stream operation: "<message> [<file>]: <reason>", or, when the

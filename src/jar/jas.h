@@ -40,6 +40,10 @@ const char* JasLastReason();
 // Sets the reason without reporting an error (the end of the data, a reason
 // kept over later failures).
 void JasSetReason(const char* reason);
+// The block whose record the last failure found damaged or could not read,
+// or -1 (every error report clears it).
+int JasLastBlock();
+void JasSetBlock(int block);
 
 // Guard words around each guarded allocation.
 inline constexpr uint32_t kJasGuardLo = 0x01234567;

@@ -269,3 +269,5 @@ int64_t PlatClockMs() {
 }
 
 int64_t PlatTimeNow() { return static_cast<int64_t>(std::time(nullptr)); }
+
+const char* PlatGetEnv(const char* name) { return getenv(name); }

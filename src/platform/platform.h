@@ -84,6 +84,8 @@ std::vector<std::string> PlatFindFiles(const char* pattern);
 // Clocks.
 int64_t PlatClockMs();   // monotonic, since process start
 int64_t PlatTimeNow();   // seconds since 1970-01-01 UTC
+// The value of an environment variable, or null when it is not set.
+const char* PlatGetEnv(const char* name);
 
 // The threads a build uses: ZOK_THREADS from the environment when it holds a
 // number from 1 up, else every core the process may run on. Read once.

@@ -13,6 +13,20 @@ namespace {
 // Failures name the database; a handle that is no handle has none.
 const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
 
+}  // namespace
+
+const char* FileFailure(const char* who, const char* name) {
+  static char text[1400];
+  int block = JasLastBlock();
+  if (block >= 0) {
+    snprintf(text, sizeof text, "%s: failed [%s] block %d: %s", who, name, block, JasLastReason());
+  } else {
+    snprintf(text, sizeof text, "%s: failed [%s]: %s", who, name, JasLastReason());
+  }
+  return text;
+}
+
+namespace {
 // The three write opens differ in their coding flags and their name.
 JILE* WriteOpen(const char* path, int flags, const char* who) {
   JILE* h = JarWopen(path, flags);
@@ -46,38 +60,38 @@ void FileClose(JILE* h) {
   // The handle is gone after the close.
   char name[kJarNameSize];
   snprintf(name, sizeof name, "%s", HandleName(h));
-  if (JarClose(h) != 0) OutError("FileClose: failed [%s]: %s", name, JasLastReason());
+  if (JarClose(h) != 0) OutError("%s", FileFailure("FileClose", name));
 }
 
 int FileGetc(JILE* h) {
   int c = JarGetc(h);
-  if (c < 0) OutError("FileGetc: failed [%s]: %s", HandleName(h), JasLastReason());
+  if (c < 0) OutError("%s", FileFailure("FileGetc", HandleName(h)));
   return c;
 }
 
 void FilePutc(int byte, JILE* h) {
-  if (JarPutc(byte, h) < 0) OutError("FilePutc: failed [%s]: %s", HandleName(h), JasLastReason());
+  if (JarPutc(byte, h) < 0) OutError("%s", FileFailure("FilePutc", HandleName(h)));
 }
 
 void FileRead(void* buffer, int count, JILE* h) {
   if (JarRead(buffer, count, h) < count)
-    OutError("FileRead: failed [%s]: %s", HandleName(h), JasLastReason());
+    OutError("%s", FileFailure("FileRead", HandleName(h)));
 }
 
 int FileReadAny(void* buffer, int count, JILE* h) { return JarRead(buffer, count, h); }
 
 void FileWrite(const void* buffer, int count, JILE* h) {
   if (JarWrite(buffer, count, h) < count)
-    OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
+    OutError("%s", FileFailure("FileWrite", HandleName(h)));
 }
 
 void FileWriteCoded(const JarCoded& coded, JILE* h) {
   if (JarWriteCoded(h, coded) == 0)
-    OutError("FileWrite: failed [%s]: %s", HandleName(h), JasLastReason());
+    OutError("%s", FileFailure("FileWrite", HandleName(h)));
 }
 
 void FileSeek(JILE* h, double position) {
-  if (JarSeek(h, position) != 0) OutError("FileSeek: failed [%s]: %s", HandleName(h), JasLastReason());
+  if (JarSeek(h, position) != 0) OutError("%s", FileFailure("FileSeek", HandleName(h)));
 }
 
 void FileRemove(const char* path) {

@@ -31,6 +31,10 @@ void FileWriteCoded(const JarCoded& coded, JILE* h);  // a block JarCode coded
 void FileSeek(JILE* h, double position);
 void FileRemove(const char* path);
 double FileSize(const char* path);
+// The message of a failed file operation on `name`: "WHO: failed [NAME]:
+// REASON", or "WHO: failed [NAME] block N: REASON" when the layer found
+// block N damaged. The text lasts until the next call.
+const char* FileFailure(const char* who, const char* name);
 
 struct AccState {
   int32_t errors;
