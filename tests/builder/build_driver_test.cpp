@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
+#include "support/sha256.h"
 #include "test_support.h"
 
 namespace {
@@ -233,6 +234,13 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
     EXPECT_EQ(r.output, Banner() + "\n\nERROR: " + c.message + "\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.args;
   }
+  for (const char* epoch : {"1e9", "-1", "2147483648", ""}) {
+    RunResult r = RunShell(std::string("SOURCE_DATE_EPOCH=") + epoch + " '" ZOK_EXE "' -b KQK", dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeBuild: SOURCE_DATE_EPOCH must be a number of "
+                                   "seconds from 0 to 2147483647, not [" + epoch + "]\n");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << epoch;
+  }
   ASSERT_EQ(StubBuild(dir.path(), {"KQK", "-1"}).status, 0);
   // Black capturing the queen leaves White a bare king: no database needed.
   WriteFile(dir.File("KQK____B.JIX"), "");
@@ -246,4 +254,44 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
   EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeBuild: KQK is being built by process " +
                           std::to_string(getpid()) + "\n");
   EXPECT_EQ(ReadFile(dir.File("KQK/RUN")) + ReadFile(dir.File("KQK.LOF")), run + lof);
+}
+
+// A build RUN records finished reports so only while both databases are
+// there and sound; with both gone it builds again, otherwise it names what
+// to remove.
+TEST(BuildDriver, AFinishedBuildWithoutItsDatabasesIsNoSuccess) {
+  const std::string remove = ": remove KQK____W.*, KQK____B.* and the directory KQK to build it again\n";
+  const std::string all = "w1 w2 z1 zm 1 2 3 4 5 900 901 902 ";
+  const struct {
+    std::vector<std::string> removed;
+    std::string damage_w;  // written as KQK____W.J00 after its checksum file
+    int status;
+    std::string console_start, calls;
+  } cases[] = {
+      {{}, "", 0, "\nExeBuild: KQK seems to be completed\n", ""},
+      {{"KQK____W.JIX", "KQK____W.J00", "KQK____B.JIX", "KQK____B.J00"}, "", 0,
+       "\nExeBuild: KQK/RUN records KQK finished, but KQK____W and KQK____B are missing: building "
+       "it again\n\n",
+       all},
+      {{"KQK____B.JIX"}, "", 1,
+       "\n\nERROR: ExeBuild: KQK/RUN records KQK finished, but KQK____B is missing" + remove, ""},
+      {{}, "x", 1,
+       "\n\nERROR: ExeBuild: KQK____W is damaged: KQK____W.J00 differs from KQK____W.SHA256" + remove,
+       ""},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    ASSERT_EQ(StubBuild(dir.path(), {"KQK"}).calls, all);
+    for (const std::string& f : c.removed) std::filesystem::remove(dir.File(f));
+    if (!c.damage_w.empty()) {
+      ChecksumWrite(dir.File("KQK____W").c_str());
+      std::string j00 = ReadFile(dir.File("KQK____W.J00"));
+      WriteFile(dir.File("KQK____W.J00"), j00.replace(j00.size() - 1, 1, c.damage_w));
+    }
+    Outcome o = StubBuild(dir.path(), {"KQK"});
+    EXPECT_EQ(o.status, c.status) << o.console;
+    EXPECT_EQ(o.console.substr(0, c.console_start.size()), c.console_start);
+    EXPECT_EQ(o.calls, c.calls);
+    EXPECT_EQ(FileExists(dir.File("KQK____B.JIX")), c.removed.empty() || c.status == 0);
+  }
 }

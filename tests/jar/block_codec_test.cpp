@@ -79,12 +79,12 @@ TEST(BlockDecode, RefusesDamagedRecordsWithTheirMessage) {
     Bytes record;
     const char* message;
   } cases[] = {
-      {{kMethodRleBytes + 1, 1, 2, 3}, "SubDecode: BUG"},
-      {{kMethodRleBytes, 1, 2, 3}, "ExpandRle: size BUG"},
+      {{kMethodRleBytes + 1, 1, 2, 3}, "SubDecode: BUG: unknown method 10"},
+      {{kMethodRleBytes, 1, 2, 3}, "ExpandRle: size BUG: too few bytes"},
       {Bytes(100, kMethodStored), "SubDecode: bad record length 100"},
       {Bytes(kMaxRecordLength + 1, 1), "SubDecode: bad record length 32770"},
       {Crafted(kMethodLz, {}, {'a'}, 3, 1), "RepDecode: match before start"},
-      {Crafted(kMethodRle, {{16, 5}}, {'a'}, 10, 0), "RepDecode: BUG"},
+      {Crafted(kMethodRle, {{16, 5}}, {'a'}, 10, 0), "RepDecode: BUG: match past the end"},
       {Crafted(kMethodRle, {{16, 65535}}), "SubDecode: bad run-length size 65535"},
       {Crafted(kMethodSplit, {{2, 2}}), "SubDecode: bad k 2"},
       {Crafted(kMethodSplit, {{2, 1}, {8, 0}, {16, 40000}, {16, 10}}),

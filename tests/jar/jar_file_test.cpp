@@ -255,7 +255,7 @@ TEST(JarDamage, DamagedFilesFailWithTheirMessages) {
       {WithWord(ix, 8, 32769), j01, "JarRopen: block counts bugged [x]"},
       {ix, WithWord(j01, 4, 40000), "FillFill: bad record length 40000 at block 1 [x]"},
       {ix, j01.substr(0, 8 + length / 2), cut},
-      {ix, WithWord(j01, 8, 0xEE), "SubDecode: BUG"},
+      {ix, WithWord(j01, 8, 0xEE), "SubDecode: BUG: unknown method 238 at block 1 [x]"},
       {ix, "-", "JasOpen: (x.J01, rb) failed: No such file or directory"},
   };
   for (const auto& c : cases) {
@@ -291,7 +291,8 @@ TEST(JarDamage, ABlockReadAheadFailsOnlyWhenReached) {
   const struct {
     size_t offset;
     const char* message;
-  } cases[] = {{at + 8, "SubDecode: BUG"}, {at, "FillFill: bad CRC at block 3 [x]"}};
+  } cases[] = {{at + 8, "SubDecode: BUG: unknown method 238 at block 3 [x]"},
+               {at, "FillFill: bad CRC at block 3 [x]"}};
   for (const auto& c : cases) {
     std::string j00 = ReadFile("ok.J00");
     j00[c.offset] = static_cast<char>(0xEE);

@@ -38,6 +38,13 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
     WriteFile("empty.JIX", "");
     WriteFile("cuttable.JIX", ReadFile("data.JIX").substr(0, 118));
     for (const char* d : {"dir.JIX", "chunkdir.J00"}) std::filesystem::create_directory(d);
+    // Block 0's record: its check value, then (after the length) its method byte.
+    for (auto [name, at] : {std::pair{"badsum", 0}, {"badmethod", 8}}) {
+      WriteSample(name, 100);
+      std::string j00 = ReadFile(std::string(name) + ".J00");
+      j00[at] = static_cast<char>(0xEE);
+      WriteFile(std::string(name) + ".J00", j00);
+    }
   }
   struct Case {
     const char* message;
@@ -84,6 +91,13 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
       {"FileWrite: failed [data]: invalid JILE *", [] { FileWrite("abc", 3, FileRopen("data")); }},
       {"FileSeek: failed [data]: outside filesize", [] { FileSeek(FileRopen("data"), 101); }},
       {"FileSeek: failed [cuttable]: unexpected end of file", [] { FileSeek(FileRopen("cuttable"), 5); }},
+      // A damaged record names its block, and what is wrong without the decoder's routine.
+      {"FileSeek: failed [badsum] block 0: bad CRC", [] { FileSeek(FileRopen("badsum"), 5); }},
+      {"FileRead: failed [badmethod] block 0: unknown method 238",
+       [] {
+         char buf[10];
+         FileRead(buf, 10, FileRopen("badmethod"));
+       }},
       {"FileRemove: failed [missing]: No such file or directory", [] { FileRemove("missing"); }},
       {"FileSize: failed [missing]: No such file or directory", [] { FileSize("missing"); }},
       {"FileSize: failed [nochunk]: nochunk.J00: No such file or directory", [] { FileSize("nochunk"); }},
