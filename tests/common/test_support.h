@@ -34,7 +34,8 @@ TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::stri
 // The finished databases of `names`, built in that order by the built zok,
 // once per build of the executable, in a directory beside it that every test
 // process shares (a process that loses the race to build them uses the
-// winner's). Returns the directory; a failed build fails the calling test.
+// winner's), with SOURCE_DATE_EPOCH 0. Returns the directory; a failed build
+// fails the calling test.
 std::string BuiltDatabases(const std::vector<std::string>& names);
 // Copies the database files (.JIX, .Jnn) of `from` into `to`.
 void CopyDatabases(const std::string& from, const std::string& to);
