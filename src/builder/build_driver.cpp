@@ -287,7 +287,8 @@ int64_t CreationTime() {
 // having said so, when both are gone (the build starts over); fatal when
 // only one is there or one is damaged, naming what to remove.
 bool FinishedDatabasesThere(const Build& b) {
-  const std::string names[2] = {FresName(b.basi.material | kWhiteToMove), FresName(b.basi.material)};
+  const std::string names[2] = {FresName(b.basi.material | kWhiteToMove),
+                                FresName(b.basi.material)};
   const bool there[2] = {JarExists(names[0].c_str()) == 1, JarExists(names[1].c_str()) == 1};
   if (!there[0] && !there[1]) {
     OutCons("\nExeBuild: %s records %s finished, but %s and %s are missing: building it again\n",

@@ -337,10 +337,14 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
     return;
   }
   if (method == kMethodRleBytes) {
-    if (ExpandRle(payload, size, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG: too few bytes");
+    if (ExpandRle(payload, size, block, kBlockSize) != kBlockSize) {
+      CodecError("ExpandRle: size BUG: too few bytes");
+    }
     return;
   }
-  if (method < kMethodLz || method > kMethodFlipRows) CodecError("SubDecode: BUG: unknown method %d", method);
+  if (method < kMethodLz || method > kMethodFlipRows) {
+    CodecError("SubDecode: BUG: unknown method %d", method);
+  }
   ArcodIn a;
   ArcodOpen(a, payload, size);
   switch (method) {
@@ -351,7 +355,9 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
       int n = static_cast<int>(ArcodRawGet(a, 16));
       if (n > kWorkSize) CodecError("SubDecode: bad run-length size %d", n);
       RepDecode(a, d.models, n, d.work);
-      if (ExpandRle(d.work, n, block, kBlockSize) != kBlockSize) CodecError("ExpandRle: size BUG: too few bytes");
+      if (ExpandRle(d.work, n, block, kBlockSize) != kBlockSize) {
+        CodecError("ExpandRle: size BUG: too few bytes");
+      }
       break;
     }
     case kMethodSplit:

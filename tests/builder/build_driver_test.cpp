@@ -235,7 +235,8 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.args;
   }
   for (const char* epoch : {"1e9", "-1", "2147483648", ""}) {
-    RunResult r = RunShell(std::string("SOURCE_DATE_EPOCH=") + epoch + " '" ZOK_EXE "' -b KQK", dir.path());
+    RunResult r =
+        RunShell(std::string("SOURCE_DATE_EPOCH=") + epoch + " '" ZOK_EXE "' -b KQK", dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeBuild: SOURCE_DATE_EPOCH must be a number of "
                                    "seconds from 0 to 2147483647, not [" + epoch + "]\n");
@@ -260,7 +261,8 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
 // there and sound; with both gone it builds again, otherwise it names what
 // to remove.
 TEST(BuildDriver, AFinishedBuildWithoutItsDatabasesIsNoSuccess) {
-  const std::string remove = ": remove KQK____W.*, KQK____B.* and the directory KQK to build it again\n";
+  const std::string remove =
+      ": remove KQK____W.*, KQK____B.* and the directory KQK to build it again\n";
   const std::string all = "w1 w2 z1 zm 1 2 3 4 5 900 901 902 ";
   const struct {
     std::vector<std::string> removed;
@@ -276,7 +278,8 @@ TEST(BuildDriver, AFinishedBuildWithoutItsDatabasesIsNoSuccess) {
       {{"KQK____B.JIX"}, "", 1,
        "\n\nERROR: ExeBuild: KQK/RUN records KQK finished, but KQK____B is missing" + remove, ""},
       {{}, "x", 1,
-       "\n\nERROR: ExeBuild: KQK____W is damaged: KQK____W.J00 differs from KQK____W.SHA256" + remove,
+       "\n\nERROR: ExeBuild: KQK____W is damaged: KQK____W.J00 differs from KQK____W.SHA256" +
+           remove,
        ""},
   };
   for (const auto& c : cases) {

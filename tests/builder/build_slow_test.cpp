@@ -77,9 +77,9 @@ void ExpectRecorded(const std::string& dir, size_t from = 0, size_t to = kKqrk) 
     EXPECT_EQ(hex, kRecorded[i].second) << dir << "/" << kRecorded[i].first;
     if (i % 2 == 1) continue;
     const std::string db = std::string(kRecorded[i].first).substr(0, 8);
-    EXPECT_EQ(ReadFile(dir + "/" + db + ".SHA256"), std::string(kRecorded[i + 1].second) + "  " +
-                                                        kRecorded[i + 1].first + "\n" +
-                                                        kRecorded[i].second + "  " + kRecorded[i].first + "\n");
+    const std::string lines = std::string(kRecorded[i + 1].second) + "  " + kRecorded[i + 1].first +
+                              "\n" + kRecorded[i].second + "  " + kRecorded[i].first + "\n";
+    EXPECT_EQ(ReadFile(dir + "/" + db + ".SHA256"), lines);
   }
   EXPECT_EQ(RunShell("sha256sum -c --quiet *.SHA256", dir).status, 0) << dir;
 }

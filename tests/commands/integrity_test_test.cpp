@@ -116,7 +116,8 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
     EXPECT_EQ(r.status, 1) << c.end;
     EXPECT_NE(r.output.find("KPK____W  [./KPK____W.J*]"), std::string::npos) << "white first";
     // Header and layout faults are found before anything of the database is shown.
-    const std::string end = "\nKPK____B  [./KPK____B.J*]\n" + c.end + "\n\nERROR: ExeTest: KPK____B damaged\n";
+    const std::string end =
+        "\nKPK____B  [./KPK____B.J*]\n" + c.end + "\n\nERROR: ExeTest: KPK____B damaged\n";
     EXPECT_TRUE(r.output.ends_with(end)) << r.output;
   }
 }
@@ -163,7 +164,8 @@ TEST(ExeTest, ChecksumFileCatchesAFlipThatDecodesAndDamageNamesTheBlock) {
     std::string w_end, b_end;
   } cases[] = {
       {sound, "keep", block1, 0, "sha256    2 files match KQK____W.SHA256\n", b_sound},
-      {flipped, "keep", block1, 1, "ExeTest: KQK____W.J00 differs from KQK____W.SHA256\n\n", b_sound},
+      {flipped, "keep", block1, 1, "ExeTest: KQK____W.J00 differs from KQK____W.SHA256\n\n",
+       b_sound},
       {flipped, "", block1, 0, "ExeTest: no checksum file KQK____W.SHA256\n", b_sound},
       {sound, "keep", damaged, 1, "sha256    2 files match KQK____W.SHA256\n",
        "\nFileSeek: failed [./KQK____B] block 1: unknown method 238\n"},

@@ -190,7 +190,8 @@ std::string BuiltDatabases(const std::vector<std::string>& names) {
   bool built = true;
   for (const std::string& n : names) {
     // Stamped with the creation time 0: the same files as every other build.
-    RunResult r = RunShell("SOURCE_DATE_EPOCH=0 '" ZOK_EXE "' -b " + n + " </dev/null", work.string());
+    RunResult r =
+        RunShell("SOURCE_DATE_EPOCH=0 '" ZOK_EXE "' -b " + n + " </dev/null", work.string());
     EXPECT_EQ(r.status, 0) << n << "\n" << r.output;
     built = built && r.status == 0;
   }
