@@ -20,15 +20,17 @@ constexpr double kMegabyte = 1048576.0;
 
 enum Outcome { kMissing, kSound, kDamaged };
 
-// A fault of the database: its line, and the side is done.
-Outcome Damaged(const char* format, ...) ZOK_PRINTF(1, 2);
-Outcome Damaged(const char* format, ...) {
+// A fault of the database: its line, and the side is done. The handle, if
+// open, is closed after the message is made (closing may report more).
+Outcome Damaged(JILE* h, const char* format, ...) ZOK_PRINTF(2, 3);
+Outcome Damaged(JILE* h, const char* format, ...) {
   char text[1400];
   va_list args;
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
   OutCons("\n%s\n", text);
+  if (h != nullptr) JarClose(h);
   return kDamaged;
 }
 
@@ -49,19 +51,20 @@ Outcome TestDatabase(uint32_t code, double entries) {
   OutCons("[%s.J*]", path);
   int32_t start = ClockCs(1);
   JILE* h = JarRopen(path);
-  if (h == nullptr) return Damaged("FileRopen: [%s] failed: %s", path, JasLastReason());
-  // The header must agree with the files before their blocks are trusted;
-  // the handle of a damaged database is left to the process end.
-  if (JarCheck(path) != 0) return Damaged("ExeTest: layout failed [%s]: %s", path, JasLastReason());
+  if (h == nullptr) return Damaged(nullptr, "FileRopen: [%s] failed: %s", path, JasLastReason());
+  // The header must agree with the files before their blocks are trusted.
+  if (JarCheck(path) != 0) {
+    return Damaged(h, "ExeTest: layout failed [%s]: %s", path, JasLastReason());
+  }
   double length = JarSize(h);
   if (length < 0) OutError("ExeTest: length failed");
   if (length != entries) {
-    return Damaged("ExeTest: length failed [%s]: %.0f bytes, the endgame has %.0f entries", path,
-                   length, entries);
+    return Damaged(h, "ExeTest: length failed [%s]: %.0f bytes, the endgame has %.0f entries",
+                   path, length, entries);
   }
   OutCons("\nlength    %.0f", length);
   double size = JarDiskSize(path);
-  if (size < 0) return Damaged("ExeTest: disksize failed [%s]: %s", path, JasLastReason());
+  if (size < 0) return Damaged(h, "ExeTest: disksize failed [%s]: %s", path, JasLastReason());
   OutCons("\nsize      %.0f", size);
   OutCons(" = %.2f MB", size / kMegabyte);
   const char* name;
@@ -80,14 +83,14 @@ Outcome TestDatabase(uint32_t code, double entries) {
   switch (ChecksumVerify(path, &what)) {
     case kChecksumMatch: OutCons("\nsha256    %s", what.c_str()); break;
     case kChecksumNone: OutCons("\nExeTest: no checksum file %s.SHA256", FresName(code)); break;
-    case kChecksumDiffers: return Damaged("ExeTest: %s", what.c_str());
+    case kChecksumDiffers: return Damaged(h, "ExeTest: %s", what.c_str());
   }
   OutCons("\n");
   const double blocks = std::ceil(entries / kBlockSize);
   for (double pos = 0; pos < entries; pos += kBlockSize) {
     OutCons("\rblock     %.0f / %.0f", pos / kBlockSize, blocks);
-    if (JarSeek(h, pos) != 0) return Damaged("%s", FileFailure("FileSeek", path));
-    if (JarGetc(h) < 0) return Damaged("%s", FileFailure("FileGetc", path));
+    if (JarSeek(h, pos) != 0) return Damaged(h, "%s", FileFailure("FileSeek", path));
+    if (JarGetc(h) < 0) return Damaged(h, "%s", FileFailure("FileGetc", path));
     if (PlatKeyWaiting() && PlatReadKey() == kAbortKey) OutError("Manual abort!");
   }
   FileClose(h);
