@@ -107,7 +107,10 @@ const char* JasLastError() { return g_last.text; }
 
 const char* JasLastReason() { return g_last.reason; }
 
-void JasSetReason(const char* reason) { snprintf(g_last.reason, sizeof g_last.reason, "%s", reason); }
+void JasSetReason(const char* reason) {
+  snprintf(g_last.reason, sizeof g_last.reason, "%s", reason);
+  g_last.block = -1;
+}
 
 int JasLastBlock() { return g_last.block; }
 

@@ -41,7 +41,7 @@ const char* JasLastReason();
 // kept over later failures).
 void JasSetReason(const char* reason);
 // The block whose record the last failure found damaged or could not read,
-// or -1 (every error report clears it).
+// or -1 (every error report and every reason set clears it).
 int JasLastBlock();
 void JasSetBlock(int block);
 
