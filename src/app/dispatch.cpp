@@ -84,6 +84,8 @@ void PrintUsage() {
 }  // namespace
 
 void ExeInit() {
+  if (const char* fault = PlatThreadSettingError()) OutError("ExeInit: %s", fault);
+  PlatRaiseFileLimit();
   JarSetFileBlocks(kStartFileBlocks);
   FresSetPath(nullptr);
   FresSetPath(kCurrentDir);

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -218,6 +219,31 @@ void* PlatAllocLarge(size_t size) {
 
 void PlatFreeLarge(void* memory, size_t size) {
   if (memory != nullptr) munmap(memory, size);
+}
+
+void PlatRaiseFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);  // a failure leaves the limit as it was
+}
+
+int PlatFilesFree() {
+  constexpr int kPlenty = 1 << 24;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur >= static_cast<rlim_t>(kPlenty)) {
+    return kPlenty;
+  }
+  // Those open now; without /proc, a guess at what a process holds.
+  int open = 16;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    open = -1;  // the directory's own descriptor
+    while (struct dirent* e = readdir(d)) open += e->d_name[0] != '.';
+    closedir(d);
+  }
+  int free = static_cast<int>(limit.rlim_cur) - open;
+  return free > 0 ? free : 0;
 }
 
 double PlatFileSize(const char* name) {

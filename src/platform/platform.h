@@ -69,6 +69,12 @@ int PlatCloseFd(int fd);
 // PlatFreeLarge takes the size given to PlatAllocLarge.
 void* PlatAllocLarge(size_t size);
 void PlatFreeLarge(void* memory, size_t size);
+// Raises the limit of open files to the most the system lets this process
+// have (the hard limit). Called once at start-up: a build holds readers per
+// thread, and the usual soft limit of 1024 is too low for many cores.
+void PlatRaiseFileLimit();
+// Descriptors the process may still open: its limit less those open now.
+int PlatFilesFree();
 // Size in bytes from the file status, or -1.
 double PlatFileSize(const char* name);
 // Text of the last system error.
@@ -88,6 +94,9 @@ int64_t PlatTimeNow();   // seconds since 1970-01-01 UTC
 // The threads a build uses: ZOK_THREADS from the environment when it holds a
 // number from 1 up, else every core the process may run on. Read once.
 int PlatThreadCount();
+// Null when ZOK_THREADS is unset or holds a number from 1 up; otherwise the
+// fault, for the program to refuse to start with.
+const char* PlatThreadSettingError();
 // For tests: makes PlatThreadCount() return n (n >= 1) and returns the count
 // it replaced. The pool keeps the threads it has; a count of 1 runs every
 // later parallel call on the caller's thread alone.
