@@ -442,7 +442,12 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   // RUN is only ever replaced whole, so a completed build is seen without
   // the lock.
   bool resume = RunRead(b) == 1;
+  char lock[64];
+  LockPath(b, lock, sizeof lock);
   if (resume && b.run.passdone == kPassPackZtm && b.npending == 0) {
+    // A build stopped between its last record and the removal of its lock
+    // left the lock file behind.
+    if (PlatFileSize(lock) >= 0) PlatRemove(lock);
     OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
     return;
   }
@@ -454,8 +459,6 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   }
   LockBuild(b);
   // Read again under the lock: another build may have recorded a pass since.
-  char lock[64];
-  LockPath(b, lock, sizeof lock);
   if (RunRead(b) == 1) {
     RunCompleteRemovals(b);
     if (b.run.passdone == kPassPackZtm) {
