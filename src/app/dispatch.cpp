@@ -84,7 +84,9 @@ void PrintUsage() {
 }  // namespace
 
 void ExeInit() {
-  if (const char* fault = PlatThreadSettingError()) OutError("ExeInit: %s", fault);
+  for (const char* fault : {PlatThreadSettingError(), PlatStopSettingError()}) {
+    if (fault != nullptr) OutError("ExeInit: %s", fault);
+  }
   PlatRaiseFileLimit();
   JarSetFileBlocks(kStartFileBlocks);
   FresSetPath(nullptr);

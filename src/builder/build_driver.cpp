@@ -487,6 +487,9 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   OutCons("\n");
   bool maxes_printed = false;
   for (int pass = first; pass <= last;) {
+    char label[16];
+    snprintf(label, sizeof label, "pass %d", pass);
+    PlatStepLabel(label);
     ProgPoll();
     AccPass(pass, 0);
     int next = pass + 1;

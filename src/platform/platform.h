@@ -80,6 +80,21 @@ double PlatFileSize(const char* name);
 // Text of the last system error.
 const char* PlatErrorText();
 
+// Test aid for stopped builds. Every step that changes files on disk
+// (creating or appending to a file, closing a written file, renaming,
+// syncing, removing, making a directory) is counted. ZOK_STOP_AT=N ends the
+// process with status kStopStatus right before step N, as a power loss
+// would: no buffer flushed, nothing cleaned up. ZOK_STOP_AT=list prints
+// every step to standard error instead ("step N (LABEL): VERB NAME"). With
+// one thread the numbers are the same from run to run.
+inline constexpr int kStopStatus = 3;
+// Null when ZOK_STOP_AT is unset, "list" or a number from 1 up; otherwise
+// the fault.
+const char* PlatStopSettingError();
+// Names the part of the run the following steps belong to (at most 31
+// characters kept), for the list.
+void PlatStepLabel(const char* label);
+
 // Directories.
 int PlatMkdir(const char* name);  // 0 when made or already there
 bool PlatIsDirectory(const char* name);
