@@ -138,11 +138,12 @@ TEST(Built, BuildsStoppedBeforeEveryKindOfStepResumeToIdenticalDatabases) {
     ASSERT_TRUE(std::regex_match(line, m, step)) << line;
     ASSERT_EQ(std::stoi(m[1]), static_cast<int>(steps.size()) + 1) << line;
     const std::string name = m[5];
-    const char* file = name.find("RUN") != std::string::npos   ? "RUN"
-                       : name.find(".LO") != std::string::npos ? "log"
-                       : name.find("___") != std::string::npos ? "database"
-                       : name.find('/') != std::string::npos   ? "work file"
-                                                               : "directory";
+    const char* file = name.find("RUN") != std::string::npos    ? "RUN"
+                       : name.find(".LO") != std::string::npos  ? "log"
+                       : name.find("___") != std::string::npos  ? "database"
+                       : name.find("LOCK") != std::string::npos ? "lock"
+                       : name.find('/') != std::string::npos    ? "work file"
+                                                                : "directory";
     steps.push_back({m[3].matched ? std::stoi(m[3]) : -2, m[2], m[4], file, line});
     if (steps.back().pass < 900) last_ply = std::max(last_ply, steps.back().pass);
   }
