@@ -84,6 +84,10 @@ void PrintUsage() {
 }  // namespace
 
 void ExeInit() {
+  for (const char* fault : {PlatThreadSettingError(), PlatStopSettingError()}) {
+    if (fault != nullptr) OutError("ExeInit: %s", fault);
+  }
+  PlatRaiseFileLimit();
   JarSetFileBlocks(kStartFileBlocks);
   FresSetPath(nullptr);
   FresSetPath(kCurrentDir);

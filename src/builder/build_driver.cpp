@@ -490,10 +490,15 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   // RUN is only ever replaced whole, so a completed build is seen without
   // the lock.
   bool resume = RunRead(b) == 1;
+  char lock[64];
+  LockPath(b, lock, sizeof lock);
   // Finished, but its databases are gone: built again from the start.
   bool again = false;
   if (resume && b.run.passdone == kPassPackZtm && b.npending == 0) {
     if (FinishedDatabasesThere(b)) {
+      // A build stopped between its last record and the removal of its lock
+      // left the lock file behind.
+      if (PlatFileSize(lock) >= 0) PlatRemove(lock);
       OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
       return;
     }
@@ -507,8 +512,6 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   }
   LockBuild(b);
   // Read again under the lock: another build may have recorded a pass since.
-  char lock[64];
-  LockPath(b, lock, sizeof lock);
   if (RunRead(b) == 1 && !(again && b.run.passdone == kPassPackZtm)) {
     RunCompleteRemovals(b);
     if (b.run.passdone == kPassPackZtm && FinishedDatabasesThere(b)) {
@@ -542,6 +545,9 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   OutCons("\n");
   bool maxes_printed = false;
   for (int pass = first; pass <= last;) {
+    char label[16];
+    snprintf(label, sizeof label, "pass %d", pass);
+    PlatStepLabel(label);
     ProgPoll();
     AccPass(pass, 0);
     int next = pass + 1;

@@ -113,7 +113,7 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
     paths[groups] = FlocName(b.basi.name, kTagFin, g);
     names[groups] = paths[groups];
   }
-  RowPlan plan = PlanRows(static_cast<int32_t>(order.rows), kPackRow);
+  RowPlan plan = PlanRows(static_cast<int32_t>(order.rows), kPackRow, groups);
   const int batch_blocks = (plan.batch_rows + kRowsPerBlock - 1) / kRowsPerBlock;
   JarCoded* coded[2];
   PackCounts* counts[2];
@@ -225,9 +225,9 @@ void Collect(Build& b, int g, int last) {
   int32_t rows = LayoutRows(b.basi, layout);
   int32_t length = LayoutColumns(b.basi, layout);
   int32_t row_bits = length / 8;
-  RowPlan plan = PlanRows(rows, row_bits);
   int plies = 0;
   for (int n = g; n <= last; n += 2) plies++;
+  RowPlan plan = PlanRows(rows, row_bits, plies);
   uint8_t* bytes[2];
   double* valued[2];
   uint8_t* bits;

@@ -287,7 +287,10 @@ void Classify(Build& b) {
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = columns / 8;
   // Sized by the value bytes a row may hold: no input is read in blocks.
-  RowPlan plan = PlanRows(rows, columns);
+  // Each set holds a reader of every sub-endgame the side's moves reach.
+  uint32_t subs[kMaxSubEndgames];
+  const int nsubs = SubEndgames(white ? b.basi.material | kWhiteToMove : b.basi.material, subs);
+  RowPlan plan = PlanRows(rows, columns, nsubs);
   CacheSetThreads(b, plan.sets);
   b.prog.cache_display = 1;
   if (!white) PileOpen(b, kPileMates);

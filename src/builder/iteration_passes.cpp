@@ -278,7 +278,7 @@ uint8_t* BatchAlloc(const PassBuffers& pb, bool wanted) {
 
 void BuffersOpen(PassBuffers* pb, int32_t rows, int32_t bytes, bool out, bool conv,
                  const char* const* inputs, int readers) {
-  pb->plan = PlanRows(rows, bytes);
+  pb->plan = PlanRows(rows, bytes, readers);
   pb->bytes = bytes;
   pb->readers = readers;
   {

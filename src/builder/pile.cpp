@@ -493,9 +493,11 @@ void MergLevel(Build& b) {
       int first = g * kPileMergeWidth;
       return pile.chops - first < kPileMergeWidth ? pile.chops - first : kPileMergeWidth;
     };
-    // The groups are merged on all threads; what each does to the build's
+    // The groups are merged on all threads (as many as have descriptors for
+    // a group's chops and its output); what each does to the build's
     // accounting is then applied group by group, as one thread would have.
-    const int workers = PlatThreadCount() < groups ? PlatThreadCount() : groups;
+    const int fit = SetsThatFit((kPileMergeWidth + 1) * kJarReadStreams);
+    const int workers = fit < groups ? fit : groups;
     std::vector<AccLog> logs(groups);
     std::vector<ChopStream> streams(static_cast<size_t>(workers) * (kPileMergeWidth + 1));
     std::atomic<int> next{0};

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "builder/progress.h"
+#include "jar/jar_file.h"
 #include "jar/jar_format.h"
 #include "jar/jas.h"
 #include "platform/platform.h"
@@ -27,8 +28,24 @@ struct RowPlan {
 inline constexpr int32_t kRowChunkBytes = 2 * kBlockSize;
 inline constexpr int kRowChunksPerThread = 4;
 inline constexpr int kRowSetsMax = 1024;  // the most threads a build uses
+// Descriptors left free beside the resource sets: what a pass opens besides
+// its readers (outputs, conversion pairs, chop files while the pile flushes
+// or merges, logs, RUN, the lock).
+inline constexpr int kFilesKept = 64;
 
-inline RowPlan PlanRows(int32_t rows, int32_t row_bytes) {
+// Resource sets of `descriptors` open files each that fit beside what is
+// open, at most one per thread and at least one. A set fewer only means a
+// thread fewer computing: the results do not depend on it.
+inline int SetsThatFit(int descriptors) {
+  int sets = PlatThreadCount() < kRowSetsMax ? PlatThreadCount() : kRowSetsMax;
+  if (descriptors <= 0) return sets;
+  int fit = (PlatFilesFree() - kFilesKept) / descriptors;
+  fit = fit < 1 ? 1 : fit;
+  return fit < sets ? fit : sets;
+}
+
+// `readers` is the number of input files each set holds open.
+inline RowPlan PlanRows(int32_t rows, int32_t row_bytes, int readers = 0) {
   int32_t a = row_bytes, c = kBlockSize;
   while (c != 0) {
     int32_t t = a % c;
@@ -42,7 +59,7 @@ inline RowPlan PlanRows(int32_t rows, int32_t row_bytes) {
   RowPlan p;
   p.rows = rows;
   p.chunk_rows = static_cast<int32_t>(chunk);
-  p.sets = PlatThreadCount() < kRowSetsMax ? PlatThreadCount() : kRowSetsMax;
+  p.sets = SetsThatFit(readers * kJarReadStreams);
   int64_t batch = chunk * kRowChunksPerThread * p.sets;
   p.batch_rows = static_cast<int32_t>(batch < rows ? batch : rows < 1 ? 1 : rows);
   return p;
@@ -107,7 +124,6 @@ inline void CloseSetReaders(const RowPlan& p, JILE** files, int count) {
 template <class Prepare, class Compute, class Commit, class Redo>
 void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
              Commit&& commit, Redo&& redo) {
-  uint8_t busy[kRowSetsMax] = {};
   auto batch_size = [&](int32_t first) {
     int32_t count = p.rows - first < p.batch_rows ? p.rows - first : p.batch_rows;
     return count < 0 ? 0 : count;
@@ -118,26 +134,31 @@ void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare
   for (int32_t first = 0;; first += p.batch_rows) {
     const int32_t count = batch_size(first);
     const int32_t next = count > 0 ? batch_size(first + p.batch_rows) : 0;
-    int chunks = static_cast<int>((count + p.chunk_rows - 1) / p.chunk_rows);
-    auto chunk = [&](int i) {
-      int32_t f = first + i * p.chunk_rows;
-      int32_t n = first + count - f < p.chunk_rows ? first + count - f : p.chunk_rows;
-      int s = 0;
-      for (;; s = s + 1 < p.sets ? s + 1 : 0) {
-        if (std::atomic_ref<uint8_t>(busy[s]).exchange(1, std::memory_order_acquire) == 0) break;
+    const int chunks = static_cast<int>((count + p.chunk_rows - 1) / p.chunk_rows);
+    // One worker per resource set takes chunks until none is left, so that
+    // no thread waits for a set: with fewer sets than threads the others
+    // find no work.
+    const int workers = chunks < p.sets ? chunks : p.sets;
+    std::atomic<int> taken{0};
+    auto work = [&](int set) {
+      for (int i = taken.fetch_add(1); i < chunks; i = taken.fetch_add(1)) {
+        int32_t f = first + i * p.chunk_rows;
+        int32_t n = first + count - f < p.chunk_rows ? first + count - f : p.chunk_rows;
+        compute(slot, set, f, n);
       }
-      compute(slot, s, f, n);
-      std::atomic_ref<uint8_t>(busy[s]).store(0, std::memory_order_release);
     };
-    PlatParallel(chunks + 1, [&](int i) {
+    PlatParallel(workers + 1, [&](int i) {
       if (i > 0) {
-        chunk(i - 1);
+        work(i - 1);
         return;
       }
       if (done_count > 0) commit(slot ^ 1, done_first, done_count);
       if (next > 0) prepare(slot ^ 1, first + p.batch_rows, next);
     });
-    while (count > 0 && redo()) PlatParallel(chunks, [&](int i) { chunk(i); });
+    while (count > 0 && redo()) {
+      taken.store(0);
+      PlatParallel(workers, [&](int set) { work(set); });
+    }
     for (int32_t r = 0; units != 0 && r < done_count; r++) ProgTick(prog, units);
     if (count == 0) break;
     done_first = first;

@@ -12,6 +12,7 @@
 
 #include "board/move_generation.h"
 #include "builder/progress.h"
+#include "builder/row_batches.h"
 #include "index/basis.h"
 #include "index/names.h"
 #include "index/position_index.h"
@@ -150,8 +151,9 @@ void Work(SideJob& job, JILE* own) {
   for (int v = 0; v < 256; v++) job.counts[v] += counts[v];
 }
 
-// As many threads as a build uses.
-int ThreadCount() { return PlatThreadCount(); }
+// As many threads as a build uses, as far as the descriptors allow each a
+// reader of its own.
+int ThreadCount() { return SetsThatFit(kJarReadStreams); }
 
 // Checks one side on `threads` workers while this thread keeps the progress
 // line and watches for the abort key.

@@ -189,7 +189,9 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   }
   const int n = h->header.file_blocks;
   const int chunk = block / n;
-  if (h->chunk != nullptr && block % n == 0 && CloseChunk(h) != 0) return 0;
+  if (h->chunk != nullptr && block % n == 0 && h->chunk_file != chunk && CloseChunk(h) != 0) {
+    return 0;
+  }
   if (h->chunk == nullptr) {
     // The second halves are numbered past every first one.
     if (chunk >= kJarSplitChunk && IsSplit(h->header)) {
@@ -280,6 +282,14 @@ int Flush(JILE* h, bool last) {
     if (length <= 0) return 0;  // the codec said why
     if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
   } else {
+    // A chunk file starting with this block is opened now, as one thread
+    // opens it, so that the streams open at a time (which a build logs) are
+    // the same for every thread count.
+    const int n = h->header.file_blocks;
+    if (c.gathered == 0 && h->block % n == 0 && h->block / n < kJarSplitChunk) {
+      if (h->chunk != nullptr && CloseChunk(h) != 0) return 0;
+      if (OpenChunk(h, h->block / n, "wb") != 0) return 0;
+    }
     if (c.gathered == static_cast<int>(c.slots.size())) c.slots.emplace_back(new JarSlot);
     JarSlot& s = *c.slots[c.gathered++];
     memcpy(s.block, h->data, kBlockSize);

@@ -131,7 +131,9 @@ void JarCode(int flags, uint8_t* block, int size, JarCoded* coded);
 // data waits in the handle, and a short block only last. 1, or 0 reported.
 int JarWriteCoded(JILE* h, const JarCoded& coded);
 
-// Read side.
+// Read side. A read handle holds two streams open: its index file and one
+// chunk file at a time.
+inline constexpr int kJarReadStreams = 2;
 JILE* JarRopen(const char* name);
 int JarGetc(JILE* h);                                    // 0..255, or -1 at end or failure
 int JarRead(void* buffer, int count, JILE* h);           // bytes delivered

@@ -7,11 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <string>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -60,7 +64,95 @@ void PrepareTerminal() {
 
 const auto g_process_start = std::chrono::steady_clock::now();
 
+// The stop switch as ZOK_STOP_AT sets it, read once.
+enum StopMode { kStopOff, kStopList, kStopAt, kStopBad };
+struct StopSetting {
+  StopMode mode = kStopOff;
+  long at = 0;
+};
+
+StopSetting ReadStopSetting() {
+  StopSetting s;
+  const char* text = getenv("ZOK_STOP_AT");
+  if (text == nullptr) return s;
+  if (strcmp(text, "list") == 0) {
+    s.mode = kStopList;
+    return s;
+  }
+  char* end = nullptr;
+  errno = 0;
+  s.at = strtol(text, &end, 10);
+  bool number = *text >= '0' && *text <= '9' && *end == '\0' && errno == 0 && s.at >= 1;
+  s.mode = number ? kStopAt : kStopBad;
+  return s;
+}
+
+const StopSetting& Stop() {
+  static const StopSetting setting = ReadStopSetting();
+  return setting;
+}
+
+// The steps counted so far, and the streams open for writing with their
+// names (kept only while the switch is on), for the steps that name them.
+struct Steps {
+  std::mutex lock;
+  long count = 0;
+  char label[32] = "start";
+  std::vector<std::pair<FILE*, std::string>> writing;
+} g_steps;
+
+bool Counting() { return Stop().mode == kStopList || Stop().mode == kStopAt; }
+
+// Counts one step; lists it, or ends the process when it is the one to stop
+// at. Holds the lock.
+void CountStep(const char* verb, const char* name) {
+  long n = ++g_steps.count;
+  const StopSetting& s = Stop();
+  if (s.mode == kStopList) {
+    fprintf(stderr, "step %ld (%s): %s %s\n", n, g_steps.label, verb, name);
+  } else if (n == s.at) {
+    fprintf(stderr, "ZOK_STOP_AT: stopped before step %ld (%s): %s %s\n", n, g_steps.label, verb,
+            name);
+    RestoreTerminal();
+    _exit(kStopStatus);
+  }
+}
+
+void Step(const char* verb, const char* name) {
+  if (!Counting()) return;
+  std::lock_guard<std::mutex> hold(g_steps.lock);
+  CountStep(verb, name);
+}
+
+// A step on a stream open for writing (none for other streams); `forget`
+// drops the stream from the table.
+void StreamStep(const char* verb, FILE* stream, bool forget) {
+  if (!Counting()) return;
+  std::lock_guard<std::mutex> hold(g_steps.lock);
+  auto& w = g_steps.writing;
+  for (size_t i = 0; i < w.size(); i++) {
+    if (w[i].first != stream) continue;
+    CountStep(verb, w[i].second.c_str());
+    if (forget) w.erase(w.begin() + static_cast<std::ptrdiff_t>(i));
+    return;
+  }
+}
+
 }  // namespace
+
+const char* PlatStopSettingError() {
+  static char text[160];
+  if (Stop().mode != kStopBad) return nullptr;
+  snprintf(text, sizeof text, "ZOK_STOP_AT [%.64s] is neither a positive number nor list",
+           getenv("ZOK_STOP_AT"));
+  return text;
+}
+
+void PlatStepLabel(const char* label) {
+  if (!Counting()) return;
+  std::lock_guard<std::mutex> hold(g_steps.lock);
+  snprintf(g_steps.label, sizeof g_steps.label, "%s", label);
+}
 
 void PlatConsoleWrite(const char* text, size_t length) {
   if (length > 0) fwrite(text, 1, length, stdout);
@@ -113,7 +205,15 @@ void PlatExit(int status) {
   std::exit(status);
 }
 
-FILE* PlatFopen(const char* name, const char* mode) { return fopen(name, mode); }
+FILE* PlatFopen(const char* name, const char* mode) {
+  bool writes = strpbrk(mode, "wa+") != nullptr;
+  if (!writes || !Counting()) return fopen(name, mode);
+  std::lock_guard<std::mutex> hold(g_steps.lock);
+  CountStep(strchr(mode, 'w') != nullptr ? "create" : "append", name);
+  FILE* f = fopen(name, mode);
+  if (f != nullptr) g_steps.writing.emplace_back(f, name);
+  return f;
+}
 
 int PlatSetBuffer(FILE* stream, char* buffer, size_t size) {
   return setvbuf(stream, buffer, _IOFBF, size);
@@ -133,20 +233,31 @@ int PlatFseek(FILE* stream, int64_t offset) {
   return fseeko(stream, static_cast<off_t>(offset), SEEK_SET);
 }
 
-int PlatFclose(FILE* stream) { return fclose(stream); }
+int PlatFclose(FILE* stream) {
+  StreamStep("close", stream, true);
+  return fclose(stream);
+}
 
 bool PlatAtEnd(FILE* stream) { return feof(stream) != 0; }
 
-int PlatRemove(const char* name) { return remove(name); }
+int PlatRemove(const char* name) {
+  Step("remove", name);
+  return remove(name);
+}
 
-int PlatRename(const char* from, const char* to) { return rename(from, to); }
+int PlatRename(const char* from, const char* to) {
+  Step("rename", (std::string(from) + " -> " + to).c_str());
+  return rename(from, to);
+}
 
 int PlatSyncStream(FILE* stream) {
+  StreamStep("sync", stream, false);
   if (fflush(stream) != 0) return -1;
   return fsync(fileno(stream));
 }
 
 int PlatSyncPath(const char* name) {
+  Step("sync", name);
   int fd = open(name, O_RDONLY);
   if (fd < 0) return -1;
   int r = fsync(fd);
@@ -162,6 +273,7 @@ void PlatStartWriteback(const char* name) {
 }
 
 int PlatSyncFileSystem(const char* path) {
+  Step("sync all", path);
   int fd = open(path, O_RDONLY);
   if (fd < 0) return -1;
   int r = syncfs(fd);
@@ -220,6 +332,31 @@ void PlatFreeLarge(void* memory, size_t size) {
   if (memory != nullptr) munmap(memory, size);
 }
 
+void PlatRaiseFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);  // a failure leaves the limit as it was
+}
+
+int PlatFilesFree() {
+  constexpr int kPlenty = 1 << 24;
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur >= static_cast<rlim_t>(kPlenty)) {
+    return kPlenty;
+  }
+  // Those open now; without /proc, a guess at what a process holds.
+  int open = 16;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    open = -1;  // the directory's own descriptor
+    while (struct dirent* e = readdir(d)) open += e->d_name[0] != '.';
+    closedir(d);
+  }
+  int free = static_cast<int>(limit.rlim_cur) - open;
+  return free > 0 ? free : 0;
+}
+
 double PlatFileSize(const char* name) {
   struct stat st;
   if (stat(name, &st) != 0) return -1;
@@ -229,6 +366,7 @@ double PlatFileSize(const char* name) {
 const char* PlatErrorText() { return strerror(errno); }
 
 int PlatMkdir(const char* name) {
+  Step("mkdir", name);
   if (mkdir(name, 0777) == 0) return 0;
   if (errno == EEXIST && PlatIsDirectory(name)) return 0;
   return -1;

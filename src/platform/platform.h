@@ -69,10 +69,31 @@ int PlatCloseFd(int fd);
 // PlatFreeLarge takes the size given to PlatAllocLarge.
 void* PlatAllocLarge(size_t size);
 void PlatFreeLarge(void* memory, size_t size);
+// Raises the limit of open files to the most the system lets this process
+// have (the hard limit). Called once at start-up: a build holds readers per
+// thread, and the usual soft limit of 1024 is too low for many cores.
+void PlatRaiseFileLimit();
+// Descriptors the process may still open: its limit less those open now.
+int PlatFilesFree();
 // Size in bytes from the file status, or -1.
 double PlatFileSize(const char* name);
 // Text of the last system error.
 const char* PlatErrorText();
+
+// Test aid for stopped builds. Every step that changes files on disk
+// (creating or appending to a file, closing a written file, renaming,
+// syncing, removing, making a directory) is counted. ZOK_STOP_AT=N ends the
+// process with status kStopStatus right before step N, as a power loss
+// would: no buffer flushed, nothing cleaned up. ZOK_STOP_AT=list prints
+// every step to standard error instead ("step N (LABEL): VERB NAME"). With
+// one thread the numbers are the same from run to run.
+inline constexpr int kStopStatus = 3;
+// Null when ZOK_STOP_AT is unset, "list" or a number from 1 up; otherwise
+// the fault.
+const char* PlatStopSettingError();
+// Names the part of the run the following steps belong to (at most 31
+// characters kept), for the list.
+void PlatStepLabel(const char* label);
 
 // Directories.
 int PlatMkdir(const char* name);  // 0 when made or already there
@@ -90,6 +111,9 @@ const char* PlatGetEnv(const char* name);
 // The threads a build uses: ZOK_THREADS from the environment when it holds a
 // number from 1 up, else every core the process may run on. Read once.
 int PlatThreadCount();
+// Null when ZOK_THREADS is unset or holds a number from 1 up; otherwise the
+// fault, for the program to refuse to start with.
+const char* PlatThreadSettingError();
 // For tests: makes PlatThreadCount() return n (n >= 1) and returns the count
 // it replaced. The pool keeps the threads it has; a count of 1 runs every
 // later parallel call on the caller's thread alone.

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
@@ -18,16 +19,30 @@
 
 namespace {
 
-int ReadThreadCount() {
+// The most threads a build uses.
+constexpr int kThreadsMax = 1024;
+
+// ZOK_THREADS as set: 0 when unset, -1 when it is no whole number from 1 up
+// (a typing error must not turn into "every core" unnoticed), else the
+// number, at most kThreadsMax.
+int ThreadSetting() {
   const char* text = getenv("ZOK_THREADS");
-  if (text != nullptr && *text != '\0') {
-    char* end = nullptr;
-    long n = strtol(text, &end, 10);
-    if (*end == '\0' && n >= 1) return n > 1024 ? 1024 : static_cast<int>(n);
+  if (text == nullptr) return 0;
+  long n = 0;
+  for (const char* p = text; *p != '\0'; p++) {
+    if (*p < '0' || *p > '9') return -1;
+    if (n <= kThreadsMax) n = n * 10 + (*p - '0');
   }
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    int n = CPU_COUNT(&set);
+  if (*text == '\0' || n < 1) return -1;
+  return n > kThreadsMax ? kThreadsMax : static_cast<int>(n);
+}
+
+int ReadThreadCount() {
+  int set = ThreadSetting();
+  if (set > 0) return set;
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
+    int n = CPU_COUNT(&cpus);
     if (n >= 1) return n;
   }
   unsigned n = std::thread::hardware_concurrency();
@@ -126,6 +141,13 @@ int PlatThreadCount() {
     n = g_count.load(std::memory_order_relaxed);
   }
   return n;
+}
+
+const char* PlatThreadSettingError() {
+  static char text[160];
+  if (ThreadSetting() >= 0) return nullptr;
+  snprintf(text, sizeof text, "ZOK_THREADS [%.64s] is not a positive number", getenv("ZOK_THREADS"));
+  return text;
 }
 
 int PlatSetThreadCount(int n) {

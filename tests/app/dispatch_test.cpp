@@ -49,4 +49,29 @@ TEST(Dispatch, UnknownCommandWordsAreBadArgs) {
   }
 }
 
+// A setting that is no positive number (a typing error) is refused before
+// anything runs, rather than taken as every core or as no stop.
+TEST(Dispatch, SettingsThatAreNoPositiveNumberAreRefused) {
+  TempDir dir;
+  const std::string threads = " is not a positive number\n";
+  const struct {
+    const char *setting, *message;
+    std::string reason;
+  } cases[] = {{"ZOK_THREADS=0", "ZOK_THREADS [0]", threads},
+               {"ZOK_THREADS=-1", "ZOK_THREADS [-1]", threads},
+               {"ZOK_THREADS=abc", "ZOK_THREADS [abc]", threads},
+               {"ZOK_THREADS=2x", "ZOK_THREADS [2x]", threads},
+               {"ZOK_THREADS=", "ZOK_THREADS []", threads},
+               {"ZOK_THREADS=' 4'", "ZOK_THREADS [ 4]", threads},
+               {"ZOK_STOP_AT=0", "ZOK_STOP_AT [0]", " is neither a positive number nor list\n"},
+               {"ZOK_STOP_AT=lists", "ZOK_STOP_AT [lists]", " is neither a positive number nor list\n"}};
+  for (const auto& c : cases) {
+    RunResult r = RunShell(std::string(c.setting) + " '" ZOK_EXE "' -e w", dir.path());
+    EXPECT_EQ(r.status, 1) << c.setting;
+    EXPECT_EQ(r.output, std::string("\n\nERROR: ExeInit: ") + c.message + c.reason) << c.setting;
+  }
+  RunResult r = RunShell("ZOK_THREADS=0004 '" ZOK_EXE "' -e w", dir.path());
+  EXPECT_EQ(r.status, 0) << r.output;
+}
+
 }  // namespace

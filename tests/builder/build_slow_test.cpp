@@ -2,9 +2,13 @@
 // themselves when stopped and resumed, also run by zok-build in parallel or in sequence.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,59 +123,91 @@ TEST(Built, ValuesAgreeWithOneMoveLookahead) {
   }
 }
 
-// Runs `zok -b name` in dir once per kill: waits until RUN records the
-// given pass, lets the next pass run for the given seconds, and kills the
-// build with SIGKILL. The killed runs use `threads` threads; one more plain
-// run with one thread finishes the build.
-void BuildWithKills(const std::string& dir, const std::string& name,
-                    const std::vector<std::pair<int, const char*>>& kills, int threads) {
-  for (auto [after_pass, delay] : kills) {
-    RunShell("ZOK_THREADS=" + std::to_string(threads) + " '" ZOK_EXE "' -b " + name +
-             " </dev/null >/dev/null & p=$!; until [ \"$(awk "
-             "'$1==\"passdone\"{print $2}' " + name + "/RUN 2>/dev/null)\" -ge " +
-             std::to_string(after_pass) + " ] 2>/dev/null || ! kill -0 $p 2>/dev/null; do :; done; "
-             "sleep " + delay + "; kill -9 $p; wait $p", dir);
-  }
-  RunResult r = RunZok("-b " + name, dir, "", 1);
-  ASSERT_EQ(r.status, 0) << r.output;
-}
-
-// The databases and RUN (but its time, cstotal) are the same whatever the
-// number of threads.
+// The databases, RUN (but its time, cstotal) and the resource log are the
+// same whatever the number of threads, also with many more threads than the
+// open-file limit (hard, so that raising the soft one cannot escape it)
+// gives every thread readers for.
 TEST(Built, EveryThreadCountBuildsTheSameDatabases) {
-  std::string first;
-  for (int threads : {1, 2, 3}) {
+  std::string first_run, first_los;
+  const struct {
+    int threads, files;
+  } cases[] = {{1, 0}, {3, 0}, {64, 256}, {256, 1024}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.threads << " threads, " << c.files << " files");
     TempDir dir;
     CopyDatabases(BuiltDatabases({"KQK"}), dir.path());
-    RunResult r = RunZok("-b KQKR", dir.path(), "", threads);
-    ASSERT_EQ(r.status, 0) << threads << " threads\n" << r.output;
+    std::string limit = c.files > 0 ? "ulimit -n " + std::to_string(c.files) + " && " : "";
+    RunResult r = RunShell(limit + "ZOK_THREADS=" + std::to_string(c.threads) + " '" ZOK_EXE "' -b KQKR",
+                           dir.path());
+    ASSERT_EQ(r.status, 0) << r.output;
     ExpectRecorded(dir.path(), kKqkr);
     std::string run = ReadFile(dir.File("KQKR/RUN"));
     size_t time = run.find("cstotal"), end = run.find('\n', time);
     ASSERT_NE(end, std::string::npos) << run;
     run.erase(time, end - time);
-    if (first.empty()) first = run;
-    EXPECT_EQ(run, first) << threads << " threads";
+    std::string los = ReadFile(dir.File("KQKR.LOS"));
+    if (first_run.empty()) first_run = run, first_los = los;
+    EXPECT_EQ(run, first_run);
+    EXPECT_EQ(los, first_los);
   }
 }
 
-TEST(Built, StoppedBuildsResumeToIdenticalDatabases) {
-  TempDir other;
-  CopyDatabases(BuiltDatabases({"KQK"}), other.path());
-  // Stops in passes -1 and 0, in and at the end (71) of the iteration, in 901 and 902,
-  // and right after RUN records 902, with two threads; one thread finishes.
-  BuildWithKills(other.path(), "KQKR",
-                 {{-2, ".03"}, {-1, ".02"}, {10, ".015"}, {31, ".005"}, {71, "0"}, {900, ".005"},
-                  {901, ".04"}, {902, "0"}},
-                 2);
-  ExpectRecorded(other.path(), kKqkr);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(other.File("KQKR")), {}), 1);
-  EXPECT_TRUE(FileExists(other.File("KQKR/RUN")));
-  // The log's closing lines come before that record, so that -sum counts the build.
-  std::string log = ReadFile(other.File("KQKR.LOF"));
-  EXPECT_NE(log.find("\nMaxes:  ", log.find("\nTime ")), std::string::npos) << log;
-  RunResult r = RunZok("-sum .", other.path());
-  EXPECT_NE(r.output.find("ALL : found                 1\n"), std::string::npos) << r.output;
+// A build of KQK stopped right before one step of each kind (what it does to
+// which kind of file) in each kind of pass, the steps as ZOK_STOP_AT=list
+// numbers them with one thread, resumes with two threads to the recorded
+// databases, leaving only RUN, and with the closing lines in its log.
+TEST(Built, BuildsStoppedBeforeEveryKindOfStepResumeToIdenticalDatabases) {
+  const std::string zok = "ZOK_THREADS=1 '" ZOK_EXE "' -b KQK";
+  TempDir listed(true);
+  RunResult list = RunShell("ZOK_STOP_AT=list " + zok + " 2>&1 >/dev/null", listed.path());
+  ASSERT_EQ(list.status, 0) << list.output;
+  // Each step's pass (-2 before the first), what it does, its file's kind, and its line.
+  struct Step {
+    int pass;
+    std::string label, verb, file, line;
+  };
+  std::vector<Step> steps;
+  int last_ply = 0;
+  const std::regex step(R"(step (\d+) \((start|pass (-?\d+))\): (\S+) (\S+).*)");
+  std::istringstream lines(list.output);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, step)) << line;
+    ASSERT_EQ(std::stoi(m[1]), static_cast<int>(steps.size()) + 1) << line;
+    const std::string name = m[5];
+    const char* file = name.find("RUN") != std::string::npos    ? "RUN"
+                       : name.find(".LO") != std::string::npos  ? "log"
+                       : name.find("___") != std::string::npos  ? "database"
+                       : name.find("LOCK") != std::string::npos ? "lock"
+                       : name.find('/') != std::string::npos    ? "work file"
+                                                                : "directory";
+    steps.push_back({m[3].matched ? std::stoi(m[3]) : -2, m[2], m[4], file, line});
+    if (steps.back().pass < 900) last_ply = std::max(last_ply, steps.back().pass);
+  }
+  // The first step of each kind in each kind of pass: odd and even passes
+  // of the iteration alike, but for the first two and the last.
+  std::map<std::string, std::string> first;
+  for (const Step& s : steps) {
+    bool alike = s.pass > 2 && s.pass < last_ply;
+    first.emplace((alike ? s.pass % 2 ? "odd" : "even" : s.label) + " " + s.verb + " " + s.file,
+                  s.line);
+  }
+  EXPECT_GT(steps.size(), 800u);
+  EXPECT_GT(first.size(), 100u);
+  for (const auto& [kind, line] : first) {
+    SCOPED_TRACE(line);
+    TempDir dir(true);
+    RunResult r = RunShell("ZOK_STOP_AT=" + line.substr(5, line.find(' ', 5) - 5) + " " + zok +
+                               " 2>&1 >/dev/null; echo \"status $?\"; ZOK_THREADS=2 '" ZOK_EXE
+                               "' -b KQK >/dev/null; echo \"resumed $?\"",
+                           dir.path());
+    EXPECT_EQ(r.output, "ZOK_STOP_AT: stopped before " + line + "\nstatus 3\nresumed 0\n");
+    ExpectRecorded(dir.path(), 0, 4);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("KQK")), {}), 1);
+    EXPECT_TRUE(FileExists(dir.File("KQK/RUN")));
+    std::string log = ReadFile(dir.File("KQK.LOF"));
+    EXPECT_NE(log.find("\nMaxes:  ", log.find("\nTime ")), std::string::npos) << log;
+  }
 }
 
 RunResult ZokBuild(const std::string& args) {

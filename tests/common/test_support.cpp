@@ -109,8 +109,12 @@ TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::stri
   return run;
 }
 
-TempDir::TempDir() {
-  std::string base = std::filesystem::temp_directory_path().string() + "/zok-test-XXXXXX";
+TempDir::TempDir(bool in_memory) {
+  std::error_code ec;
+  bool memory = in_memory && std::filesystem::is_directory("/dev/shm", ec);
+  std::string base =
+      (memory ? std::string("/dev/shm") : std::filesystem::temp_directory_path().string()) +
+      "/zok-test-XXXXXX";
   std::vector<char> name(base.begin(), base.end());
   name.push_back(0);
   char* made = mkdtemp(name.data());

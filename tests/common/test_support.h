@@ -49,9 +49,11 @@ RunResult RunInChild(const std::string& dir, const std::function<void()>& body);
 RunResult RunShell(const std::string& command, const std::string& dir = ".");
 
 // A fresh empty directory, removed with its contents when the object dies.
+// In memory, where the system has a memory file system (/dev/shm), for
+// tests that sync more than the disk does quickly.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(bool in_memory = false);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

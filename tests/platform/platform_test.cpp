@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "test_support.h"
 
@@ -41,5 +42,23 @@ TEST(Platform, KeyPollIsSilentWithoutATerminal) {
         exit(PlatKeyWaiting() ? 3 : 0);
       },
       ::testing::ExitedWithCode(0), "");
+}
+// The soft limit of open files rises to the hard one, and the free count
+// follows what is open. Run in a child: the limits are the process's.
+int CheckFileLimit() {
+  struct rlimit limit = {100, 200}, now;
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 2;
+  int before = PlatFilesFree();
+  PlatRaiseFileLimit();
+  getrlimit(RLIMIT_NOFILE, &now);
+  int raised = PlatFilesFree();
+  FILE* f = PlatFopen("/dev/null", "r");
+  bool ok = now.rlim_cur == 200 && before > 80 && raised == before + 100 && f != nullptr &&
+            PlatFilesFree() == raised - 1;
+  return ok ? 0 : 3;
+}
+
+TEST(Platform, FileLimitRisesToTheHardOneAndFreeDescriptorsAreCounted) {
+  EXPECT_EXIT(exit(CheckFileLimit()), ::testing::ExitedWithCode(0), "");
 }
 }  // namespace
