@@ -126,13 +126,13 @@ TEST(ExeList, ListsTheEntriesOfOneValue) {
     const char* game;  // one of them
   } kCases[] = {
       {"-ll KQK 19", 0,
-       "\nPlies = 19\n\rFound = 0  SSSS.S  hashw o00000000\rFound = 1  SSSS.S  hashw o00003377\n",
+       "\nPlies = 19\nFound = 0  SSSS.S  hashw o00000000\nFound = 1  SSSS.S  hashw o00003377\n",
        1,
        "[game KQK_M010_001] [annotator hash o00000011 o00000045] [posj]\n"
        " . . . . . . . .\n . . . . . . . .\n . . . . . . . .\n . . . . . k . .\n"
        " . . . . . . . .\n . . . . . . . .\n . Q . . . . . .\n K . . . . . . .   w....\n\n"},
       {"-ll KQK 20", 0,
-       "\nPlies = 20\n\rFound = 0  SSSS.S  hashz o00000000\rFound = 8  SSSS.S  hashz o00000033\n",
+       "\nPlies = 20\nFound = 0  SSSS.S  hashz o00000000\nFound = 8  SSSS.S  hashz o00000033\n",
        8, "[game KQK_M010_008]"},
       {"-ll KQK 1", 0, nullptr, 100, "[game KQK_M001_100]"},
       {"-ll KQK 508", 0, nullptr, 0, ""},
