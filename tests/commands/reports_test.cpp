@@ -137,7 +137,9 @@ TEST(ExeList, ListsTheEntriesOfOneValue) {
       {"-ll KQK 1", 0, nullptr, 100, "[game KQK_M001_100]"},
       {"-ll KQK 508", 0, nullptr, 0, ""},
       {"-ll KQK", 1, "\n\nERROR: ExeList: too few args\n", 0, ""},
-      {"-ll KQK 509", 1, "\n\nERROR: ExeList: plies oor\n", 0, ""},
+      {"-ll KQK 509", 1, "\n\nERROR: ExeList: plies oor [509]: a number from 0 to 508\n", 0, ""},
+      {"-ll KQK abc", 1, "\n\nERROR: ExeList: plies oor [abc]: a number from 0 to 508\n", 0, ""},
+      {"-ll KQK 19x", 1, "\n\nERROR: ExeList: plies oor [19x]: a number from 0 to 508\n", 0, ""},
       {"-ll KRK 3", 1, "\nPlies = 3\n\n\nERROR: FresFind: KRK____W not found\n", 0, ""},
   };
   for (const auto& c : kCases) {
