@@ -238,13 +238,17 @@ void SyncPass(Build& b) {
   b.written.current = false;
 }
 
+// The range as typed, for messages.
+void TypedRange(int n, char** args, char* typed, size_t size) {
+  snprintf(typed, size, "-b %s %s%s%s", args[0], args[1], n >= 3 ? " " : "", n >= 3 ? args[2] : "");
+}
+
 // lo and hi as typed: a whole number from -1 up; hi not below lo. Refused
 // before anything is written.
 void CheckRange(int n, char** args, int* first, int* last) {
   if (n < 2) return;
   char typed[128];
-  snprintf(typed, sizeof typed, "-b %s %s%s%s", args[0], args[1], n >= 3 ? " " : "",
-           n >= 3 ? args[2] : "");
+  TypedRange(n, args, typed, sizeof typed);
   if (!ParseInt(args[1], kPassWtmInit, INT32_MAX, first)) {
     OutError("Bad args: %s: lo must be a pass number, -1 or more", typed);
   }
@@ -254,6 +258,22 @@ void CheckRange(int n, char** args, int* first, int* last) {
     OutError("Bad args: %s: hi must be a pass number, -1 or more", typed);
   }
   if (*last < *first) OutError("Bad args: %s: hi must not be below lo", typed);
+}
+
+// A new build has none of the files that later passes read: it starts with
+// the first pass, and stops at the last at the latest. Anything else would
+// make the work directory only to fail in a pass.
+void CheckNewRange(const Build& b, int n, char** args, int first, int last) {
+  if (n < 2) return;
+  char typed[128];
+  TypedRange(n, args, typed, sizeof typed);
+  if (first != kPassWtmInit) {
+    OutError("Bad args: %s: %s is not begun (no %s%cRUN), so lo must be %d, the first pass", typed,
+             b.basi.name, b.basi.name, kPathSep, kPassWtmInit);
+  }
+  if (last > kPassPackZtm) {
+    OutError("Bad args: %s: hi must be %d at most, the last pass", typed, kPassPackZtm);
+  }
 }
 
 // One build of an endgame at a time: a second one would overwrite the
@@ -505,6 +525,7 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
     again = true;
   }
   if (!resume || again) {
+    CheckNewRange(b, n, args, first, last);
     CheckPrerequisites(b, args[0]);
     if (PlatMkdir(b.basi.name) != 0) {
       OutError("ExeBuild: mkdir fail [%s]: %s", b.basi.name, PlatErrorText());

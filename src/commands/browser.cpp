@@ -1,6 +1,6 @@
 #include "commands/browser.h"
 
-#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,13 +30,40 @@ int CountMen(const uint8_t* list) {
   return n;
 }
 
-// Decimal number at the start of the text, 0 when there is none; huge
-// numbers are clamped rather than overflowing.
-long PromptNumber(const char* text) {
-  long k = strtol(text, nullptr, 10);
-  if (k > INT_MAX) k = INT_MAX;
-  if (k < INT_MIN) k = INT_MIN;
-  return k;
+const char* const kHelp =
+    "\nN         plays move N of the list (0 is the first); so does the move as"
+    "\n          listed, such as Ka1-b2 (the + of a check may be left out)"
+    "\n+ and -   step forward and back through the game"
+    "\nquit      ends the browser, as the end of the input does"
+    "\nvalues    seen from White: 1000 - n White mates in n plies, -(1000 - n) Black"
+    "\n          mates in n, 0 a draw, +100 White at least draws, -100 White does not"
+    "\n          win, -1 not known; == the same value as the move above it";
+
+// The line without blanks around it, in place.
+char* Trim(char* line) {
+  while (*line == ' ' || *line == '\t') line++;
+  size_t n = strlen(line);
+  while (n > 0 && (line[n - 1] == ' ' || line[n - 1] == '\t')) line[--n] = 0;
+  return line;
+}
+
+// The move of the sorted list that the line names, by its number or as it
+// is listed (the check mark may be left out); -1 when it names none.
+int ChosenMove(const char* line, const uint32_t* moves, int legal, const Ccc* board) {
+  size_t n = strlen(line);
+  if (n > 0 && n <= 3 && strspn(line, "0123456789") == n) {
+    int k = atoi(line);
+    return k < legal ? k : -1;
+  }
+  for (int k = 0; k < legal; k++) {
+    char text[16];
+    snprintf(text, sizeof text, "%s", CccMoveText(moves[k], board));
+    char* listed = Trim(text);
+    if (strcmp(line, listed) == 0) return k;
+    size_t m = strlen(listed);
+    if (m > 0 && listed[m - 1] == '+' && m - 1 == n && strncmp(line, listed, n) == 0) return k;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -161,27 +188,44 @@ void ExeDemo(int n, char** args, int mode) {
   OutCons("\nanno [%s]", game.annotator);
   OutCons("\nrema [%s]", game.remark);
   uint32_t moves[kCccMaxMoves + 1];
-  char line[kPromptLine];
+  char buffer[kPromptLine];
   for (;;) {
     Ccc board = game.position;
     for (int i = 0; i < game.current; i++) CccDoMove(&board, game.moves[i]);
     int legal = CccGenMoves(&board, moves);
     ShowPosition(&board, moves);
-    OutCons("\n\n[quit, +, -, move#]> ");
-    // The end of input ends the browser as "quit" does.
-    if (!PlatReadLine(line, sizeof line)) return;
-    if (strcmp(line, "quit") == 0) return;
-    if (strcmp(line, "+") == 0) {
-      if (game.current < game.count) game.current++;
-    } else if (strcmp(line, "-") == 0) {
-      if (game.current >= 1) game.current--;
-    } else {
-      long k = PromptNumber(line);
-      // The move list is full at the last ply: the move is refused.
-      if (k >= 0 && k < legal && game.current < kGameMoves) {
+    // Asks until the line changes the position; help and refusals leave it
+    // on the screen as it is.
+    for (bool shown = true; shown;) {
+      OutCons("\n\n[quit, +, -, move#]> ");
+      // The end of input ends the browser as "quit" does.
+      if (!PlatReadLine(buffer, sizeof buffer)) return;
+      char* line = Trim(buffer);
+      int k = -1;
+      if (strcmp(line, "quit") == 0) return;
+      if (strcmp(line, "+") == 0) {
+        if (game.current < game.count) game.current++;
+        shown = false;
+      } else if (strcmp(line, "-") == 0) {
+        if (game.current >= 1) game.current--;
+        shown = false;
+      } else if (*line == 0) {
+        // Nothing typed: ask again.
+      } else if (strcmp(line, "?") == 0 || strcmp(line, "help") == 0) {
+        OutCons("%s", kHelp);
+      } else if ((k = ChosenMove(line, moves, legal, &board)) < 0 && legal == 0) {
+        OutCons("\nnot a move here [%s]: there is no legal move; type +, -, quit, or ? for help",
+                line);
+      } else if (k < 0) {
+        OutCons("\nnot a move here [%s]: type a move number from 0 to %d, a move as listed, +, -,"
+                " quit, or ? for help", line, legal - 1);
+      } else if (game.current >= kGameMoves) {
+        OutCons("\nnot played: the game holds %d moves at most", kGameMoves);
+      } else {
         game.moves[game.current] = moves[k];
         game.count = game.current + 1;
         game.current++;
+        shown = false;
       }
     }
   }

@@ -1,5 +1,6 @@
 #include "commands/position_list.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "board/board.h"
@@ -92,8 +93,14 @@ void ExeList(int n, char** args) {
   if (n < 2) OutError("ExeList: too few args");
   Basi b;
   MakeBasi(args[0], &b);
-  int len = atoi(args[1]);
-  if (len < 0 || len >= kMaxPlies) OutError("ExeList: plies oor");
+  // Text that is no number would list the checkmates (plies 0) unasked.
+  char* end;
+  errno = 0;
+  long typed = strtol(args[1], &end, 10);
+  if (end == args[1] || *end != 0 || errno != 0 || typed < 0 || typed >= kMaxPlies) {
+    OutError("ExeList: plies oor [%s]: a number from 0 to %d", args[1], kMaxPlies - 1);
+  }
+  int len = static_cast<int>(typed);
   Listing listing;
   listing.start = ClockCs(1);
   OutCons("\nPlies = %d", len);

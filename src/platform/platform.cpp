@@ -159,6 +159,11 @@ void PlatConsoleWrite(const char* text, size_t length) {
   fflush(stdout);
 }
 
+bool PlatConsoleIsTerminal() {
+  static const bool terminal = isatty(STDOUT_FILENO) != 0;
+  return terminal;
+}
+
 bool PlatKeyWaiting() {
   PrepareTerminal();
   if (!g_terminal.raw) return false;

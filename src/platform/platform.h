@@ -16,6 +16,8 @@ inline constexpr const char* kPositionDir = "/VORN/00POS/";
 
 // Console: write and flush standard output.
 void PlatConsoleWrite(const char* text, size_t length);
+// Whether standard output is a terminal (asked once).
+bool PlatConsoleIsTerminal();
 
 // Abort key. Only when standard input is a terminal is the keyboard polled;
 // the terminal is then put into raw-ish mode on first use and restored at

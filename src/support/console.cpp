@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -14,7 +15,30 @@ struct Console {
   char log_name[9] = "OUT";
   char program_name[64] = "zok";
   FILE* log_streams[3] = {nullptr, nullptr, nullptr};
+  bool at_line_start = true;  // of standard output when it is no terminal
 } g_console;
+
+// A line that the next one overwrites starts with a carriage return. In a
+// file or a pipe that would leave every refresh on one line, so there each
+// such line ends with a line end instead (none is added at a line's start).
+void WriteConsole(const char* text, size_t length) {
+  if (PlatConsoleIsTerminal()) {
+    PlatConsoleWrite(text, length);
+    return;
+  }
+  std::string lines;
+  lines.reserve(length + 8);
+  for (size_t i = 0; i < length; i++) {
+    if (text[i] != '\r') {
+      lines += text[i];
+      g_console.at_line_start = text[i] == '\n';
+    } else if (!g_console.at_line_start && (i + 1 == length || text[i + 1] != '\n')) {
+      lines += '\n';
+      g_console.at_line_start = true;
+    }
+  }
+  PlatConsoleWrite(lines.data(), lines.size());
+}
 
 void VOutCons(const char* format, va_list args) {
   char small[1024];
@@ -24,11 +48,12 @@ void VOutCons(const char* format, va_list args) {
   va_end(copy);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof small) {
-    PlatConsoleWrite(small, static_cast<size_t>(n));
+    WriteConsole(small, static_cast<size_t>(n));
     return;
   }
-  vprintf(format, args);
-  PlatConsoleWrite("", 0);
+  std::string large(static_cast<size_t>(n) + 1, '\0');
+  vsnprintf(large.data(), large.size(), format, args);
+  WriteConsole(large.data(), static_cast<size_t>(n));
 }
 
 void VOutLog(int which, const char* suffix, const char* message, const char* format,

@@ -216,6 +216,7 @@ TEST(BuildDriver, ADamagedRunIsRefusedAndRemovesNothing) {
 // Refused before anything is made, or changed for a build that is running.
 TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
   const std::string again = ": remove KQKR___W.* and KQKR___B.* to build it again";
+  const std::string unbegun = ": KQK is not begun (no KQK/RUN), so lo must be -1, the first pass";
   const struct {
     std::string args;
     std::vector<std::string> files;  // made empty for the case
@@ -224,7 +225,10 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
       {"", {}, "ExeBuild: too few args"},
       {"KQKR", {"KQKR___W.JIX"}, "ExeBuild: ./KQKR___W already exists" + again},
       {"KQK -2", {}, "Bad args: -b KQK -2: lo must be a pass number, -1 or more"},
-      {"KQK 3 1", {}, "Bad args: -b KQK 3 1: hi must not be below lo"}};
+      {"KQK 3 1", {}, "Bad args: -b KQK 3 1: hi must not be below lo"},
+      {"kqk 0 3", {}, "Bad args: -b kqk 0 3" + unbegun},
+      {"KQK 950", {}, "Bad args: -b KQK 950" + unbegun},
+      {"KQK -1 903", {}, "Bad args: -b KQK -1 903: hi must be 902 at most, the last pass"}};
   TempDir dir;
   for (const auto& c : cases) {
     for (const std::string& f : c.files) WriteFile(dir.File(f), "");

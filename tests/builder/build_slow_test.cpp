@@ -1,6 +1,7 @@
 // Whole builds against recorded bytes, published counts, one-move lookahead and
 // themselves when stopped and resumed, also run by zok-build in parallel or in sequence.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/sha256.h"
 #include "test_support.h"
 
@@ -214,6 +216,7 @@ RunResult ZokBuild(const std::string& args) {
   return RunShell("'" ZOK_SOURCE_DIR "/scripts/zok-build' --zok '" ZOK_EXE "' " + args);
 }
 
+// A directory is made only without --dry-run and only where its parent is.
 TEST(ZokBuild, DryRunPrintsTheDependencyOrderAndRefusesBadOptions) {
   TempDir dir;
   // --jobs lists direct sub-endgames only (KQKR needs KQK only); --slurm the jobs.
@@ -221,24 +224,55 @@ TEST(ZokBuild, DryRunPrintsTheDependencyOrderAndRefusesBadOptions) {
       "usage: zok-build [--dry-run] [--zok PATH] [--jobs N | --slurm] DIR NAME [NAME...] "
       "[-- SBATCH-OPTION...]\n";
   const struct {
-    std::string options, names;
+    std::string options, names;  // names after DIR, which they may extend
     int status;
     std::string output;
   } cases[] = {
-      {"--dry-run", "KQRKR KPK", 0, "KQK\nKRK\nKQRK\nKQKR\nKRKR\nKQRKR\nKBK\nKNK\nKPK\n"},
-      {"--jobs 2 --dry-run", "KQRKR", 0,
+      {"--dry-run", "/new KQRKR KPK", 0, "KQK\nKRK\nKQRK\nKQKR\nKRKR\nKQRKR\nKBK\nKNK\nKPK\n"},
+      {"--jobs 2 --dry-run", " KQRKR", 0,
        "KQK:\nKRK:\nKQRK: KQK KRK\nKQKR: KQK\nKRKR: KRK\nKQRKR: KQRK KQKR KRKR\n"},
-      {"--slurm --dry-run", "KQKR", 0,
+      {"--slurm --dry-run", "/new KQKR", 0,
        "endgame  action    job\nKQK      submit\nKQKR     submit    after KQK\n"},
-      {"--jobs 0", "KQK", 2, "zok-build: --jobs needs a number from 1 to 999\n" + usage},
-      {"--jobs 2", "KQK -- -p x", 2, "zok-build: options after -- are for --slurm\n" + usage},
-      {"", "KQXK", 1, "zok-build: KQXK is no endgame zok can build: MakeBasi: bad piece\n"},
+      {"--jobs 0", " KQK", 2, "zok-build: --jobs needs a number from 1 to 999\n" + usage},
+      {"--jobs 2", " KQK -- -p x", 2, "zok-build: options after -- are for --slurm\n" + usage},
+      {"", " KQXK", 1, "zok-build: KQXK is no endgame zok can build: MakeBasi: bad piece\n"},
+      {"--dry-run", "/no/such KQK", 2,
+       "zok-build: " + dir.File("no/such") + ": the directory " + dir.File("no") + " does not exist\n"},
+      {"", "/no/such KQK", 2,
+       "zok-build: " + dir.File("no/such") + ": the directory " + dir.File("no") + " does not exist\n"},
   };
   for (const auto& c : cases) {
-    RunResult r = ZokBuild(c.options + " " + dir.path() + " " + c.names);
+    RunResult r = ZokBuild(c.options + " " + dir.path() + c.names);
     EXPECT_EQ(r.status, c.status) << c.options;
     EXPECT_EQ(r.output, c.output) << c.options;
   }
+  EXPECT_FALSE(FileExists(dir.File("new")) || FileExists(dir.File("no")));
+}
+
+// The zok of the first run starts a second run, which is refused with the first run's
+// process id before it writes anything; a zok -b running apart is reported with zok's
+// own message.
+TEST(ZokBuild, OneRunAtATimeInADirectory) {
+  TempDir dir;
+  WriteFile(dir.File("zok"), "#!/bin/bash\n[ \"$1\" = -b ] && [ -z \"$NESTED\" ] || exec '" ZOK_EXE "' \"$@\"\n"
+            "NESTED=1 '" ZOK_SOURCE_DIR "/scripts/zok-build' --zok '" ZOK_EXE "' " + dir.File("d") +
+            " KQK 2>&1 | sed \"s/ $PPID\\$/ FIRST/\"\nexit 3\n");
+  std::filesystem::permissions(dir.File("zok"), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  RunResult r = ZokBuild("--zok " + dir.File("zok") + " " + dir.File("d") + " KQK");
+  EXPECT_EQ(r.status, 3);
+  const std::string head = "endgame  action       time_s plyW plyZ  white_bytes  black_bytes\n";
+  EXPECT_EQ(r.output, head + "zok-build: building KQK failed (zok exit status 3):\n  zok-build: " +
+                          dir.File("d") + " is being built by process FIRST\n");
+  EXPECT_EQ(ReadFile(dir.File("d/zok-build.lock")), "");  // emptied at the end
+  std::filesystem::create_directory(dir.File("d/KQK"));
+  long holder = 0;
+  ASSERT_EQ(PlatLockFile(dir.File("d/KQK/LOCK").c_str(), &holder), 0);
+  r = ZokBuild(dir.File("d") + " KQK");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, head + "zok-build: building KQK failed (zok exit status 1):\n  " + Banner() +
+                          "\n  \n  ERROR: ExeBuild: KQK is being built by process " +
+                          std::to_string(getpid()) + "\n");
 }
 
 // KRK stopped after pass 3 is resumed; the second run finds everything built; a failure

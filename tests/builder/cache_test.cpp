@@ -54,7 +54,7 @@ TEST(Cache, ProbesGiveTheStoredBytesAndWrongDatabasesAreRefused) {
   }
   EXPECT_EQ(CacheProbe(b, other, 3), Pattern(other, 3));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "\rcache  0 <- [./KRK____B] ... \n\rcache  1 <- [./KBK____W] ... \n");
+            "cache  0 <- [./KRK____B] ... \ncache  1 <- [./KBK____W] ... \n");
   EXPECT_EQ(ReadFile("CACHE.LOF"), "cache  0 <- [./KRK____B]\ncache  1 <- [./KBK____W]\n");
   CacheCloseAll(b);
 
@@ -104,7 +104,7 @@ TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
   EXPECT_EQ(std::vector<uint32_t>(codes, codes + 3), (std::vector<uint32_t>{krk, kbk, krk}));
   for (int i = 0; i < ncodes; i++) CacheAnnounce(b, codes[i]);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "\rcache  0 <- [./KRK____B] ... \n\rcache  1 <- [./KBK____W] ... \n");
+            "cache  0 <- [./KRK____B] ... \ncache  1 <- [./KBK____W] ... \n");
   CacheSetThreads(b, 1);
 }
 

@@ -139,17 +139,18 @@ TEST(FindByte, DamagedStampsAreFatal) {
   FresSetPath(nullptr);
 }
 
-// A number equal to the move count, a negative and a huge one change nothing;
-// a line longer than the buffer is cut and plays move 0 (no number), the mate,
-// shown without a move list; "-" at the start changes nothing; the end of
-// input ends the browser as "quit" does.
+// A number equal to the move count, a negative one and text that is no move
+// are refused (a line longer than the buffer is cut), "?" explains the list;
+// a move typed as listed plays it: the mate, shown without a move list, where
+// no move is left. "-" at the start changes nothing; the end of input ends
+// the browser as "quit" does.
 TEST_F(Browser, MateInOneSession) {
-  std::string input = "26\n-1\n99999999999999999999\n" + std::string(300, 'x') + "+\n";
+  std::string input = "26\n-1\n" + std::string(300, 'x') + "\n?\n Qa1-h8 \n0\n";
   std::vector<std::string> s =
       Session("-pe t.EPD/2", "t.EPD",
               "8/8/8/8/8/8/8/K6k w - -\n4k3/8/4K3/8/8/8/8/Q7 w - - id mate1\n",
               input + "-\n-\n3\n-\n+\n");
-  ASSERT_EQ(s.size(), 11u);
+  ASSERT_EQ(s.size(), 13u);
   const std::string first =
       "\nname [t.EPD / 2 (mate1)]"
       "\nanno []"
@@ -175,15 +176,23 @@ TEST_F(Browser, MateInOneSession) {
   EXPECT_EQ(s[0], Banner() + first);
   const std::string shown = Position(s[0]);
   // Move 3 of the sorted list, Qa1-d4: White mates in two.
-  const std::string& after = s[7];
+  const std::string& after = s[9];
   EXPECT_NE(after.find("\n -  -  -  WQ -  -  -  -   ..  chk  +0"), std::string::npos) << after;
   EXPECT_EQ(after.substr(after.find("\nstraight")),
             "\nstraight [ +998 ,  +998]\nmirrored [   +0 , +1000]\n\n 0 Ke8-f8   +999");
-  EXPECT_NE(s[4].find("   .   [ e6 h8 .."), std::string::npos) << s[4];
-  EXPECT_EQ(s[4].substr(s[4].rfind("\nstraight")),
+  EXPECT_NE(s[5].find("   .   [ e6 h8 .."), std::string::npos) << s[5];
+  EXPECT_EQ(s[5].substr(s[5].rfind("\nstraight")),
             "\nstraight [+1000 , +1000]\nmirrored [   +0 , +1000]");
+  EXPECT_NE(s[4].find("\n          win, -1 not known; == the same value as the move above it"),
+            std::string::npos) << s[4];
+  auto refused = [](const std::string& typed) {
+    return "\nnot a move here [" + typed +
+           "]: type a move number from 0 to 25, a move as listed, +, -, quit, or ? for help";
+  };
   EXPECT_EQ(s, std::vector<std::string>(
-                   {s[0], shown, shown, shown, s[4], shown, shown, after, shown, after, ""}));
+                   {s[0], refused("26"), refused("-1"), refused(std::string(255, 'x')), s[4], s[5],
+                    "\nnot a move here [0]: there is no legal move; type +, -, quit, or ? for help",
+                    shown, shown, after, shown, after, ""}));
 }
 
 // A pawn-ending game stepped with "+" to its end shows what the position
@@ -209,8 +218,9 @@ TEST_F(Browser, MoveAtTheLastPlyIsRefused) {
   for (int i = 0; i < 800; i++) game += std::string(" ") + cycle[i % 4];
   std::vector<std::string> s = Session("-p long.JGN", "long.JGN", game, "0\n-\n0\n0\nquit\n");
   ASSERT_EQ(s.size(), 6u);
-  EXPECT_EQ(s[1], Position(s[0]));  // refused at ply 800
-  EXPECT_NE(s[2], s[1]);   // ply 799
+  const std::string full = "\nnot played: the game holds 800 moves at most";
+  EXPECT_EQ(s[1], full);   // refused at ply 800
+  EXPECT_NE(s[2], s[0]);   // ply 799
   EXPECT_NE(s[3], s[2]);   // a new move 800
-  EXPECT_EQ(s[4], s[3]);   // and again refused
+  EXPECT_EQ(s[4], full);   // and again refused
 }

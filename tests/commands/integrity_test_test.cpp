@@ -38,7 +38,7 @@ std::string Report(const std::string& dir, const std::string& name, const char* 
            "\n%s  [./%s.J*]\nlength    40960\nsize      %.0f = %.2f MB\n"
            "creator   [zok-test]   format 301\ncontent   DTM3   %s\n"
            "ExeTest: no checksum file %s.SHA256\n"
-           "\rblock     0 / 2\rblock     1 / 2   decompression test complete   (T s)\n",
+           "block     0 / 2\nblock     1 / 2   decompression test complete   (T s)\n",
            name.c_str(), name.c_str(), size, size / 1048576, content, name.c_str());
   return head;
 }

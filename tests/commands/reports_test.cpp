@@ -126,18 +126,20 @@ TEST(ExeList, ListsTheEntriesOfOneValue) {
     const char* game;  // one of them
   } kCases[] = {
       {"-ll KQK 19", 0,
-       "\nPlies = 19\n\rFound = 0  SSSS.S  hashw o00000000\rFound = 1  SSSS.S  hashw o00003377\n",
+       "\nPlies = 19\nFound = 0  SSSS.S  hashw o00000000\nFound = 1  SSSS.S  hashw o00003377\n",
        1,
        "[game KQK_M010_001] [annotator hash o00000011 o00000045] [posj]\n"
        " . . . . . . . .\n . . . . . . . .\n . . . . . . . .\n . . . . . k . .\n"
        " . . . . . . . .\n . . . . . . . .\n . Q . . . . . .\n K . . . . . . .   w....\n\n"},
       {"-ll KQK 20", 0,
-       "\nPlies = 20\n\rFound = 0  SSSS.S  hashz o00000000\rFound = 8  SSSS.S  hashz o00000033\n",
+       "\nPlies = 20\nFound = 0  SSSS.S  hashz o00000000\nFound = 8  SSSS.S  hashz o00000033\n",
        8, "[game KQK_M010_008]"},
       {"-ll KQK 1", 0, nullptr, 100, "[game KQK_M001_100]"},
       {"-ll KQK 508", 0, nullptr, 0, ""},
       {"-ll KQK", 1, "\n\nERROR: ExeList: too few args\n", 0, ""},
-      {"-ll KQK 509", 1, "\n\nERROR: ExeList: plies oor\n", 0, ""},
+      {"-ll KQK 509", 1, "\n\nERROR: ExeList: plies oor [509]: a number from 0 to 508\n", 0, ""},
+      {"-ll KQK abc", 1, "\n\nERROR: ExeList: plies oor [abc]: a number from 0 to 508\n", 0, ""},
+      {"-ll KQK 19x", 1, "\n\nERROR: ExeList: plies oor [19x]: a number from 0 to 508\n", 0, ""},
       {"-ll KRK 3", 1, "\nPlies = 3\n\n\nERROR: FresFind: KRK____W not found\n", 0, ""},
   };
   for (const auto& c : kCases) {
