@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the probing library from a build into a temporary prefix, builds
-# examples/ against it through find_package(zok) as an engine would, and runs
+# examples/ (a C-only project) against it through find_package(zok) as an
+# engine would, and runs
 # it on a directory of KQK databases made by that build's zok.
 #
 #   scripts/example.sh [BUILD_DIR]

@@ -55,7 +55,8 @@ typedef struct {
   zok_outcome outcome;
   int moves;  /* WIN, LOSS: full moves to mate */
   int plies;  /* WIN, LOSS: plies to mate (2 moves - 1 for a win, 2 moves for a loss) */
-  zok_reason reason;
+  zok_reason reason; /* UNKNOWN: why; a known value from zok_best_move
+                        without a move: why there is none */
   char missing[16]; /* the database's name, e.g. "KRKQ___W", when reason is MISSING or DAMAGED */
 } zok_value;
 
@@ -90,8 +91,19 @@ int zok_probe_fen(zok_tb* tb, const char* fen, zok_value* value);
 /* A best move of the side to move in coordinate notation ("e7e8q"), and
  * the value of the position (as zok_probe gives it). The move is the
  * fastest mate when winning, the slowest when losing, a move keeping the
- * draw otherwise; ZOK_NO_MOVE when there is no legal move, an empty move
- * when the value is unknown. */
+ * draw otherwise: a move is given only when the value of the position it
+ * leads to is known and backs up exactly to the position's value (a win in
+ * `plies`: the successor is lost in plies - 1; a loss in `plies`: the
+ * successor is won in plies - 1; a draw: the successor is a known draw).
+ * Returns ZOK_NO_MOVE when there is no legal move (checkmate, stalemate).
+ * Otherwise ZOK_OK with an empty move in two cases: the value is unknown
+ * (outcome ZOK_UNKNOWN, as zok_probe), or the value is known but no
+ * successor whose value is known backs up to it; `outcome`, `moves` and
+ * `plies` then hold the value, and `reason` (ZOK_MISSING or ZOK_DAMAGED)
+ * with `missing` names the database that stopped the move: the first
+ * successor's that could not be read, or, when every successor was read,
+ * the position's own (the databases contradict each other: ZOK_DAMAGED).
+ * With a move, `reason` is ZOK_KNOWN. Costs one probe per legal move. */
 int zok_best_move(zok_tb* tb, const zok_position* pos, char move[8], zok_value* value);
 int zok_best_move_fen(zok_tb* tb, const char* fen, char move[8], zok_value* value);
 

@@ -11,7 +11,6 @@ namespace {
 
 // Decoded blocks kept between the positions of one run.
 constexpr size_t kCacheBytes = 64 << 20;
-constexpr int kLineSize = 256;
 
 // The value as the output line shows it: "mate 12", "mated 0", "draw",
 // "unknown: KRKQ___W missing".
@@ -41,7 +40,9 @@ std::string ValueText(const zok_value& v) {
 }
 
 // Prints "FEN: value move" (no move when there is none or the value is not
-// known); false when the text is no FEN of a legal position.
+// known), or "FEN: value, no move: KQKR___B missing" when the value is known
+// but the database of a successor is not; false when the text is no FEN of
+// a legal position.
 bool ProbeOne(zok_tb* tb, const char* fen) {
   char move[8] = "";
   zok_value value;
@@ -51,14 +52,32 @@ bool ProbeOne(zok_tb* tb, const char* fen) {
     move[0] = 0;
     if (zok_probe_fen(tb, fen, &value) != ZOK_OK) return false;
   }
-  OutCons("%s: %s%s%s\n", fen, ValueText(value).c_str(), move[0] != 0 ? " " : "", move);
+  std::string text = ValueText(value);
+  if (move[0] != 0) {
+    text = text + " " + move;
+  } else if (value.outcome != ZOK_UNKNOWN && value.reason != ZOK_KNOWN) {
+    zok_value why = value;
+    why.outcome = ZOK_UNKNOWN;
+    // "unknown: KQKR___B missing" without its "unknown".
+    text = text + ", no move" + ValueText(why).substr(7);
+  }
+  OutCons("%s: %s\n", fen, text.c_str());
   return true;
 }
 
-// The text without the blanks (and carriage return) that end it.
-void TrimEnd(char* text) {
-  size_t n = strlen(text);
-  while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\r')) text[--n] = 0;
+// The line without the blanks that end it.
+void TrimEnd(std::string* line) {
+  size_t n = line->size();
+  while (n > 0 && ((*line)[n - 1] == ' ' || (*line)[n - 1] == '\t' || (*line)[n - 1] == '\r')) n--;
+  line->resize(n);
+}
+
+// The line as a bad-FEN report shows it: a NUL byte, which would end the
+// text early, as \0.
+std::string Shown(const std::string& line) {
+  std::string shown;
+  for (char c : line) shown += c == 0 ? std::string("\\0") : std::string(1, c);
+  return shown;
 }
 
 }  // namespace
@@ -78,12 +97,15 @@ int ExeProbe(int n, char** args) {
       }
       continue;
     }
-    char line[kLineSize];
-    for (int number = 1; PlatReadLine(line, sizeof line); number++) {
-      TrimEnd(line);
-      if (line[0] == 0) continue;  // blank lines separate nothing
-      if (!ProbeOne(tb, line)) {
-        OutCons("ExeProbe: bad FEN on line %d [%s]\n", number, line);
+    // Whole lines, whatever their length: a cut line could read as a FEN
+    // that the line is not.
+    std::string line;
+    for (int number = 1; PlatReadWholeLine(&line); number++) {
+      TrimEnd(&line);
+      if (line.empty()) continue;  // blank lines separate nothing
+      // A NUL byte inside the line is junk after the FEN it would end.
+      if (line.find('\0') != std::string::npos || !ProbeOne(tb, line.c_str())) {
+        OutCons("ExeProbe: bad FEN on line %d [%s]\n", number, Shown(line).c_str());
         status = 1;
       }
     }

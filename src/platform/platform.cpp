@@ -197,6 +197,19 @@ bool PlatReadLine(char* buffer, int size) {
   return any;
 }
 
+bool PlatReadWholeLine(std::string* line) {
+  line->clear();
+  int c;
+  bool any = false;
+  while ((c = fgetc(stdin)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    line->push_back(static_cast<char>(c));
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  return any;
+}
+
 void PlatExit(int status) {
   RestoreTerminal();
   if (status != 0) {

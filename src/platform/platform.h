@@ -28,6 +28,8 @@ int PlatReadKey();  // the waiting byte, or -1
 // One line from standard input without its line end; false at end of input.
 // A line longer than the buffer is cut (the rest of the line is consumed).
 bool PlatReadLine(char* buffer, int size);
+// The same for a line of any length, every byte kept (a NUL byte too).
+bool PlatReadWholeLine(std::string* line);
 
 // Ends the process with the given status after restoring the terminal.
 [[noreturn]] void PlatExit(int status);

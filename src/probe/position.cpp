@@ -104,17 +104,19 @@ extern "C" int zok_parse_fen(const char* fen, zok_position* pos) {
   const char* t = SkipSpace(fen);
   for (int rank = 7; rank >= 0; rank--) {
     int file = 0;
+    bool digit = false;  // "44" fills the rank too, but is no FEN
     while (file < 8) {
       char c = *t++;
-      if (c >= '1' && c <= '8') {
+      if (c >= '1' && c <= '8' && !digit) {
         file += c - '0';
-      } else if (CodeOfChar(c) != 0 && p.count < 32) {
-        p.piece[p.count] = c;
-        p.square[p.count++] = static_cast<unsigned char>(rank * 8 + file);
-        file++;
-      } else {
-        return ZOK_BAD_FEN;
+        digit = true;
+        continue;
       }
+      digit = false;
+      if (CodeOfChar(c) == 0 || p.count == 32) return ZOK_BAD_FEN;
+      p.piece[p.count] = c;
+      p.square[p.count++] = static_cast<unsigned char>(rank * 8 + file);
+      file++;
     }
     if (file != 8 || *t++ != (rank > 0 ? '/' : ' ')) return ZOK_BAD_FEN;
   }

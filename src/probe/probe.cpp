@@ -157,18 +157,37 @@ uint32_t ProbeBestMove(zok_tb* tb, const Ccc* board, zok_value* value) {
   int n = CccGenMoves(board, moves);
   uint32_t best = 0;
   int best_rank = INT_MIN;
+  zok_value unknown = {};  // the first successor whose value is unknown
   for (int i = 0; i < n; i++) {
     Ccc after;
     CccDoMove(const_cast<Ccc*>(board), moves[i], &after);
     zok_value v;
     ProbeBoard(tb, &after, &v);
+    if (v.outcome == ZOK_UNKNOWN) {
+      if (unknown.reason == ZOK_KNOWN) unknown = v;
+      continue;
+    }
     int rank = ProbeRank(ProbeBackUp(v));
     if (rank > best_rank) {
       best_rank = rank;
       best = moves[i];
     }
   }
-  return best;
+  if (n == 0) return 0;
+  // The best of the known successors is a best move only when it gives the
+  // position's value: one unknown successor may hold the mate the others
+  // miss, and a draw among the rest is then no move of a won position.
+  if (best != 0 && best_rank == ProbeRank(*value)) return best;
+  zok_outcome outcome = value->outcome;
+  if (unknown.reason != ZOK_KNOWN) {
+    SetUnknown(value, unknown.reason, unknown.missing);
+  } else {
+    // Every successor is known and none gives the value: the databases
+    // contradict each other, and the position's own is named.
+    SetUnknown(value, ZOK_DAMAGED, StraightByte(tb, board).name);
+  }
+  value->outcome = outcome;
+  return 0;
 }
 
 void ProbeMoveText(uint32_t move, char* text) {

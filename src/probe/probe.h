@@ -35,8 +35,10 @@ int ProbeBoardByte(zok_tb* tb, const Ccc* board);
 // board's.
 void ProbeBoard(zok_tb* tb, const Ccc* board, zok_value* value);
 
-// The best move of a legal board (0 when the value is unknown, or no move
-// is legal) and the board's value; as zok_best_move chooses it.
+// The best move of a legal board and the board's value, as zok_best_move
+// gives them: 0 when the value is unknown or no move is legal, and 0 with
+// the value known and its reason and name set when no successor that is
+// known backs up to the value.
 uint32_t ProbeBestMove(zok_tb* tb, const Ccc* board, zok_value* value);
 
 // The board of the colour-swapped position: ranks reversed, colours and the

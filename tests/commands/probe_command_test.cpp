@@ -60,8 +60,9 @@ TEST(ExeProbe, AnswersEachArgumentOnOneLine) {
   EXPECT_EQ(r.output, "\n\nERROR: ExeProbe: too few args\n");
 }
 
-// "-" reads one FEN a line; a bad line is named by its number and the lines
-// after it are answered; blank lines and line-end blanks are dropped.
+// "-" reads one FEN a line, of any length; a bad line is named by its number
+// and the lines after it are answered; blank lines and line-end blanks are
+// dropped.
 TEST(ExeProbe, ReadsStandardInputLineByLine) {
   TempDir dir;
   CopyDatabases(Dbs(), dir.path());
@@ -77,6 +78,17 @@ TEST(ExeProbe, ReadsStandardInputLineByLine) {
             "ExeProbe: bad FEN on line 3 [8/8/8/5k2/8/8/1Q6/K7 x - - 0 1]\n"
             "8/8/8/8/8/2k5/1R6/K7 w - - 0 1: mate 16 b2b7\n"
             "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1: mated 0\n");
+  // Lines of any length are read whole; what follows the FEN on its line,
+  // however far, a NUL byte included, makes it a bad FEN.
+  const std::string fen = "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", blanks(300, ' ');
+  WriteFile(dir.File("in"), blanks + fen + "\n" + fen + blanks + "garbage\n" + fen + std::string(1, '\0') +
+                                "\n" + fen + blanks + "\n");
+  r = RunZok("-probe -", dir.path(), dir.File("in"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, blanks + fen + ": mate 10 b2c3\n" +
+                          "ExeProbe: bad FEN on line 2 [" + fen + blanks + "garbage]\n" +
+                          "ExeProbe: bad FEN on line 3 [" + fen + "\\0]\n" +
+                          fen + ": mate 10 b2c3\n");
   // A database that cannot be read is named.
   WriteFile(dir.File("KQK____W.J00"), "damaged");
   WriteFile(dir.File("in"), "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1\n");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -100,18 +101,9 @@ TEST(ExeProbe, BlackWinsComeFromTheColourSwappedTwin) {
             "8/8/8/8/8/2kq4/1R6/K7 b - - 0 1: mate 9 d3a6\n");
 }
 
-// One value changed and written back through the database writer with the
-// same stamp: the entry is named with its stored and expected values.
-TEST(ExeVerify, FailsNamingAChangedEntry) {
-  TempDir dir;
-  CopyDatabases(Dbs(), dir.path());
-  zok_position pos;
-  ASSERT_EQ(zok_parse_fen("8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", &pos), ZOK_OK);
-  Ccc board;
-  ASSERT_TRUE(ProbeSetBoard(&pos, &board));
-  Pap key;
-  PapMake(&board, &key);
-  const std::string path = dir.File("KQK____W");
+// Writes `value` over entry `index` of the database `path` through the
+// database writer, with the same stamp; `was` is the value it must hold.
+void ChangeEntry(const std::string& path, double index, int was, int value) {
   JILE* h = JarRopen(path.c_str());
   ASSERT_NE(h, nullptr);
   std::vector<uint8_t> bytes(static_cast<size_t>(JarSize(h)));
@@ -122,13 +114,33 @@ TEST(ExeVerify, FailsNamingAChangedEntry) {
   ASSERT_EQ(JarGetCreator(h, &creator, &format, &metric, &content), 0);
   const std::string name(creator, strnlen(creator, kJarCreatorSize));
   ASSERT_EQ(JarClose(h), 0);
-  ASSERT_EQ(bytes[static_cast<size_t>(key.index)], 10);
-  bytes[static_cast<size_t>(key.index)] = 9;
+  ASSERT_EQ(bytes[static_cast<size_t>(index)], was);
+  bytes[static_cast<size_t>(index)] = static_cast<uint8_t>(value);
   h = JarWopen(path.c_str(), kFlagDefault);
   ASSERT_NE(h, nullptr);
   ASSERT_EQ(JarWrite(bytes.data(), static_cast<int>(bytes.size()), h), static_cast<int>(bytes.size()));
   ASSERT_EQ(JarSetCreator(h, name.c_str(), format, metric, content), 0);
   ASSERT_EQ(JarClose(h), 0);
+}
+
+// The probe key of a FEN's position, or of its colour-swapped twin.
+Pap KeyOf(const char* fen, bool twin = false) {
+  zok_position pos;
+  Ccc board, mirror;
+  EXPECT_EQ(zok_parse_fen(fen, &pos), ZOK_OK);
+  EXPECT_TRUE(ProbeSetBoard(&pos, &board));
+  ProbeMirror(&board, &mirror);
+  Pap key;
+  PapMake(twin ? &mirror : &board, &key);
+  return key;
+}
+
+// One value changed and written back through the database writer with the
+// same stamp: the entry is named with its stored and expected values.
+TEST(ExeVerify, FailsNamingAChangedEntry) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  ChangeEntry(dir.File("KQK____W"), KeyOf("8/8/8/5k2/8/8/1Q6/K7 w - - 0 1").index, 10, 9);
   RunResult r = RunZok("-verify KQK", dir.path());
   // Black's mates in 10 that took their length from it are wrong now too.
   EXPECT_EQ(r.status, 1);
@@ -149,6 +161,32 @@ TEST(ExeVerify, FailsNamingAChangedEntry) {
             "\nKQK____B entry 40950  7K/6Q1/8/8/3k4/8/8/8 b - - 0 1  stored 10  expected 9"
             "\n"
             "\nKQK: 9 wrong entries\n");
+}
+
+// White's mate in 35 of KQKR, where the twin KRKQ is changed to say that
+// Black wins too: the entry is wrong, though its successors agree with it.
+// Without the twin, the other side's wins go unchecked, and it says so.
+TEST(ExeVerify, ComparesWinsWithTheColourSwappedTwin) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  ChangeEntry(dir.File("KRKQ___B"), KeyOf("8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1", true).index, 255, 5);
+  RunResult r = RunZok("-verify KQKR", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Tail(r.output, "wrong "),
+            "\nwrong                           1               0"
+            "\n"
+            "\nKQKR___W entry 9960  8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1  stored 35  expected 35  twin KRKQ___B 5"
+            "\n"
+            "\nKQKR: 1 wrong entries\n");
+  for (const char* ext : {".JIX", ".J00"}) std::filesystem::remove(dir.File(std::string("KRKQ___B") + ext));
+  r = RunZok("-verify KQKR", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Tail(r.output, "wrong "),
+            "\nwrong                           0               0"
+            "\n"
+            "\nKRKQ___B not found: no comparison with the twin"
+            "\n"
+            "\nKQKR: every value agrees with its successors\n");
 }
 
 // Without a database it needs, or its arguments, the check cannot be made.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -174,6 +175,17 @@ std::string BuiltDatabases(const std::vector<std::string>& names) {
   for (const std::string& n : names) set += "-" + n;
   std::string prefix = "dbs" + set + "-";
   fs::path dir = exe.parent_path() / (prefix + std::to_string(stamp));
+  if (fs::exists(dir)) return dir.string();
+  // Test programs run side by side: one builds a set while the others wait
+  // for it (the lock goes with the descriptor, at the latest at exit).
+  int lock = open((dir.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lock >= 0) flock(lock, LOCK_EX);
+  struct Unlock {
+    int fd;
+    ~Unlock() {
+      if (fd >= 0) close(fd);
+    }
+  } unlock{lock};
   if (fs::exists(dir)) return dir.string();
   std::error_code ec;
   // Those of older executables only: another process may be building for

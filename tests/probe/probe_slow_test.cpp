@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <climits>
+#include <filesystem>
 
 #include "board/move_generation.h"
+#include "commands/verify.h"
 #include "probe/probe.h"
 #include "probe_support.h"
 #include "test_support.h"
@@ -80,6 +83,169 @@ TEST(ProbeSlow, PublishedValuesFromBothSides) {
   ProbeMirror(&board, &twin);
   EXPECT_EQ(ProbeBoardByte(tb.get(), &board), 35);
   EXPECT_EQ(ProbeBoardByte(tb.get(), &twin), kProbeMissing);
+}
+
+// The board after the legal move written `text`; false when there is none.
+bool Play(const Ccc& board, const char* text, Ccc* after) {
+  uint32_t moves[kCccMaxMoves + 1];
+  for (int i = 0, n = CccGenMoves(&board, moves); i < n; i++) {
+    char t[8];
+    ProbeMoveText(moves[i], t);
+    if (std::string(t) != text) continue;
+    CccDoMove(const_cast<Ccc*>(&board), moves[i], after);
+    return true;
+  }
+  return false;
+}
+
+// Best moves over every position of a three-man endgame ("KQk") with one
+// side to move: each move given leads to a position whose value backs up exactly
+// to the position's; a known value without a move names a database.
+struct Walk {
+  int moves = 0, stopped = 0, wrong = 0;
+  std::string first;  // the first position stopped
+};
+Walk WalkEndgame(zok_tb* tb, const char* men, int white_to_move) {
+  Walk w;
+  for (int i = 0; i < 64 * 64 * 64; i++) {
+    zok_position pos = {3, {men[0], men[1], men[2]}, {}, white_to_move, -1, 0};
+    for (int k = 0; k < 3; k++) pos.square[k] = static_cast<unsigned char>(i >> (6 * k) & 63);
+    zok_value v, next;
+    char move[8];
+    Ccc board, after;
+    if (zok_best_move(tb, &pos, move, &v) != ZOK_OK || v.outcome == ZOK_UNKNOWN) continue;
+    ASSERT_TRUE(ProbeSetBoard(&pos, &board)) << i, w;
+    if (move[0] == 0) {
+      bool named = (v.reason == ZOK_MISSING || v.reason == ZOK_DAMAGED) && v.missing[0] != 0;
+      w.wrong += !named;
+      if (w.stopped++ == 0) w.first = BoardFen(&board) + " " + v.missing;
+      continue;
+    }
+    w.moves++;
+    if (!Play(board, move, &after)) {
+      w.wrong++;
+      continue;
+    }
+    ProbeBoard(tb, &after, &next);
+    next = ProbeBackUp(next);
+    w.wrong += next.outcome != v.outcome || next.plies != v.plies || v.reason != ZOK_KNOWN;
+  }
+  return w;
+}
+
+// Without Black's KQKR database, the one known successor of this mate is
+// Qxc4, a draw; a damaged block of White's KQK database hides the slowest
+// defence of Black's losses. A move is given only when it keeps the value.
+TEST(ProbeSlow, BestMovesOnlyFromSuccessorsThatKeepTheValue) {
+  const std::string dbs = BuiltDatabases({"KQK", "KRK", "KBK", "KNK", "KPK", "KKQ", "KQKR"});
+  TempDir missing, damaged;
+  CopyDatabases(dbs, missing.path());
+  CopyDatabases(dbs, damaged.path());
+  for (const char* ext : {".JIX", ".J00"}) std::filesystem::remove(missing.File(std::string("KQKR___B") + ext));
+  std::string chunk = ReadFile(damaged.File("KQK____W.J00"));
+  chunk[chunk.size() - 3] ^= 0x55;  // in the last block's record
+  WriteFile(damaged.File("KQK____W.J00"), chunk);
+  RunResult r = RunZok("-probe '8/8/Q7/5K2/1kr5/8/8/8 w - - 0 1'", missing.path());
+  EXPECT_EQ(r.output, "8/8/Q7/5K2/1kr5/8/8/8 w - - 0 1: mate 26, no move: KQKR___B missing\n");
+  EXPECT_EQ(r.status, 0);
+  r = RunZok("-probe '8/8/8/8/8/3K4/8/k1Q5 b - - 0 1'", damaged.path());
+  EXPECT_EQ(r.output, "8/8/8/8/8/3K4/8/k1Q5 b - - 0 1: mated 4, no move: KQK____W damaged\n");
+  // Over whole endgames, on the side the lacking database answers for: no
+  // move that fails to keep the value, and positions stopped, named.
+  // KPK's White moves: promotions into a damaged block of Black's KQK
+  // database, then every other move too, KPK's Black database missing.
+  chunk = ReadFile(damaged.File("KQK____B.J00"));
+  chunk[chunk.size() - 3] ^= 0x55;
+  WriteFile(damaged.File("KQK____B.J00"), chunk);
+  const struct {
+    const char* gone;   // the database removed as well
+    const char* first;  // the first position stopped, and the name given
+  } cases[] = {{"", "8/P7/8/8/8/3k4/8/K7 w - - 0 1 KQK____B"},
+               {"KPK____B.JIX", "8/8/8/8/8/8/P7/k1K5 w - - 0 1 KPK____B"}};
+  for (const auto& c : cases) {
+    if (*c.gone) std::filesystem::remove(damaged.File(c.gone));
+    Tb tb = OpenTb(damaged.path());
+    Walk w = WalkEndgame(tb.get(), "KPk", 1);
+    EXPECT_EQ(w.wrong, 0) << c.gone;
+    EXPECT_GT(w.moves, 10000) << c.gone;
+    EXPECT_EQ(w.first, c.first);
+  }
+}
+
+// KPKP with every prerequisite, deepest first, as the -verify tests build it.
+const std::string& KpkpDbs() {
+  static const std::string dbs = BuiltDatabases(
+      {"KQK",  "KRK",  "KBK",  "KNK",  "KPK",  "KQKQ", "KQKR", "KQKB", "KQKN", "KRKQ",
+       "KRKR", "KRKB", "KRKN", "KBKQ", "KBKR", "KBKB", "KBKN", "KNKQ", "KNKR", "KNKB",
+       "KNKN", "KQKP", "KRKP", "KBKP", "KNKP", "KPKQ", "KPKR", "KPKB", "KPKN", "KPKP"});
+  return dbs;
+}
+
+// The value of a board from its successors, all generated and played on the
+// board, none with a pawn to take en passant: plies from the side to move,
+// positive for a win, negative for a loss, 0 for a draw; false when a
+// successor's value is not known.
+bool BackedUp(zok_tb* tb, const Ccc& board, int* plies) {
+  uint32_t moves[kCccMaxMoves + 1];
+  int n = CccGenMoves(&board, moves);
+  *plies = n == 0 && CccInCheck(&board) ? -1 : 0;  // mated: -1 stands for -0
+  int best = n == 0 ? *plies : INT_MIN;
+  for (int i = 0; i < n; i++) {
+    Ccc after;
+    CccDoMove(const_cast<Ccc*>(&board), moves[i], &after);
+    zok_value v;
+    ProbeBoard(tb, &after, &v);
+    if (after.eps != 0 || v.outcome == ZOK_UNKNOWN) return false;
+    // The successor's plies, seen from the side that moved into it.
+    int mine = v.outcome == ZOK_WIN ? -(v.plies + 1) : v.outcome == ZOK_LOSS ? v.plies + 1 : 0;
+    // A faster win, a draw, a slower loss: in that order.
+    auto better = [](int a, int b) {
+      if ((a > 0) != (b > 0)) return a > 0;
+      return a > 0 ? a < b : a == 0 ? b < 0 : b < 0 && a < b;
+    };
+    if (i == 0 || better(mine, best)) best = mine;
+  }
+  *plies = best;
+  return true;
+}
+
+// Positions with a pawn to take en passant whose wins are Black's: their
+// value comes from the colour-swapped twin, which must carry the en-passant
+// square over with its rank flipped. Every placement of the kings beside
+// the two pawns, with each side to move, agrees with the values its
+// successors (none of them with en passant) back up to.
+TEST(ProbeSlow, BlackWinsWithEnPassantThroughTheTwin) {
+  Tb tb = OpenTb(KpkpDbs());
+  EXPECT_EQ(Answer(tb.get(), "7K/8/8/8/3pP3/8/k7/8 b - e3 0 1").substr(0, 7), "mate 11");
+  const struct {
+    char side;
+    int pawns[2];  // the white and the black pawn's squares
+    const char* ep;
+  } cases[] = {{'b', {28, 27}, "e3"}, {'w', {36, 35}, "d6"}};
+  for (const auto& c : cases) {
+    int checked = 0, black_wins = 0, wrong = 0;
+    std::string first;  // the first position whose value is wrong
+    for (int kings = 0; kings < 64 * 64; kings++) {
+      zok_position pos = {4, {'K', 'k', 'P', 'p'}, {}, c.side == 'w', -1, 0};
+      const int squares[4] = {kings & 63, kings >> 6, c.pawns[0], c.pawns[1]};
+      for (int i = 0; i < 4; i++) pos.square[i] = static_cast<unsigned char>(squares[i]);
+      pos.ep_square = (c.ep[1] - '1') * 8 + c.ep[0] - 'a';
+      zok_value v;
+      Ccc board;
+      int plies;
+      if (zok_probe(tb.get(), &pos, &v) != ZOK_OK) continue;
+      ASSERT_TRUE(ProbeSetBoard(&pos, &board));
+      ASSERT_NE(board.eps, 0);
+      ASSERT_TRUE(BackedUp(tb.get(), board, &plies)) << BoardFen(&board);
+      int got = v.outcome == ZOK_WIN ? v.plies : v.outcome == ZOK_LOSS ? -std::max(v.plies, 1) : 0;
+      if (got != plies && wrong++ == 0) first = BoardFen(&board);
+      checked++;
+      black_wins += (v.outcome == ZOK_WIN) == (c.side == 'b');
+    }
+    EXPECT_EQ(wrong, 0) << first;
+    EXPECT_GT(checked, 3000) << c.side;
+    EXPECT_GT(black_wins, 100) << c.side;
+  }
 }
 
 }  // namespace

@@ -47,6 +47,21 @@ TEST(Probe, RefusesWhatIsNoLegalPosition) {
   EXPECT_STREQ(err, "zok_open: no directory: /nonexistent-dir");
 }
 
+// Each rank covers exactly eight squares, one digit per run of empty ones.
+TEST(Probe, ParsesOnlyWellFormedRanks) {
+  const std::pair<const char*, int> kRanks[] = {
+      {"8", ZOK_OK}, {"1p6", ZOK_OK}, {"p6p", ZOK_OK},          // controls
+      {"44", ZOK_BAD_FEN}, {"17", ZOK_BAD_FEN}, {"3p13", ZOK_BAD_FEN},  // digits in a row
+      {"p8", ZOK_BAD_FEN}, {"9", ZOK_BAD_FEN}, {"0p7", ZOK_BAD_FEN},   // nine squares, 9, 0
+      {"7", ZOK_BAD_FEN}, {"p5p", ZOK_BAD_FEN},                  // seven squares
+  };
+  for (const auto& [rank, expected] : kRanks) {
+    std::string fen = std::string("k7/") + rank + "/8/8/8/8/8/K7 w - - 0 1";
+    zok_position pos;
+    EXPECT_EQ(zok_parse_fen(fen.c_str(), &pos), expected) << fen;
+  }
+}
+
 TEST(Probe, SaysWhyAValueIsUnknown) {
   TempDir dir;
   WriteFile(dir.File("KRK____W.JIX"), "not a database");
