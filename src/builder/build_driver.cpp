@@ -566,7 +566,7 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   OutCons("\n");
   bool maxes_printed = false;
   for (int pass = first; pass <= last;) {
-    char label[16];
+    char label[24];
     snprintf(label, sizeof label, "pass %d", pass);
     PlatStepLabel(label);
     ProgPoll();
