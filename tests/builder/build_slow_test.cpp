@@ -298,6 +298,12 @@ TEST(ZokBuild, RunsResumeSkipMakeTheRecordedDatabasesAndStopAtAFailure) {
     r = ZokBuild(jobs + dir.path() + " KBK");
     EXPECT_NE(r.output.find("KBK      built"), std::string::npos) << r.output;
     EXPECT_EQ(RunZok("-t KBK", dir.path()).status, 0);
+    // A finished database that differs from its checksum file is no success.
+    RunShell("printf x | dd of=KBK____B.J00 bs=1 seek=40 conv=notrunc 2>/dev/null", dir.path());
+    r = ZokBuild(jobs + dir.path() + " KBK");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("ERROR: ExeBuild: KBK____B is damaged: "), std::string::npos) << r.output;
+    RunShell("rm KBK____W.* KBK____B.*", dir.path());
     WriteFile(failing.File("KQK"), "a file where the work directory should go");
     r = ZokBuild(jobs + failing.path() + " KPK");
     EXPECT_EQ(r.status, 1);
