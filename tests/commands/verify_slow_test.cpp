@@ -20,10 +20,7 @@ namespace {
 
 // KPKP with every prerequisite, deepest first, and KRKQ, the twin of KQKR.
 const std::string& Dbs() {
-  static const std::string dbs = BuiltDatabases(
-      {"KQK",  "KRK",  "KBK",  "KNK",  "KPK",  "KQKQ", "KQKR", "KQKB", "KQKN", "KRKQ",
-       "KRKR", "KRKB", "KRKN", "KBKQ", "KBKR", "KBKB", "KBKN", "KNKQ", "KNKR", "KNKB",
-       "KNKN", "KQKP", "KRKP", "KBKP", "KNKP", "KPKQ", "KPKR", "KPKB", "KPKN", "KPKP"});
+  static const std::string dbs = BuiltKpkpTree();
   return dbs;
 }
 

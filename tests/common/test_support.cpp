@@ -216,6 +216,13 @@ std::string BuiltDatabases(const std::vector<std::string>& names) {
   return built ? dir.string() : std::string();
 }
 
+std::string BuiltKpkpTree() {
+  return BuiltDatabases(
+      {"KQK",  "KRK",  "KBK",  "KNK",  "KPK",  "KQKQ", "KQKR", "KQKB", "KQKN", "KRKQ",
+       "KRKR", "KRKB", "KRKN", "KBKQ", "KBKR", "KBKB", "KBKN", "KNKQ", "KNKR", "KNKB",
+       "KNKN", "KQKP", "KRKP", "KBKP", "KNKP", "KPKQ", "KPKR", "KPKB", "KPKN", "KPKP"});
+}
+
 void CopyDatabases(const std::string& from, const std::string& to) {
   namespace fs = std::filesystem;
   for (const auto& e : fs::directory_iterator(from)) {

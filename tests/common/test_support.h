@@ -37,6 +37,9 @@ TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::stri
 // winner's), with SOURCE_DATE_EPOCH 0. Returns the directory; a failed build
 // fails the calling test.
 std::string BuiltDatabases(const std::vector<std::string>& names);
+// KPKP with every prerequisite, deepest first (KRKQ, the twin of KQKR, among
+// them): the set the -verify and probing tests share.
+std::string BuiltKpkpTree();
 // Copies the database files (.JIX, .Jnn) of `from` into `to`.
 void CopyDatabases(const std::string& from, const std::string& to);
 

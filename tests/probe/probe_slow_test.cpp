@@ -174,10 +174,7 @@ TEST(ProbeSlow, BestMovesOnlyFromSuccessorsThatKeepTheValue) {
 
 // KPKP with every prerequisite, deepest first, as the -verify tests build it.
 const std::string& KpkpDbs() {
-  static const std::string dbs = BuiltDatabases(
-      {"KQK",  "KRK",  "KBK",  "KNK",  "KPK",  "KQKQ", "KQKR", "KQKB", "KQKN", "KRKQ",
-       "KRKR", "KRKB", "KRKN", "KBKQ", "KBKR", "KBKB", "KBKN", "KNKQ", "KNKR", "KNKB",
-       "KNKN", "KQKP", "KRKP", "KBKP", "KNKP", "KPKQ", "KPKR", "KPKB", "KPKN", "KPKP"});
+  static const std::string dbs = BuiltKpkpTree();
   return dbs;
 }
 
