@@ -17,7 +17,6 @@ namespace {
 
 constexpr int kAbortKey = 17;  // Ctrl+Q
 constexpr double kMegabyte = 1048576.0;
-constexpr int32_t kRefreshCs = 100;
 
 enum Outcome { kMissing, kSound, kDamaged };
 
@@ -88,14 +87,12 @@ Outcome TestDatabase(uint32_t code, double entries) {
   }
   OutCons("\n");
   const double blocks = std::ceil(entries / kBlockSize);
-  // On a terminal the count is rewritten in place block by block; in a file
-  // or a pipe each refresh is a line of its own, so there it is written
-  // once a second (and for the first and last block), not 300,000 times.
-  int32_t shown = ClockCs(0) - kRefreshCs;
+  // Into a file or a pipe once a second, not a line for each of a six-man
+  // database's 300,000 blocks.
+  int32_t shown = 0;
   for (double pos = 0; pos < entries; pos += kBlockSize) {
-    if (PlatConsoleIsTerminal() || pos + kBlockSize >= entries || ClockCs(0) - shown >= kRefreshCs) {
+    if (RefreshDue(&shown, pos + kBlockSize >= entries)) {
       OutCons("\rblock     %.0f / %.0f", pos / kBlockSize, blocks);
-      shown = ClockCs(0);
     }
     if (JarSeek(h, pos) != 0) return Damaged(h, "%s", FileFailure("FileSeek", path));
     if (JarGetc(h) < 0) return Damaged(h, "%s", FileFailure("FileGetc", path));

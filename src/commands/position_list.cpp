@@ -23,6 +23,7 @@ struct Listing {
   double found = 0;
   double listed = 0;
   int32_t start = 0;
+  int32_t shown = 0;  // the last progress line's time
 };
 
 // Writes the position of one entry to the .LOG log as a game record; only the
@@ -77,8 +78,10 @@ void Scan(const Basi* b, int v, bool white, Listing* l) {
         }
       }
     }
-    // A progress line every 262144 entries.
-    if (((static_cast<int64_t>(r) << column_bits) & 0x3ffff) == 0 || r == rows - 1) {
+    // A progress line every 262144 entries (into a file or a pipe, once a
+    // second at most).
+    if ((((static_cast<int64_t>(r) << column_bits) & 0x3ffff) == 0 || r == rows - 1) &&
+        RefreshDue(&l->shown, r == rows - 1)) {
       OutCons(white ? "\rFound = %.0f  %06.1f  hashw o%08o" : "\rFound = %.0f  %06.1f  hashz o%08o",
               l->found, (ClockCs(0) - l->start) * 0.01, fixed);
       if (PlatKeyWaiting() && PlatReadKey() == kAbortKey) OutError("Manual abort!");

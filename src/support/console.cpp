@@ -137,6 +137,14 @@ int32_t ClockCs(int synchronise) {
   return static_cast<int32_t>((second + 5) / 10);
 }
 
+bool RefreshDue(int32_t* shown, bool last) {
+  constexpr int32_t kSecondCs = 100;
+  const int32_t now = ClockCs(0);
+  if (!PlatConsoleIsTerminal() && !last && *shown != 0 && now - *shown < kSecondCs) return false;
+  *shown = now != 0 ? now : 1;
+  return true;
+}
+
 void ProgPoll() {
   if (PlatKeyWaiting() && PlatReadKey() == 17) OutError("Manual abort!");
 }

@@ -25,6 +25,12 @@ const char* ProgramName();
 // next millisecond tick first, so that pass timing starts on a tick.
 int32_t ClockCs(int synchronise);
 
+// Whether a counter line that is rewritten in place (it starts with \r) is
+// due: always on a terminal; in a file or a pipe, where each refresh is a
+// line of its own, for the first and the `last` and otherwise once a
+// second. `shown` holds the time of the last one, 0 before the first.
+bool RefreshDue(int32_t* shown, bool last);
+
 // Looks for the abort key now (the build calls it between passes, which may
 // be too short for a timed refresh); Ctrl+Q is fatal, other keys are dropped.
 void ProgPoll();
