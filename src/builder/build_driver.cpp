@@ -263,10 +263,15 @@ void CheckRange(int n, char** args, int* first, int* last) {
 // A new build has none of the files that later passes read: it starts with
 // the first pass, and stops at the last at the latest. Anything else would
 // make the work directory only to fail in a pass.
-void CheckNewRange(const Build& b, int n, char** args, int first, int last) {
+// `again`: RUN records the build finished, but its databases are gone.
+void CheckNewRange(const Build& b, int n, char** args, int first, int last, bool again) {
   if (n < 2) return;
   char typed[128];
   TypedRange(n, args, typed, sizeof typed);
+  if (first != kPassWtmInit && again) {
+    OutError("Bad args: %s: %s is built again from the start (its databases are gone), so lo "
+             "must be %d, the first pass", typed, b.basi.name, kPassWtmInit);
+  }
   if (first != kPassWtmInit) {
     OutError("Bad args: %s: %s is not begun (no %s%cRUN), so lo must be %d, the first pass", typed,
              b.basi.name, b.basi.name, kPathSep, kPassWtmInit);
@@ -304,15 +309,18 @@ int64_t CreationTime() {
 
 // A build that RUN records finished must have left both databases, sound as
 // far as their layout and their checksum files tell. True when so; false,
-// having said so, when both are gone (the build starts over); fatal when
-// only one is there or one is damaged, naming what to remove.
-bool FinishedDatabasesThere(const Build& b) {
+// having said so (when `say`), when both are gone (the build starts over);
+// fatal when only one is there or one is damaged, naming what to remove, or
+// when a file cannot be read to check it.
+bool FinishedDatabasesThere(const Build& b, bool say) {
   const std::string names[2] = {FresName(b.basi.material | kWhiteToMove),
                                 FresName(b.basi.material)};
   const bool there[2] = {JarExists(names[0].c_str()) == 1, JarExists(names[1].c_str()) == 1};
   if (!there[0] && !there[1]) {
-    OutCons("\nExeBuild: %s records %s finished, but %s and %s are missing: building it again\n",
-            b.run_path, b.basi.name, names[0].c_str(), names[1].c_str());
+    if (say) {
+      OutCons("\nExeBuild: %s records %s finished, but %s and %s are missing: building it "
+                "again\n", b.run_path, b.basi.name, names[0].c_str(), names[1].c_str());
+    }
     return false;
   }
   char remove[128];
@@ -328,8 +336,10 @@ bool FinishedDatabasesThere(const Build& b) {
       OutError("ExeBuild: %s is damaged: %s: %s", name, JasLastReason(), remove);
     }
     std::string what;
-    if (ChecksumVerify(name, &what) == kChecksumDiffers) {
-      OutError("ExeBuild: %s is damaged: %s: %s", name, what.c_str(), remove);
+    switch (ChecksumVerify(name, &what)) {
+      case kChecksumDiffers: OutError("ExeBuild: %s is damaged: %s: %s", name, what.c_str(), remove);
+      case kChecksumUnreadable: OutError("ExeBuild: %s cannot be checked: %s", name, what.c_str());
+      default: break;
     }
   }
   return true;
@@ -515,7 +525,7 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   // Finished, but its databases are gone: built again from the start.
   bool again = false;
   if (resume && b.run.passdone == kPassPackZtm && b.npending == 0) {
-    if (FinishedDatabasesThere(b)) {
+    if (FinishedDatabasesThere(b, true)) {
       // A build stopped between its last record and the removal of its lock
       // left the lock file behind.
       if (PlatFileSize(lock) >= 0) PlatRemove(lock);
@@ -525,7 +535,7 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
     again = true;
   }
   if (!resume || again) {
-    CheckNewRange(b, n, args, first, last);
+    CheckNewRange(b, n, args, first, last, again);
     CheckPrerequisites(b, args[0]);
     if (PlatMkdir(b.basi.name) != 0) {
       OutError("ExeBuild: mkdir fail [%s]: %s", b.basi.name, PlatErrorText());
@@ -533,15 +543,19 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   }
   LockBuild(b);
   // Read again under the lock: another build may have recorded a pass since.
-  if (RunRead(b) == 1 && !(again && b.run.passdone == kPassPackZtm)) {
+  if (RunRead(b) == 1) {
     RunCompleteRemovals(b);
-    if (b.run.passdone == kPassPackZtm && FinishedDatabasesThere(b)) {
-      PlatRemove(lock);
-      OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
-      return;
-    }
     if (b.run.passdone == kPassPackZtm) {
-      CheckPrerequisites(b, args[0]);
+      // Another build may have finished it since the look without the lock.
+      if (FinishedDatabasesThere(b, !again)) {
+        PlatRemove(lock);
+        OutCons("\nExeBuild: %s seems to be completed\n", b.basi.name);
+        return;
+      }
+      if (!again) {
+        CheckNewRange(b, n, args, first, last, true);
+        CheckPrerequisites(b, args[0]);
+      }
       RunInit(b);
       RunWrite(b);
     }

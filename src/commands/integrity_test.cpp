@@ -84,6 +84,7 @@ Outcome TestDatabase(uint32_t code, double entries) {
     case kChecksumMatch: OutCons("\nsha256    %s", what.c_str()); break;
     case kChecksumNone: OutCons("\nExeTest: no checksum file %s.SHA256", FresName(code)); break;
     case kChecksumDiffers: return Damaged(h, "ExeTest: %s", what.c_str());
+    case kChecksumUnreadable: return Damaged(h, "ExeTest: cannot check: %s", what.c_str());
   }
   OutCons("\n");
   const double blocks = std::ceil(entries / kBlockSize);

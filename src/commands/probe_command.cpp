@@ -11,6 +11,8 @@ namespace {
 
 // Decoded blocks kept between the positions of one run.
 constexpr size_t kCacheBytes = 64 << 20;
+// A FEN is under 100 bytes; far longer lines are refused without being kept.
+constexpr size_t kMostLine = 1 << 16;
 
 // The value as the output line shows it: "mate 12", "mated 0", "draw",
 // "unknown: KRKQ___W missing".
@@ -100,7 +102,14 @@ int ExeProbe(int n, char** args) {
     // Whole lines, whatever their length: a cut line could read as a FEN
     // that the line is not.
     std::string line;
-    for (int number = 1; PlatReadWholeLine(&line); number++) {
+    bool cut;
+    for (int number = 1; PlatReadWholeLine(&line, kMostLine, &cut); number++) {
+      if (cut) {
+        OutCons("ExeProbe: bad FEN on line %d [%s...]: longer than %zu bytes\n", number,
+                Shown(line.substr(0, 80)).c_str(), kMostLine);
+        status = 1;
+        continue;
+      }
       TrimEnd(&line);
       if (line.empty()) continue;  // blank lines separate nothing
       // A NUL byte inside the line is junk after the FEN it would end.

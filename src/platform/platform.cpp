@@ -197,14 +197,19 @@ bool PlatReadLine(char* buffer, int size) {
   return any;
 }
 
-bool PlatReadWholeLine(std::string* line) {
+bool PlatReadWholeLine(std::string* line, size_t most, bool* cut) {
   line->clear();
+  *cut = false;
   int c;
   bool any = false;
   while ((c = fgetc(stdin)) != EOF) {
     any = true;
     if (c == '\n') break;
-    line->push_back(static_cast<char>(c));
+    if (line->size() < most) {
+      line->push_back(static_cast<char>(c));
+    } else {
+      *cut = true;
+    }
   }
   if (!line->empty() && line->back() == '\r') line->pop_back();
   return any;

@@ -29,7 +29,9 @@ int PlatReadKey();  // the waiting byte, or -1
 // A line longer than the buffer is cut (the rest of the line is consumed).
 bool PlatReadLine(char* buffer, int size);
 // The same for a line of any length, every byte kept (a NUL byte too).
-bool PlatReadWholeLine(std::string* line);
+// Bytes past `most` are read and dropped, and `cut` is then set, so that
+// endless input cannot take all memory.
+bool PlatReadWholeLine(std::string* line, size_t most, bool* cut);
 
 // Ends the process with the given status after restoring the terminal.
 [[noreturn]] void PlatExit(int status);

@@ -183,8 +183,16 @@ uint32_t ProbeBestMove(zok_tb* tb, const Ccc* board, zok_value* value) {
     SetUnknown(value, unknown.reason, unknown.missing);
   } else {
     // Every successor is known and none gives the value: the databases
-    // contradict each other, and the position's own is named.
-    SetUnknown(value, ZOK_DAMAGED, StraightByte(tb, board).name);
+    // contradict each other, and the one that gave the value is named.
+    Ccc mirror;
+    ProbeMirror(board, &mirror);
+    const Half straight = StraightByte(tb, board), swapped = StraightByte(tb, &mirror);
+    auto wins = [](const Half& h) { return h.byte >= 0 && h.byte != kValueNone; };
+    const Half& source = wins(straight)         ? straight
+                         : wins(swapped)        ? swapped
+                         : straight.name[0] != 0 ? straight
+                                                 : swapped;
+    SetUnknown(value, ZOK_DAMAGED, source.name);
   }
   value->outcome = outcome;
   return 0;

@@ -178,7 +178,7 @@ ChecksumResult ChecksumVerify(const char* db, std::string* what) {
   if (f == nullptr) {
     if (PlatFileSize(name.c_str()) < 0) return kChecksumNone;
     *what = "checksum file " + shown + " unreadable: " + PlatErrorText();
-    return kChecksumDiffers;
+    return kChecksumUnreadable;
   }
   std::map<std::string, std::string> listed;  // file name to digest
   char line[512];
@@ -216,7 +216,7 @@ ChecksumResult ChecksumVerify(const char* db, std::string* what) {
     }
     if (!Sha256File((dir + kPathSep + file).c_str(), &hex, &error)) {
       *what = file + " of " + shown + " unreadable: " + error;
-      return kChecksumDiffers;
+      return kChecksumUnreadable;
     }
     if (hex != digest) {
       *what = file + " differs from " + shown;

@@ -35,6 +35,9 @@ enum ChecksumResult {
   kChecksumMatch,    // every file of the database listed and as listed
   kChecksumNone,     // no checksum file: a database older than the files
   kChecksumDiffers,  // `what` names the file and says how
+  // A file could not be read (permissions, too many open files, an I/O
+  // error): nothing is known of its bytes, so this is no reason to remove it.
+  kChecksumUnreadable,
 };
 // Checks the database at `db` against its checksum file. With a difference
 // `what` says which file and how (its name as the checksum file gives it,

@@ -295,6 +295,13 @@ TEST(BuildDriver, AFinishedBuildWithoutItsDatabasesIsNoSuccess) {
       std::string j00 = ReadFile(dir.File("KQK____W.J00"));
       WriteFile(dir.File("KQK____W.J00"), j00.replace(j00.size() - 1, 1, c.damage_w));
     }
+    // Built again, it starts with the first pass.
+    if (c.calls == all) {
+      EXPECT_NE(StubBuild(dir.path(), {"KQK", "5"}).console.find(
+                    "ERROR: Bad args: -b KQK 5: KQK is built again from the start (its databases "
+                    "are gone), so lo must be -1, the first pass\n"),
+                std::string::npos);
+    }
     Outcome o = StubBuild(dir.path(), {"KQK"});
     EXPECT_EQ(o.status, c.status) << o.console;
     EXPECT_EQ(o.console.substr(0, c.console_start.size()), c.console_start);

@@ -81,14 +81,17 @@ TEST(ExeProbe, ReadsStandardInputLineByLine) {
   // Lines of any length are read whole; what follows the FEN on its line,
   // however far, a NUL byte included, makes it a bad FEN.
   const std::string fen = "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", blanks(300, ' ');
+  // A line past 64 KiB is refused without being kept whole.
   WriteFile(dir.File("in"), blanks + fen + "\n" + fen + blanks + "garbage\n" + fen + std::string(1, '\0') +
-                                "\n" + fen + blanks + "\n");
+                                "\n" + fen + blanks + "\n" + std::string(100000, 'x') + "\n" + fen);
   r = RunZok("-probe -", dir.path(), dir.File("in"));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, blanks + fen + ": mate 10 b2c3\n" +
                           "ExeProbe: bad FEN on line 2 [" + fen + blanks + "garbage]\n" +
                           "ExeProbe: bad FEN on line 3 [" + fen + "\\0]\n" +
-                          fen + ": mate 10 b2c3\n");
+                          fen + ": mate 10 b2c3\n" + "ExeProbe: bad FEN on line 5 [" +
+                          std::string(80, 'x') + "...]: longer than 65536 bytes\n" + fen +
+                          ": mate 10 b2c3\n");
   // A database that cannot be read is named.
   WriteFile(dir.File("KQK____W.J00"), "damaged");
   WriteFile(dir.File("in"), "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1\n");
