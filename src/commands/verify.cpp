@@ -295,7 +295,9 @@ int ExeVerify(int n, char** args) {
   zok_close(tb);
   PrintTable(jobs);
   // Only the twin holds the other side's wins: without it they go unchecked.
-  if (!missing_twin.empty()) OutCons("\n%s not found: no comparison with the twin\n", missing_twin.c_str());
+  if (!missing_twin.empty()) {
+    OutCons("\n%s not found: no comparison with the twin\n", missing_twin.c_str());
+  }
   int64_t wrong = jobs[0].wrong + jobs[1].wrong;
   for (int s = 0; s < 2; s++) {
     uint32_t code = s == 0 ? basis.material | kWhiteToMove : basis.material;

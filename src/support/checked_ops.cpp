@@ -9,12 +9,6 @@
 // through plain hook functions.
 AccState g_acc;
 
-namespace {
-// Failures name the database; a handle that is no handle has none.
-const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
-
-}  // namespace
-
 const char* FileFailure(const char* who, const char* name) {
   static char text[1400];
   int block = JasLastBlock();
@@ -27,6 +21,9 @@ const char* FileFailure(const char* who, const char* name) {
 }
 
 namespace {
+// Failures name the database; a handle that is no handle has none.
+const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
+
 // The three write opens differ in their coding flags and their name.
 JILE* WriteOpen(const char* path, int flags, const char* who) {
   JILE* h = JarWopen(path, flags);
