@@ -171,6 +171,17 @@ if [ $traces -eq 1 ]; then
   fi
 fi
 
+# A build started in the background ignores the terminal's Ctrl+C, so an
+# interrupted run ends the one it started itself.
+zpid='' stats='' vout=''
+# shellcheck disable=SC2317  # called by the trap
+cleanup() {
+  [ -z "$zpid" ] || kill "$zpid" 2>/dev/null || true
+  rm -f "$stats" "$vout"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
 failed=0
 echo "six_man: $name in $dir, zok $zok, threads $threads"
 if [ ${#subs[@]} -gt 0 ]; then
@@ -184,7 +195,6 @@ fi
 
 if [ $reuse -eq 0 ]; then
   stats=$(mktemp)
-  trap 'rm -f "$stats"' EXIT
   t0=$(now_us)
   (cd "$dir" && exec /usr/bin/time -f '%e %U %S %M' -o "$stats" "$zok" -b "$name" </dev/null >"$name.out" 2>&1) &
   tpid=$!
@@ -208,6 +218,7 @@ if [ $reuse -eq 0 ]; then
   done
   status=0
   wait "$tpid" || status=$?
+  zpid=''
   if [ $status -ne 0 ]; then
     echo "six_man: building $name failed (zok exit status $status):" >&2
     tail -n 3 "$dir/$name.out" | sed 's/^/  /' >&2
@@ -246,7 +257,6 @@ if [ $reuse -eq 0 ]; then
 
   if [ $verify -eq 1 ]; then
     vout=$(mktemp)
-    trap 'rm -f "$stats" "$vout"' EXIT
     vstatus=0
     (cd "$dir" && /usr/bin/time -f '%e %U %S %M' -o "$stats" "$zok" -verify "$name" </dev/null >"$vout" 2>&1) || vstatus=$?
     read -r wall user sys _ < <(tail -n 1 "$stats")
@@ -282,7 +292,7 @@ scratch="$dir/$name.kill"
 rm -rf "$scratch"
 mkdir "$scratch"
 for s in "${subs[@]}"; do
-  ln "$dir/$(dbname "$s")"[WB].* "$scratch/"
+  ln "$dir/$(dbname "$s")"[WB].* "$scratch/" 2>/dev/null || cp "$dir/$(dbname "$s")"[WB].* "$scratch/"
 done
 run="$scratch/$name/RUN"
 start_build() {
@@ -324,6 +334,7 @@ kill_at "kill 1 (initial passes)" -1 "$wait0" -1
 kill_at "kill 2 (iteration)" $((mid - 1)) "$wait_mid" $((ref_last - 1))
 status=0
 wait "$zpid" || status=$?
+zpid=''
 if [ $status -ne 0 ]; then
   echo "six_man: the resumed build of $name failed (zok exit status $status), see $scratch/$name.out:" >&2
   tail -n 3 "$scratch/$name.out" | sed 's/^/  /' >&2
