@@ -110,14 +110,14 @@ read_passdone() {
   [ -f "$1" ] || return 0
   while read -r k v; do
     [ "$k" = passdone ] && passdone=$v
-  done <"$1" 2>/dev/null || true
+  done 2>/dev/null <"$1" || true
 }
 
 # utime + stime of process $1, all its threads, in microseconds into $cpu
 # (unchanged once the process is gone).
 read_cpu() {
   local s f
-  read -r s <"/proc/$1/stat" 2>/dev/null || return 0
+  read -r s 2>/dev/null <"/proc/$1/stat" || return 0
   read -ra f <<<"${s##*) }"
   cpu=$(( (f[11] + f[12]) * 1000000 / tick ))
 }
@@ -126,7 +126,7 @@ read_cpu() {
 child_of() {
   local c=
   while [ -z "$c" ] && kill -0 "$1" 2>/dev/null; do
-    read -r c _ <"/proc/$1/task/$1/children" 2>/dev/null || true
+    read -r c _ 2>/dev/null <"/proc/$1/task/$1/children" || true
     [ -n "$c" ] || sleep 0.01
   done
   echo "$c"
