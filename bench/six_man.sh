@@ -274,7 +274,7 @@ fi
 
 # The kill moments come from the reference build's log: its iteration's middle
 # pass, and for each kill a wait of 30 % of the pass's time after the pass
-# before it is recorded. Without a log the kills come as soon as that record.
+# before it is recorded. Without a log each kill comes right after that record.
 ref_last=899 mid=2 wait0=0 wait_mid=0 poll=0.2
 if [ -f "$dir/$name.LOF" ]; then
   mapfile -t passes < <(log_passes "$dir/$name.LOF")
