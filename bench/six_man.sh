@@ -188,9 +188,7 @@ if [ ${#subs[@]} -gt 0 ]; then
   echo "sub-endgames (scripts/zok-build):"
   # Its table, without the -sum of the whole directory after it.
   bash "$root/scripts/zok-build" --zok "$zok" "$dir" "${subs[@]}" |
-    awk '/^-+ ZOK / {skip = 1} !skip {print "  " $0}'
-  status=${PIPESTATUS[0]}
-  [ "$status" -eq 0 ] || exit "$status"
+    awk '/^-+ ZOK / {skip = 1} !skip {print "  " $0}' || exit $?
 fi
 
 if [ $reuse -eq 0 ]; then
