@@ -65,14 +65,10 @@ TEST(RowBatches, SevenManPackingRowsPassTwoToThe31) {
     RowPlan plan = PlanRows(rows, 64);
     EXPECT_EQ(plan.rows, rows);
     plan.chunk_rows = plan.batch_rows = INT32_MAX;  // a few batches only
-    plan.sets = 1;
     int64_t next = 0;
     ProgState prog{};
     RunRows(plan, prog, 0, [](int, int64_t, int32_t) {}, [](int, int, int64_t, int32_t) {},
-            [&](int, int64_t first, int32_t count) {
-              EXPECT_EQ(first, next);
-              next += count;
-            });
+            [&](int, int64_t first, int32_t count) { next += first == next ? count : -1; });
     EXPECT_EQ(next, rows);
   }
 }

@@ -237,41 +237,35 @@ TEST(PapMake, KeysDecodeToTheirPositions) {
 
 // Six- and seven-man tables (KQQKQQ: 10 x 64^5 entries a side; KQRNKQR:
 // 10 x 64^6; KRPPKRP: 32 x 64^6) at their ends: the first and the last entry
-// reduce back from their configurations, and a legal position of the last
-// rows (its squares below) decodes and keys the entry it came from, past 2^32.
+// reduce back, and a legal position of the last rows (squares below) keys
+// its own entry, past 2^32.
 TEST(PositionIndex, SixAndSevenManTablesRoundTripAtTheirEnds) {
-  const struct Case {
+  const struct {
     const char* name;
     int wtm;
-    double entries;
-    int32_t row, column;  // of the legal position
-    double key;
+    double entries, row, column, key;
   } cases[] = {
-      {"KQQKQQ", 1, 10737418240.0, 36799, 200249, 9646837305.0},          // d3 g8 h8, a7 a8 b8
-      {"KQQKQQ", 0, 10737418240.0, 36799, 200249, 9646837305.0},          // a7 a8 b8, d3 g8 h8
-      {"KQRNKQR", 1, 687194767360.0, 2355191, 200249, 617399389753.0},     // d3 g8 h8 h7, a7 a8 b8
-      {"KQRNKQR", 0, 687194767360.0, 36799, 12815936, 617397587520.0},     // a7 a8 b8 a1, d3 g8 h8
-      {"KRPPKRP", 1, 2199023255552.0, 8388023, 72, 2198869901384.0},       // d8 h8 g7 h7, a1 b1 a2
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.name << " wtm " << c.wtm);
+      {"KQQKQQ", 1, 10737418240.0, 36799, 200249, 9646837305.0},       // d3 g8 h8, a7 a8 b8
+      {"KQRNKQR", 1, 687194767360.0, 2355191, 200249, 617399389753.0},  // d3 g8 h8 h7, a7 a8 b8
+      {"KQRNKQR", 0, 687194767360.0, 36799, 12815936, 617397587520.0},  // a7 a8 b8 a1, d3 g8 h8
+      {"KRPPKRP", 1, 2199023255552.0, 8388023, 72, 2198869901384.0}};   // d8 h8 g7 h7, a1 b1 a2
+  for (const auto& c : cases) {
     Basi b;
     MakeBasi(c.name, &b);
     const int32_t rows = c.wtm ? b.numw : b.numz, cols = c.wtm ? b.zsize : b.wsize;
-    EXPECT_EQ(static_cast<double>(rows) * cols, c.entries);
+    int32_t out[4];
+    EXPECT_EQ(static_cast<double>(rows) * cols, c.entries) << c.name;
     for (const Entry& e : {EntryAt(b, c.wtm, 0, 0), EntryAt(b, c.wtm, rows - 1, cols - 1)}) {
-      int32_t out[4];
       Reduce(b, c.wtm, e.hashw, e.hashz, out);
-      EXPECT_TRUE(out[1] == e.row && out[0] == e.column) << "row " << e.row;
+      EXPECT_TRUE(out[1] == e.row && out[0] == e.column) << c.name << " row " << e.row;
     }
-    const Entry e = EntryAt(b, c.wtm, c.row, c.column);
+    const Entry e = EntryAt(b, c.wtm, static_cast<int32_t>(c.row), static_cast<int32_t>(c.column));
     Ccc board;
-    ASSERT_EQ(HashToCccp(e.hashw, e.hashz, &b, c.wtm, &board), 1);
     Pap key;
+    ASSERT_EQ(HashToCccp(e.hashw, e.hashz, &b, c.wtm, &board), 1) << c.name;
     PapMake(&board, &key);
-    EXPECT_EQ(key.index, c.key);
-    EXPECT_EQ(static_cast<double>(c.row) * cols + c.column, c.key);
-    EXPECT_EQ(CheckEntry(b, e, c.wtm), "");
+    EXPECT_TRUE(key.index == c.key && c.row * cols + c.column == c.key) << c.name;
+    EXPECT_EQ(CheckEntry(b, e, c.wtm), "") << c.name;
   }
 }
 
