@@ -64,7 +64,7 @@ TEST(RowBatches, SevenManPackingRowsPassTwoToThe31) {
   for (int64_t rows : {int64_t{10} << 30, int64_t{32} << 30}) {
     RowPlan plan = PlanRows(rows, 64);
     EXPECT_EQ(plan.rows, rows);
-    plan.chunk_rows = plan.batch_rows = INT32_MAX;  // a few batches only
+    plan.chunk_rows = plan.batch_rows = 1 << 29;  // a few batches only
     int64_t next = 0;
     ProgState prog{};
     RunRows(plan, prog, 0, [](int, int64_t, int32_t) {}, [](int, int, int64_t, int32_t) {},
