@@ -131,8 +131,6 @@ int RunLine(Build& b, char** tokens, int ntokens, const char* line) {
   return field;
 }
 
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
-
 // Removes the index file and the chunk files of `path` (NAME/FILE) that exist,
 // without reading the index. Names are compared as they are, not as patterns.
 void RemoveLeftovers(const char* path) {
@@ -140,10 +138,11 @@ void RemoveLeftovers(const char* path) {
   std::string dir = slash == nullptr ? "." : std::string(path, slash - path);
   std::string base = slash == nullptr ? path : slash + 1;
   for (const std::string& f : PlatFindFiles((dir + kPathSep + "*").c_str())) {
-    if (f.size() != base.size() + 4 || f.compare(0, base.size(), base) != 0) continue;
+    if (f.compare(0, base.size(), base) != 0) continue;
+    // Every chunk the writer can name: past chunk 0xFF, and the second
+    // files of split chunks (0x10000 on), the numbers have more digits.
     const char* ext = f.c_str() + base.size();
-    bool chunk = ext[1] == 'J' && IsHexDigit(ext[2]) && IsHexDigit(ext[3]);
-    if (ext[0] != '.' || !(chunk || strcmp(ext, ".JIX") == 0)) continue;
+    if (strcmp(ext, ".JIX") != 0 && JarChunkNumber(ext) < 0) continue;
     std::string full = dir + kPathSep + f;
     if (PlatRemove(full.c_str()) != 0) {
       OutError("RunCompleteRemovals: [%s] remove fail: %s", full.c_str(), PlatErrorText());

@@ -13,7 +13,7 @@ namespace {
 
 // The value byte at `index` from a slot's buffers, loading its block when
 // none holds it.
-int SlotProbe(CacheSlot* slot, double index, int32_t* loads) {
+int SlotProbe(CacheSlot* slot, double index, double* loads) {
   int32_t block = static_cast<int32_t>(index * (1.0 / kCacheBlock));
   int p;
   for (;;) {

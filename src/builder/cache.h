@@ -40,7 +40,7 @@ struct CacheUser {
   int set;
   int64_t serial;  // of the row being computed
   double probes;
-  int32_t loads;
+  double loads;
   uint32_t* codes;
   int* ncodes;
   uint32_t missing[kCacheSlots];

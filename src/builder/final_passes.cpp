@@ -113,7 +113,7 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
     paths[groups] = FlocName(b.basi.name, kTagFin, g);
     names[groups] = paths[groups];
   }
-  RowPlan plan = PlanRows(static_cast<int32_t>(order.rows), kPackRow, groups);
+  RowPlan plan = PlanRows(order.rows, kPackRow, groups);
   const int batch_blocks = (plan.batch_rows + kRowsPerBlock - 1) / kRowsPerBlock;
   JarCoded* coded[2];
   PackCounts* counts[2];
@@ -135,13 +135,14 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
     OutError("%s", failure);
   }
   if (b.created >= 0) JarSetCreated(out, static_cast<int32_t>(b.created));
-  auto compute = [&](int slot, int set, int32_t first, int32_t count) {
+  auto compute = [&](int slot, int set, int64_t first, int32_t count) {
     JILE** in = fin + set * groups;
     uint8_t* block = scratch + set_bytes * set;
     uint8_t* values = block + kBlockSize;
     for (int g = 0; g < groups; g++) FileSeek(in[g], static_cast<double>(first) * kPackRow);
-    for (int32_t r = first; r < first + count; r += kRowsPerBlock) {
-      const int32_t rows = first + count - r < kRowsPerBlock ? first + count - r : kRowsPerBlock;
+    for (int64_t r = first; r < first + count; r += kRowsPerBlock) {
+      const int32_t rows =
+          static_cast<int32_t>(first + count - r < kRowsPerBlock ? first + count - r : kRowsPerBlock);
       const int n = rows * kPackRow;
       // The value found in any group; the later group wins.
       memset(block, kValueNone, n);
@@ -167,14 +168,14 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
         c.resolved += kept;
         c.open += kPackRow - kept;
       }
-      const int j = (r % plan.batch_rows) / kRowsPerBlock;
+      const int j = static_cast<int>(r % plan.batch_rows) / kRowsPerBlock;
       counts[slot][j] = c;
       JarCode(kFlagTrial, block, n, &coded[slot][j]);
     }
   };
-  auto commit = [&](int slot, int32_t first, int32_t count) {
-    for (int32_t r = first; r < first + count; r += kRowsPerBlock) {
-      const int j = (r % plan.batch_rows) / kRowsPerBlock;
+  auto commit = [&](int slot, int64_t first, int32_t count) {
+    for (int64_t r = first; r < first + count; r += kRowsPerBlock) {
+      const int j = static_cast<int>(r % plan.batch_rows) / kRowsPerBlock;
       FileWriteCoded(coded[slot][j], out);
       const PackCounts& c = counts[slot][j];
       b.prog.resolved += c.resolved;
@@ -183,7 +184,7 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
       b.prog.open_weighted += c.open_weighted;
     }
   };
-  RunRows(plan, b.prog, kPackRow, [](int, int32_t, int32_t) {}, compute, commit);
+  RunRows(plan, b.prog, kPackRow, [](int, int64_t, int32_t) {}, compute, commit);
   FileClose(out);
   // Before RUN records the pass, so that a finished build has its checksums.
   ChecksumWrite(name);

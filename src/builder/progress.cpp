@@ -65,7 +65,7 @@ const char* ProgText(const ProgState& prog, int which) {
     }
     snprintf(text + n, sizeof text - n, " %8s %8s", a, b);
   } else {
-    snprintf(text + n, sizeof text - n, " %8.0fk%8d", prog.cache_probes * 0.001,
+    snprintf(text + n, sizeof text - n, " %8.0fk%8.0f", prog.cache_probes * 0.001,
              prog.cache_loads);
   }
   return text;

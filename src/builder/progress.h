@@ -25,7 +25,7 @@ struct ProgState {
   int32_t mark2;
   int32_t cache_display;
   double cache_probes;
-  int32_t cache_loads;
+  double cache_loads;  // blocks read into the cache, past 2^31 in a seven-man pass
   // Kept across passes: the endgame whose passes the line reports (name and
   // table size), and the accumulated build time in centiseconds.
   const Basi* basis;

@@ -17,7 +17,9 @@
 #include "support/checked_ops.h"
 
 struct RowPlan {
-  int32_t rows;        // of the pass
+  // Of the pass: 64-bit, since the packing passes of a seven-man endgame
+  // have more than 2^31 rows of 64 entries (10 x 64^5).
+  int64_t rows;
   int32_t chunk_rows;  // one thread's share of a batch at a time
   int32_t batch_rows;
   int sets;            // resources held by one thread at a time (readers, scratch)
@@ -45,7 +47,7 @@ inline int SetsThatFit(int descriptors) {
 }
 
 // `readers` is the number of input files each set holds open.
-inline RowPlan PlanRows(int32_t rows, int32_t row_bytes, int readers = 0) {
+inline RowPlan PlanRows(int64_t rows, int32_t row_bytes, int readers = 0) {
   int32_t a = row_bytes, c = kBlockSize;
   while (c != 0) {
     int32_t t = a % c;
@@ -114,7 +116,8 @@ inline void CloseSetReaders(const RowPlan& p, JILE** files, int count) {
 // sequential inputs, in row order, before the batch is computed;
 // compute(slot, set, first, count) computes some rows of the batch in `slot`
 // holding resource set `set` alone; commit(slot, first, count) takes a batch
-// in row order. While a batch computes, one thread commits the batch before
+// in row order (`first` is 64-bit; passes whose rows fit in 32 bits take it
+// as int32_t). While a batch computes, one thread commits the batch before
 // it and then prepares the batch after it (in the other slot): the
 // sequential work runs beside the computing, in the order one thread would
 // do it. redo() runs on the calling thread after the batch is computed; when
@@ -124,14 +127,15 @@ inline void CloseSetReaders(const RowPlan& p, JILE** files, int count) {
 template <class Prepare, class Compute, class Commit, class Redo>
 void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare, Compute&& compute,
              Commit&& commit, Redo&& redo) {
-  auto batch_size = [&](int32_t first) {
-    int32_t count = p.rows - first < p.batch_rows ? p.rows - first : p.batch_rows;
-    return count < 0 ? 0 : count;
+  auto batch_size = [&](int64_t first) {
+    int64_t count = p.rows - first < p.batch_rows ? p.rows - first : p.batch_rows;
+    return static_cast<int32_t>(count < 0 ? 0 : count);
   };
-  int32_t done_first = 0, done_count = 0;
+  int64_t done_first = 0;
+  int32_t done_count = 0;
   int slot = 0;
   if (batch_size(0) > 0) prepare(slot, 0, batch_size(0));
-  for (int32_t first = 0;; first += p.batch_rows) {
+  for (int64_t first = 0;; first += p.batch_rows) {
     const int32_t count = batch_size(first);
     const int32_t next = count > 0 ? batch_size(first + p.batch_rows) : 0;
     const int chunks = static_cast<int>((count + p.chunk_rows - 1) / p.chunk_rows);
@@ -142,8 +146,9 @@ void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare
     std::atomic<int> taken{0};
     auto work = [&](int set) {
       for (int i = taken.fetch_add(1); i < chunks; i = taken.fetch_add(1)) {
-        int32_t f = first + i * p.chunk_rows;
-        int32_t n = first + count - f < p.chunk_rows ? first + count - f : p.chunk_rows;
+        int64_t f = first + int64_t{i} * p.chunk_rows;
+        int32_t n = static_cast<int32_t>(first + count - f < p.chunk_rows ? first + count - f
+                                                                           : p.chunk_rows);
         compute(slot, set, f, n);
       }
     };

@@ -782,6 +782,23 @@ int JarExists(const char* name) {
   return 1;
 }
 
+int JarChunkNumber(const char* extension) {
+  if (extension[0] != '.' || extension[1] != 'J') return -1;
+  const char* digits = extension + 2;
+  int64_t chunk = 0;
+  int n = 0;
+  for (; digits[n] != 0; n++) {
+    const char c = digits[n];
+    const int v = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (v < 0 || n == 8) return -1;
+    chunk = chunk * 16 + v;
+  }
+  // Only the writer's own spelling of the number: the same digits again.
+  if (n < 2 || chunk > INT32_MAX) return -1;
+  FileName again = ChunkName("", static_cast<int>(chunk));
+  return strcmp(again.text + 2, digits) == 0 ? static_cast<int>(chunk) : -1;
+}
+
 int JarRemove(const char* name) {
   JarHeader header;
   int r = ReadIndexHeader(name, &header, "JarRemove");

@@ -147,6 +147,10 @@ double JarTell(JILE* h);
 
 // By base name.
 int JarExists(const char* name);  // 1 when NAME.JIX can be opened for reading
+// The chunk number of a name's extension as the writer forms it (".J00",
+// ".J13F", ".J10000": two hex digits or more, no extra leading zero), or -1
+// for any other text.
+int JarChunkNumber(const char* extension);
 int JarRemove(const char* name);  // 0 or a code
 double JarDiskSize(const char* name);  // bytes on disk, or a negative code
 // The blocks per chunk file given to new files; sets it first when n > 0.

@@ -159,9 +159,11 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
       if (i == 0 && s.status == 0) WriteFile(dir.File("KQK____W.JIX"), "");  // not checked again
       if (!s.before.empty()) {
         EXPECT_FALSE(FileExists(dir.File("KQK/ALL001.JIX")));
-        // An index too short to read goes with its chunk file; a file whose
-        // name only starts alike stays.
-        for (const char* f : {"ALL001.JIX", "ALL001.J00", "ALL0011.J00"}) {
+        // An index too short to read goes with its chunk files, those of a
+        // large database too (chunk 0x13F, a split chunk's second file); a
+        // file whose name only starts alike, or no chunk's name, stays.
+        for (const char* f : {"ALL001.JIX", "ALL001.J00", "ALL001.J13F", "ALL001.J10000",
+                              "ALL0011.J00", "ALL001.J013"}) {
           WriteFile(dir.File("KQK/") + f, "x");
         }
         WriteFile(dir.File("KQK/RUN"), s.before);
@@ -172,9 +174,12 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
       EXPECT_EQ(o.calls, s.calls);
       EXPECT_EQ(s.run.empty() ? "" : ReadFile(dir.File("KQK/RUN")), s.run);
       EXPECT_EQ(s.console.empty() ? "" : o.console, s.console);
-      EXPECT_TRUE(s.before.empty() || FileExists(dir.File("KQK/ALL0011.J00")));
+      EXPECT_TRUE(s.before.empty() || (FileExists(dir.File("KQK/ALL0011.J00")) &&
+                                        FileExists(dir.File("KQK/ALL001.J013"))));
     }
-    EXPECT_FALSE(FileExists(dir.File("KQK/ALL001.JIX")) || FileExists(dir.File("KQK/ALL001.J00")));
+    for (const char* f : {"ALL001.JIX", "ALL001.J00", "ALL001.J13F", "ALL001.J10000"}) {
+      EXPECT_FALSE(FileExists(dir.File("KQK/") + f)) << f;
+    }
   }
 }
 

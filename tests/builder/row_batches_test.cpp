@@ -58,4 +58,19 @@ TEST(RowBatches, RowsAreCommittedOnceInOrderAndARedoRecomputesTheBatch) {
   }
 }
 
+// A seven-man database is packed in 10 x 64^5 rows of 64 entries (32 x 64^5
+// with pawns): past 2^31, every row is planned and committed.
+TEST(RowBatches, SevenManPackingRowsPassTwoToThe31) {
+  for (int64_t rows : {int64_t{10} << 30, int64_t{32} << 30}) {
+    RowPlan plan = PlanRows(rows, 64);
+    EXPECT_EQ(plan.rows, rows);
+    plan.chunk_rows = plan.batch_rows = 1 << 29;  // a few batches only
+    int64_t next = 0;
+    ProgState prog{};
+    RunRows(plan, prog, 0, [](int, int64_t, int32_t) {}, [](int, int, int64_t, int32_t) {},
+            [&](int, int64_t first, int32_t count) { next += first == next ? count : -1; });
+    EXPECT_EQ(next, rows);
+  }
+}
+
 }  // namespace

@@ -72,7 +72,8 @@ std::string TimeLine(double t, int w, int z, double fw, double fz) {
 }
 
 // KQK: a finished build. KQKR: cleared and built again, two Time lines;
-// only the first counts. KRK: not finished. KPK (in b): the larger second
+// only the first counts, with the figures of a seven-man build, wider than
+// their fields and past 2^32. KRK: not finished. KPK (in b): the larger second
 // ply comes from another log than the larger first ply. A line longer than
 // the reader's buffer is not cut into a false time line. Without arguments
 // the current directory; a mistyped directory is no empty one, and is named.
@@ -81,7 +82,7 @@ TEST(ExeSum, SummarisesEachLogAndTotalsOverDirectories) {
   for (const char* d : {"a", "b", "empty", "long"}) mkdir(dir.File(d).c_str(), 0777);
   WriteFile(dir.File("a/KQK.LOF"), "banner\n-01 line\n" + TimeLine(12.34, 19, 20, 5000, 7000) +
                                        "Maxes:  0 Error\n");
-  WriteFile(dir.File("a/KQKR.LOF"), TimeLine(3600, 69, 68, 3000000000.0, 1500000000.0) +
+  WriteFile(dir.File("a/KQKR.LOF"), TimeLine(1234567.8, 69, 68, 687194767360.0, 10737418240.0) +
                                         TimeLine(1, 1, 1, 1, 1));
   WriteFile(dir.File("a/KRK.LOF"), "banner\nTime 5 Ply 3\n");
   WriteFile(dir.File("a/NOTES.TXT"), TimeLine(99, 99, 99, 99, 99));
@@ -98,17 +99,17 @@ TEST(ExeSum, SummarisesEachLogAndTotalsOverDirectories) {
       {"-sum a empty b", 0,
        "\na/*.LOF ..."
        "\nKQK.LOF          12.3    19  20           5000         7000"
-       "\nKQKR.LOF       3600.0    69  68     3000000000   1500000000"
+       "\nKQKR.LOF    1234567.8    69  68   687194767360  10737418240"
        "\nKRK.LOF   "
        "\nempty/*.LOF ..."
        "\nb/*.LOF ..."
        "\nKPK.LOF       86400.0    55 156        1048576      2097152"
        "\n"
        "\nALL : found                 3"
-       "\nALL : sum time        90012.3         25.0 hour       1.04 day"
+       "\nALL : sum time      1320980.1        366.9 hour      15.29 day"
        "\nALL : max ply          69,156"
-       "\nALL : sum size w   3001053576     2862.028 MB"
-       "\nALL : sum size b   1502104152     1432.518 MB        4.194 GB"
+       "\nALL : sum size w 687195820936   655361.005 MB"
+       "\nALL : sum size b  10739522392    10242.007 MB      650.003 GB"
        "\n"},
       {"-sum long", 0, "\nlong/*.LOF ...\nA.LOF     " + none},
       {"-sum . nowhere", 1, "\n\nERROR: ExeSum: nowhere: no such directory\n"}});

@@ -235,6 +235,40 @@ TEST(PapMake, KeysDecodeToTheirPositions) {
     CheckEntries(name, -1, 3e5, 50000, CheckKey);
 }
 
+// Six- and seven-man tables (KQQKQQ: 10 x 64^5 entries a side; KQRNKQR:
+// 10 x 64^6; KRPPKRP: 32 x 64^6) at their ends: the first and the last entry
+// reduce back, and a legal position of the last rows (squares below) keys
+// its own entry, past 2^32.
+TEST(PositionIndex, SixAndSevenManTablesRoundTripAtTheirEnds) {
+  const struct {
+    const char* name;
+    int wtm;
+    double entries, row, column, key;
+  } cases[] = {
+      {"KQQKQQ", 1, 10737418240.0, 36799, 200249, 9646837305.0},       // d3 g8 h8, a7 a8 b8
+      {"KQRNKQR", 1, 687194767360.0, 2355191, 200249, 617399389753.0},  // d3 g8 h8 h7, a7 a8 b8
+      {"KQRNKQR", 0, 687194767360.0, 36799, 12815936, 617397587520.0},  // a7 a8 b8 a1, d3 g8 h8
+      {"KRPPKRP", 1, 2199023255552.0, 8388023, 72, 2198869901384.0}};   // d8 h8 g7 h7, a1 b1 a2
+  for (const auto& c : cases) {
+    Basi b;
+    MakeBasi(c.name, &b);
+    const int32_t rows = c.wtm ? b.numw : b.numz, cols = c.wtm ? b.zsize : b.wsize;
+    int32_t out[4];
+    EXPECT_EQ(static_cast<double>(rows) * cols, c.entries) << c.name;
+    for (const Entry& e : {EntryAt(b, c.wtm, 0, 0), EntryAt(b, c.wtm, rows - 1, cols - 1)}) {
+      Reduce(b, c.wtm, e.hashw, e.hashz, out);
+      EXPECT_TRUE(out[1] == e.row && out[0] == e.column) << c.name << " row " << e.row;
+    }
+    const Entry e = EntryAt(b, c.wtm, static_cast<int32_t>(c.row), static_cast<int32_t>(c.column));
+    Ccc board;
+    Pap key;
+    ASSERT_EQ(HashToCccp(e.hashw, e.hashz, &b, c.wtm, &board), 1) << c.name;
+    PapMake(&board, &key);
+    EXPECT_TRUE(key.index == c.key && c.row * cols + c.column == c.key) << c.name;
+    EXPECT_EQ(CheckEntry(b, e, c.wtm), "") << c.name;
+  }
+}
+
 TEST(MakeBasi, RefusesBadNames) {
   const char* const kCases[][2] = {
       {"KRQK", "MakeBasi: bad order"}, {"KQRBNPK", "MakeBasi: too many of one side"},

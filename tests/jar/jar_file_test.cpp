@@ -211,26 +211,39 @@ TEST(JarCoded, BlocksCodedApartWriteTheFilesTheirBytesWould) {
   EXPECT_EQ(JarClose(h), 0);
 }
 
-// Positions past 4 GB: an index of 160000 blocks whose entries all point at
-// the one record of a chunk file copied three times.
-TEST(JarRead, AddressesDataBeyondFourGigabytes) {
+// Positions past 4 GB up to the last byte of a six-man database (KQQKQQ:
+// 10 x 64^5 entries, chunk files 0 to 4) and of seven-man ones (10 x 64^6,
+// last chunk 0x13F; with pawns 32 x 64^6, 0x3FF). Each chunk file holds the
+// records of blocks a and b; the sparse index points every block at a but
+// the last (the last position of each case) at b.
+TEST(JarRead, AddressesTheLastBlocksOfSixAndSevenManDatabases) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  const Bytes block = MakeData(kBlockSize, 6);
-  WriteJar("one", block);
-  const std::string ix = ReadFile("one.JIX").substr(0, 116);
-  WriteFile("big.JIX",
-            WithWord(WithWord(ix, 4, 160000), 12, 65536) + std::string(4 * 160000, '\0'));
-  for (const char* name : {"big.J00", "big.J01", "big.J02"}) WriteFile(name, ReadFile("one.J00"));
-  JILE* h = JarRopen("big");
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(JarSize(h), 5242880000.0);
-  for (double at : {5000000123.0, 4294967296.0, 4294967295.0, 5242879999.0}) {
-    ASSERT_EQ(JarSeek(h, at), 0) << at;
-    EXPECT_EQ(JarTell(h), at);
-    EXPECT_EQ(JarGetc(h), block[static_cast<size_t>(std::fmod(at, kBlockSize))]) << at;
+  Bytes a = MakeData(kBlockSize, 6), ab = a, b = MakeData(kBlockSize, 7);
+  ab.insert(ab.end(), b.begin(), b.end());
+  WriteJar("two", ab);
+  const std::string ix = ReadFile("two.JIX");
+  const struct { int32_t blocks; std::vector<const char*> chunks; std::vector<double> at; } cases[] = {
+      {327680, {"J00", "J01", "J02", "J03", "J04"}, {4294967295.0, 4294967296.0, 10737418239.0}},
+      {20971520, {"J13F"}, {685047283712.0, 687194734591.0, 687194767359.0}},
+      {1 << 26, {"J3FF"}, {2196875771904.0, 2199023222783.0, 2199023255551.0}}};
+  for (const auto& c : cases) {
+    FILE* f = fopen("big.JIX", "wb");
+    const std::string head = WithWord(WithWord(ix.substr(0, 116), 4, c.blocks), 12, 65536);
+    ASSERT_TRUE(fwrite(head.data(), 1, head.size(), f) == head.size() &&
+                fseeko(f, 116 + 4 * (int64_t{c.blocks} - 1), SEEK_SET) == 0 &&
+                fwrite(ix.data() + 120, 1, 4, f) == 4 && fclose(f) == 0);
+    for (const char* chunk : c.chunks) WriteFile(std::string("big.") + chunk, ReadFile("two.J00"));
+    JILE* h = JarRopen("big");
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(JarSize(h), static_cast<double>(c.blocks) * kBlockSize);
+    for (double at : c.at) {
+      ASSERT_EQ(JarSeek(h, at), 0) << at << ": " << JasLastError();
+      EXPECT_EQ(JarTell(h), at);
+      EXPECT_EQ(JarGetc(h), (at == c.at.back() ? b : a)[static_cast<size_t>(std::fmod(at, kBlockSize))]);
+    }
+    EXPECT_EQ(JarClose(h), 0);
   }
-  EXPECT_EQ(JarClose(h), 0);
 }
 
 // Two blocks in two chunk files, damaged one way: the open fails, or block 1 fails
