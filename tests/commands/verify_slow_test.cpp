@@ -58,6 +58,11 @@ TEST(ExeVerify, PassesOnBuiltEndgamesWithThePublishedCounts) {
     EXPECT_NE(summary.find(Row(label, c.white, c.black)), std::string::npos) << summary;
     EXPECT_EQ(summary.find("White mates in " + std::to_string(c.longest + 1)), std::string::npos);
   }
+  // Two rooks, whose order in the key is that of their squares; White's
+  // longest mate is the published 7.
+  RunResult rr = RunZok("-verify KRRK", BuiltDatabases({"KRK", "KRRK"}));
+  EXPECT_EQ(rr.status, 0) << rr.output;
+  EXPECT_NE(Tail(rr.output).find(Row("White mates in 7", "1450", "12465")), std::string::npos) << rr.output;
   // The progress line of each side, then the summary; KQK in full.
   RunResult r = RunZok("-verify KQK", Dbs());
   EXPECT_TRUE(std::regex_search(
