@@ -117,22 +117,41 @@ inline int64_t RunSum(const QuietKeys& q, const uint8_t* square, int first) {
   return sum;
 }
 
-void SetQuietKeys(const Ccc* board, QuietKeys& q) {
-  const Basi* b = q.basis;
-  bool white = board->wtm != 0;  // the mover
+// What the successors of one side's moves share in every position: the
+// key's codes, its places and the runs of equal men.
+void SetQuietSide(const Basi* b, bool white, QuietKeys& q) {
+  q.basis = b;
   q.other = white ? b->nz : b->nw;
   q.n = b->nw + b->nz;
   q.material = white ? b->material : b->material | kWhiteToMove;
   q.bare = b->nw == 1;
-  const uint8_t* lists[2] = {white ? board->zsqr : board->wsqr, white ? board->wsqr : board->zsqr};
   const uint8_t* codes[2] = {white ? b->black : b->white, white ? b->white : b->black};
   q.key = Pap{};
   q.key.material = q.material;
+  int64_t w = 1;
+  for (int i = q.n - 1; i >= 0; i--) {
+    int side = i < q.other ? 0 : 1;
+    q.key.codes[i] = codes[side][i - side * q.other];
+    q.weight[i] = w;
+    w *= 64;
+  }
   for (int i = 0; i < q.n; i++) {
-    int side = i < q.other ? 0 : 1, at = i - side * q.other;
-    q.key.codes[i] = codes[side][at];
-    q.key.squares[i] = kSqOfMailbox[lists[side][at]];
-    if (side == 1) q.man_of[lists[side][at]] = static_cast<uint8_t>(at);
+    q.run[i] = i > 0 && q.key.codes[i - 1] == q.key.codes[i] ? q.run[i - 1] : i;
+  }
+  for (int i = 0; i < q.n; i++) {
+    q.single[i] = q.run[i] == i && (i + 1 == q.n || q.run[i + 1] != i);
+  }
+}
+
+void SetQuietKeys(const Ccc* board, QuietKeys& q) {
+  const Basi* b = q.basis;
+  bool white = board->wtm != 0;  // the mover
+  const uint8_t* lists[2] = {white ? board->zsqr : board->wsqr, white ? board->wsqr : board->zsqr};
+  for (int i = 0; i < q.other; i++) q.key.squares[i] = kSqOfMailbox[lists[0][i]];
+  for (int i = q.other; i < q.n; i++) {
+    int at = i - q.other;
+    q.key.squares[i] = kSqOfMailbox[lists[1][at]];
+    q.man_of[lists[1][at]] = static_cast<uint8_t>(at);
   }
   // The normalisation of the key, on the stationary side's men only: the
   // symmetry is fixed once one of them settles it.
@@ -155,21 +174,19 @@ void SetQuietKeys(const Ccc* board, QuietKeys& q) {
   }
   q.fixed = settled;
   if (!q.fixed) return;
-  int64_t w = 1;
-  for (int i = q.n - 1; i >= 0; i--) {
-    q.weight[i] = w;
-    w *= 64;
-    q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
-    q.run[i] = i > 0 && q.key.codes[i - 1] == q.key.codes[i] ? -1 : i;
-  }
-  for (int i = 1; i < q.n; i++) {
-    if (q.run[i] < 0) q.run[i] = q.run[i - 1];
-  }
-  for (int i = 0; i < q.n; i++) {
-    q.single[i] = q.run[i] == i && (i + 1 == q.n || q.run[i + 1] != i);
-  }
+  for (int i = 0; i < q.n; i++) q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
   // The position's own key with the other side to move: the mover's men
-  // follow the settled symmetry, each run of equal ones in square order.
+  // follow the settled symmetry, each run of equal ones in square order, and
+  // so do the other side's when their king settled it alone. Else the men
+  // that settled it may stand out of square order, as the full key has them.
+  if (b->npawns != 0 || (q.square[0] >> 3) != (q.square[0] & 7)) {
+    int k = q.square[0];
+    q.base = static_cast<int64_t>(b->npawns != 0 ? KingRedPawn[k] : KingRedFree[k]) * q.weight[0];
+    for (int i = 1; i < q.n; i++) {
+      if (q.run[i] == i) q.base += RunSum(q, q.square, i);
+    }
+    return;
+  }
   Pap key = q.key;
   PapNormalise(&key);
   PapPack(&key);
@@ -297,7 +314,7 @@ void Work(SideJob& job, JILE* own) {
   double counts[256] = {};
   ProbeMemo memo(job.tb, kMemoBlocks);
   QuietKeys quiet;
-  quiet.basis = b;
+  SetQuietSide(b, job.white, quiet);
   for (;;) {
     int32_t r0 = job.next_row.fetch_add(job.rows_per_chunk);
     if (r0 >= job.rows) break;
