@@ -69,8 +69,9 @@ int ByteOf(ProbeMemo& memo, const Ccc* board) {
 // leaves in the endgame: only that man's square changes, and the symmetry
 // that brings the other side's king (now to move) home is the same for
 // all of them, so each key is the position's own sum with one term
-// exchanged. Where that king stands on the long diagonal the other men
-// decide the reflection, and the key is made in full.
+// exchanged (or one run of equal men sorted again). Where that king stands
+// on the long diagonal its own men decide the reflection; only where they
+// all stand on it too is each key made in full.
 struct QuietKeys {
   const Basi* basis;
   uint32_t material;  // the successors' code, side to move included
