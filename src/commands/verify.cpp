@@ -28,9 +28,10 @@ namespace {
 
 constexpr int kNoMate = 255;
 constexpr int kLongest = 254;  // values saturate here
-// Entries a worker takes at a time: a few blocks of its database, read in
-// one go, so that the stored values come in file order.
-constexpr int32_t kChunkEntries = 1 << 18;
+// Entries a worker takes at a time: 64 blocks of its database, read in one
+// go, so that the stored values come in file order, and so many rows that
+// the blocks one column's successors lie on serve many entries.
+constexpr int32_t kChunkEntries = 1 << 21;
 // At least this many rows a chunk, so that a column holds enough entries
 // (one for each square of the side to move's last man), and at most this
 // many bytes.
@@ -46,7 +47,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(50);
 constexpr size_t kCacheBytes = size_t{224} << 20;
 // Blocks each worker keeps for itself: what one column's successors and
 // twins touch (the twins of one column lie on 64 blocks at most).
-constexpr int kMemoBlocks = 128;
+constexpr int kMemoBlocks = 256;
 
 // A value byte, or the end of the check when the database cannot give it.
 int Checked(int byte, uint32_t material) {
