@@ -19,6 +19,7 @@
 #include "index/probe_key.h"
 #include "jar/jar_file.h"
 #include "platform/platform.h"
+#include "probe/block_memo.h"
 #include "probe/probe.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
@@ -27,9 +28,10 @@ namespace {
 
 constexpr int kNoMate = 255;
 constexpr int kLongest = 254;  // values saturate here
-// Entries a worker takes at a time: a few blocks of its database, read in
-// one go, so that the stored values come in file order.
-constexpr int32_t kChunkEntries = 1 << 18;
+// Entries a worker takes at a time: 64 blocks of its database, read in one
+// go, so that the stored values come in file order, and so many rows that
+// the blocks one column's successors lie on serve many entries.
+constexpr int32_t kChunkEntries = 1 << 21;
 // At least this many rows a chunk, so that a column holds enough entries
 // (one for each square of the side to move's last man), and at most this
 // many bytes.
@@ -38,34 +40,209 @@ constexpr int32_t kChunkLimit = 1 << 25;
 constexpr int32_t kColumnsPerReport = 1024;
 constexpr int kShownWrong = 10;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-// Decoded blocks kept by the probing library: both tables of a five-man
-// endgame without pawns, the ones successors land in most, fit.
-constexpr size_t kCacheBytes = size_t{512} << 20;
+// Decoded blocks kept by the probing library: the other side's table of a
+// five-man endgame without pawns (167 MB), where most successors land, fits
+// with the sub-endgames' tables. At six men no table fits anyway, and the
+// bound keeps the whole check near 300 MB.
+constexpr size_t kCacheBytes = size_t{224} << 20;
+// Blocks each worker keeps for itself: what one column's successors and
+// twins touch (the twins of one column lie on 64 blocks at most).
+constexpr int kMemoBlocks = 256;
+
+// A value byte, or the end of the check when the database cannot give it.
+int Checked(int byte, uint32_t material) {
+  if (byte >= 0) return byte;
+  char name[16] = "?";
+  FresNameTo(material, name);
+  OutError("ExeVerify: %s %s", name, byte == kProbeMissing ? "not found" : "damaged");
+}
 
 // The value byte of the position on the board, from the finished database
 // its probe key names; a position where White has only the king is never won.
-int ByteOf(zok_tb* tb, const Ccc* board) {
+int ByteOf(ProbeMemo& memo, const Ccc* board) {
   if (board->wsqr[1] == 0) return kNoMate;
   Pap key;
   PapMake(board, &key);
-  int byte = ProbeByte(tb, key.material, key.index);
-  if (byte >= 0) return byte;
-  char name[16] = "?";
-  FresNameTo(key.material, name);
-  OutError("ExeVerify: %s %s", name, byte == kProbeMissing ? "not found" : "damaged");
+  return Checked(ProbeMemoByte(memo, key.material, static_cast<int64_t>(key.index)), key.material);
+}
+
+// The probe keys of the successors a move of one man to an empty square
+// leaves in the endgame: only that man's square changes, and the symmetry
+// that brings the other side's king (now to move) home is the same for
+// all of them, so each key is the position's own sum with one term
+// exchanged (or one run of equal men sorted again). Where that king stands
+// on the long diagonal its own men decide the reflection; only where they
+// all stand on it too is each key made in full.
+struct QuietKeys {
+  const Basi* basis;
+  uint32_t material;  // the successors' code, side to move included
+  int n, other;       // men, and men of the side now to move (key order)
+  bool bare;          // White has only the king: no successor is won
+  bool fixed;         // the symmetry is known
+  int flip;           // squares XOR this, then transposed when `transpose`
+  bool transpose;
+  Pap key;            // codes and untransformed squares, for the full key
+  uint8_t square[kPapMaxPieces];  // transformed, in key order
+  int64_t weight[kPapMaxPieces];
+  int run[kPapMaxPieces];         // first slot of each slot's run of equal men
+  bool single[kPapMaxPieces];     // no other man like it
+  int64_t base;                   // the position's sum with the other side to move
+  uint8_t man_of[80];             // the mover's slot (basis order) by mailbox square
+
+  int Transformed(int sq) const {
+    sq ^= flip;
+    return transpose ? (sq & 7) << 3 | sq >> 3 : sq;
+  }
+};
+
+// The square folded onto the lower half of the long diagonal's reflection.
+inline int Folded(int sq) {
+  int file = sq & 7, rank = sq >> 3;
+  return file < rank ? 8 * file + rank : 8 * rank + file;
+}
+
+// The sum the run of equal men from slot `first` adds, smallest square in
+// the highest place as the normalised key has it.
+inline int64_t RunSum(const QuietKeys& q, const uint8_t* square, int first) {
+  int end = first + 1;
+  while (end < q.n && q.key.codes[end] == q.key.codes[first]) end++;
+  if (end == first + 1) return square[first] * q.weight[first];
+  uint8_t sorted[kPapMaxPieces];
+  int m = 0;
+  for (int i = first; i < end; i++) {
+    int j = m++;
+    for (; j > 0 && sorted[j - 1] > square[i]; j--) sorted[j] = sorted[j - 1];
+    sorted[j] = square[i];
+  }
+  int64_t sum = 0;
+  for (int i = 0; i < m; i++) sum += sorted[i] * q.weight[first + i];
+  return sum;
+}
+
+// What the successors of one side's moves share in every position: the
+// key's codes, its places and the runs of equal men.
+void SetQuietSide(const Basi* b, bool white, QuietKeys& q) {
+  q.basis = b;
+  q.other = white ? b->nz : b->nw;
+  q.n = b->nw + b->nz;
+  q.material = white ? b->material : b->material | kWhiteToMove;
+  q.bare = b->nw == 1;
+  const uint8_t* codes[2] = {white ? b->black : b->white, white ? b->white : b->black};
+  q.key = Pap{};
+  q.key.material = q.material;
+  int64_t w = 1;
+  for (int i = q.n - 1; i >= 0; i--) {
+    int side = i < q.other ? 0 : 1;
+    q.key.codes[i] = codes[side][i - side * q.other];
+    q.weight[i] = w;
+    w *= 64;
+  }
+  for (int i = 0; i < q.n; i++) {
+    q.run[i] = i > 0 && q.key.codes[i - 1] == q.key.codes[i] ? q.run[i - 1] : i;
+  }
+  for (int i = 0; i < q.n; i++) {
+    q.single[i] = q.run[i] == i && (i + 1 == q.n || q.run[i + 1] != i);
+  }
+}
+
+void SetQuietKeys(const Ccc* board, QuietKeys& q) {
+  const Basi* b = q.basis;
+  bool white = board->wtm != 0;  // the mover
+  const uint8_t* lists[2] = {white ? board->zsqr : board->wsqr, white ? board->wsqr : board->zsqr};
+  for (int i = 0; i < q.other; i++) q.key.squares[i] = kSqOfMailbox[lists[0][i]];
+  for (int i = q.other; i < q.n; i++) {
+    int at = i - q.other;
+    q.key.squares[i] = kSqOfMailbox[lists[1][at]];
+    q.man_of[lists[1][at]] = static_cast<uint8_t>(at);
+  }
+  // The normalisation of the key, on the stationary side's men only: the
+  // symmetry is fixed once one of them settles it.
+  int king = q.key.squares[0];
+  q.flip = (king & 7) >= 4 ? 7 : 0;
+  q.transpose = false;
+  bool settled = b->npawns != 0;
+  if (!settled && ((king ^ q.flip) >> 3) >= 4) q.flip |= 56;
+  uint8_t sq[kPapMaxPieces];
+  for (int i = 0; i < q.other; i++) sq[i] = static_cast<uint8_t>(q.key.squares[i] ^ q.flip);
+  for (int i = 0; i < q.other && !settled; i++) {
+    for (int j = i + 1; j < q.other && q.key.codes[j] == q.key.codes[i]; j++) {
+      if (Folded(sq[j]) < Folded(sq[i])) std::swap(sq[i], sq[j]);
+    }
+    if ((sq[i] >> 3) > (sq[i] & 7)) {
+      for (int k = 0; k < q.other; k++) sq[k] = static_cast<uint8_t>((sq[k] & 7) << 3 | sq[k] >> 3);
+      q.transpose = !q.transpose;
+    }
+    settled = (sq[i] >> 3) < (sq[i] & 7);
+  }
+  q.fixed = settled;
+  if (!q.fixed) return;
+  for (int i = 0; i < q.n; i++) q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
+  // The position's own key with the other side to move: the mover's men
+  // follow the settled symmetry, each run of equal ones in square order, and
+  // so do the other side's when their king settled it alone. Else the men
+  // that settled it may stand out of square order, as the full key has them.
+  if (b->npawns != 0 || (q.square[0] >> 3) != (q.square[0] & 7)) {
+    int k = q.square[0];
+    q.base = static_cast<int64_t>(b->npawns != 0 ? KingRedPawn[k] : KingRedFree[k]) * q.weight[0];
+    for (int i = 1; i < q.n; i++) {
+      if (q.run[i] == i) q.base += RunSum(q, q.square, i);
+    }
+    return;
+  }
+  Pap key = q.key;
+  PapNormalise(&key);
+  PapPack(&key);
+  q.base = static_cast<int64_t>(key.index);
+}
+
+// The entry of the successor where the mover's man in slot `man` (basis
+// order) goes to mailbox square `to`.
+int64_t QuietIndex(QuietKeys& q, int man, int to) {
+  int slot = q.other + man;
+  int sq = kSqOfMailbox[to];
+  if (!q.fixed) {
+    Pap key = q.key;
+    key.squares[slot] = static_cast<uint8_t>(sq);
+    PapNormalise(&key);
+    PapPack(&key);
+    return static_cast<int64_t>(key.index);
+  }
+  if (q.single[slot]) return q.base + (q.Transformed(sq) - q.square[slot]) * q.weight[slot];
+  int first = q.run[slot];
+  uint8_t square[kPapMaxPieces];
+  memcpy(square, q.square, sizeof square);
+  int64_t before = RunSum(q, square, first);
+  square[slot] = static_cast<uint8_t>(q.Transformed(sq));
+  return q.base - before + RunSum(q, square, first);
+}
+
+// The value byte of one successor: a man's move to an empty square by its
+// key's arithmetic, any other (capture, promotion, en passant, a double
+// step that gives an en-passant right) from the board it leads to.
+int SuccessorByte(ProbeMemo& memo, QuietKeys& q, const Ccc* board, uint32_t move) {
+  int from = MoveFrom(move), to = MoveTo(move);
+  int piece = CccCell(board, from);
+  bool quiet = (move & kMoveSpecial) == 0 && CccCell(board, to) == kEmpty &&
+               !(PieceKind(piece) == 0 && (to - from == 20 || from - to == 20));
+  if (!quiet) {
+    Ccc next;
+    CccDoMove(const_cast<Ccc*>(board), move, &next);
+    return ByteOf(memo, &next);
+  }
+  if (q.bare) return kNoMate;
+  return Checked(ProbeMemoByte(memo, q.material, QuietIndex(q, q.man_of[from], to)), q.material);
 }
 
 // The value byte the rules give a position from its successors' values:
 // White takes the fastest mate, Black the slowest or an escape.
-int Expected(zok_tb* tb, const Ccc* board) {
+int Expected(ProbeMemo& memo, QuietKeys& q, const Ccc* board) {
   uint32_t moves[kCccMaxMoves];
   int n = CccGenMoves(board, moves);
   if (n == 0 && !board->wtm) return CccInCheck(board) ? 0 : kNoMate;
+  SetQuietKeys(board, q);
   int value = board->wtm ? kNoMate : 0;
   for (int i = 0; i < n; i++) {
-    Ccc next = *board;
-    CccDoMove(&next, moves[i]);
-    int v = ByteOf(tb, &next);
+    int v = SuccessorByte(memo, q, board, moves[i]);
     if (board->wtm) {
       if (v != kNoMate) value = std::min(value, std::min(v + 1, kLongest));
     } else {
@@ -74,6 +251,28 @@ int Expected(zok_tb* tb, const Ccc* board) {
     }
   }
   return value;
+}
+
+// Whether the entry is the one the position's probe key names. Where the
+// king of the side to move stands off the long diagonal (with pawns: on
+// files a-d, as rows have it) the key changes no square, and only the
+// order of equal men can differ.
+bool Canonical(const Basi* b, const Ccc* board, double entry) {
+  const uint8_t* lists[2] = {board->wsqr, board->zsqr};
+  int king = kSqOfMailbox[board->wtm ? board->wsqr[0] : board->zsqr[0]];
+  if (board->eps != 0 || (b->npawns == 0 && king >> 3 == (king & 7))) {
+    Pap key;
+    PapMake(board, &key);
+    return key.index == entry;
+  }
+  const uint8_t* codes[2] = {b->white, b->black};
+  for (int side = 0; side < 2; side++) {
+    int n = side == 0 ? b->nw : b->nz;
+    for (int i = 2; i < n; i++) {
+      if (codes[side][i] == codes[side][i - 1] && lists[side][i] < lists[side][i - 1]) return false;
+    }
+  }
+  return true;
 }
 
 struct Wrong {
@@ -115,6 +314,9 @@ void Work(SideJob& job, JILE* own) {
   std::vector<uint8_t> stored(static_cast<size_t>(job.rows_per_chunk) * columns);
   std::vector<int32_t> fixed(job.rows_per_chunk);
   double counts[256] = {};
+  ProbeMemo memo(job.tb, kMemoBlocks);
+  QuietKeys quiet;
+  SetQuietSide(b, job.white, quiet);
   for (;;) {
     int32_t r0 = job.next_row.fetch_add(job.rows_per_chunk);
     if (r0 >= job.rows) break;
@@ -132,18 +334,23 @@ void Work(SideJob& job, JILE* own) {
         Ccc board;
         int32_t hashw = job.white ? fixed[r - r0] : c, hashz = job.white ? c : fixed[r - r0];
         if (!HashToCccp(hashw, hashz, b, job.white ? 1 : 0, &board)) continue;
-        Pap key;
-        PapMake(&board, &key);
         double entry = static_cast<double>(r) * columns + c;
-        if (key.index != entry) continue;  // the other twin of a symmetric position
+        if (!Canonical(b, &board, entry)) continue;  // the other twin of a symmetric position
         int value = stored[static_cast<size_t>(r - r0) * columns + c];
-        int expected = Expected(job.tb, &board);
+        int expected = Expected(memo, quiet, &board);
         // The twin holds the other side's wins: both cannot win.
         int twin = -1;
         if (job.twin && value != kNoMate) {
-          Ccc mirror;
-          ProbeMirror(&board, &mirror);
-          int t = ByteOf(job.tb, &mirror);
+          int t;
+          if (b->npawns == 0) {
+            // Without pawns the ranks' reversal is one of the symmetries
+            // the key takes out: the twin's entry has the same number.
+            t = Checked(ProbeMemoByte(memo, job.twin_code, static_cast<int64_t>(entry)), job.twin_code);
+          } else {
+            Ccc mirror;
+            ProbeMirror(&board, &mirror);
+            t = ByteOf(memo, &mirror);
+          }
           if (t != kNoMate) twin = t;
         }
         checked++;

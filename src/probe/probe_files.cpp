@@ -86,8 +86,8 @@ int ChunkFd(zok_tb* tb, ProbeDb* db, int file) {
   return fd < 0 ? -1 : fd;
 }
 
-// Reads, decodes and checks block `block` into the thread's scratch block.
-bool LoadBlock(zok_tb* tb, ProbeDb* db, int block, Scratch& s) {
+// Reads, decodes and checks block `block` into `out` (kBlockSize bytes).
+bool LoadBlock(zok_tb* tb, ProbeDb* db, int block, Scratch& s, uint8_t* out) {
   const JarHeader& h = db->header;
   uint32_t at = db->table[size_t(block)];
   int file = block / h.file_blocks;
@@ -106,12 +106,12 @@ bool LoadBlock(zok_tb* tb, ProbeDb* db, int block, Scratch& s) {
   if (PlatPread(fd, s.record, size_t(n), int64_t(at) + kRecordHead) != n) return false;
   memset(s.record + n, 0, kRecordPadding);
   try {
-    SubDecode(s.decoder, s.record, n, s.block);
+    SubDecode(s.decoder, s.record, n, out);
   } catch (const CodecAbort&) {
     return false;
   }
   int valid = block == h.block_count - 1 ? h.last_block_size : kBlockSize;
-  return JarBlockSum(s.block, valid) == sum;
+  return JarBlockSum(out, valid) == sum;
 }
 
 uint64_t Mix(uint64_t key) {
@@ -245,10 +245,12 @@ ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material) {
   return made;
 }
 
-int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
-  if (!(index >= 0 && index < db->size)) return kProbeDamaged;
-  int block = static_cast<int>(index / kBlockSize);
-  int offset = static_cast<int>(index - double(block) * kBlockSize);
+namespace {
+
+// The cached copy of a block, or a freshly loaded one: with `out` null the
+// byte at `offset` is returned, else the whole block is copied there and 0
+// returned; kProbeDamaged when it cannot be read.
+int CachedBlock(zok_tb* tb, ProbeDb* db, int block, int offset, uint8_t* out) {
   uint64_t key = uint64_t(db->id) << 32 | uint32_t(block);
   ProbeShard& shard = tb->shards[Mix(key) % uint64_t(tb->shard_count)];
   {
@@ -257,17 +259,35 @@ int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
     if (slot >= 0) {
       shard.hits++;
       shard.used[size_t(slot)] = 1;
-      return shard.blocks[size_t(slot)][size_t(offset)];
+      const uint8_t* cached = shard.blocks[size_t(slot)];
+      if (out == nullptr) return cached[size_t(offset)];
+      memcpy(out, cached, kBlockSize);
+      return 0;
     }
     shard.misses++;
   }
   if (!t_scratch) t_scratch = std::make_unique<Scratch>();
   Scratch& s = *t_scratch;
-  if (!LoadBlock(tb, db, block, s)) return kProbeDamaged;
+  uint8_t* into = out != nullptr ? out : s.block;
+  if (!LoadBlock(tb, db, block, s, into)) return kProbeDamaged;
   std::lock_guard<std::mutex> guard(shard.lock);
   // Another thread may have loaded it meanwhile.
-  if (Find(shard, key) < 0) Insert(shard, key, s.block);
-  return s.block[offset];
+  if (Find(shard, key) < 0) Insert(shard, key, into);
+  return out == nullptr ? into[offset] : 0;
+}
+
+}  // namespace
+
+int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
+  if (!(index >= 0 && index < db->size)) return kProbeDamaged;
+  int block = static_cast<int>(index / kBlockSize);
+  int offset = static_cast<int>(index - double(block) * kBlockSize);
+  return CachedBlock(tb, db, block, offset, nullptr);
+}
+
+bool ProbeDbBlock(zok_tb* tb, ProbeDb* db, int block, uint8_t* out) {
+  if (block < 0 || block >= db->header.block_count) return false;
+  return CachedBlock(tb, db, block, 0, out) == 0;
 }
 
 ProbeShard::~ProbeShard() {

@@ -71,6 +71,9 @@ ProbeDb* ProbeDatabase(zok_tb* tb, uint32_t material);
 // The byte at `index` of a readable database through the cache, or
 // kProbeDamaged.
 int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index);
+// Copies block `block` of a readable database through the cache into `out`
+// (kBlockSize bytes); false when it cannot be read.
+bool ProbeDbBlock(zok_tb* tb, ProbeDb* db, int block, uint8_t* out);
 // Sets up a new handle's database table and cache; closes a handle's files.
 void ProbeInit(zok_tb* tb, size_t cache_bytes);
 void ProbeCloseFiles(zok_tb* tb);

@@ -58,6 +58,11 @@ TEST(ExeVerify, PassesOnBuiltEndgamesWithThePublishedCounts) {
     EXPECT_NE(summary.find(Row(label, c.white, c.black)), std::string::npos) << summary;
     EXPECT_EQ(summary.find("White mates in " + std::to_string(c.longest + 1)), std::string::npos);
   }
+  // Two rooks, whose order in the key is that of their squares; White's
+  // longest mate is the published 7.
+  RunResult rr = RunZok("-verify KRRK", BuiltDatabases({"KRK", "KRRK"}));
+  EXPECT_EQ(rr.status, 0) << rr.output;
+  EXPECT_NE(Tail(rr.output).find(Row("White mates in 7", "1450", "12465")), std::string::npos) << rr.output;
   // The progress line of each side, then the summary; KQK in full.
   RunResult r = RunZok("-verify KQK", Dbs());
   EXPECT_TRUE(std::regex_search(
@@ -133,31 +138,58 @@ Pap KeyOf(const char* fen, bool twin = false) {
 }
 
 // One value changed and written back through the database writer with the
-// same stamp: the entry is named with its stored and expected values.
+// same stamp: the entry is named with its stored and expected values, and
+// so are the entries whose successor it is, of both sides, in its endgame
+// (moves to an empty square) and in the endgame a capture leads from.
 TEST(ExeVerify, FailsNamingAChangedEntry) {
-  TempDir dir;
-  CopyDatabases(Dbs(), dir.path());
-  ChangeEntry(dir.File("KQK____W"), KeyOf("8/8/8/5k2/8/8/1Q6/K7 w - - 0 1").index, 10, 9);
-  RunResult r = RunZok("-verify KQK", dir.path());
-  // Black's mates in 10 that took their length from it are wrong now too.
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Tail(r.output, "White mates in 9 "),
-            "\nWhite mates in 9              336            1417"
-            "\nWhite mates in 10               0               8"
-            "\nno mate                         0            2896"
-            "\nwrong                           1               8"
-            "\n"
-            "\nKQK____W entry 613  8/8/8/5k2/8/8/1Q6/K7 w - - 0 1  stored 9  expected 10"
-            "\nKQK____B entry 24566  7K/6Q1/8/8/8/8/2k5/8 b - - 0 1  stored 10  expected 9"
-            "\nKQK____B entry 28209  K7/1Q6/8/8/8/8/3k4/8 b - - 0 1  stored 10  expected 9"
-            "\nKQK____B entry 28662  7K/6Q1/8/8/8/8/3k4/8 b - - 0 1  stored 10  expected 9"
-            "\nKQK____B entry 32758  7K/6Q1/8/8/8/2k5/8/8 b - - 0 1  stored 10  expected 9"
-            "\nKQK____B entry 36401  K7/1Q6/8/8/8/3k4/8/8 b - - 0 1  stored 10  expected 9"
-            "\nKQK____B entry 36854  7K/6Q1/8/8/8/3k4/8/8 b - - 0 1  stored 10  expected 9"
-            "\nKQK____B entry 37326  8/8/8/8/3k4/8/6Q1/7K b - - 0 1  stored 10  expected 9"
-            "\nKQK____B entry 40950  7K/6Q1/8/8/3k4/8/8/8 b - - 0 1  stored 10  expected 9"
-            "\n"
-            "\nKQK: 9 wrong entries\n");
+  const struct {
+    const char *file, *fen;
+    int was, value;
+    const char *endgame, *from, *tail;
+  } cases[] = {
+      {"KQK____W", "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", 10, 9, "KQK", "White mates in 9 ",
+       // Black's mates in 10 that took their length from it are wrong now too.
+       "\nWhite mates in 9              336            1417"
+       "\nWhite mates in 10               0               8"
+       "\nno mate                         0            2896"
+       "\nwrong                           1               8"
+       "\n"
+       "\nKQK____W entry 613  8/8/8/5k2/8/8/1Q6/K7 w - - 0 1  stored 9  expected 10"
+       "\nKQK____B entry 24566  7K/6Q1/8/8/8/8/2k5/8 b - - 0 1  stored 10  expected 9"
+       "\nKQK____B entry 28209  K7/1Q6/8/8/8/8/3k4/8 b - - 0 1  stored 10  expected 9"
+       "\nKQK____B entry 28662  7K/6Q1/8/8/8/8/3k4/8 b - - 0 1  stored 10  expected 9"
+       "\nKQK____B entry 32758  7K/6Q1/8/8/8/2k5/8/8 b - - 0 1  stored 10  expected 9"
+       "\nKQK____B entry 36401  K7/1Q6/8/8/8/3k4/8/8 b - - 0 1  stored 10  expected 9"
+       "\nKQK____B entry 36854  7K/6Q1/8/8/8/3k4/8/8 b - - 0 1  stored 10  expected 9"
+       "\nKQK____B entry 37326  8/8/8/8/3k4/8/6Q1/7K b - - 0 1  stored 10  expected 9"
+       "\nKQK____B entry 40950  7K/6Q1/8/8/3k4/8/8/8 b - - 0 1  stored 10  expected 9"
+       "\n"
+       "\nKQK: 9 wrong entries\n"},
+      // A mate no longer one: the mates in 1 of KQKR that take the rook.
+      {"KQK____B", "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1", 0, 1, "KQKR", "wrong ",
+       "\nwrong                          12               0"
+       "\n"
+       "\nKQKR___W entry 1380361  8/8/8/8/8/1Q6/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1384457  8/8/8/8/8/2Q5/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1413129  8/8/8/8/1Q6/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1421321  8/8/8/8/3Q4/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1445897  8/8/8/1Q6/8/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1458185  8/8/8/4Q3/8/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1478665  8/8/1Q6/8/8/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1495049  8/8/5Q2/8/8/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1511433  8/1Q6/8/8/8/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\nKQKR___W entry 1531913  8/6Q1/8/8/8/8/1rK5/k7 w - - 0 1  stored 1  expected 2"
+       "\n"
+       "\nKQKR: 12 wrong entries\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    CopyDatabases(Dbs(), dir.path());
+    ChangeEntry(dir.File(c.file), KeyOf(c.fen).index, c.was, c.value);
+    RunResult r = RunZok(std::string("-verify ") + c.endgame, dir.path());
+    EXPECT_EQ(r.status, 1) << c.endgame;
+    EXPECT_EQ(Tail(r.output, c.from), c.tail) << c.endgame;
+  }
 }
 
 // White's mate in 35 of KQKR, where the twin KRKQ is changed to say that
