@@ -182,6 +182,18 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# Waits for the build process PID; when it failed, says WHAT with its exit
+# status and the last lines of its console output OUT, and ends the run.
+await_build() {
+  local status=0
+  wait "$1" || status=$?
+  zpid=''
+  [ $status -eq 0 ] && return 0
+  echo "six_man: $2 (zok exit status $status):" >&2
+  tail -n 3 "$3" | sed 's/^/  /' >&2
+  exit 1
+}
+
 failed=0
 echo "six_man: $name in $dir, zok $zok, threads $threads"
 if [ ${#subs[@]} -gt 0 ]; then
@@ -214,14 +226,7 @@ if [ $reuse -eq 0 ]; then
     fi
     sleep 0.25
   done
-  status=0
-  wait "$tpid" || status=$?
-  zpid=''
-  if [ $status -ne 0 ]; then
-    echo "six_man: building $name failed (zok exit status $status):" >&2
-    tail -n 3 "$dir/$name.out" | sed 's/^/  /' >&2
-    exit 1
-  fi
+  await_build "$tpid" "building $name failed" "$dir/$name.out"
   read -r wall user sys rss_kb < <(tail -n 1 "$stats")
   total_wall=$(awk -v w="$wall" 'BEGIN {printf "%.0f", w * 1e6}')
   total_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN {printf "%.0f", (u + s) * 1e6}')
@@ -330,14 +335,7 @@ kill_start=$(now_us)
 start_build
 kill_at "kill 1 (initial passes)" -1 "$wait0" -1
 kill_at "kill 2 (iteration)" $((mid - 1)) "$wait_mid" $((ref_last - 1))
-status=0
-wait "$zpid" || status=$?
-zpid=''
-if [ $status -ne 0 ]; then
-  echo "six_man: the resumed build of $name failed (zok exit status $status), see $scratch/$name.out:" >&2
-  tail -n 3 "$scratch/$name.out" | sed 's/^/  /' >&2
-  exit 1
-fi
+await_build "$zpid" "the resumed build of $name failed, see $scratch/$name.out" "$scratch/$name.out"
 printf '%-22s %9s\n' "kill check wall_s" "$(secs $(( $(now_us) - kill_start )))"
 
 # Byte for byte, but the creation time in the index files' header.
