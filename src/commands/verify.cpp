@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "index/position_index.h"
 #include "index/probe_key.h"
 #include "jar/jar_file.h"
+#include "jar/jar_format.h"
 #include "platform/platform.h"
 #include "probe/block_memo.h"
 #include "probe/probe.h"
@@ -28,25 +30,26 @@ namespace {
 
 constexpr int kNoMate = 255;
 constexpr int kLongest = 254;  // values saturate here
-// Entries a worker takes at a time: 64 blocks of its database, read in one
-// go, so that the stored values come in file order, and so many rows that
-// the blocks one column's successors lie on serve many entries.
-constexpr int32_t kChunkEntries = 1 << 21;
-// At least this many rows a chunk, so that a column holds enough entries
-// (one for each square of the side to move's last man), and at most this
-// many bytes.
-constexpr int32_t kChunkRows = 64;
-constexpr int32_t kChunkLimit = 1 << 25;
-constexpr int32_t kColumnsPerReport = 1024;
+// A side is checked one band of columns at a time, every row of the band
+// at once: the entries of one column differ in the mover's men only, so
+// all the successors their quiet moves lead to lie on one row of the other
+// side's table, which a column's walk decodes once. The band's stored
+// values are read first, at most this many MB unless ZOK_VERIFY_MB says
+// otherwise (a six-man band is one king square of the side not to move:
+// 168 MB; a five-man side fits whole).
+constexpr int kBandMegabytes = 192;
+// Rows a worker reads at a time while a band is filled, columns it checks
+// at a time, and rows of the twin's comparison.
+constexpr int32_t kFillRows = 64;
+constexpr int32_t kColumnsPerTake = 4;
+constexpr int32_t kTwinRows = 16;
 constexpr int kShownWrong = 10;
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-// Decoded blocks kept by the probing library: the other side's table of a
-// five-man endgame without pawns (167 MB), where most successors land, fits
-// with the sub-endgames' tables. At six men no table fits anyway, and the
-// bound keeps the whole check near 300 MB.
-constexpr size_t kCacheBytes = size_t{224} << 20;
-// Blocks each worker keeps for itself: what one column's successors and
-// twins touch (the twins of one column lie on 64 blocks at most).
+// Decoded blocks kept by the probing library, shared by the workers: the
+// rows a band's columns lead to and the sub-endgames' blocks their captures
+// reach, with the band buffer inside about 300 MB.
+constexpr size_t kCacheBytes = size_t{96} << 20;
+// Blocks each worker keeps for itself: what one column's successors touch.
 constexpr int kMemoBlocks = 256;
 
 // A value byte, or the end of the check when the database cannot give it.
@@ -86,6 +89,8 @@ struct QuietKeys {
   int64_t weight[kPapMaxPieces];
   int run[kPapMaxPieces];         // first slot of each slot's run of equal men
   bool single[kPapMaxPieces];     // no other man like it
+  bool summed;                    // the key is a sum of terms, not made in full
+  int64_t still_base;             // the side not to move's terms of `base`
   int64_t base;                   // the position's sum with the other side to move
   uint8_t man_of[80];             // the mover's slot (basis order) by mailbox square
 
@@ -145,16 +150,12 @@ void SetQuietSide(const Basi* b, bool white, QuietKeys& q) {
   }
 }
 
-void SetQuietKeys(const Ccc* board, QuietKeys& q) {
+// The part of the keys the side not to move decides: its squares and the
+// symmetry they settle. The same for every position of one column.
+void SetQuietStill(const Ccc* board, QuietKeys& q) {
   const Basi* b = q.basis;
-  bool white = board->wtm != 0;  // the mover
-  const uint8_t* lists[2] = {white ? board->zsqr : board->wsqr, white ? board->wsqr : board->zsqr};
-  for (int i = 0; i < q.other; i++) q.key.squares[i] = kSqOfMailbox[lists[0][i]];
-  for (int i = q.other; i < q.n; i++) {
-    int at = i - q.other;
-    q.key.squares[i] = kSqOfMailbox[lists[1][at]];
-    q.man_of[lists[1][at]] = static_cast<uint8_t>(at);
-  }
+  const uint8_t* still = board->wtm ? board->zsqr : board->wsqr;
+  for (int i = 0; i < q.other; i++) q.key.squares[i] = kSqOfMailbox[still[i]];
   // The normalisation of the key, on the stationary side's men only: the
   // symmetry is fixed once one of them settles it.
   int king = q.key.squares[0];
@@ -176,15 +177,34 @@ void SetQuietKeys(const Ccc* board, QuietKeys& q) {
   }
   q.fixed = settled;
   if (!q.fixed) return;
-  for (int i = 0; i < q.n; i++) q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
+  for (int i = 0; i < q.other; i++) q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
   // The position's own key with the other side to move: the mover's men
   // follow the settled symmetry, each run of equal ones in square order, and
   // so do the other side's when their king settled it alone. Else the men
   // that settled it may stand out of square order, as the full key has them.
-  if (b->npawns != 0 || (q.square[0] >> 3) != (q.square[0] & 7)) {
-    int k = q.square[0];
-    q.base = static_cast<int64_t>(b->npawns != 0 ? KingRedPawn[k] : KingRedFree[k]) * q.weight[0];
-    for (int i = 1; i < q.n; i++) {
+  q.summed = b->npawns != 0 || (q.square[0] >> 3) != (q.square[0] & 7);
+  if (!q.summed) return;
+  int k = q.square[0];
+  q.still_base = static_cast<int64_t>(b->npawns != 0 ? KingRedPawn[k] : KingRedFree[k]) * q.weight[0];
+  for (int i = 1; i < q.other; i++) {
+    if (q.run[i] == i) q.still_base += RunSum(q, q.square, i);
+  }
+}
+
+// The mover's part of the keys, after SetQuietStill for the same men of
+// the side not to move.
+void SetQuietMover(const Ccc* board, QuietKeys& q) {
+  const uint8_t* mover = board->wtm ? board->wsqr : board->zsqr;
+  for (int i = q.other; i < q.n; i++) {
+    int at = i - q.other;
+    q.key.squares[i] = kSqOfMailbox[mover[at]];
+    q.man_of[mover[at]] = static_cast<uint8_t>(at);
+  }
+  if (!q.fixed) return;
+  for (int i = q.other; i < q.n; i++) q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
+  if (q.summed) {
+    q.base = q.still_base;
+    for (int i = q.other; i < q.n; i++) {
       if (q.run[i] == i) q.base += RunSum(q, q.square, i);
     }
     return;
@@ -216,10 +236,41 @@ int64_t QuietIndex(QuietKeys& q, int man, int to) {
   return q.base - before + RunSum(q, square, first);
 }
 
+// A copy of the row of the successors' table that one column's quiet
+// moves lead to: once made, each of their values is one read.
+struct RowWindow {
+  int64_t first = 0, end = 0;  // the entries held
+  int64_t row = 1;             // entries of a row of that table
+  std::vector<uint8_t> bytes;
+};
+
+int QuietByte(ProbeMemo& memo, RowWindow& w, uint32_t material, int64_t index) {
+  if (index >= w.first && index < w.end) return w.bytes[static_cast<size_t>(index - w.first)];
+  int byte = ProbeMemoByte(memo, material, index);
+  if (byte < 0) return Checked(byte, material);
+  // Copies the row block by block from the memo; a row shorter than a block
+  // is served by the memo's last block as well.
+  if (w.row < kBlockSize) return byte;
+  int64_t first = index / w.row * w.row, end = first + w.row;
+  w.first = w.end = 0;
+  w.bytes.resize(static_cast<size_t>(w.row));
+  for (int64_t e = first; e < end;) {
+    int b = ProbeMemoByte(memo, material, e);
+    if (b < 0) return byte;  // the row's other entries are read one by one
+    int64_t stop = std::min(end, memo.last_end);
+    memcpy(&w.bytes[static_cast<size_t>(e - first)], memo.last_block + (e - memo.last_first),
+           static_cast<size_t>(stop - e));
+    e = stop;
+  }
+  w.first = first;
+  w.end = end;
+  return byte;
+}
+
 // The value byte of one successor: a man's move to an empty square by its
 // key's arithmetic, any other (capture, promotion, en passant, a double
 // step that gives an en-passant right) from the board it leads to.
-int SuccessorByte(ProbeMemo& memo, QuietKeys& q, const Ccc* board, uint32_t move) {
+int SuccessorByte(ProbeMemo& memo, RowWindow& w, QuietKeys& q, const Ccc* board, uint32_t move) {
   int from = MoveFrom(move), to = MoveTo(move);
   int piece = CccCell(board, from);
   bool quiet = (move & kMoveSpecial) == 0 && CccCell(board, to) == kEmpty &&
@@ -230,19 +281,20 @@ int SuccessorByte(ProbeMemo& memo, QuietKeys& q, const Ccc* board, uint32_t move
     return ByteOf(memo, &next);
   }
   if (q.bare) return kNoMate;
-  return Checked(ProbeMemoByte(memo, q.material, QuietIndex(q, q.man_of[from], to)), q.material);
+  return QuietByte(memo, w, q.material, QuietIndex(q, q.man_of[from], to));
 }
 
 // The value byte the rules give a position from its successors' values:
-// White takes the fastest mate, Black the slowest or an escape.
-int Expected(ProbeMemo& memo, QuietKeys& q, const Ccc* board) {
+// White takes the fastest mate, Black the slowest or an escape. The keys'
+// part of the side not to move is already set for the board.
+int Expected(ProbeMemo& memo, RowWindow& w, QuietKeys& q, const Ccc* board) {
   uint32_t moves[kCccMaxMoves];
   int n = CccGenMoves(board, moves);
   if (n == 0 && !board->wtm) return CccInCheck(board) ? 0 : kNoMate;
-  SetQuietKeys(board, q);
+  SetQuietMover(board, q);
   int value = board->wtm ? kNoMate : 0;
   for (int i = 0; i < n; i++) {
-    int v = SuccessorByte(memo, q, board, moves[i]);
+    int v = SuccessorByte(memo, w, q, board, moves[i]);
     if (board->wtm) {
       if (v != kNoMate) value = std::min(value, std::min(v + 1, kLongest));
     } else {
@@ -275,6 +327,75 @@ bool Canonical(const Basi* b, const Ccc* board, double entry) {
   return true;
 }
 
+// Attacks as masks of squares (sq = 8 * rank + file), for a quick verdict
+// on the entries of a column without pawns: at six men most of them hold
+// two men on one square or leave the king of the side not to move attacked,
+// and need no board.
+struct Lines {
+  uint64_t king[64], knight[64];
+  uint64_t between[64][64];  // the squares strictly between two on one line
+  uint8_t line[64][64];      // 1 on one rank or file, 2 on one diagonal
+};
+
+const Lines& LineTables() {
+  static const Lines* lines = [] {
+    auto* t = new Lines{};
+    for (int a = 0; a < 64; a++) {
+      for (int b = 0; b < 64; b++) {
+        int df = (b & 7) - (a & 7), dr = (b >> 3) - (a >> 3);
+        int adf = std::abs(df), adr = std::abs(dr);
+        if (a != b && adf <= 1 && adr <= 1) t->king[a] |= uint64_t{1} << b;
+        if (adf * adr == 2) t->knight[a] |= uint64_t{1} << b;
+        if (a == b || (df != 0 && dr != 0 && adf != adr)) continue;
+        t->line[a][b] = df == 0 || dr == 0 ? 1 : 2;
+        int step = (dr > 0) - (dr < 0), fstep = (df > 0) - (df < 0);
+        for (int s = a + 8 * step + fstep; s != b; s += 8 * step + fstep) t->between[a][b] |= uint64_t{1} << s;
+      }
+    }
+    return t;
+  }();
+  return *lines;
+}
+
+// One side's men of a configuration number: their squares (the king's
+// first) and the mask of them.
+struct Men {
+  uint64_t occupied;
+  uint8_t sq[kPapMaxPieces];
+  bool clash;  // two of them on one square: no entry with them is legal
+};
+
+Men MenOf(int32_t config, int n) {
+  Men m{};
+  for (int i = 0; i < n; i++) {
+    m.sq[i] = static_cast<uint8_t>(config >> 6 * (n - 1 - i) & 63);
+    uint64_t bit = uint64_t{1} << m.sq[i];
+    m.clash |= (m.occupied & bit) != 0;
+    m.occupied |= bit;
+  }
+  return m;
+}
+
+// Whether an entry without pawns may be legal: the mover's men (`kinds`)
+// stand on free squares and none attacks the other side's king. Says no
+// exactly where the board would; only a yes needs the board.
+bool MayBeLegal(const Lines& t, const uint8_t* kinds, int n, const Men& mover, const Men& still) {
+  if (mover.occupied & still.occupied) return false;
+  uint64_t occupied = mover.occupied | still.occupied;
+  int king = still.sq[0];
+  for (int i = 0; i < n; i++) {
+    int from = mover.sq[i], kind = kinds[i];
+    if (kind == 5 || kind == 1) {
+      if ((kind == 5 ? t.king[from] : t.knight[from]) >> king & 1) return false;
+      continue;
+    }
+    int line = t.line[from][king];  // a bishop (2), rook (3) or queen (4)
+    bool along = kind == 4 ? line != 0 : line == (kind == 3 ? 1 : 2);
+    if (along && (t.between[from][king] & occupied) == 0) return false;
+  }
+  return true;
+}
+
 struct Wrong {
   double entry;
   int stored, expected;
@@ -282,8 +403,9 @@ struct Wrong {
   int twin;  // the twin's byte when it also claims a win, else -1
 };
 
-// One side's database and what its workers share: the next rows to take,
-// the running counts for the progress line, and the merged results.
+// One side's database and what its workers share: the band in hand, the
+// next rows and columns to take, the running counts for the progress line,
+// and the merged results.
 struct SideJob {
   zok_tb* tb;
   const Basi* basis;
@@ -292,83 +414,181 @@ struct SideJob {
   // twin whose White has only the king never wins and needs none.
   bool twin;
   uint32_t twin_code;
-  int32_t rows, columns, rows_per_chunk;
-  std::atomic<int32_t> next_row{0};
+  int32_t rows, columns, band;
+  std::vector<int32_t> fixed;    // each row's configuration, king unreduced
+  std::vector<Men> men;          // and its men, where a clash rules the row out
+  std::vector<uint8_t> stored;   // the band's values, row by row
+  // The columns in the order they are checked: within each band, by the
+  // row of the other side's table their quiet successors fall on, so that
+  // the columns of one row follow each other.
+  std::vector<int32_t> order;
+  std::unique_ptr<std::barrier<>> phase;  // between a band's filling and its check
+  std::atomic<int32_t> next_twin{0}, next_fill{0}, next_column{0};
   std::atomic<int64_t> done{0}, checked{0}, wrong{0};
   std::mutex mutex;  // guards the fields below
   double counts[256] = {};
-  std::vector<Wrong> wrongs;  // the first ones in entry order
+  std::vector<Wrong> wrongs;  // the first ones in entry order, one per entry
 };
 
+// Keeps the first wrong entries; an entry found by both checks is shown
+// once, with the twin's claim.
 void Record(SideJob& job, const Wrong& w) {
   std::lock_guard<std::mutex> lock(job.mutex);
+  auto same = std::find_if(job.wrongs.begin(), job.wrongs.end(),
+                           [&](const Wrong& x) { return x.entry == w.entry; });
+  if (same != job.wrongs.end()) {
+    if (w.twin >= 0) *same = w;
+    return;
+  }
   job.wrongs.push_back(w);
   std::sort(job.wrongs.begin(), job.wrongs.end(),
             [](const Wrong& a, const Wrong& b) { return a.entry < b.entry; });
   if (job.wrongs.size() > kShownWrong) job.wrongs.resize(kShownWrong);
 }
 
-void Work(SideJob& job, JILE* own) {
+// The board of an entry, when it is a legal position the probe key names.
+bool EntryBoard(const SideJob& job, int32_t r, int32_t c, Ccc* board) {
+  int32_t row = job.fixed[r];
+  if (!HashToCccp(job.white ? row : c, job.white ? c : row, job.basis, job.white ? 1 : 0, board)) return false;
+  // The other twin of a symmetric position is not checked.
+  return Canonical(job.basis, board, static_cast<double>(r) * job.columns + c);
+}
+
+// The twin holds the other side's wins: both cannot win. Row by row, in
+// file order: the twin's entries of one row lie together as well.
+void CompareTwins(SideJob& job, JILE* own, ProbeMemo& memo, RowWindow& window, QuietKeys& quiet) {
   const Basi* b = job.basis;
-  const int32_t columns = job.columns;
-  std::vector<uint8_t> stored(static_cast<size_t>(job.rows_per_chunk) * columns);
-  std::vector<int32_t> fixed(job.rows_per_chunk);
-  double counts[256] = {};
-  ProbeMemo memo(job.tb, kMemoBlocks);
-  QuietKeys quiet;
-  SetQuietSide(b, job.white, quiet);
+  std::vector<uint8_t> stored(static_cast<size_t>(kTwinRows) * job.columns);
+  int64_t wrong = 0;
   for (;;) {
-    int32_t r0 = job.next_row.fetch_add(job.rows_per_chunk);
+    int32_t r0 = job.next_twin.fetch_add(kTwinRows);
     if (r0 >= job.rows) break;
-    int32_t r1 = std::min(job.rows, r0 + job.rows_per_chunk);
-    FileSeek(own, static_cast<double>(r0) * columns);
-    FileRead(stored.data(), (r1 - r0) * columns, own);
-    for (int32_t r = r0; r < r1; r++) fixed[r - r0] = job.white ? UnreduceW(r, b) : UnreduceZ(r, b);
-    // Column by column: the entries of one column differ in the last men of
-    // the side to move only, so their successors fall on the same few
-    // stretches of the other side's table, which stay in the processor's
-    // cache.
-    int64_t checked = 0, wrong = 0;
-    for (int32_t c = 0; c < columns; c++) {
-      for (int32_t r = r0; r < r1; r++) {
+    int32_t r1 = std::min(job.rows, r0 + kTwinRows);
+    FileSeek(own, static_cast<double>(r0) * job.columns);
+    FileRead(stored.data(), (r1 - r0) * job.columns, own);
+    for (int32_t r = r0; r < r1; r++) {
+      const uint8_t* row = &stored[static_cast<size_t>(r - r0) * job.columns];
+      for (int32_t c = 0; c < job.columns; c++) {
+        int value = row[c];
+        if (value == kNoMate) continue;
+        double entry = static_cast<double>(r) * job.columns + c;
+        int t;
         Ccc board;
-        int32_t hashw = job.white ? fixed[r - r0] : c, hashz = job.white ? c : fixed[r - r0];
-        if (!HashToCccp(hashw, hashz, b, job.white ? 1 : 0, &board)) continue;
-        double entry = static_cast<double>(r) * columns + c;
-        if (!Canonical(b, &board, entry)) continue;  // the other twin of a symmetric position
-        int value = stored[static_cast<size_t>(r - r0) * columns + c];
-        int expected = Expected(memo, quiet, &board);
-        // The twin holds the other side's wins: both cannot win.
-        int twin = -1;
-        if (job.twin && value != kNoMate) {
-          int t;
-          if (b->npawns == 0) {
-            // Without pawns the ranks' reversal is one of the symmetries
-            // the key takes out: the twin's entry has the same number.
-            t = Checked(ProbeMemoByte(memo, job.twin_code, static_cast<int64_t>(entry)), job.twin_code);
-          } else {
-            Ccc mirror;
-            ProbeMirror(&board, &mirror);
-            t = ByteOf(memo, &mirror);
-          }
-          if (t != kNoMate) twin = t;
+        if (b->npawns == 0) {
+          // Without pawns the ranks' reversal is one of the symmetries the
+          // key takes out: the twin's entry has the same number.
+          t = Checked(ProbeMemoByte(memo, job.twin_code, static_cast<int64_t>(entry)), job.twin_code);
+          if (t == kNoMate || !EntryBoard(job, r, c, &board)) continue;
+        } else {
+          if (!EntryBoard(job, r, c, &board)) continue;
+          Ccc mirror;
+          ProbeMirror(&board, &mirror);
+          t = ByteOf(memo, &mirror);
+          if (t == kNoMate) continue;
         }
-        checked++;
-        counts[value]++;
-        if (value == expected && twin < 0) continue;
-        wrong++;
-        Record(job, {entry, value, expected, BoardFen(&board), twin});
-      }
-      if (c % kColumnsPerReport == kColumnsPerReport - 1 || c == columns - 1) {
-        job.done += static_cast<int64_t>(r1 - r0) * (c % kColumnsPerReport + 1);
-        job.checked += checked;
-        job.wrong += wrong;
-        checked = wrong = 0;
+        // The check of the successors counts the entry when its value is
+        // wrong as well.
+        SetQuietStill(&board, quiet);
+        int expected = Expected(memo, window, quiet, &board);
+        if (value == expected) wrong++;
+        Record(job, {entry, value, expected, BoardFen(&board), t});
       }
     }
   }
+  job.wrong += wrong;
+}
+
+// Reads the band's values of every row, a few rows at a time.
+void FillBand(SideJob& job, JILE* own, int32_t c0) {
+  for (;;) {
+    int32_t r0 = job.next_fill.fetch_add(kFillRows);
+    if (r0 >= job.rows) break;
+    int32_t r1 = std::min(job.rows, r0 + kFillRows);
+    if (job.band == job.columns) {
+      FileSeek(own, static_cast<double>(r0) * job.columns);
+      FileRead(&job.stored[static_cast<size_t>(r0) * job.band], (r1 - r0) * job.columns, own);
+      continue;
+    }
+    for (int32_t r = r0; r < r1; r++) {
+      FileSeek(own, static_cast<double>(r) * job.columns + c0);
+      FileRead(&job.stored[static_cast<size_t>(r) * job.band], job.band, own);
+    }
+  }
+}
+
+// Checks the band's columns, a few at a time, each down all its rows.
+void CheckBand(SideJob& job, int32_t c0, ProbeMemo& memo, RowWindow& window, QuietKeys& quiet,
+               double* counts) {
+  const Basi* b = job.basis;
+  const Lines& lines = LineTables();
+  const bool quick = b->npawns == 0;
+  const int movers = job.white ? b->nw : b->nz;
+  uint8_t kinds[8];
+  for (int i = 0; i < movers; i++) kinds[i] = static_cast<uint8_t>(PieceKind(job.white ? b->white[i] : b->black[i]));
+  for (;;) {
+    int32_t k0 = job.next_column.fetch_add(kColumnsPerTake);
+    if (k0 >= job.band) break;
+    int32_t k1 = std::min(job.band, k0 + kColumnsPerTake);
+    int64_t checked = 0, wrong = 0;
+    for (int32_t k = k0; k < k1; k++) {
+      int32_t c = job.order[static_cast<size_t>(c0 + k)];
+      bool still = false;
+      Men men = MenOf(c, job.white ? b->nz : b->nw);
+      if (quick && men.clash) continue;
+      for (int32_t r = 0; r < job.rows; r++) {
+        if (quick && (job.men[r].clash || !MayBeLegal(lines, kinds, movers, job.men[r], men))) continue;
+        Ccc board;
+        if (!EntryBoard(job, r, c, &board)) continue;
+        if (!still) SetQuietStill(&board, quiet);
+        still = true;
+        int value = job.stored[static_cast<size_t>(r) * job.band + (c - c0)];
+        int expected = Expected(memo, window, quiet, &board);
+        checked++;
+        counts[value]++;
+        if (value == expected) continue;
+        wrong++;
+        Record(job, {static_cast<double>(r) * job.columns + c, value, expected, BoardFen(&board), -1});
+      }
+    }
+    job.checked += checked;
+    job.wrong += wrong;
+    job.done += static_cast<int64_t>(k1 - k0) * job.rows;
+  }
+}
+
+void Work(SideJob& job, JILE* own) {
+  double counts[256] = {};
+  ProbeMemo memo(job.tb, kMemoBlocks);
+  QuietKeys quiet;
+  SetQuietSide(job.basis, job.white, quiet);
+  RowWindow window;
+  window.row = job.white ? job.basis->wsize : job.basis->zsize;
+  if (job.twin) CompareTwins(job, own, memo, window, quiet);
+  // Every worker fills a band, waits for the others, checks it and waits
+  // again. Between two waits nobody takes from the counter of the other
+  // phase, so each worker may reset it.
+  for (int32_t c0 = 0; c0 < job.columns; c0 += job.band) {
+    FillBand(job, own, c0);
+    job.phase->arrive_and_wait();
+    job.next_fill = 0;
+    CheckBand(job, c0, memo, window, quiet, counts);
+    job.phase->arrive_and_wait();
+    job.next_column = 0;
+  }
   std::lock_guard<std::mutex> lock(job.mutex);
   for (int v = 0; v < 256; v++) job.counts[v] += counts[v];
+}
+
+// The bytes a band's stored values may take.
+size_t BandBytes() {
+  const char* text = PlatGetEnv("ZOK_VERIFY_MB");
+  if (text == nullptr) return size_t{kBandMegabytes} << 20;
+  char* end = nullptr;
+  long mb = strtol(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || mb < 1 || mb > (1L << 20)) {
+    OutError("ExeVerify: ZOK_VERIFY_MB [%.64s] is not a number of MB from 1 up", text);
+  }
+  return static_cast<size_t>(mb) << 20;
 }
 
 // As many threads as a build uses, as far as the descriptors allow each a
@@ -391,6 +611,27 @@ void VerifySide(SideJob& job, int threads) {
                JarSize(handles.back()), entries);
     }
   }
+  job.fixed.resize(job.rows);
+  job.men.resize(job.rows);
+  for (int32_t r = 0; r < job.rows; r++) {
+    job.fixed[r] = job.white ? UnreduceW(r, b) : UnreduceZ(r, b);
+    job.men[r] = MenOf(job.fixed[r], job.white ? b->nw : b->nz);
+  }
+  job.stored.resize(static_cast<size_t>(job.rows) * job.band);
+  std::vector<int32_t> row_of(job.columns);
+  for (int32_t c = 0; c < job.columns; c++) {
+    int32_t out[4];
+    // The successors' table has the side now not to move to move.
+    if (job.white) ReduceZ(0, c, b, out); else ReduceW(c, 0, b, out);
+    row_of[c] = std::min(out[1], out[3]);
+  }
+  job.order.resize(job.columns);
+  for (int32_t c = 0; c < job.columns; c++) job.order[c] = c;
+  for (int32_t c0 = 0; c0 < job.columns; c0 += job.band) {
+    std::stable_sort(job.order.begin() + c0, job.order.begin() + c0 + job.band,
+                     [&](int32_t x, int32_t y) { return row_of[x] < row_of[y]; });
+  }
+  job.phase = std::make_unique<std::barrier<>>(threads);
   ProgState prog{};
   prog.total = entries;
   snprintf(prog.label, sizeof prog.label, "%-7.15s %c", b->name, job.white ? 'W' : 'B');
@@ -415,6 +656,7 @@ void VerifySide(SideJob& job, int threads) {
   }
   for (std::thread& w : workers) w.join();
   for (JILE* h : handles) FileClose(h);
+  std::vector<uint8_t>().swap(job.stored);
   prog.done = entries;
   prog.pending = 0;
   prog.resolved = static_cast<double>(job.checked);
@@ -477,6 +719,7 @@ int ExeVerify(int n, char** args) {
   Basi basis;
   MakeBasi(args[0], &basis);
   int threads = ThreadCount();
+  const size_t band_bytes = BandBytes();
   const char* dirs[] = {kCurrentDir};
   char err[256];
   zok_tb* tb = zok_open(dirs, 1, kCacheBytes, err, sizeof err);
@@ -491,8 +734,8 @@ int ExeVerify(int n, char** args) {
     job.white = s == 0;
     job.rows = job.white ? basis.numw : basis.numz;
     job.columns = job.white ? basis.zsize : basis.wsize;
-    job.rows_per_chunk =
-        std::max(1, std::min(std::max(kChunkRows, kChunkEntries / job.columns), kChunkLimit / job.columns));
+    job.band = job.columns;
+    while (job.band > 1 && static_cast<size_t>(job.rows) * job.band > band_bytes) job.band /= 2;
     // The twin's White is this endgame's Black, its side to move the other.
     job.twin_code = SwapColours(basis.material) | (job.white ? 0 : kWhiteToMove);
     job.twin = basis.nz > 1 && ProbeEntries(tb, job.twin_code) != kProbeMissing;

@@ -186,9 +186,15 @@ TEST(ExeVerify, FailsNamingAChangedEntry) {
     TempDir dir;
     CopyDatabases(Dbs(), dir.path());
     ChangeEntry(dir.File(c.file), KeyOf(c.fen).index, c.was, c.value);
-    RunResult r = RunZok(std::string("-verify ") + c.endgame, dir.path());
-    EXPECT_EQ(r.status, 1) << c.endgame;
-    EXPECT_EQ(Tail(r.output, c.from), c.tail) << c.endgame;
+    // Also with 3 threads and bands of 1 MB, which split each side of KQKR
+    // into four: the same findings.
+    for (const char* mb : {"", "1"}) {
+      if (*mb != 0) setenv("ZOK_VERIFY_MB", mb, 1);
+      RunResult r = RunZok(std::string("-verify ") + c.endgame, dir.path(), "", *mb != 0 ? 3 : 0);
+      unsetenv("ZOK_VERIFY_MB");
+      EXPECT_EQ(r.status, 1) << c.endgame << mb;
+      EXPECT_EQ(Tail(r.output, c.from), c.tail) << c.endgame << mb;
+    }
   }
 }
 
