@@ -447,9 +447,18 @@ void Record(SideJob& job, const Wrong& w) {
 }
 
 // The board of an entry, when it is a legal position the probe key names.
-bool EntryBoard(const SideJob& job, int32_t r, int32_t c, Ccc* board) {
+// `vetted`: the masks found the entry legal, and the board needs no test.
+bool EntryBoard(const SideJob& job, int32_t r, int32_t c, Ccc* board, bool vetted = false) {
   int32_t row = job.fixed[r];
-  if (!HashToCccp(job.white ? row : c, job.white ? c : row, job.basis, job.white ? 1 : 0, board)) return false;
+  int32_t hashw = job.white ? row : c, hashz = job.white ? c : row;
+  if (vetted) {
+    *board = kCccEmpty;
+    board->wtm = job.white ? 1 : 0;
+    HashPlaceW(hashw, job.basis, board);
+    HashPlaceZ(hashz, job.basis, board);
+  } else if (!HashToCccp(hashw, hashz, job.basis, job.white ? 1 : 0, board)) {
+    return false;
+  }
   // The other twin of a symmetric position is not checked.
   return Canonical(job.basis, board, static_cast<double>(r) * job.columns + c);
 }
@@ -538,7 +547,7 @@ void CheckBand(SideJob& job, int32_t c0, ProbeMemo& memo, RowWindow& window, Qui
       for (int32_t r = 0; r < job.rows; r++) {
         if (quick && (job.men[r].clash || !MayBeLegal(lines, kinds, movers, job.men[r], men))) continue;
         Ccc board;
-        if (!EntryBoard(job, r, c, &board)) continue;
+        if (!EntryBoard(job, r, c, &board, quick)) continue;
         if (!still) SetQuietStill(&board, quiet);
         still = true;
         int value = job.stored[static_cast<size_t>(r) * job.band + (c - c0)];
