@@ -14,4 +14,6 @@ cmake --build "$build" --target zok_probe_shared >/dev/null
 mkdir -p "$site/zok"
 cp "$here/python/zok/__init__.py" "$site/zok/"
 cp -L "$build/libzok_probe.so" "$site/zok/libzok_probe.so"
-echo "installed zok in $site/zok"
+# As installed, the module must find its library beside it.
+(cd / && env -u ZOK_LIBRARY PYTHONPATH="$site" python3 -c \
+  'import zok; print("installed zok", zok.version(), "in", zok.__path__[0])')

@@ -29,7 +29,7 @@ import threading
 import time
 from typing import List, Optional
 
-__all__ = ["open_tablebase", "Tablebase", "Move", "MissingTableError", "DamagedTableError"]
+__all__ = ["open_tablebase", "Tablebase", "Move", "MissingTableError", "DamagedTableError", "version"]
 
 
 class MissingTableError(KeyError):
@@ -116,6 +116,7 @@ def _library():
         lib.zok_close.argtypes = [tb]
         lib.zok_close.restype = None
         lib.zok_probe_fen.argtypes = [tb, text, value]
+        lib.zok_version.restype = text
         if hasattr(lib, "zok_probe_moves_fen"):
             lib.zok_probe_moves_fen.argtypes = [tb, text, ctypes.POINTER(_Move), ctypes.c_int]
         _lib = lib
@@ -285,6 +286,11 @@ class Tablebase:
             moves.append(Move(m.uci.decode(), m.san.decode(), *(known or (None, None)),
                               m.value.missing.decode() or None, **flags))
         return moves
+
+
+def version() -> str:
+    """The version of the probing library in use."""
+    return _library().zok_version().decode()
 
 
 def open_tablebase(directory, *, cache_mb: int = 64) -> Tablebase:

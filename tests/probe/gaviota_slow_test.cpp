@@ -38,13 +38,11 @@ TEST(GaviotaSlow, EveryThreeManPositionAgrees) {
       (white_man ? ws : bs)[1] = sq;
       (white_man ? wp : bp)[1] = static_cast<unsigned char>(tb_PAWN + std::string("pnbrq").find(std::tolower(man)));
       if (!tb_probe_hard(stm, tb_NOSQUARE, tb_NOCASTLE, ws, bs, wp, bp, &info, &plies)) info = tb_UNKNOWN;
-      std::string want = info == tb_FORBID ? "illegal" : info == tb_DRAW ? "draw"
-                       : info == tb_UNKNOWN ? "unknown"
+      std::string want = info == tb_FORBID ? "illegal" : info == tb_DRAW ? "draw" : info == tb_UNKNOWN ? "unknown"
                        : ((info == tb_WMATE) == (stm == tb_WHITE_TO_MOVE) ? "win " : "loss ") + std::to_string(plies);
       zok_position pos = {3, {'K', 'k', man}, {(unsigned char)wk, (unsigned char)bk, (unsigned char)sq}, stm == 0, -1, 0};
       zok_value v;
-      std::string got = zok_probe(tb.get(), &pos, &v) != ZOK_OK ? "illegal"
-                      : v.outcome == ZOK_DRAW ? "draw"
+      std::string got = zok_probe(tb.get(), &pos, &v) != ZOK_OK ? "illegal" : v.outcome == ZOK_DRAW ? "draw"
                       : v.outcome == ZOK_WIN ? "win " + std::to_string(v.plies)
                       : v.outcome == ZOK_LOSS ? "loss " + std::to_string(v.plies) : "unknown";
       if (got != want && wrong++ == 0) {
@@ -54,12 +52,9 @@ TEST(GaviotaSlow, EveryThreeManPositionAgrees) {
         first = where + got + " != " + want;
       }
       checked += got != "illegal";
-      wins += got[0] == 'w';
-      black_wins += got[0] == 'w' && stm == tb_BLACK_TO_MOVE;
+      wins += got[0] == 'w', black_wins += got[0] == 'w' && stm == tb_BLACK_TO_MOVE;
     }
   }
-  tbcache_done();
-  tb_done();
   EXPECT_EQ(wrong, 0) << first;
   EXPECT_EQ(checked, 3891168);
   EXPECT_EQ(wins, 889272);
