@@ -17,7 +17,7 @@ cmake --build "$work/example" >/dev/null
 mkdir "$work/dbs"
 (cd "$work/dbs" && "$build/zok" -b KQK >/dev/null)
 got=$("$work/example/probe_example" "$work/dbs")
-expected="8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: mate 10 b2c3
+expected="8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: mate 10 a1a2
 8/8/8/8/4k3/8/1Q6/K7 b - - 0 1: mated 10 e4f5
 8/8/8/8/8/2k5/1R6/K7 w - - 0 1: unknown: KRK____W missing
 8/8/8/8/8/8/8/K1k5 w - - 0 1: draw a1a2"

@@ -103,9 +103,45 @@ int zok_probe_fen(zok_tb* tb, const char* fen, zok_value* value);
  * with `missing` names the database that stopped the move: the first
  * successor's that could not be read, or, when every successor was read,
  * the position's own (the databases contradict each other: ZOK_DAMAGED).
- * With a move, `reason` is ZOK_KNOWN. Costs one probe per legal move. */
+ * With a move, `reason` is ZOK_KNOWN. Of equal moves the first in
+ * coordinate notation: the move is the first entry of zok_probe_moves whose
+ * value is known. Costs one probe per legal move. */
 int zok_best_move(zok_tb* tb, const zok_position* pos, char move[8], zok_value* value);
 int zok_best_move_fen(zok_tb* tb, const char* fen, char move[8], zok_value* value);
+
+/* Flags of a move. */
+enum {
+  ZOK_MOVE_CAPTURE = 1,
+  ZOK_MOVE_PROMOTION = 2,
+  ZOK_MOVE_CHECK = 4,       /* the move gives check (also set with CHECKMATE) */
+  ZOK_MOVE_CHECKMATE = 8,
+  ZOK_MOVE_STALEMATE = 16,
+  ZOK_MOVE_EN_PASSANT = 32
+};
+
+typedef struct {
+  char uci[8];     /* coordinate notation, "e7e8q" */
+  char san[12];    /* standard algebraic notation with + or #, "exd8=Q+" */
+  zok_value value; /* the value of the move for the side that plays it, counted from
+                      the position before it: a win in `plies` (the position after the
+                      move is lost in plies - 1; a mating move wins in 1 ply), a loss in
+                      `plies` (the position after is won in plies - 1), a draw, or
+                      unknown with `reason`/`missing`. */
+  int flags;       /* ZOK_MOVE_* */
+} zok_move;
+
+/* Every legal move of the position with its value, best first for the side
+ * to move: wins by the fewest plies, then draws, then unknowns, then losses
+ * by the most plies; equal values in the order of their coordinate notation
+ * (strcmp of uci). Each value is the successor's (as zok_probe gives it)
+ * seen from the mover, so the best known entry backs up to the position's
+ * own value. Writes at most `max` entries (a position has
+ * at most 218 legal moves) and returns the number of legal moves (which may
+ * exceed max), 0 for checkmate and stalemate, or a negative ZOK_* error
+ * (ZOK_BAD_POSITION, ZOK_BAD_HANDLE; zok_probe_moves_fen: ZOK_BAD_FEN).
+ * `out` may be NULL when max is 0. Costs one probe per legal move. */
+int zok_probe_moves(zok_tb* tb, const zok_position* pos, zok_move* out, int max);
+int zok_probe_moves_fen(zok_tb* tb, const char* fen, zok_move* out, int max);
 
 /* A position from FEN text; ZOK_BAD_FEN when malformed or illegal. */
 int zok_parse_fen(const char* fen, zok_position* pos);

@@ -92,6 +92,23 @@ int zok_best_move_fen(zok_tb* tb, const char* fen, char move[8], zok_value* valu
   return r != ZOK_OK ? r : zok_best_move(tb, &pos, move, value);
 }
 
+int zok_probe_moves(zok_tb* tb, const zok_position* pos, zok_move* out, int max) {
+  if (tb == nullptr) return ZOK_BAD_HANDLE;
+  Ccc board;
+  if (!ProbeSetBoard(pos, &board)) return ZOK_BAD_POSITION;
+  zok_move all[kCccMaxMoves];
+  int n = ProbeMoves(tb, &board, all);
+  if (out != nullptr && max > 0) memcpy(out, all, sizeof all[0] * size_t(n < max ? n : max));
+  return n;
+}
+
+int zok_probe_moves_fen(zok_tb* tb, const char* fen, zok_move* out, int max) {
+  if (tb == nullptr) return ZOK_BAD_HANDLE;
+  zok_position pos;
+  int r = zok_parse_fen(fen, &pos);
+  return r != ZOK_OK ? r : zok_probe_moves(tb, &pos, out, max);
+}
+
 void zok_cache_stats(zok_tb* tb, double* hits, double* misses) {
   double h = 0, m = 0;
   if (tb != nullptr) {
