@@ -77,6 +77,15 @@ def test_a_board_with_only_fen_and_four_threads_on_a_tiny_cache(dbs):
         assert sum(isinstance(a, int) for a in one) > 2000
 
 
+def test_moves_best_first_with_values_and_flags(dbs):
+    with zok.open_tablebase(dbs) as tb:
+        moves = tb.probe_moves("k7/8/1K6/8/8/8/8/2Q5 w - - 0 1")
+        assert moves[0] == zok.Move("c1c8", "Qc8#", 1, 1, None, False, False, True, True, False, False)
+        assert [(m.san, m.dtm, m.stalemate) for m in moves[-2:]] == [("Qc7", 0, True), ("Qf4", 0, True)]
+        lost = "8/8/8/8/4k3/8/1Q6/K7 b - - 0 1"
+        assert tb.probe_moves(lost)[0].dtm == tb.probe_dtm(lost) == -20
+
+
 def test_missing_damaged_and_bad_input(dbs, tmp_path):
     for name in os.listdir(dbs):
         if ".J" in name and not name.startswith("KQK____W"):
@@ -91,6 +100,8 @@ def test_missing_damaged_and_bad_input(dbs, tmp_path):
             ("KeyError", "'zok: no database holds positions with castling rights: "
                          "4k3/8/8/8/8/8/8/4K2R w K - 0 1'", None)]
         assert tb.get_dtm("k7/8/8/8/8/8/1Q6/K7 w - - 0 1", "none") == "none"
+        assert [(m.san, m.dtm, m.missing) for m in tb.probe_moves("k7/8/8/8/8/8/1Q6/K7 b - - 0 1")] == [
+            ("Ka7", None, "KQK____W")]
     with pytest.raises(FileNotFoundError, match="zok_open: no directory: /nonexistent"):
         zok.open_tablebase("/nonexistent")
     with pytest.raises(ValueError, match="closed"):
