@@ -13,9 +13,7 @@ def dbs(tmp_path_factory):
     return d
 
 
-@functools.lru_cache(maxsize=None)
-def squeeze(row):  # "1K111111" -> "1K6"
-    return re.sub("1+", lambda m: str(len(m[0])), row)
+squeeze = functools.lru_cache(None)(lambda row: re.sub("1+", lambda m: str(len(m[0])), row))  # 1K111111: 1K6
 
 
 def fen(men, white_to_move):  # men: {square: letter}
@@ -64,7 +62,7 @@ def test_every_three_man_position_agrees_with_gaviota(dbs):
     assert wrong[:3] == [] and wins == 889272
 
 
-def test_a_board_with_only_fen_and_four_threads_on_a_tiny_cache(dbs):
+def test_a_board_with_only_fen_four_threads_on_a_tiny_cache_and_moves(dbs):
     with zok.open_tablebase(dbs, cache_mb=0.03) as tb:
         fens = ("8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1", "k7/8/1QK5/8/8/8/8/8 b - - 0 1")
         assert [tb.probe_dtm(types.SimpleNamespace(fen=lambda: f)) for f in fens] == [19, 0, 0]
@@ -75,10 +73,7 @@ def test_a_board_with_only_fen_and_four_threads_on_a_tiny_cache(dbs):
             many = list(pool.map(lambda k: [answer(tb, f) for f in fens[k:] + fens[:k]], range(0, 3000, 750)))
         assert [m == one[k:] + one[:k] for m, k in zip(many, range(0, 3000, 750))] == [True] * 4
         assert sum(isinstance(a, int) for a in one) > 2000
-
-
-def test_moves_best_first_with_values_and_flags(dbs):
-    with zok.open_tablebase(dbs) as tb:
+        # Every move best first, with its value from the mover's side and flags.
         moves = tb.probe_moves("k7/8/1K6/8/8/8/8/2Q5 w - - 0 1")
         assert moves[0] == zok.Move("c1c8", "Qc8#", 1, 1, None, False, False, True, True, False, False)
         assert [(m.san, m.dtm, m.stalemate) for m in moves[-2:]] == [("Qc7", 0, True), ("Qf4", 0, True)]
