@@ -152,6 +152,7 @@ class Tablebase:
         self._tb = None
         self._users = {}  # handle: probes running on it
         self._lock = threading.Lock()
+        self._opening = threading.Lock()  # one add_directory() or close() at a time
         lib = _library()
         self._probe_fen = lib.zok_probe_fen
         self._probe_moves_fen = getattr(lib, "zok_probe_moves_fen", None)
@@ -160,13 +161,14 @@ class Tablebase:
         """Adds a directory of databases, searched after those added before
         (the handle is opened anew on all of them, with an empty cache).
         Raises FileNotFoundError when it is no directory."""
-        dirs = self._dirs + [os.fspath(directory)]
-        err = ctypes.create_string_buffer(512)
-        names = (ctypes.c_char_p * len(dirs))(*map(os.fsencode, dirs))
-        tb = _library().zok_open(names, len(dirs), self._cache_bytes, err, len(err))
-        if not tb:
-            raise FileNotFoundError(err.value.decode(errors="replace"))
-        self._replace(tb, dirs)
+        with self._opening:
+            dirs = self._dirs + [os.fspath(directory)]
+            err = ctypes.create_string_buffer(512)
+            names = (ctypes.c_char_p * len(dirs))(*map(os.fsencode, dirs))
+            tb = _library().zok_open(names, len(dirs), self._cache_bytes, err, len(err))
+            if not tb:
+                raise FileNotFoundError(err.value.decode(errors="replace"))
+            self._replace(tb, dirs)
 
     def _replace(self, tb, dirs):
         # New probes take the new handle; the old one closes once the probes
@@ -184,7 +186,8 @@ class Tablebase:
 
     def close(self) -> None:
         """Closes the databases; probing afterwards raises ValueError."""
-        self._replace(None, [])
+        with self._opening:
+            self._replace(None, [])
 
     def __enter__(self):
         return self
@@ -272,9 +275,10 @@ class Tablebase:
         """Every legal move with its value, best first for the side to move:
         mates by the fewest plies, then draws, then unknown values, then
         losses by the most plies; equal values by their coordinate notation.
-        The first move's dtm is the position's probe_dtm() (but for a
-        checkmate, which has no move). Unknown values come as None with the
-        database named in ``missing``; ValueError for a bad FEN."""
+        The best known move's dtm is the position's probe_dtm(); a checkmate
+        or a stalemate has no move. Unknown values come as None with the
+        database named in ``missing``. Raises ValueError for a bad FEN or an
+        illegal position."""
         if self._probe_moves_fen is None:
             raise NotImplementedError("zok: this libzok_probe.so has no zok_probe_moves")
         out = (_Move * _MAX_MOVES)()
