@@ -100,4 +100,34 @@ TEST(ExeProbe, ReadsStandardInputLineByLine) {
   EXPECT_EQ(r.output, "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: unknown: KQK____W damaged\n");
 }
 
+// --moves lists every move under the position's line; -line plays the mate
+// out as PGN, or says draw, or why there is no line.
+TEST(ExeProbe, EveryMoveAndTheMateLine) {
+  TempDir dir;
+  CopyDatabases(Dbs(), dir.path());
+  // Kxf7 takes the lone queen; after Kd8, Qd7 mates (c6 guards d7).
+  RunResult r = RunZok("-probe --moves '4k3/5Q2/2K5/8/8/8/8/8 b - - 0 1'", dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "4k3/5Q2/2K5/8/8/8/8/8 b - - 0 1: draw e8f7\n  e8f7  Kxf7    draw\n  e8d8  Kd8     mated 1\n");
+  const std::string tags = "[SetUp \"1\"]\n[Result \"";
+  const struct {
+    const char* fen;
+    int status;
+    std::string output;
+  } cases[] = {
+      // Kb8 is forced (b6 guards a7 and b7); of the two checks only Qd8 also holds a8 and c8.
+      {"k7/8/1K6/8/8/8/8/3Q4 b - - 0 1", 0,
+       "[FEN \"k7/8/1K6/8/8/8/8/3Q4 b - - 0 1\"]\n" + tags + "1-0\"]\n\n1... Kb8 {mated 1} 2. Qd8# {mate 1} 1-0\n"},
+      {"k7/8/1QK5/8/8/8/8/8 b - -", 0, "[FEN \"k7/8/1QK5/8/8/8/8/8 b - - 0 1\"]\n" + tags + "1/2-1/2\"]\n\n{draw} 1/2-1/2\n"},
+      {"8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1", 1,
+       "ExeLine: no line from [8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1]: unknown: KQKR___B missing\n"},
+      {"8/8/8", 1, "ExeLine: bad FEN [8/8/8]\n"},
+  };
+  for (const auto& c : cases) {
+    r = RunZok(std::string("-line '") + c.fen + "'", dir.path());
+    EXPECT_EQ(r.status, c.status) << c.fen;
+    EXPECT_EQ(r.output, c.output) << c.fen;
+  }
+}
+
 }  // namespace

@@ -48,6 +48,27 @@ TEST(Probe, RefusesWhatIsNoLegalPosition) {
   EXPECT_STREQ(err, "zok_open: no directory: /nonexistent-dir");
 }
 
+// Directories in one text, empty parts skipped; the most men of the names
+// of databases found, others ignored.
+TEST(Probe, OpensAPathAndCountsTheMostMen) {
+  TempDir a, b;
+  for (const char* f : {"KQK____W.JIX", "KQKR___B.JIX", "KQK_R__B.JIX", "KQQQ___W.JIX", "notes.JIX"}) {
+    WriteFile(a.File(f), "");
+  }
+  WriteFile(b.File("KQRKQR_W.JIX"), "");
+  char err[128];
+  for (const auto& [path, men] : {std::pair{":" + a.path() + "::", 4}, {a.path() + ":" + b.path(), 6}}) {
+    zok_tb* tb = zok_open_path(path.c_str(), 1 << 20, err, sizeof err);
+    EXPECT_EQ(zok_max_men(tb), men) << path;
+    zok_close(tb);
+  }
+  EXPECT_EQ(zok_open_path((a.path() + ":/nonexistent-dir").c_str(), 0, err, sizeof err), nullptr);
+  EXPECT_STREQ(err, "zok_open: no directory: /nonexistent-dir");
+  EXPECT_EQ(zok_max_men(nullptr), ZOK_BAD_HANDLE);
+  EXPECT_STREQ(zok_strerror(ZOK_BAD_FEN), "bad FEN");
+  EXPECT_STREQ(zok_strerror(7), "unknown error");
+}
+
 // Each rank covers exactly eight squares, one digit per run of empty ones.
 TEST(Probe, ParsesOnlyWellFormedRanks) {
   const std::pair<const char*, int> kRanks[] = {
