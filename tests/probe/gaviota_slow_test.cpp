@@ -26,7 +26,7 @@ TEST(GaviotaSlow, EveryThreeManPositionAgrees) {
   tbcache_init(1 << 20, 10);  // probes fail without a cache
   ASSERT_EQ(tb_availability() & 3, 3u) << "no three-man tables in " ZOK_GAVIOTA_TABLES;
   Tb tb = OpenTb(BuiltDatabases({"KQK", "KRK", "KBK", "KNK", "KPK", "KKQ", "KKR", "KKB", "KKN", "KKP"}));
-  int checked = 0, wins = 0, black_wins = 0, wrong = 0;
+  int checked = 0, wrong = 0;
   std::string first;  // the first disagreement
   for (char man : std::string("QRBNPqrbnp")) {
     const bool white_man = std::isupper(man), pawn = std::tolower(man) == 'p';
@@ -52,13 +52,10 @@ TEST(GaviotaSlow, EveryThreeManPositionAgrees) {
         first = where + got + " != " + want;
       }
       checked += got != "illegal";
-      wins += got[0] == 'w', black_wins += got[0] == 'w' && stm == tb_BLACK_TO_MOVE;
     }
   }
   EXPECT_EQ(wrong, 0) << first;
   EXPECT_EQ(checked, 3891168);
-  EXPECT_EQ(wins, 889272);
-  EXPECT_EQ(black_wins, wins / 2);
 #endif
 }
 
