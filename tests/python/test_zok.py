@@ -1,6 +1,5 @@
-"""The Python module against Debian's Gaviota tables, from threads, and on
-what it must refuse. ZOK_EXE names the zok that builds the databases."""
-import concurrent.futures, ctypes, ctypes.util, functools, os, re, shutil, subprocess, types
+# The Python module against Debian's Gaviota tables, from threads, and on what it must refuse.
+import concurrent.futures, ctypes, ctypes.util, os, shutil, subprocess, types
 import pytest
 import zok
 
@@ -13,14 +12,11 @@ def dbs(tmp_path_factory):
     return d
 
 
-squeeze = functools.lru_cache(None)(lambda row: re.sub("1+", lambda m: str(len(m[0])), row))  # 1K111111: 1K6
-
-
 def fen(men, white_to_move):  # men: {square: letter}
-    ranks = ["8"] * 8
-    for r in {s >> 3 for s in men}:
-        ranks[7 - r] = squeeze("".join([men.get(8 * r + f, "1") for f in range(8)]))
-    return "/".join(ranks) + (" w - - 0 1" if white_to_move else " b - - 0 1")
+    board = "/".join("".join([men.get(8 * r + f, "1") for f in range(8)]) for r in range(7, -1, -1))
+    for n in range(8, 1, -1):  # runs of empty squares, longest first
+        board = board.replace("1" * n, str(n))
+    return board + (" w - - 0 1" if white_to_move else " b - - 0 1")
 
 
 def answer(tb, board):
