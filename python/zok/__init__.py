@@ -146,7 +146,7 @@ class Tablebase:
     """Databases in one or more directories, searched in the order they were
     added; each database is opened on first use. Use open_tablebase()."""
 
-    def __init__(self, *, cache_mb: int = 64):
+    def __init__(self, *, cache_mb: float = 64):
         self._cache_bytes = max(1, int(cache_mb * 2**20))
         self._dirs: List[str] = []
         self._tb = None
@@ -297,7 +297,7 @@ def version() -> str:
     return _library().zok_version().decode()
 
 
-def open_tablebase(directory, *, cache_mb: int = 64) -> Tablebase:
+def open_tablebase(directory, *, cache_mb: float = 64) -> Tablebase:
     """Opens the databases in `directory` (a path); more directories come
     with add_directory(). `cache_mb` bounds the memory of decoded blocks
     shared by every probe of the tablebase. Raises FileNotFoundError when
