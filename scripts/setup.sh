@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need from Debian packages, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev clang)
+# gaviotatb: the independent three-man reference of the probing tests;
+# python3: the Python module and its tests.
+packages=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev clang
+  gaviotatb libgaviotatb-dev python3 python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
