@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need from Debian packages, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev clang)
+# zok-serve: HTTP server and JSON libraries; its page test drives Chromium
+# with Node.
+packages=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev clang pkg-config
+  libcpp-httplib-dev nlohmann-json3-dev chromium nodejs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
