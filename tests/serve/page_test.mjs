@@ -10,7 +10,7 @@ import {join} from 'node:path';
 const [url, screenshot] = process.argv.slice(2);
 const profile = mkdtempSync(join(tmpdir(), 'zok-page-'));
 const chromium = spawn('/usr/bin/chromium', ['--headless', '--no-sandbox', '--disable-gpu',
-  '--remote-debugging-port=0', `--user-data-dir=${profile}`, '--window-size=1000,620', 'about:blank'],
+  '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'],
   {stdio: ['ignore', 'ignore', 'pipe']});
 function finish(status, text) {
   if (text) console.log(text);
@@ -60,6 +60,7 @@ try {
   };
   const text = selector => evaluate(`document.querySelector('${selector}').textContent`);
 
+  await send('Emulation.setDeviceMetricsOverride', {width: 1000, height: 600, deviceScaleFactor: 1, mobile: false});
   await send('Page.navigate', {url});
   await settled();
   console.log(`value: ${await text('#value')}`);

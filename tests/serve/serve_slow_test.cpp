@@ -118,11 +118,13 @@ TEST(ServeSlow, AnswersEveryRequestExactly) {
       {"/standard?fen=8/8/8/8/8/2k5/1Q6/K7", 400,
        "{\"error\":\"invalid fen: no FEN of a legal position: 8/8/8/8/8/2k5/1Q6/K7\"}"},
       {"/standard/mainline", 400, "{\"error\":\"fen missing: give ?fen=FEN\"}"},
+      // A quote is escaped, a byte that is no UTF-8 replaced.
+      {"/standard?fen=%22%ff", 400, "{\"error\":\"invalid fen: no FEN of a legal position: \\\"\xEF\xBF\xBD\"}"},
       {"/standard?fen=8/8/8/8/8/2kq4/1R6/K7_w_-_-_0_1", 404,
        "{\"error\":\"database missing\",\"missing\":\"KRKQ___W\"}"},
       {"/../", 404, "{\"error\":\"not found\"}"},
       {"/%2e%2e/explorer.js", 404, "{\"error\":\"not found\"}"},
-      {"/standard/../standard", 404, "{\"error\":\"not found\"}"},
+      {"/%2e%2e/", 404, "{\"error\":\"not found\"}"},
       {"/standard?fen=" + std::string(2000, '8'), 414, "{\"error\":\"request target too long\"}"},
       {"/", 200, "<!doctype html>..."},
   };
