@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <memory>
 
 #include "board/board.h"
 #include "probe/probe.h"
@@ -115,7 +116,8 @@ Answer Probe(zok_tb* tb, const std::string& text, Probed* out) {
     if (c == '_') c = ' ';
   }
   if (fen.empty()) return {400, ErrorBody("fen missing: give ?fen=FEN")};
-  if (zok_parse_fen(fen.c_str(), &out->pos) != ZOK_OK) {
+  // A NUL byte (%00) would end the text early and let a bad tail pass.
+  if (fen.find('\0') != std::string::npos || zok_parse_fen(fen.c_str(), &out->pos) != ZOK_OK) {
     return {400, ErrorBody("invalid fen: no FEN of a legal position: " + fen)};
   }
   zok_probe(tb, &out->pos, &out->value);

@@ -16,7 +16,7 @@ function finish(status, text) {
   if (text) console.log(text);
   chromium.kill();
   chromium.on('exit', () => {
-    rmSync(profile, {recursive: true, force: true});
+    rmSync(profile, {recursive: true, force: true, maxRetries: 10});
     process.exit(status);
   });
 }

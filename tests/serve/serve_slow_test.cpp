@@ -88,6 +88,10 @@ std::string Move(const char* uci, const char* san, const char* category, const c
 }
 
 TEST(ServeSlow, AnswersEveryRequestExactly) {
+  RunResult usage = RunShell("'" ZOK_SERVE_EXE "' --threads 0 .");
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.output, "zok-serve: --threads wants a number from 1 to 1024\nusage: zok-serve [--bind ADDR:PORT] "
+                          "[--cache MB] [--threads N] [--log] DIR...\n");
   Server server;
   ASSERT_GT(server.port(), 0) << server.File("err");
   const std::string root = "\"dtz\":null,\"precise_dtz\":null,";
@@ -119,6 +123,8 @@ TEST(ServeSlow, AnswersEveryRequestExactly) {
        "{\"error\":\"invalid fen: no FEN of a legal position: 8/8/8/8/8/2k5/1Q6/K7\"}"},
       {"/standard/mainline", 400, "{\"error\":\"fen missing: give ?fen=FEN\"}"},
       // A quote is escaped, a byte that is no UTF-8 replaced.
+      {"/standard?fen=k7/1Q6/1K6/8/8/8/8/8_b%00x", 400,
+       "{\"error\":\"invalid fen: no FEN of a legal position: k7/1Q6/1K6/8/8/8/8/8 b\\u0000x\"}"},
       {"/standard?fen=%22%ff", 400, "{\"error\":\"invalid fen: no FEN of a legal position: \\\"\xEF\xBF\xBD\"}"},
       {"/standard?fen=8/8/8/8/8/2kq4/1R6/K7_w_-_-_0_1", 404,
        "{\"error\":\"database missing\",\"missing\":\"KRKQ___W\"}"},
