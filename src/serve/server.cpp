@@ -126,7 +126,10 @@ void Configure(httplib::Server& server, zok_tb* tb, const Options& o) {
   // The page and its assets: a fixed table compiled in, looked up by the
   // whole path; nothing a request names is ever read from disk.
   for (const ServeAsset& asset : kServeAssets) {
-    server.Get(asset.path, [&asset](const httplib::Request&, httplib::Response& res) {
+    // Routes are regular expressions: the dot of a file name is escaped.
+    std::string route;
+    for (const char* c = asset.path; *c != 0; c++) route += *c == '.' ? std::string("\\.") : std::string(1, *c);
+    server.Get(route, [&asset](const httplib::Request&, httplib::Response& res) {
       res.set_header("Cache-Control", "no-cache");
       res.set_header("X-Content-Type-Options", "nosniff");
       res.set_content(asset.body, asset.size, asset.type);

@@ -131,6 +131,7 @@ TEST(ServeSlow, AnswersEveryRequestExactly) {
       {"/../", 404, "{\"error\":\"not found\"}"},
       {"/%2e%2e/explorer.js", 404, "{\"error\":\"not found\"}"},
       {"/%2e%2e/", 404, "{\"error\":\"not found\"}"},
+      {"/explorerXjs", 404, "{\"error\":\"not found\"}"},  // no pattern of names
       {"/standard?fen=" + std::string(2000, '8'), 414, "{\"error\":\"request target too long\"}"},
       {"/", 200, "<!doctype html>..."},
   };
