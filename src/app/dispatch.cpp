@@ -61,10 +61,12 @@ const Command kCommands[] = {
     {"-t", Succeeds<ExeTest>},
     {"-probe", ExeProbe},
     {"-verify", ExeVerify},
+    {"-line", ExeLine},
 };
 
-// Its output is read by programs: one line per position and nothing else.
-constexpr const char* kQuietCommand = "-probe";
+// Their output is read by programs: one line per position, or a PGN game,
+// and nothing else.
+bool Quiet(const char* word) { return strcmp(word, "-probe") == 0 || strcmp(word, "-line") == 0; }
 
 void PrintUsage() {
   OutCons("\n");
@@ -78,6 +80,8 @@ void PrintUsage() {
   OutCons("\nZOK -pe  file.EPD/line    browse a position");
   OutCons("\nZOK -probe fen... | -     value and best move");
   OutCons("\nZOK -verify bname         check every value");
+  OutCons("\nZOK -probe --moves fen... every move, best first");
+  OutCons("\nZOK -line fen             mate line as PGN");
   OutCons("\n");
 }
 
@@ -96,7 +100,7 @@ void ExeInit() {
 int ZokMain(int argc, char** argv) {
   ExeInit();
   SetProgramName(argc > 0 ? argv[0] : nullptr);
-  if (argc < 2 || strcmp(argv[1], kQuietCommand) != 0) OutCons("%s", ZokBanner());
+  if (argc < 2 || !Quiet(argv[1])) OutCons("%s", ZokBanner());
   if (argc < 2) {
     PrintUsage();
     return 1;

@@ -1,9 +1,15 @@
 #include "commands/probe_command.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "board/move_generation.h"
 #include "platform/platform.h"
+#include "probe/probe.h"
 #include "support/console.h"
 #include "zok/probe.h"
 
@@ -45,7 +51,7 @@ std::string ValueText(const zok_value& v) {
 // known), or "FEN: value, no move: KQKR___B missing" when the value is known
 // but the database of a successor is not; false when the text is no FEN of
 // a legal position.
-bool ProbeOne(zok_tb* tb, const char* fen) {
+bool ProbeOne(zok_tb* tb, const char* fen, bool every_move) {
   char move[8] = "";
   zok_value value;
   int rc = zok_best_move_fen(tb, fen, move, &value);
@@ -64,6 +70,13 @@ bool ProbeOne(zok_tb* tb, const char* fen) {
     text = text + ", no move" + ValueText(why).substr(7);
   }
   OutCons("%s: %s\n", fen, text.c_str());
+  if (every_move) {
+    zok_move moves[kCccMaxMoves];
+    int n = zok_probe_moves_fen(tb, fen, moves, kCccMaxMoves);
+    for (int i = 0; i < n; i++) {
+      OutCons("  %-5s %-7s %s\n", moves[i].uci, moves[i].san, ValueText(moves[i].value).c_str());
+    }
+  }
   return true;
 }
 
@@ -85,6 +98,11 @@ std::string Shown(const std::string& line) {
 }  // namespace
 
 int ExeProbe(int n, char** args) {
+  const bool every_move = n > 0 && strcmp(args[0], "--moves") == 0;
+  if (every_move) {
+    n--;
+    args++;
+  }
   if (n < 1) OutError("ExeProbe: too few args");
   const char* dirs[] = {kCurrentDir};
   char err[256];
@@ -93,7 +111,7 @@ int ExeProbe(int n, char** args) {
   int status = 0;
   for (int i = 0; i < n; i++) {
     if (strcmp(args[i], "-") != 0) {
-      if (!ProbeOne(tb, args[i])) {
+      if (!ProbeOne(tb, args[i], every_move)) {
         OutCons("ExeProbe: bad FEN in argument %d [%s]\n", i + 1, args[i]);
         status = 1;
       }
@@ -113,7 +131,7 @@ int ExeProbe(int n, char** args) {
       TrimEnd(&line);
       if (line.empty()) continue;  // blank lines separate nothing
       // A NUL byte inside the line is junk after the FEN it would end.
-      if (line.find('\0') != std::string::npos || !ProbeOne(tb, line.c_str())) {
+      if (line.find('\0') != std::string::npos || !ProbeOne(tb, line.c_str(), every_move)) {
         OutCons("ExeProbe: bad FEN on line %d [%s]\n", number, Shown(line).c_str());
         status = 1;
       }
@@ -121,4 +139,106 @@ int ExeProbe(int n, char** args) {
   }
   zok_close(tb);
   return status;
+}
+
+namespace {
+
+// The PGN movetext in lines of at most 79 characters, broken between words.
+void PrintWrapped(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& w : words) {
+    if (!line.empty() && line.size() + 1 + w.size() > 79) {
+      OutCons("%s\n", line.c_str());
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + w;
+  }
+  OutCons("%s\n", line.c_str());
+}
+
+// "{mate 3}": a value as a PGN comment.
+std::string Comment(const zok_value& v) {
+  std::string text = "{";
+  text += ValueText(v);
+  text += '}';
+  return text;
+}
+
+// The move number of the FEN's last field, 1 when the counters are left out.
+int FullMove(const std::string& fen) {
+  size_t at = fen.find_last_of(' ');
+  int number = atoi(fen.c_str() + at + 1);
+  return std::count(fen.begin(), fen.end(), ' ') >= 5 && number > 0 ? number : 1;
+}
+
+}  // namespace
+
+int ExeLine(int n, char** args) {
+  if (n < 1) OutError("ExeLine: too few args");
+  std::string fen = args[0];
+  TrimEnd(&fen);
+  const char* dirs[] = {kCurrentDir};
+  char err[256];
+  zok_tb* tb = zok_open(dirs, 1, kCacheBytes, err, sizeof err);
+  if (tb == nullptr) OutError("ExeLine: %s", err);
+  zok_position pos;
+  Ccc board;
+  if (zok_parse_fen(fen.c_str(), &pos) != ZOK_OK || !ProbeSetBoard(&pos, &board)) {
+    OutCons("ExeLine: bad FEN [%s]\n", fen.c_str());
+    zok_close(tb);
+    return 1;
+  }
+  if (std::count(fen.begin(), fen.end(), ' ') < 5) fen += " 0 1";
+  zok_value start;
+  ProbeBoard(tb, &board, &start);
+  // Both sides play the first of the ranked moves, which must keep the
+  // value exactly, down to the mate.
+  std::vector<std::string> words;
+  int number = FullMove(fen);
+  zok_value v = start;
+  const bool white_first = board.wtm != 0;
+  for (int ply = 0; v.outcome == ZOK_WIN || (v.outcome == ZOK_LOSS && v.plies > 0); ply++) {
+    // The best move is the first whose value is known (unknowns rank above
+    // losses), as zok_best_move gives it.
+    zok_move moves[kCccMaxMoves];
+    int count = ProbeMoves(tb, &board, moves), first = 0;
+    while (first < count && moves[first].value.outcome == ZOK_UNKNOWN) first++;
+    const zok_move& best = moves[first < count ? first : 0];
+    if (first == count || best.value.outcome != v.outcome || best.value.plies != v.plies) {
+      std::string why = count > 0 && moves[0].value.outcome == ZOK_UNKNOWN ? ValueText(moves[0].value)
+                                                                          : "databases disagree";
+      OutCons("ExeLine: no line from [%s]: %s after %d plies\n", fen.c_str(), why.c_str(), ply);
+      zok_close(tb);
+      return 1;
+    }
+    // A move number stays on the line of its move.
+    char word[32] = "";
+    if (board.wtm || ply == 0) snprintf(word, sizeof word, "%d%s ", number, board.wtm ? "." : "...");
+    if (!board.wtm) number++;
+    words.push_back(std::string(word) + best.san);
+    words.push_back(Comment(best.value));
+    uint32_t legal[kCccMaxMoves + 1];
+    for (int i = 0, all = CccGenMoves(&board, legal); i < all; i++) {
+      char uci[8];
+      ProbeMoveText(legal[i], uci);
+      if (strcmp(uci, best.uci) == 0) {
+        CccDoMove(&board, legal[i]);
+        break;
+      }
+    }
+    ProbeBoard(tb, &board, &v);
+  }
+  zok_close(tb);
+  if (start.outcome == ZOK_UNKNOWN) {
+    OutCons("ExeLine: no line from [%s]: %s\n", fen.c_str(), ValueText(start).c_str());
+    return 1;
+  }
+  // The side that mates wins; the side to move at the start wins with a mate in N.
+  const bool white_wins = (start.outcome == ZOK_WIN) == white_first;
+  const char* result = start.outcome == ZOK_DRAW ? "1/2-1/2" : white_wins ? "1-0" : "0-1";
+  if (words.empty()) words.push_back(Comment(start));
+  words.push_back(result);
+  OutCons("[FEN \"%s\"]\n[SetUp \"1\"]\n[Result \"%s\"]\n\n", fen.c_str(), result);
+  PrintWrapped(words);
+  return 0;
 }

@@ -1,6 +1,10 @@
 // The one-line probe (-probe): the value and best move of each position
-// given as FEN, on the command line or one per line on standard input.
+// given as FEN, on the command line or one per line on standard input,
+// with --moves every move's value too; and the mate line (-line) as PGN.
 #pragma once
 
 // Returns the exit status: 1 when a FEN was malformed.
 int ExeProbe(int n, char** args);
+
+// Returns the exit status: 1 when the FEN is malformed or no line is known.
+int ExeLine(int n, char** args);

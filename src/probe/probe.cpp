@@ -52,6 +52,13 @@ void SetUnknown(zok_value* v, zok_reason reason, const char* name) {
 
 const char kFiles[] = "abcdefgh";
 
+bool UciBefore(uint32_t a, uint32_t b) {
+  char ta[8], tx[8];
+  ProbeMoveText(a, ta);
+  ProbeMoveText(b, tx);
+  return strcmp(ta, tx) < 0;
+}
+
 }  // namespace
 
 int ProbeByte(zok_tb* tb, uint32_t material, double index) {
@@ -163,12 +170,15 @@ uint32_t ProbeBestMove(zok_tb* tb, const Ccc* board, zok_value* value) {
     CccDoMove(const_cast<Ccc*>(board), moves[i], &after);
     zok_value v;
     ProbeBoard(tb, &after, &v);
+    v = ProbeBackUp(v);
     if (v.outcome == ZOK_UNKNOWN) {
       if (unknown.reason == ZOK_KNOWN) unknown = v;
       continue;
     }
-    int rank = ProbeRank(ProbeBackUp(v));
-    if (rank > best_rank) {
+    // Of equal moves the first in coordinate notation, as the ranked list
+    // of every move has it.
+    int rank = ProbeRank(v);
+    if (rank > best_rank || (rank == best_rank && UciBefore(moves[i], best))) {
       best_rank = rank;
       best = moves[i];
     }

@@ -56,6 +56,11 @@ bool ProbeSetBoard(const zok_position* pos, Ccc* board);
 // The value of a successor seen from the side that moved into it.
 zok_value ProbeBackUp(const zok_value& successor);
 
+// Every legal move of a legal board with its value, its notations and
+// flags, ranked as zok_probe_moves gives them, into `out` (room for
+// kCccMaxMoves); returns the count.
+int ProbeMoves(zok_tb* tb, const Ccc* board, zok_move* out);
+
 // An order on values from the side to move: larger is better (a faster
 // mate, a draw, a slower loss); unknown values are below all others.
 int ProbeRank(const zok_value& value);

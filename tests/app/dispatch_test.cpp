@@ -16,6 +16,8 @@ const std::string kUsage =
     "\nZOK -pe  file.EPD/line    browse a position"
     "\nZOK -probe fen... | -     value and best move"
     "\nZOK -verify bname         check every value"
+    "\nZOK -probe --moves fen... every move, best first"
+    "\nZOK -line fen             mate line as PGN"
     "\n";
 
 // Without a command the usage is a failure; asked for, an answer.

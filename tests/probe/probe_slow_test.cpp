@@ -5,7 +5,9 @@
 
 #include <cctype>
 #include <climits>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "board/move_generation.h"
 #include "commands/verify.h"
@@ -36,13 +38,13 @@ std::string Twin(const std::string& fen) {
 TEST(ProbeSlow, PublishedValuesFromBothSides) {
   Tb tb = OpenTb(BuiltDatabases({"KQK", "KRK", "KBK", "KNK", "KPK", "KKQ", "KQKR"}), 64 << 10);
   const std::pair<const char*, const char*> kFens[] = {
-      {"8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", "mate 10 b2c3"},
+      {"8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", "mate 10 a1a2"},
       {"8/8/8/8/4k3/8/1Q6/K7 b - - 0 1", "mated 10 e4f5"},
-      {"8/8/8/8/8/2k5/1R6/K7 w - - 0 1", "mate 16 b2b7"},
+      {"8/8/8/8/8/2k5/1R6/K7 w - - 0 1", "mate 16 a1a2"},
       {"8/8/8/8/8/8/1Rk5/K7 b - - 0 1", "mated 16 c2c3"},
       {"8/8/8/1k6/8/8/K5P1/8 w - - 0 1", "mate 28 a2b3"},
       {"8/8/8/k7/8/K7/6P1/8 b - - 0 1", "mated 28 a5b5"},
-      {"8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1", "mate 35 a1b2"},
+      {"8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1", "mate 35 a1b1"},
       {"k7/1Q6/1K6/8/8/8/8/8 b - - 0 1", "mated 0"},
       {"k7/8/1QK5/8/8/8/8/8 b - - 0 1", "draw"},
       {"8/8/8/8/8/8/1Q5r/K5k1 b - - 0 1", "unknown 1 KRKQ___W"},  // drawn if the twin says so
@@ -242,6 +244,73 @@ TEST(ProbeSlow, BlackWinsWithEnPassantThroughTheTwin) {
     EXPECT_EQ(wrong, 0) << first;
     EXPECT_GT(checked, 3000) << c.side;
     EXPECT_GT(black_wins, 100) << c.side;
+  }
+}
+
+// Every move of every position of KQKR and KPKP, both sides to move, the
+// side to move's king on the squares the databases keep: the list holds
+// each legal move once, each value is the successor's seen from the mover,
+// the first is the position's own value, and the order is the ranked one.
+TEST(ProbeSlow, EveryMoveBacksUpToItsSuccessor) {
+  Tb tb = OpenTb(KpkpDbs(), 64 << 20);
+  // The rank of a value: wins by fewest plies, draws, unknowns, losses by most plies.
+  auto rank = [](const zok_value& v) {
+    return v.outcome == ZOK_WIN ? v.plies : v.outcome == ZOK_DRAW ? 1000 : v.outcome == ZOK_LOSS ? 3000 - v.plies : 2000;
+  };
+  std::vector<std::thread> threads;
+  std::string wrong[4];
+  int positions[4] = {};
+  for (int job = 0; job < 4; job++) {
+    threads.emplace_back([&, job] {
+      const bool pawns = job >= 2, white = job % 2 == 0;
+      const char* men = pawns ? (white ? "KPkp" : "kpKP") : (white ? "KQkr" : "krKQ");
+      for (int i = 0; i < 64 * 64 * 64 * 64 && wrong[job].empty(); i++) {
+        zok_position pos = {4, {men[0], men[1], men[2], men[3]}, {}, white, -1, 0};
+        for (int k = 0; k < 4; k++) pos.square[k] = static_cast<unsigned char>(i >> (6 * k) & 63);
+        const int king = pos.square[0];
+        if ((king & 7) > 3 || (!pawns && king >> 3 > (king & 7))) continue;
+        zok_move moves[218];
+        zok_value v, next;
+        Ccc board, after;
+        int n = zok_probe_moves(tb.get(), &pos, moves, 218);
+        if (n < 0) continue;
+        positions[job]++;
+        ASSERT_EQ(zok_probe(tb.get(), &pos, &v), ZOK_OK);
+        ASSERT_TRUE(ProbeSetBoard(&pos, &board));
+        uint32_t legal[kCccMaxMoves + 1];
+        char uci[kCccMaxMoves][8];
+        const std::string fen = BoardFen(&board);
+        if (n != CccGenMoves(&board, legal)) wrong[job] = fen + " count";
+        if (n > 0 && (moves[0].value.outcome != v.outcome || moves[0].value.plies != v.plies)) wrong[job] = fen + " first";
+        for (int m = 0; m < n; m++) ProbeMoveText(legal[m], uci[m]);
+        for (int m = 0; m < n && wrong[job].empty(); m++) {
+          int k = 0;  // each legal move exactly once
+          while (k < n && strcmp(uci[k], moves[m].uci) != 0) k++;
+          if (k == n) {
+            wrong[job] = fen + " " + moves[m].uci;
+            break;
+          }
+          uci[k][0] = 0;
+          CccDoMove(&board, legal[k], &after);
+          ProbeBoard(tb.get(), &after, &next);
+          const zok_value& mine = moves[m].value;
+          bool same = next.outcome == ZOK_WIN    ? mine.outcome == ZOK_LOSS && mine.plies == next.plies + 1
+                      : next.outcome == ZOK_LOSS ? mine.outcome == ZOK_WIN && mine.plies == next.plies + 1
+                                                 : mine.outcome == next.outcome && next.outcome == ZOK_DRAW;
+          same &= mine.outcome == ZOK_DRAW || mine.moves == (mine.plies + 1) / 2;
+          if (m > 0) {
+            int a = rank(moves[m - 1].value), b = rank(mine);
+            same &= a < b || (a == b && strcmp(moves[m - 1].uci, moves[m].uci) < 0);
+          }
+          if (!same) wrong[job] = fen + " " + moves[m].uci + " " + moves[m].san;
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int job = 0; job < 4; job++) {
+    EXPECT_EQ(wrong[job], "") << job;
+    EXPECT_GT(positions[job], job < 2 ? 1300000 : 3000000) << job;
   }
 }
 

@@ -18,7 +18,7 @@ inline Tb OpenTb(const std::string& dir, size_t cache_bytes = 1 << 20) {
   return Tb(zok_open(dirs, 1, cache_bytes, err, sizeof err));
 }
 
-// "mate 10 b2c3", "mated 0", "draw a1a2", "unknown 1 KQK____W": the value
+// "mate 10 a1a2", "mated 0", "draw a1a2", "unknown 1 KQK____W": the value
 // and best move of a FEN, or "error N".
 inline std::string Answer(zok_tb* tb, const std::string& fen) {
   zok_value v;

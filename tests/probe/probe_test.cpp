@@ -3,6 +3,7 @@
 // databases.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -24,7 +25,7 @@ TEST(Probe, RefusesWhatIsNoLegalPosition) {
       {"k7/8/8/8/8/8/8/KP6 w - - 0 1", "error -1"},            // pawn on the first rank
       {"kQ6/8/8/8/8/8/8/K7 w - - 0 1", "error -1"},            // side not to move in check
       {"k7/8/8/3pP3/8/8/8/K7 w - e6 0 1", "error -1"},         // no pawn crossed e6
-      {"k7/8/8/8/8/8/8/K7 w - - 0 1", "draw a1b2"},            // bare kings need no database
+      {"k7/8/8/8/8/8/8/K7 w - - 0 1", "draw a1a2"},            // bare kings need no database
       {"k7/8/8/8/8/8/8/K7 w", "error -1"},                     // fields missing
       {"k7/8/8/3pP3/8/8/8/K7 w - d6", "unknown 1 KPKP___W"},   // counters may be left out
   };
@@ -45,6 +46,27 @@ TEST(Probe, RefusesWhatIsNoLegalPosition) {
   char err[64];
   EXPECT_EQ(zok_open(missing, 1, 0, err, sizeof err), nullptr);
   EXPECT_STREQ(err, "zok_open: no directory: /nonexistent-dir");
+}
+
+// Directories in one text, empty parts skipped; the most men of the names
+// of databases found, others ignored.
+TEST(Probe, OpensAPathAndCountsTheMostMen) {
+  TempDir a, b;
+  for (const char* f : {"KQK____W.JIX", "KQKR___B.JIX", "KQK_R__B.JIX", "KQQQ___W.JIX", "notes.JIX"}) {
+    WriteFile(a.File(f), "");
+  }
+  WriteFile(b.File("KQRKQR_W.JIX"), "");
+  char err[128];
+  for (const auto& [path, men] : {std::pair{":" + a.path() + "::", 4}, {a.path() + ":" + b.path(), 6}}) {
+    zok_tb* tb = zok_open_path(path.c_str(), 1 << 20, err, sizeof err);
+    EXPECT_EQ(zok_max_men(tb), men) << path;
+    zok_close(tb);
+  }
+  EXPECT_EQ(zok_open_path((a.path() + ":/nonexistent-dir").c_str(), 0, err, sizeof err), nullptr);
+  EXPECT_STREQ(err, "zok_open: no directory: /nonexistent-dir");
+  EXPECT_EQ(zok_max_men(nullptr), ZOK_BAD_HANDLE);
+  EXPECT_STREQ(zok_strerror(ZOK_BAD_FEN), "bad FEN");
+  EXPECT_STREQ(zok_strerror(7), "unknown error");
 }
 
 // Each rank covers exactly eight squares, one digit per run of empty ones.
@@ -75,6 +97,44 @@ TEST(Probe, SaysWhyAValueIsUnknown) {
       {"k7/8/8/8/8/8/1Q5r/K7 b - - 0 1", "unknown 1 KQKR___B"},
   };
   for (const auto& [fen, expected] : kFens) EXPECT_EQ(Answer(tb.get(), fen), expected) << fen;
+}
+
+// Notation and flags need no database: every move is listed, its value unknown.
+TEST(Probe, NamesEveryMoveInBothNotations) {
+  TempDir dir;
+  Tb tb = OpenTb(dir.path());
+  const struct {
+    const char* fen;
+    int count;  // legal moves
+    const char *uci, *san;
+    int flags;
+  } kCases[] = {
+      {"1k6/8/8/8/4Q2Q/8/K7/4Q3 w - - 0 1", 60, "e4h1", "Qe4h1", 0},  // file and rank taken
+      {"1k6/8/8/8/4Q2Q/8/K7/4Q3 w - - 0 1", 60, "h4h1", "Qhh1", 0},
+      {"1k6/8/8/8/4Q2Q/8/K7/4Q3 w - - 0 1", 60, "e1h1", "Q1h1", 0},
+      {"3r3k/4P3/8/8/8/8/8/K7 w - - 0 1", 11, "e7d8q", "exd8=Q+", 7},
+      {"3r3k/4P3/8/8/8/8/8/K7 w - - 0 1", 11, "e7e8n", "e8=N", 2},
+      {"8/8/8/3pP3/8/8/8/K6k w - d6 0 1", 5, "e5d6", "exd6", 33},
+      {"6k1/5ppp/8/8/8/8/8/K3R3 w - - 0 1", 16, "e1e8", "Re8#", 12},
+      {"k7/8/8/2Q5/8/8/8/K7 w - - 0 1", 28, "c5b6", "Qb6", 16},
+      {"r3k3/8/8/8/8/8/8/4K2R b q - 0 1", 16, "e8c8", "O-O-O", 0},
+  };
+  for (const auto& c : kCases) {
+    zok_move moves[218];
+    ASSERT_EQ(zok_probe_moves_fen(tb.get(), c.fen, moves, 218), c.count) << c.fen;
+    std::string got = "no " + std::string(c.uci);
+    for (int i = 0; i < c.count; i++) {
+      if (strcmp(moves[i].uci, c.uci) == 0 && moves[i].value.outcome == ZOK_UNKNOWN) {
+        got = std::string(moves[i].san) + " " + std::to_string(moves[i].flags);
+      }
+    }
+    EXPECT_EQ(got, std::string(c.san) + " " + std::to_string(c.flags)) << c.fen;
+  }
+  zok_move m;
+  EXPECT_EQ(zok_probe_moves_fen(tb.get(), "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1", &m, 1), 0);
+  EXPECT_EQ(zok_probe_moves_fen(tb.get(), "k7/1Q6/1K6/8/8/8/8/8", &m, 1), ZOK_BAD_FEN);
+  EXPECT_EQ(zok_probe_moves_fen(nullptr, "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1", &m, 1), ZOK_BAD_HANDLE);
+  EXPECT_EQ(zok_probe_moves(tb.get(), nullptr, &m, 1), ZOK_BAD_POSITION);
 }
 
 TEST(Probe, ThreadsSharingATinyCacheAgreeWithOneThread) {
