@@ -15,8 +15,16 @@ const chromium = spawn('/usr/bin/chromium', ['--headless', '--no-sandbox', '--di
 function finish(status, text) {
   if (text) console.log(text);
   chromium.kill();
-  chromium.on('exit', () => {
-    rmSync(profile, {recursive: true, force: true, maxRetries: 10});
+  // Its helper processes may still write to the profile for a moment.
+  chromium.on('exit', async () => {
+    for (let i = 0; i < 50; i++) {
+      try {
+        rmSync(profile, {recursive: true, force: true});
+        break;
+      } catch {
+        await new Promise(resolve => setTimeout(resolve, 100));
+      }
+    }
     process.exit(status);
   });
 }
