@@ -1,6 +1,7 @@
 // Probes per second of random legal KQRKR positions through the probing
 // library, one thread and all threads on one handle: with a warm cache that
-// holds the databases, and with a cold one that holds almost nothing of them.
+// holds the databases, and with a cold one that holds almost nothing of them;
+// and positions per second valued move by move (zok_probe_moves, warm).
 //
 //   ZOK_BENCH_DBS=DIR probe_bench    (DIR holds KQRKR and its sub-endgames)
 #include <benchmark/benchmark.h>
@@ -54,6 +55,9 @@ Handles& Open() {
     if (h.warm == nullptr) return;
     zok_value v;
     for (const zok_position& p : Positions()) zok_probe(h.warm, &p, &v);
+    // The successors reach the sub-endgames too: warm their blocks as well.
+    zok_move moves[256];
+    for (size_t i = 0; i < Positions().size(); i += 8) zok_probe_moves(h.warm, &Positions()[i], moves, 256);
   });
   return h;
 }
@@ -97,9 +101,30 @@ void Probe(benchmark::State& state, bool warm) {
 void BM_ProbeWarm(benchmark::State& state) { Probe(state, true); }
 void BM_ProbeCold(benchmark::State& state) { Probe(state, false); }
 
+// Items are positions; "moves" is the legal moves a position on average.
+void BM_ProbeMovesWarm(benchmark::State& state) {
+  if (Dir() == nullptr || Open().warm == nullptr) {
+    state.SkipWithError("set ZOK_BENCH_DBS to a directory holding KQRKR and its sub-endgames");
+    return;
+  }
+  zok_tb* tb = Open().warm;
+  const std::vector<zok_position>& list = Positions();
+  size_t i = size_t(state.thread_index()) * 7919 * 131;
+  int64_t positions = 0, moves = 0;
+  zok_move out[256];
+  for (auto _ : state) {
+    for (int k = 0; k < 100; k++) moves += zok_probe_moves(tb, &list[i++ % list.size()], out, 256);
+    positions += 100;
+  }
+  state.SetItemsProcessed(positions);
+  state.counters["moves"] = benchmark::Counter(double(moves) / double(positions > 0 ? positions : 1),
+                                               benchmark::Counter::kAvgThreads);
+}
+
 const int kAll = static_cast<int>(std::thread::hardware_concurrency());
 BENCHMARK(BM_ProbeWarm)->Threads(1)->Threads(kAll > 1 ? kAll : 2)->UseRealTime();
 BENCHMARK(BM_ProbeCold)->Threads(1)->Threads(kAll > 1 ? kAll : 2)->UseRealTime();
+BENCHMARK(BM_ProbeMovesWarm)->Threads(1)->Threads(kAll > 1 ? kAll : 2)->UseRealTime();
 
 }  // namespace
 

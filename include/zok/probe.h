@@ -11,9 +11,9 @@
  * (its twin), so both must be present for every answer but a win of the
  * side to move. Distances count moves to mate with best play by both sides
  * and ignore the 50-move rule: a mate in 60 is a mate in 60 even though a
- * game would be drawn long before it. Positions with castling rights are
- * not held by any database (outcome unknown); an en-passant square is
- * honoured.
+ * game could be drawn under that rule long before it. Positions with
+ * castling rights are not held by any database (outcome unknown); an
+ * en-passant square is honoured.
  *
  * Threads: every function may be called from many threads at once on one
  * handle (but not while zok_close runs on it); decoded blocks are kept in
@@ -23,9 +23,9 @@
  * into memory); one that is missing or damaged is remembered as such for
  * the life of the handle, so files added later need a new handle. A probe
  * reads one byte of one or two databases (the position's and its twin's);
- * a byte whose block is in the cache is a lookup, a cache miss reads and
- * decodes one 32 KB block. Functions that value every move cost one probe
- * per legal move. */
+ * a byte whose block is in the cache is a lookup (about a microsecond), a
+ * cache miss reads and decodes one 32 KB block (about half a millisecond).
+ * Functions that value every move cost one probe per legal move. */
 #ifndef ZOK_PROBE_H
 #define ZOK_PROBE_H
 
@@ -98,10 +98,10 @@ enum {
 /* Opens a handle on the databases in `ndirs` directories, searched in that
  * order for each database (with ndirs 0, the current directory). Nothing is
  * read yet: databases are opened on first use. `cache_bytes` bounds the
- * decoded-block cache (at least one 32 KB block is kept; 64 MB holds the
- * busy part of most five-man endgames). Returns the handle, or NULL with a
- * message of at most `err_size` bytes in `err` (may be NULL) when a
- * directory does not exist or memory runs out. */
+ * decoded-block cache (at least one 32 KB block is kept; a block missed
+ * costs a decode). Returns the handle, or NULL with a message of at most
+ * `err_size` bytes in `err` (may be NULL) when a directory does not exist
+ * or memory runs out. */
 zok_tb* zok_open(const char* const* dirs, int ndirs, size_t cache_bytes, char* err, size_t err_size);
 
 /* zok_open with the directories in one text separated by ':' ("dir1:dir2");

@@ -99,7 +99,7 @@ TEST(ExeProbe, BlackWinsComeFromTheColourSwappedTwin) {
   EXPECT_EQ(r.output,
             "8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1: mated 33 c3c4\n"
             "8/8/8/8/8/2kq4/1R6/K7 w - - 0 1: draw b2b3\n"
-            "k7/1r6/2KQ4/8/8/8/8/8 w - - 0 1: mate 9 d6f8\n"
+            "k7/1r6/2KQ4/8/8/8/8/8 w - - 0 1: mate 9 d6a3\n"
             "8/8/8/8/8/2kq4/1R6/K7 b - - 0 1: mate 9 d3a6\n");
 }
 

@@ -279,15 +279,15 @@ TEST(ProbeSlow, EveryMoveBacksUpToItsSuccessor) {
         ASSERT_TRUE(ProbeSetBoard(&pos, &board));
         uint32_t legal[kCccMaxMoves + 1];
         char uci[kCccMaxMoves][8];
-        const std::string fen = BoardFen(&board);
-        if (n != CccGenMoves(&board, legal)) wrong[job] = fen + " count";
-        if (n > 0 && (moves[0].value.outcome != v.outcome || moves[0].value.plies != v.plies)) wrong[job] = fen + " first";
+        auto fail = [&](const std::string& what) { wrong[job] = BoardFen(&board) + " " + what; };
+        if (n != CccGenMoves(&board, legal)) fail("count");
+        if (n > 0 && (moves[0].value.outcome != v.outcome || moves[0].value.plies != v.plies)) fail("first");
         for (int m = 0; m < n; m++) ProbeMoveText(legal[m], uci[m]);
         for (int m = 0; m < n && wrong[job].empty(); m++) {
           int k = 0;  // each legal move exactly once
           while (k < n && strcmp(uci[k], moves[m].uci) != 0) k++;
           if (k == n) {
-            wrong[job] = fen + " " + moves[m].uci;
+            fail(moves[m].uci);
             break;
           }
           uci[k][0] = 0;
@@ -298,11 +298,9 @@ TEST(ProbeSlow, EveryMoveBacksUpToItsSuccessor) {
                       : next.outcome == ZOK_LOSS ? mine.outcome == ZOK_WIN && mine.plies == next.plies + 1
                                                  : mine.outcome == next.outcome && next.outcome == ZOK_DRAW;
           same &= mine.outcome == ZOK_DRAW || mine.moves == (mine.plies + 1) / 2;
-          if (m > 0) {
-            int a = rank(moves[m - 1].value), b = rank(mine);
-            same &= a < b || (a == b && strcmp(moves[m - 1].uci, moves[m].uci) < 0);
-          }
-          if (!same) wrong[job] = fen + " " + moves[m].uci + " " + moves[m].san;
+          const int a = m > 0 ? rank(moves[m - 1].value) : 0, b = rank(mine);
+          same &= m == 0 || a < b || (a == b && strcmp(moves[m - 1].uci, moves[m].uci) < 0);
+          if (!same) fail(std::string(moves[m].uci) + " " + moves[m].san);
         }
       }
     });
