@@ -5,8 +5,9 @@
 #
 #   scripts/check-layers.sh [SRC_DIR]
 set -euo pipefail
-# Bottom to top.
-layers=(platform jar support board index probe gamefiles builder commands app)
+# Bottom to top. serve (the web explorer) stands on probe apart from the
+# program's own stack: no other layer may include it.
+layers=(platform jar support board index probe serve gamefiles builder commands app)
 src=${1:-"$(dirname "$0")/../src"}
 
 rank() {
@@ -32,7 +33,10 @@ for dir in "$src"/*/; do
     target=$(sed -E 's/^#include "([^/"]+)\/.*/\1/' <<<"$text")
     [ "$target" = "$text" ] && continue  # a header of its own folder
     to=$(rank "$target")
-    if [ "$to" -lt 0 ] || [ "$to" -gt "$own" ]; then
+    if [ "$target" = serve ] && [ "$layer" != serve ]; then
+      echo "check-layers: ${file#"$src"/}:$line: $layer includes serve, which stands apart"
+      bad=1
+    elif [ "$to" -lt 0 ] || [ "$to" -gt "$own" ]; then
       echo "check-layers: ${file#"$src"/}:$line: $layer includes $target, which is above it"
       bad=1
     fi

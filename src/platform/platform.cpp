@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/select.h>
@@ -158,6 +159,36 @@ void PlatConsoleWrite(const char* text, size_t length) {
   if (length > 0) fwrite(text, 1, length, stdout);
   fflush(stdout);
 }
+
+void PlatErrorWrite(const char* text, size_t length) {
+  if (length > 0) fwrite(text, 1, length, stderr);
+  fflush(stderr);
+}
+
+namespace {
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
+}
+}  // namespace
+
+void PlatBlockStopSignals() {
+  sigset_t set = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+const char* PlatWaitStopSignal() {
+  sigset_t set = StopSignals();
+  int sig = 0;
+  while (sigwait(&set, &sig) != 0) {
+  }
+  return sig == SIGINT ? "SIGINT" : "SIGTERM";
+}
+
+void PlatSendStopSignal() { kill(getpid(), SIGTERM); }
 
 bool PlatConsoleIsTerminal() {
   static const bool terminal = isatty(STDOUT_FILENO) != 0;

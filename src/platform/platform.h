@@ -19,6 +19,20 @@ void PlatConsoleWrite(const char* text, size_t length);
 // Whether standard output is a terminal (asked once).
 bool PlatConsoleIsTerminal();
 
+// Standard error, written and flushed at once (the access log of the web
+// explorer).
+void PlatErrorWrite(const char* text, size_t length);
+
+// Stop signals for a program that serves until told to stop. Blocking
+// SIGINT and SIGTERM before any thread starts makes every later thread
+// inherit the mask, so that only PlatWaitStopSignal ever takes them; it
+// waits for one and returns its name ("SIGINT", "SIGTERM"). PlatSendStopSignal sends SIGTERM to
+// the own process (to wake the waiter when the program ends for another
+// reason).
+void PlatBlockStopSignals();
+const char* PlatWaitStopSignal();
+void PlatSendStopSignal();
+
 // Abort key. Only when standard input is a terminal is the keyboard polled;
 // the terminal is then put into raw-ish mode on first use and restored at
 // every exit (normal, fatal, SIGINT/SIGTERM).
