@@ -1,7 +1,8 @@
-// Drives the explorer page in headless Chromium over the DevTools protocol:
+// Drives the explorer page in headless Chromium over the DevTools protocol,
+// spoken on a pipe (no network port, no WebSocket, any Node from 18 on):
 // reads the value and the first move shown, clicks that move with the mouse,
 // reads the new value, and saves a screenshot.
-//   node --experimental-websocket page_test.mjs URL SCREENSHOT.png
+//   node page_test.mjs URL SCREENSHOT.png
 import {spawn} from 'node:child_process';
 import {mkdtempSync, rmSync, writeFileSync} from 'node:fs';
 import {tmpdir} from 'node:os';
@@ -9,9 +10,11 @@ import {join} from 'node:path';
 
 const [url, screenshot] = process.argv.slice(2);
 const profile = mkdtempSync(join(tmpdir(), 'zok-page-'));
+// The browser reads commands on its descriptor 3 and answers on 4, each
+// message ended by a NUL byte.
 const chromium = spawn('/usr/bin/chromium', ['--headless', '--no-sandbox', '--disable-gpu',
-  '--remote-debugging-port=0', `--user-data-dir=${profile}`, 'about:blank'],
-  {stdio: ['ignore', 'ignore', 'pipe']});
+  '--remote-debugging-pipe', `--user-data-dir=${profile}`, 'about:blank'],
+  {stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe']});
 function finish(status, text) {
   if (text) console.log(text);
   chromium.kill();
@@ -31,31 +34,33 @@ function finish(status, text) {
 setTimeout(() => finish(1, 'gave up after 60 s'), 60000).unref();
 
 try {
-  // The browser names its DevTools port on standard error.
-  const port = await new Promise(resolve => {
-    let text = '';
-    chromium.stderr.on('data', d => {
-      const m = (text += d).match(/ws:\/\/[^:]+:(\d+)\//);
-      if (m) resolve(m[1]);
-    });
-  });
-  const pages = await (await fetch(`http://127.0.0.1:${port}/json/list`)).json();
-  const socket = new WebSocket(pages.find(p => p.type === 'page').webSocketDebuggerUrl);
-  await new Promise(resolve => socket.addEventListener('open', resolve));
-  let last = 0;
+  const [toBrowser, fromBrowser] = [chromium.stdio[3], chromium.stdio[4]];
+  fromBrowser.setEncoding('utf8');
+  let last = 0, pending = '', session;
   const waiting = new Map();
-  socket.addEventListener('message', e => {
-    const m = JSON.parse(e.data);
-    if (waiting.has(m.id)) waiting.get(m.id)(m);
+  fromBrowser.on('data', d => {
+    pending += d;
+    for (let end; (end = pending.indexOf('\0')) >= 0; pending = pending.slice(end + 1)) {
+      const m = JSON.parse(pending.slice(0, end));
+      if (waiting.has(m.id)) waiting.get(m.id)(m);
+    }
   });
   const send = async (method, params = {}) => {
     const m = await new Promise(resolve => {
       waiting.set(++last, resolve);
-      socket.send(JSON.stringify({id: last, method, params}));
+      toBrowser.write(JSON.stringify({id: last, method, params, ...(session && {sessionId: session})}) + '\0');
     });
     if (m.error) throw new Error(`${method}: ${m.error.message}`);
     return m.result;
   };
+  // The blank page the browser opens, once it is there.
+  let page;
+  for (let i = 0; i < 200 && !page; i++) {
+    page = (await send('Target.getTargets')).targetInfos.find(t => t.type === 'page');
+    if (!page) await new Promise(resolve => setTimeout(resolve, 25));
+  }
+  if (!page) throw new Error('the browser opened no page');
+  session = (await send('Target.attachToTarget', {targetId: page.targetId, flatten: true})).sessionId;
   const evaluate = async expression =>
     (await send('Runtime.evaluate', {expression, returnByValue: true})).result.value;
   // The page marks the position whose answer it shows.
