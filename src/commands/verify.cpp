@@ -380,7 +380,7 @@ Men MenOf(int32_t config, int n) {
 // stand on free squares and none attacks the other side's king. Says no
 // exactly where the board would; only a yes needs the board.
 bool MayBeLegal(const Lines& t, const uint8_t* kinds, int n, const Men& mover, const Men& still) {
-  if (mover.occupied & still.occupied) return false;
+  if (mover.clash || (mover.occupied & still.occupied) != 0) return false;
   uint64_t occupied = mover.occupied | still.occupied;
   int king = still.sq[0];
   for (int i = 0; i < n; i++) {
@@ -416,7 +416,7 @@ struct SideJob {
   uint32_t twin_code;
   int32_t rows, columns, band;
   std::vector<int32_t> fixed;    // each row's configuration, king unreduced
-  std::vector<Men> men;          // and its men, where a clash rules the row out
+  std::vector<Men> men;          // and its men
   std::vector<uint8_t> stored;   // the band's values, row by row
   // The columns in the order they are checked: within each band, by the
   // row of the other side's table their quiet successors fall on, so that
@@ -532,7 +532,7 @@ void CheckBand(SideJob& job, int32_t c0, ProbeMemo& memo, RowWindow& window, Qui
   const Lines& lines = LineTables();
   const bool quick = b->npawns == 0;
   const int movers = job.white ? b->nw : b->nz;
-  uint8_t kinds[8];
+  uint8_t kinds[kPapMaxPieces];
   for (int i = 0; i < movers; i++) kinds[i] = static_cast<uint8_t>(PieceKind(job.white ? b->white[i] : b->black[i]));
   for (;;) {
     int32_t k0 = job.next_column.fetch_add(kColumnsPerTake);
@@ -545,7 +545,7 @@ void CheckBand(SideJob& job, int32_t c0, ProbeMemo& memo, RowWindow& window, Qui
       Men men = MenOf(c, job.white ? b->nz : b->nw);
       if (quick && men.clash) continue;
       for (int32_t r = 0; r < job.rows; r++) {
-        if (quick && (job.men[r].clash || !MayBeLegal(lines, kinds, movers, job.men[r], men))) continue;
+        if (quick && !MayBeLegal(lines, kinds, movers, job.men[r], men)) continue;
         Ccc board;
         if (!EntryBoard(job, r, c, &board, quick)) continue;
         if (!still) SetQuietStill(&board, quiet);
