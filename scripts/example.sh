@@ -6,16 +6,22 @@
 #
 #   scripts/example.sh [BUILD_DIR]
 set -euo pipefail
+trap 'echo "example.sh: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
-cmake -S "$here/examples" -B "$work/example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
-cmake --build "$work/example" >/dev/null
+# Runs a step silently, showing what it printed only when it fails.
+quiet() {
+  local out
+  out=$("$@" 2>&1) || { printf '%s\n' "$out" >&2; return 1; }
+}
+quiet cmake --install "$build" --prefix "$work/prefix"
+quiet cmake -S "$here/examples" -B "$work/example" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$work/prefix"
+quiet cmake --build "$work/example"
 mkdir "$work/dbs"
-(cd "$work/dbs" && "$build/zok" -b KQK >/dev/null)
+(cd "$work/dbs" && quiet "$build/zok" -b KQK)
 # Both libraries are installed; the shared one (soname libzok_probe.so.3)
 # exports the zok_* calls alone, and only the shared example loads it.
 so=$(ls "$work"/prefix/lib*/libzok_probe.so.3)
@@ -25,8 +31,15 @@ if [ -n "$others" ]; then
   printf 'exported besides zok_*:\n%s\n' "$others"
   exit 1
 fi
-ldd "$work/example/probe_example_shared" | grep -q "libzok_probe.so.3 => $so"
-if ldd "$work/example/probe_example" | grep -q libzok_probe; then
+# ldd's whole output is read first: grep -q leaving early would kill ldd
+# with SIGPIPE, which pipefail reports as a failure.
+shared_deps=$(ldd "$work/example/probe_example_shared")
+if ! grep -qF "libzok_probe.so.3 => $so" <<<"$shared_deps"; then
+  printf 'the shared example does not load %s:\n%s\n' "$so" "$shared_deps"
+  exit 1
+fi
+static_deps=$(ldd "$work/example/probe_example")
+if grep -q libzok_probe <<<"$static_deps"; then
   echo "the static example loads the shared library"
   exit 1
 fi
