@@ -48,10 +48,10 @@ struct Checker {
     for (; *block < end; ++*block) {
       uint8_t entry[4];
       if (JasRead(entry, 4, index) != 4) return false;
-      uint32_t offset = Get32(entry);
-      const bool in_second = IsSplit(header) && (offset & kJarSplitBit);
+      const JarPlace place = JarRecordPlace(header, *block, Get32(entry));
+      const uint32_t offset = place.offset;
+      const bool in_second = place.file != *block / header.file_blocks;
       if (in_second && !second) break;  // the rest is in the second file
-      if (in_second) offset &= ~kJarSplitBit;
       if (in_second != second || double(offset) != at) {
         snprintf(what, sizeof what, "index entry of block %d is 0x%08X, its record is at %.0f in %s", *block,
                  Get32(entry), at, f.text);
@@ -89,11 +89,7 @@ struct Checker {
     if (ReadIndexHeader(name, &header, "JarCheck") != 0) return false;
     char what[512];
     const JarHeader& x = header;
-    bool counts = (x.version == kJarVersion || x.version == kJarVersionSplit) &&
-                  x.foffindex >= kJarHeaderSize &&
-                  (x.block_count == 0 ? x.last_block_size == 0
-                                      : x.last_block_size >= 1 && x.last_block_size <= kBlockSize);
-    if (!counts) {
+    if (JarHeaderFault(x) != nullptr) {
       snprintf(what, sizeof what, "header of %s bugged: version %d, foffindex %d, %d blocks, last %d",
                IndexName(name).text, x.version, x.foffindex, x.block_count, x.last_block_size);
       return Fail(what);

@@ -77,6 +77,43 @@ struct JarHeader {
 void JarHeaderPack(const JarHeader& header, uint8_t* bytes);
 void JarHeaderUnpack(const uint8_t* bytes, JarHeader* header);
 
+inline constexpr char kJarMagic[4] = {'J', 'A', 'R', '5'};
+// What every reader checks of a header before it trusts the counts: null
+// when sound, else the fault ("no JAR5 index", "incompatible version",
+// "foffindex bugged", "block counts bugged"), in that order. Counts no
+// writer produces would divide by zero or index past a block later on.
+const char* JarHeaderFault(const JarHeader& header);
+
+// A chunk file record starts with its head: the block's check value and
+// the record length, then that many bytes of coded block.
+inline constexpr int kJarRecordHead = 8;
+
+inline uint32_t JarGet32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void JarPut32(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+  p[2] = uint8_t(v >> 16);
+  p[3] = uint8_t(v >> 24);
+}
+
+// Where the record of `block` lies, from its block table entry: the chunk
+// file (a split chunk's second file numbered chunk + kJarSplitChunk) and the
+// offset in it.
+struct JarPlace {
+  int file;
+  uint32_t offset;
+};
+inline JarPlace JarRecordPlace(const JarHeader& header, int32_t block, uint32_t entry) {
+  JarPlace at{block / header.file_blocks, entry};
+  if (header.version == kJarVersionSplit && (entry & kJarSplitBit)) {
+    at.file += kJarSplitChunk;
+    at.offset &= ~kJarSplitBit;
+  }
+  return at;
+}
+
 // A handle's coding state (its encoder or decoder context and record
 // buffers), private to the file layer.
 struct JarCodec;

@@ -56,7 +56,7 @@ int ReadIndexHeader(const char* name, JarHeader* header, const char* who) {
   // A zero or negative chunk size would make the chunk count meaningless.
   if (memcmp(header->magic, kMagic, 4) != 0 || header->file_blocks <= 0 || header->block_count < 0) {
     JasError("%s: [%s] is no JAR5 index", who, name);
-    JasSetReason("no JAR5 index");
+    JasSetReason(kNoMagic);
     return 4;
   }
   return 0;
@@ -107,6 +107,16 @@ int FreeHandle(JILE* h) {
 }
 
 }  // namespace jar_internal
+
+const char* JarHeaderFault(const JarHeader& x) {
+  if (memcmp(x.magic, kJarMagic, 4) != 0) return kNoMagic;
+  if (x.version != kJarVersion && x.version != kJarVersionSplit) return "incompatible version";
+  if (x.foffindex < kJarHeaderSize) return "foffindex bugged";
+  const bool counts = x.file_blocks > 0 && x.block_count >= 0 &&
+                      (x.block_count == 0 ? x.last_block_size == 0
+                                          : x.last_block_size >= 1 && x.last_block_size <= kBlockSize);
+  return counts ? nullptr : "block counts bugged";
+}
 
 void JarHeaderPack(const JarHeader& header, uint8_t* bytes) {
   memcpy(bytes + kJarOffMagic, header.magic, 4);

@@ -53,8 +53,10 @@ struct JarCodec {
 
 namespace jar_internal {
 
-inline constexpr char kMagic[4] = {'J', 'A', 'R', '5'};
-inline constexpr int kRecordHead = 8;  // check value and record length
+inline constexpr const char* kMagic = kJarMagic;
+inline constexpr int kRecordHead = kJarRecordHead;
+// JarHeaderFault's text for a file that is no file of this layer.
+inline constexpr const char* kNoMagic = "no JAR5 index";
 
 // Start-up settings, process-wide: the chunk size of new files (a command
 // line option) and, for tests, the size no chunk file may pass.
@@ -64,23 +66,13 @@ struct Settings {
 };
 extern Settings g_settings;
 
-inline uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-
-inline void Put32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
+inline uint32_t Get32(const uint8_t* p) { return JarGet32(p); }
+inline void Put32(uint8_t* p, uint32_t v) { JarPut32(p, v); }
 
 // "NAME.JIX" or "NAME.Jnn"; a name that does not fit was refused at open.
 struct FileName {
   char text[kJarNameSize + 16];
 };
-
 
 inline FileName IndexName(const char* name) {
   FileName f;

@@ -141,7 +141,7 @@ int FillNext(JILE* h) {
         JasRead(entry, 4, h->index) != 4) {
       return FillFailed(h);
     }
-    if (Get32(entry) & kJarSplitBit) file += kJarSplitChunk;
+    file = JarRecordPlace(h->header, h->block, Get32(entry)).file;
   }
   if (h->chunk != nullptr && file != h->chunk_file && CloseChunk(h) != 0) return FillFailed(h);
   if (h->chunk == nullptr && OpenChunk(h, file, "rb") != 0) return FillFailed(h);
@@ -168,29 +168,14 @@ JILE* JarRopen(const char* name) {
     ok = JasRead(bytes, kJarHeaderSize, h->index) == kJarHeaderSize;
     if (ok) JarHeaderUnpack(bytes, &h->header);
   }
-  if (ok && !Valid(h, kJarRead)) {
-    JasSetReason("no JAR5 index");
+  const char* fault = ok ? JarHeaderFault(h->header) : nullptr;
+  if (fault == kNoMagic) {
+    Valid(h, kJarRead);
+    JasSetReason(fault);
     ok = false;
-  }
-  if (ok && h->header.version != kJarVersion && h->header.version != kJarVersionSplit) {
-    HandleError(h, "JarRopen: incompatible version");
+  } else if (fault != nullptr) {
+    HandleError(h, "JarRopen: %s", fault);
     ok = false;
-  }
-  if (ok && h->header.foffindex < kJarHeaderSize) {
-    HandleError(h, "JarRopen: foffindex bugged");
-    ok = false;
-  }
-  // Counts that no writer produces would divide by zero or index past the
-  // block buffer later on.
-  if (ok) {
-    const JarHeader& x = h->header;
-    bool counts = x.file_blocks > 0 && x.block_count >= 0 &&
-                  (x.block_count == 0 ? x.last_block_size == 0
-                                      : x.last_block_size >= 1 && x.last_block_size <= kBlockSize);
-    if (!counts) {
-      HandleError(h, "JarRopen: block counts bugged");
-      ok = false;
-    }
   }
   if (!ok) {
     if (h->index != nullptr) JasClose(h->index);
@@ -254,12 +239,9 @@ int JarSeek(JILE* h, double position) {
     if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b)) != 0) return 7;
     uint8_t entry[4];
     if (JasRead(entry, 4, h->index) != 4) return 8;
-    uint32_t at = Get32(entry);
-    int file = b / h->header.file_blocks;
-    if (IsSplit(h->header) && (at & kJarSplitBit)) {
-      file += kJarSplitChunk;
-      at &= ~kJarSplitBit;
-    }
+    const JarPlace place = JarRecordPlace(h->header, b, Get32(entry));
+    const int file = place.file;
+    const uint32_t at = place.offset;
     if (h->chunk != nullptr && file != h->chunk_file && CloseChunk(h) != 0) return 4;
     if (h->chunk == nullptr) {
       int r = OpenChunk(h, file, "rb");

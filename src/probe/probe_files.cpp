@@ -6,112 +6,35 @@
 
 #include "index/db_format.h"
 #include "index/names.h"
-#include "jar/block_decoder.h"
-#include "jar/codec_error.h"
 #include "platform/platform.h"
 #include "probe/probe.h"
 #include "probe/tables.h"
 
 namespace {
 
-constexpr int kRecordHead = 8;  // check value and record length
-
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-// What one thread needs to load a block: its own decoder and buffers, so
-// that threads decode at once without sharing state.
-struct Scratch {
-  BlockDecoder decoder;
-  uint8_t record[kMaxRecordLength + kRecordPadding];
-  uint8_t block[kBlockSize];
-};
-thread_local std::unique_ptr<Scratch> t_scratch;
-
-// Reads the header and block table of the database at `path`; false when
-// they are not those of a finished database of this material.
-bool ReadTable(ProbeDb* db, int fd) {
-  uint8_t bytes[kJarHeaderSize];
-  if (PlatPread(fd, bytes, kJarHeaderSize, 0) != kJarHeaderSize) return false;
-  JarHeaderUnpack(bytes, &db->header);
-  const JarHeader& h = db->header;
-  if (memcmp(h.magic, "JAR5", 4) != 0) return false;
-  if (h.version != kJarVersion && h.version != kJarVersionSplit) return false;
-  if (h.foffindex < kJarHeaderSize || h.file_blocks <= 0 || h.block_count <= 0) return false;
-  if (h.last_block_size < 1 || h.last_block_size > kBlockSize) return false;
-  if (h.format != kDbFormat || h.content != static_cast<int32_t>(db->material)) return false;
-  size_t n = static_cast<size_t>(h.block_count);
-  std::vector<uint8_t> raw(4 * n);
-  if (PlatPread(fd, raw.data(), raw.size(), h.foffindex) != static_cast<int64_t>(raw.size())) return false;
-  db->table.resize(n);
-  for (size_t i = 0; i < n; i++) db->table[i] = Get32(&raw[4 * i]);
-  db->size = double(h.block_count - 1) * kBlockSize + h.last_block_size;
-  db->chunks = static_cast<int>((int64_t(h.block_count) + h.file_blocks - 1) / h.file_blocks);
-  db->fds.reset(new std::atomic<int>[2 * size_t(db->chunks)]);
-  for (int i = 0; i < 2 * db->chunks; i++) db->fds[i] = -1;
-  return true;
-}
-
-// Looks the database up in the directories and reads its table.
+// Opens the database from the first directory holding it; it is readable
+// when its header is that of a finished database of this material.
 void OpenDb(const zok_tb* tb, ProbeDb* db) {
   db->state = kProbeMissing;
   for (const std::string& dir : tb->dirs) {
     std::string path = dir + db->name;
     int fd = PlatOpenRead((path + ".JIX").c_str());
     if (fd < 0) continue;
-    db->path = path;
-    db->state = ReadTable(db, fd) ? 0 : kProbeDamaged;
     PlatCloseFd(fd);
+    std::string error;
+    const JarHeader& h = db->reader.header();
+    const bool sound = db->reader.Open(path, &error) && h.block_count > 0 && h.format == kDbFormat &&
+                       h.content == static_cast<int32_t>(db->material);
+    db->state = sound ? 0 : kProbeDamaged;
+    if (sound) db->size = db->reader.size();
     return;
   }
 }
 
-// The descriptor of chunk file `file` (a split file's second halves
-// numbered from kJarSplitChunk), opened on first use; -1 on failure.
-int ChunkFd(zok_tb* tb, ProbeDb* db, int file) {
-  int slot = file < kJarSplitChunk ? file : db->chunks + file - kJarSplitChunk;
-  if (slot < 0 || slot >= 2 * db->chunks) return -1;
-  int fd = db->fds[slot].load(std::memory_order_acquire);
-  if (fd != -1) return fd < 0 ? -1 : fd;
-  std::lock_guard<std::mutex> guard(tb->open_lock);
-  fd = db->fds[slot].load(std::memory_order_acquire);
-  if (fd == -1) {
-    char name[32];
-    snprintf(name, sizeof name, ".J%02X", static_cast<unsigned>(file));
-    fd = PlatOpenRead((db->path + name).c_str());
-    if (fd < 0) fd = -2;
-    db->fds[slot].store(fd, std::memory_order_release);
-  }
-  return fd < 0 ? -1 : fd;
-}
-
 // Reads, decodes and checks block `block` into `out` (kBlockSize bytes).
-bool LoadBlock(zok_tb* tb, ProbeDb* db, int block, Scratch& s, uint8_t* out) {
-  const JarHeader& h = db->header;
-  uint32_t at = db->table[size_t(block)];
-  int file = block / h.file_blocks;
-  if (h.version == kJarVersionSplit && (at & kJarSplitBit)) {
-    file += kJarSplitChunk;
-    at &= ~kJarSplitBit;
-  }
-  int fd = ChunkFd(tb, db, file);
-  if (fd < 0) return false;
-  uint8_t head[kRecordHead];
-  if (PlatPread(fd, head, kRecordHead, at) != kRecordHead) return false;
-  uint32_t sum = Get32(head);
-  uint32_t length = Get32(head + 4);
-  if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) return false;
-  int n = static_cast<int>(length);
-  if (PlatPread(fd, s.record, size_t(n), int64_t(at) + kRecordHead) != n) return false;
-  memset(s.record + n, 0, kRecordPadding);
-  try {
-    SubDecode(s.decoder, s.record, n, out);
-  } catch (const CodecAbort&) {
-    return false;
-  }
-  int valid = block == h.block_count - 1 ? h.last_block_size : kBlockSize;
-  return JarBlockSum(out, valid) == sum;
+bool LoadBlock(ProbeDb* db, int block, uint8_t* out) {
+  std::string error;
+  return db->reader.Read(block, out, &error) > 0;
 }
 
 uint64_t Mix(uint64_t key) {
@@ -266,10 +189,10 @@ int CachedBlock(zok_tb* tb, ProbeDb* db, int block, int offset, uint8_t* out) {
     }
     shard.misses++;
   }
-  if (!t_scratch) t_scratch = std::make_unique<Scratch>();
-  Scratch& s = *t_scratch;
-  uint8_t* into = out != nullptr ? out : s.block;
-  if (!LoadBlock(tb, db, block, s, into)) return kProbeDamaged;
+  thread_local std::unique_ptr<uint8_t[]> t_block;
+  if (!t_block) t_block.reset(new uint8_t[kBlockSize]);
+  uint8_t* into = out != nullptr ? out : t_block.get();
+  if (!LoadBlock(db, block, into)) return kProbeDamaged;
   std::lock_guard<std::mutex> guard(shard.lock);
   // Another thread may have loaded it meanwhile.
   if (Find(shard, key) < 0) Insert(shard, key, into);
@@ -286,7 +209,7 @@ int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
 }
 
 bool ProbeDbBlock(zok_tb* tb, ProbeDb* db, int block, uint8_t* out) {
-  if (block < 0 || block >= db->header.block_count) return false;
+  if (block < 0 || block >= db->reader.blocks()) return false;
   return CachedBlock(tb, db, block, 0, out) == 0;
 }
 
@@ -312,10 +235,5 @@ void ProbeInit(zok_tb* tb, size_t cache_bytes) {
 }
 
 void ProbeCloseFiles(zok_tb* tb) {
-  for (auto& db : tb->dbs) {
-    for (int i = 0; i < 2 * db->chunks; i++) {
-      int fd = db->fds[size_t(i)].load();
-      if (fd >= 0) PlatCloseFd(fd);
-    }
-  }
+  for (auto& db : tb->dbs) db->reader.Close();
 }

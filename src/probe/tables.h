@@ -9,23 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "jar/jar_file.h"
+#include "jar/jar_reader.h"
 
-// One database of the handle. Its index table is held in memory, and
-// records are read by offset, so threads never share a file position.
+// One database of the handle, read by block number through its reader.
 struct ProbeDb {
   uint32_t material = 0;
   uint32_t id = 0;  // number within the handle, part of the cache key
   int state = 0;    // 0 readable, else kProbeMissing or kProbeDamaged
   char name[9] = {};
-  std::string path;  // directory and name, without the extension
-  JarHeader header = {};
   double size = 0;  // entries
-  std::vector<uint32_t> table;  // chunk offset of each block's record
-  int chunks = 0;
-  // Chunk file descriptors, opened on first use: the chunks, then their
-  // second halves in a split file. -1 not yet opened, -2 failed.
-  std::unique_ptr<std::atomic<int>[]> fds;
+  JarReader reader;
 };
 
 // Where a cached block is: its key and slot; kProbeNoKey marks a free entry.
