@@ -157,6 +157,8 @@ TEST(ExeTest, ChecksumFileCatchesAFlipThatDecodesAndDamageNamesTheBlock) {
   uint32_t at;  // block 1's record: check value, length, method byte
   memcpy(&at, ReadFile(b + ".JIX").data() + kJarTableOffset + 4, 4);
   damaged[at + 8] = static_cast<char>(0xEE);
+  std::string bad_sum = block1;
+  bad_sum[at] = static_cast<char>(bad_sum[at] ^ 1);
   const std::string b_sound = "   decompression test complete   (T s)\n";
   const struct {
     std::string w_j00, w_sha256, b_j00;
@@ -168,7 +170,9 @@ TEST(ExeTest, ChecksumFileCatchesAFlipThatDecodesAndDamageNamesTheBlock) {
        b_sound},
       {flipped, "", block1, 0, "ExeTest: no checksum file KQK____W.SHA256\n", b_sound},
       {sound, "keep", damaged, 1, "sha256    2 files match KQK____W.SHA256\n",
-       "\nFileSeek: failed [./KQK____B] block 1: unknown method 238\n"},
+       "\nFileSeek: failed: damaged record in ./KQK____B.J00 block 1: unknown method 238\n"},
+      {sound, "keep", bad_sum, 1, "sha256    2 files match KQK____W.SHA256\n",
+       "\nFileSeek: failed: damaged record in ./KQK____B.J00 block 1: bad CRC\n"},
   };
   const std::string sha256 = ReadFile(w + ".SHA256");
   for (const auto& c : cases) {
