@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "support/checked_ops.h"
 #include "support/console.h"
@@ -14,7 +15,7 @@ namespace {
 // The value byte at `index` from a slot's buffers, loading its block when
 // none holds it.
 int SlotProbe(CacheSlot* slot, double index, double* loads) {
-  int32_t block = static_cast<int32_t>(index * (1.0 / kCacheBlock));
+  int32_t block = static_cast<int32_t>(index * (1.0 / kBlockSize));
   int p;
   for (;;) {
     for (p = 0; p < kCacheBuffers; p++) {
@@ -25,8 +26,8 @@ int SlotProbe(CacheSlot* slot, double index, double* loads) {
     while (i < kCacheBuffers && slot->tags[i] >= 0) i++;
     if (i == kCacheBuffers) i = slot->order[kCacheBuffers - 1];
     slot->tags[i] = block;
-    FileSeek(slot->file, static_cast<double>(block) * kCacheBlock);
-    FileReadAny(slot->buffers[i], kCacheBlock, slot->file);
+    std::string error;
+    if (slot->reader->Read(block, slot->buffers[i], &error) == 0) OutError("FileSeek: failed: %s", error.c_str());
     *loads += 1;
   }
   uint8_t u = slot->order[p];
@@ -34,17 +35,25 @@ int SlotProbe(CacheSlot* slot, double index, double* loads) {
     memmove(slot->order + 1, slot->order, p);
     slot->order[0] = u;
   }
-  int offset = static_cast<int>(index - static_cast<double>(block) * kCacheBlock);
+  int offset = static_cast<int>(index - static_cast<double>(block) * kBlockSize);
   return slot->buffers[u][offset];
 }
 
-// A slot on `path`, its header checked, its buffers empty.
-CacheSlot* SlotOpen(uint32_t code, const char* path) {
+// Set 0's slot on `path`, its header checked, its buffers empty; with
+// `file` false another set's slot, its buffers empty.
+CacheSlot* SlotOpen(uint32_t code, const char* path, const JarReader* reader, bool file) {
   CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot)));
   slot->code = code;
   slot->announced = false;
   slot->seen = -1;
   snprintf(slot->path, sizeof slot->path, "%s", path);
+  slot->file = nullptr;
+  slot->reader = reader;
+  for (int i = 0; i < kCacheBuffers; i++) {
+    slot->order[i] = static_cast<uint8_t>(i);
+    slot->tags[i] = -1;
+  }
+  if (!file) return slot;
   slot->file = FileRopen(path);
   const char* name;
   int32_t format;
@@ -58,11 +67,8 @@ CacheSlot* SlotOpen(uint32_t code, const char* path) {
   if (static_cast<uint32_t>(content) != code) {
     OutError("CacheOpen: [%s] content does not match", path);
   }
-  for (int i = 0; i < kCacheBuffers; i++) {
-    slot->order[i] = static_cast<uint8_t>(i);
-    slot->tags[i] = -1;
-  }
-  // Opens the data now, on this thread, rather than in a probing thread.
+  // The handle's data stream is open while the slot is, as the build's
+  // stream figures have always counted it.
   if (JarSize(slot->file) > 0) FileSeek(slot->file, 0);
   return slot;
 }
@@ -73,13 +79,17 @@ CacheSlot* SlotAdd(Build& b, uint32_t code) {
   if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
   char path[256];
   snprintf(path, sizeof path, "%s", FresFind(code));
-  CacheSlot* slot = SlotOpen(code, path);
+  auto reader = std::make_unique<JarReader>();
+  CacheSlot* slot = SlotOpen(code, path, reader.get(), true);
+  std::string error;
+  if (!reader->Open(path, &error)) OutError("FileRopen: [%s] failed: %s", path, error.c_str());
   if (cache.sets > 1) {
     QuietAccounting quiet;
     for (int s = 1; s < cache.sets; s++) {
-      cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path);
+      cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path, reader.get(), false);
     }
   }
+  cache.readers[cache.count] = std::move(reader);
   cache.slots[cache.count++] = slot;
   return slot;
 }
@@ -165,13 +175,13 @@ void CacheCloseAll(Build& b) {
     FileClose(cache.slots[i]->file);
     SysFree(cache.slots[i]);
     cache.slots[i] = nullptr;
+    cache.readers[i].reset();
   }
   if (cache.count > 0 && cache.sets > 1) {
     QuietAccounting quiet;
     for (int s = 1; s < cache.sets; s++) {
       for (int i = 0; i < cache.count; i++) {
         CacheSlot*& copy = cache.copies[(s - 1) * kCacheSlots + i];
-        FileClose(copy->file);
         SysFree(copy);
         copy = nullptr;
       }

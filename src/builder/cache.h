@@ -4,30 +4,36 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "builder/values.h"
 #include "jar/jar_file.h"
+#include "jar/jar_reader.h"
 
 inline constexpr int kCacheSlots = 25;
 inline constexpr int kCacheBuffers = 20;
-inline constexpr int kCacheBlock = 32768;
 
+// The handle of set 0's slot checks the database and stands for it in the
+// build's accounting; every set loads its blocks through the slot's reader.
 struct CacheSlot {
   uint32_t code;
   bool announced;    // its "cache" line is out
   int64_t seen;      // the row serial of the set that last probed it
   char path[256];
-  JILE* file;
+  JILE* file;        // set 0 only
+  const JarReader* reader;
   uint8_t order[kCacheBuffers];  // buffer numbers, most recently used first
   int32_t tags[kCacheBuffers];   // block held by each buffer, -1 when empty
-  uint8_t buffers[kCacheBuffers][kCacheBlock];
+  uint8_t buffers[kCacheBuffers][kBlockSize];
 };
 
 // The open slots of one build. Threads probe through sets of their own: set
 // 0 uses the slots, set s > 0 copies[(s - 1) * kCacheSlots + slot], each with
-// its own reader and buffers. Slots are only opened between parallel calls.
+// its own buffers; all read through readers[slot], which many threads may
+// share. Slots are only opened between parallel calls.
 struct SubCache {
   CacheSlot* slots[kCacheSlots];
+  std::unique_ptr<JarReader> readers[kCacheSlots];
   int count;
   int announced;  // "cache" lines written
   int sets;

@@ -132,14 +132,7 @@ int zok_probe_moves_fen(zok_tb* tb, const char* fen, zok_move* out, int max) {
 
 void zok_cache_stats(zok_tb* tb, double* hits, double* misses) {
   double h = 0, m = 0;
-  if (tb != nullptr) {
-    for (int i = 0; i < tb->shard_count; i++) {
-      ProbeShard& s = tb->shards[size_t(i)];
-      std::lock_guard<std::mutex> guard(s.lock);
-      h += s.hits;
-      m += s.misses;
-    }
-  }
+  if (tb != nullptr) tb->cache->Stats(&h, &m);
   if (hits != nullptr) *hits = h;
   if (misses != nullptr) *misses = m;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "jar/block_cache.h"
 #include "jar/jar_reader.h"
 
 // One database of the handle, read by block number through its reader.
@@ -21,31 +22,6 @@ struct ProbeDb {
   JarReader reader;
 };
 
-// Where a cached block is: its key and slot; kProbeNoKey marks a free entry.
-struct ProbeEntry {
-  uint64_t key;
-  int slot;
-};
-inline constexpr uint64_t kProbeNoKey = ~uint64_t(0);
-
-// One part of the block cache: its blocks, found by key in an open-addressing
-// table at most half full, replaced by the CLOCK rule (a block read since the
-// hand last passed gets another round).
-struct alignas(64) ProbeShard {
-  std::mutex lock;
-  std::vector<ProbeEntry> table;  // a power of two long, grown with the blocks
-  std::vector<uint64_t> keys;
-  std::vector<uint8_t> used;
-  std::vector<uint8_t*> blocks;  // grown up to capacity, in arenas
-  std::vector<std::pair<uint8_t*, size_t>> arenas;  // memory and bytes
-  int capacity = 0;
-  int hand = 0;
-  double hits = 0;
-  double misses = 0;
-  ~ProbeShard();
-};
-
-inline constexpr int kProbeShards = 64;
 // Room for every material code of up to seven men, both sides to move.
 inline constexpr int kProbeDbSlots = 16384;
 
@@ -55,8 +31,7 @@ struct zok_tb {
   std::unique_ptr<std::atomic<ProbeDb*>[]> slots;  // by material code, open addressing
   std::vector<std::unique_ptr<ProbeDb>> dbs;
   ProbeDb none;  // what a code gets when the table is full
-  int shard_count = 0;
-  std::unique_ptr<ProbeShard[]> shards;
+  std::unique_ptr<JarBlockCache> cache;  // decoded blocks, all threads
 };
 
 // The database of a material code, opened on first use (never null).

@@ -44,12 +44,12 @@ TEST(Cache, ProbesGiveTheStoredBytesAndWrongDatabasesAreRefused) {
   std::unique_ptr<Build> owned = std::make_unique<Build>();
   Build& b = *owned;
   uint32_t code = Code("KRK", 0), other = Code("KBK");
-  WriteDb(code, 30 * kCacheBlock + 100);
+  WriteDb(code, 30 * kBlockSize + 100);
   WriteDb(other, 10);
   testing::internal::CaptureStdout();
   SetLogName("CACHE");
   for (uint32_t i = 0, x = 1; i < 20000; i++, x = x * 1103515245u + 12345u) {
-    double index = (x >> 8) % (30 * kCacheBlock + 100);
+    double index = (x >> 8) % (30 * kBlockSize + 100);
     ASSERT_EQ(CacheProbe(b, code, index), Pattern(code, index)) << index;
   }
   EXPECT_EQ(CacheProbe(b, other, 3), Pattern(other, 3));
@@ -77,7 +77,7 @@ TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
   std::unique_ptr<Build> owned = std::make_unique<Build>();
   Build& b = *owned;
   uint32_t krk = Code("KRK", 0), kbk = Code("KBK");
-  WriteDb(krk, 3 * kCacheBlock);
+  WriteDb(krk, 3 * kBlockSize);
   WriteDb(kbk, 10);
   testing::internal::CaptureStdout();
   CacheSetThreads(b, 2);
@@ -92,7 +92,7 @@ TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
   EXPECT_EQ(CacheProbeSet(b.cache, user, krk, 5), -1);
   ASSERT_EQ(user.nmissing, 2);
   CacheOpenMissing(b, user.missing, user.nmissing);
-  for (double i : {5.0, 2.0 * kCacheBlock + 7, 5.0}) {
+  for (double i : {5.0, 2.0 * kBlockSize + 7, 5.0}) {
     EXPECT_EQ(CacheProbeSet(b.cache, user, krk, i), Pattern(krk, i));
   }
   EXPECT_EQ(CacheProbeSet(b.cache, user, kbk, 3), Pattern(kbk, 3));
