@@ -14,7 +14,7 @@ namespace {
 
 // The value byte at `index` from a slot's buffers, loading its block when
 // none holds it.
-int SlotProbe(CacheSlot* slot, double index, double* loads) {
+int SlotProbe(CacheSlot* slot, const JarReader& reader, double index, double* loads) {
   int32_t block = static_cast<int32_t>(index * (1.0 / kBlockSize));
   int p;
   for (;;) {
@@ -27,7 +27,7 @@ int SlotProbe(CacheSlot* slot, double index, double* loads) {
     if (i == kCacheBuffers) i = slot->order[kCacheBuffers - 1];
     slot->tags[i] = block;
     std::string error;
-    if (slot->reader->Read(block, slot->buffers[i], &error) == 0) OutError("FileSeek: failed: %s", error.c_str());
+    if (reader.Read(block, slot->buffers[i], &error) == 0) OutError("FileSeek: failed: %s", error.c_str());
     *loads += 1;
   }
   uint8_t u = slot->order[p];
@@ -41,14 +41,13 @@ int SlotProbe(CacheSlot* slot, double index, double* loads) {
 
 // Set 0's slot on `path`, its header checked, its buffers empty; with
 // `file` false another set's slot, its buffers empty.
-CacheSlot* SlotOpen(uint32_t code, const char* path, const JarReader* reader, bool file) {
+CacheSlot* SlotOpen(uint32_t code, const char* path, bool file) {
   CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot)));
   slot->code = code;
   slot->announced = false;
   slot->seen = -1;
   snprintf(slot->path, sizeof slot->path, "%s", path);
   slot->file = nullptr;
-  slot->reader = reader;
   for (int i = 0; i < kCacheBuffers; i++) {
     slot->order[i] = static_cast<uint8_t>(i);
     slot->tags[i] = -1;
@@ -80,13 +79,13 @@ CacheSlot* SlotAdd(Build& b, uint32_t code) {
   char path[256];
   snprintf(path, sizeof path, "%s", FresFind(code));
   auto reader = std::make_unique<JarReader>();
-  CacheSlot* slot = SlotOpen(code, path, reader.get(), true);
+  CacheSlot* slot = SlotOpen(code, path, true);
   std::string error;
   if (!reader->Open(path, &error)) OutError("FileRopen: [%s] failed: %s", path, error.c_str());
   if (cache.sets > 1) {
     QuietAccounting quiet;
     for (int s = 1; s < cache.sets; s++) {
-      cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path, reader.get(), false);
+      cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path, false);
     }
   }
   cache.readers[cache.count] = std::move(reader);
@@ -111,7 +110,7 @@ int CacheProbeSet(SubCache& cache, CacheUser& user, uint32_t code, double index)
     slot->seen = user.serial;
     user.codes[(*user.ncodes)++] = code;
   }
-  return SlotProbe(slot, index, &user.loads);
+  return SlotProbe(slot, *cache.readers[i], index, &user.loads);
 }
 
 void CacheOpenMissing(Build& b, const uint32_t* codes, int count) {
@@ -152,15 +151,10 @@ void CacheSetThreads(Build& b, int sets) {
 int CacheProbe(Build& b, uint32_t code, double index) {
   b.prog.cache_probes += 1;
   SubCache& cache = b.cache;
-  CacheSlot* slot = nullptr;
-  for (int i = 0; i < cache.count; i++) {
-    if (cache.slots[i]->code == code) {
-      slot = cache.slots[i];
-      break;
-    }
-  }
-  if (slot == nullptr) slot = CacheOpen(b, code);
-  return SlotProbe(slot, index, &b.prog.cache_loads);
+  int i = 0;
+  while (i < cache.count && cache.slots[i]->code != code) i++;
+  if (i == cache.count) CacheOpen(b, code);
+  return SlotProbe(cache.slots[i], *cache.readers[i], index, &b.prog.cache_loads);
 }
 
 CacheSlot* CacheOpen(Build& b, uint32_t code) {

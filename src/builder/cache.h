@@ -14,14 +14,15 @@ inline constexpr int kCacheSlots = 25;
 inline constexpr int kCacheBuffers = 20;
 
 // The handle of set 0's slot checks the database and stands for it in the
-// build's accounting; every set loads its blocks through the slot's reader.
+// build's accounting (the slot's size, which the log's memory figures count,
+// stays as it was); every set loads its blocks through the slot's reader in
+// SubCache.
 struct CacheSlot {
   uint32_t code;
   bool announced;    // its "cache" line is out
   int64_t seen;      // the row serial of the set that last probed it
   char path[256];
   JILE* file;        // set 0 only
-  const JarReader* reader;
   uint8_t order[kCacheBuffers];  // buffer numbers, most recently used first
   int32_t tags[kCacheBuffers];   // block held by each buffer, -1 when empty
   uint8_t buffers[kCacheBuffers][kBlockSize];
