@@ -10,6 +10,7 @@
 #include "board/move_generation.h"
 #include "platform/platform.h"
 #include "probe/probe.h"
+#include "probe/tables.h"
 #include "support/console.h"
 #include "zok/probe.h"
 
@@ -69,6 +70,9 @@ bool ProbeOne(zok_tb* tb, const char* fen, bool every_move) {
     // "unknown: KQKR___B missing" without its "unknown".
     text = text + ", no move" + ValueText(why).substr(7);
   }
+  // What is wrong with a damaged database: the file and the block.
+  const std::string damage = value.reason == ZOK_DAMAGED ? ProbeDamage(tb, value.missing) : "";
+  if (!damage.empty()) text += ": " + damage;
   OutCons("%s: %s\n", fen, text.c_str());
   if (every_move) {
     zok_move moves[kCccMaxMoves];

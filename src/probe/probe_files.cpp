@@ -12,6 +12,11 @@
 
 namespace {
 
+void NoteDamage(ProbeDb* db, const std::string& why) {
+  std::lock_guard<std::mutex> guard(db->damage_lock);
+  if (db->damage.empty()) db->damage = why;
+}
+
 // Opens the database from the first directory holding it; it is readable
 // when its header is that of a finished database of this material.
 void OpenDb(const zok_tb* tb, ProbeDb* db) {
@@ -23,10 +28,17 @@ void OpenDb(const zok_tb* tb, ProbeDb* db) {
     PlatCloseFd(fd);
     std::string error;
     const JarHeader& h = db->reader.header();
-    const bool sound = db->reader.Open(path, &error) && h.block_count > 0 && h.format == kDbFormat &&
-                       h.content == static_cast<int32_t>(db->material);
-    db->state = sound ? 0 : kProbeDamaged;
-    if (sound) db->size = db->reader.size();
+    if (!db->reader.Open(path, &error)) {
+      NoteDamage(db, error);
+    } else if (h.block_count == 0 || h.format != kDbFormat ||
+               h.content != static_cast<int32_t>(db->material)) {
+      NoteDamage(db, path + ".JIX: no finished database of " + db->name);
+    } else {
+      db->state = 0;
+      db->size = db->reader.size();
+      return;
+    }
+    db->state = kProbeDamaged;
     return;
   }
 }
@@ -78,7 +90,9 @@ namespace {
 int CachedBlock(zok_tb* tb, ProbeDb* db, int block, int offset, uint8_t* out) {
   std::string error;
   const int r = tb->cache->Fetch(db->id, db->reader, block, offset, out, &error);
-  return r < 0 ? kProbeDamaged : r;
+  if (r >= 0) return r;
+  NoteDamage(db, error);
+  return kProbeDamaged;
 }
 
 }  // namespace
@@ -93,6 +107,16 @@ int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index) {
 bool ProbeDbBlock(zok_tb* tb, ProbeDb* db, int block, uint8_t* out) {
   if (block < 0 || block >= db->reader.blocks()) return false;
   return CachedBlock(tb, db, block, 0, out) == 0;
+}
+
+std::string ProbeDamage(zok_tb* tb, const char* name) {
+  std::lock_guard<std::mutex> guard(tb->open_lock);
+  for (auto& db : tb->dbs) {
+    if (strcmp(db->name, name) != 0) continue;
+    std::lock_guard<std::mutex> damage(db->damage_lock);
+    return db->damage;
+  }
+  return "";
 }
 
 void ProbeInit(zok_tb* tb, size_t cache_bytes) {

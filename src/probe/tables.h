@@ -20,6 +20,9 @@ struct ProbeDb {
   char name[9] = {};
   double size = 0;  // entries
   JarReader reader;
+  // Why it is damaged: the first failure met, its header's or a record's.
+  std::mutex damage_lock;
+  std::string damage;
 };
 
 // Room for every material code of up to seven men, both sides to move.
@@ -42,6 +45,10 @@ int ProbeDbByte(zok_tb* tb, ProbeDb* db, double index);
 // Copies block `block` of a readable database through the cache into `out`
 // (kBlockSize bytes); false when it cannot be read.
 bool ProbeDbBlock(zok_tb* tb, ProbeDb* db, int block, uint8_t* out);
+// What made the database of name `name` (as zok_value's `missing` gives
+// it) damaged: the first failure met reading it, naming its file and block;
+// empty when none was met.
+std::string ProbeDamage(zok_tb* tb, const char* name);
 // Sets up a new handle's database table and cache; closes a handle's files.
 void ProbeInit(zok_tb* tb, size_t cache_bytes);
 void ProbeCloseFiles(zok_tb* tb);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "test_support.h"
 
@@ -92,12 +93,18 @@ TEST(ExeProbe, ReadsStandardInputLineByLine) {
                           fen + ": mate 10 a1a2\n" + "ExeProbe: bad FEN on line 5 [" +
                           std::string(80, 'x') + "...]: longer than 65536 bytes\n" + fen +
                           ": mate 10 a1a2\n");
-  // A database that cannot be read is named.
-  WriteFile(dir.File("KQK____W.J00"), "damaged");
+  // A database that cannot be read is named, with the file and block.
   WriteFile(dir.File("in"), "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1\n");
-  r = RunZok("-probe -", dir.path(), dir.File("in"));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: unknown: KQK____W damaged\n");
+  const std::string index = ReadFile(dir.File("KQK____W.JIX"));
+  for (const auto& [file, bytes, why] :
+       {std::tuple{"KQK____W.J00", std::string("damaged"), "./KQK____W.J00 block 0: record cut short"},
+        {"KQK____W.JIX", index.substr(0, 50), "./KQK____W.JIX: index header cut short"}}) {
+    WriteFile(dir.File(file), bytes);
+    r = RunZok("-probe -", dir.path(), dir.File("in"));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, std::string("8/8/8/5k2/8/8/1Q6/K7 w - - 0 1: unknown: KQK____W damaged: ") +
+                            (file[10] == '0' ? "damaged record in " : "") + why + "\n");
+  }
 }
 
 // --moves lists every move under the position's line; -line plays the mate
