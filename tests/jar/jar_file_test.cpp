@@ -1,6 +1,7 @@
 // The file layer: the layout of index and chunk files, reading back, damage
 // and the chunk split.
 #include "jar/jar_file.h"
+#include "jar/jar_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,21 @@ void ExpectReadsBack(const std::string& name, const Bytes& data) {
   EXPECT_EQ(JarSeek(h, data.size() + 1.0), 3);
   EXPECT_EQ(JasLastError(), "JarSeek: outside filesize [" + name + "]");
   EXPECT_EQ(JarClose(h), 0);
+  // Read by block number, every block on every thread at once, the last first.
+  JarReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(name, &error)) << error;
+  ASSERT_EQ(reader.size(), static_cast<double>(data.size()));
+  const int n = reader.blocks();
+  std::vector<int> wrong(size_t(3 * n));
+  PlatParallel(3 * n, [&](int i) {
+    const int b = n - 1 - i % n;
+    Bytes block(kBlockSize);
+    const int valid = reader.Read(b, block.data(), &error);
+    wrong[size_t(i)] = valid != std::min<int>(kBlockSize, int(data.size()) - b * kBlockSize) ||
+                       !std::equal(block.begin(), block.begin() + valid, data.begin() + b * kBlockSize);
+  });
+  EXPECT_EQ(std::count(wrong.begin(), wrong.end(), 1), 0);
 }
 
 // Two files written in turn, half a block at a time, with 1, 2 and 3 threads (a
