@@ -9,9 +9,9 @@
 
 namespace {
 
-// The database search path: one per process, set from the command line
-// before any database is opened.
-const char* g_search[kMaxSearchDirs + 1] = {nullptr};
+// The process's search path, set from the command line before any
+// database is opened.
+SearchPath g_search;
 
 // Appends, for shifts 24, 18, 12, 6, 0 (queen down to pawn) plus `offset`,
 // each piece letter as often as the code counts it; -1 past 7 letters.
@@ -47,26 +47,27 @@ const char* FresName(uint32_t code) {
   return name;
 }
 
+std::string SearchPath::Try(const char* name) const {
+  for (const std::string& dir : dirs_) {
+    std::string path = dir + name;
+    if (JarExists(path.c_str())) return path;
+  }
+  return "";
+}
+
 void FresSetPath(const char* directory) {
   if (directory == nullptr) {
-    g_search[0] = nullptr;
+    g_search.Clear();
     return;
   }
-  int n = 0;
-  while (g_search[n] != nullptr) n++;
-  if (n > kMaxSearchDirs - 1) OutError("FresSetPath: max 10 allowed");
-  g_search[n] = directory;
-  g_search[n + 1] = nullptr;
+  if (g_search.dirs().size() > kMaxSearchDirs - 1) OutError("FresSetPath: max 10 allowed");
+  g_search.Add(directory);
 }
 
 const char* FresTry(uint32_t code) {
   static std::string path;
-  const char* name = FresName(code);
-  for (int i = 0; g_search[i] != nullptr; i++) {
-    path = std::string(g_search[i]) + name;
-    if (JarExists(path.c_str())) return path.c_str();
-  }
-  return nullptr;
+  path = g_search.Try(FresName(code));
+  return path.empty() ? nullptr : path.c_str();
 }
 
 const char* FresFind(uint32_t code) {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "board/types.h"
 
@@ -12,6 +14,24 @@ const char* FresName(uint32_t code);
 // The name into `name` (9 bytes), for callers on many threads; false when
 // the code holds more men than a name does.
 bool FresNameTo(uint32_t code, char* name);
+// Where databases are looked for: directory prefixes in order, each joined
+// to a database name as it is (so each ends in the path separator). Whoever
+// opens databases holds one: the probing handle its own, the commands and
+// the build the process's (FresSetPath).
+class SearchPath {
+ public:
+  void Add(const std::string& directory) { dirs_.push_back(directory); }
+  void Clear() { dirs_.clear(); }
+  const std::vector<std::string>& dirs() const { return dirs_; }
+  // The first directory's path of database `name` (no extension) whose
+  // index file NAME.JIX can be opened, or "" when none has it.
+  std::string Try(const char* name) const;
+
+ private:
+  std::vector<std::string> dirs_;
+};
+
+// The process's search path, which the command line sets.
 void FresSetPath(const char* directory);
 const char* FresTry(uint32_t code);
 const char* FresFind(uint32_t code);

@@ -47,9 +47,9 @@ zok_tb* zok_open(const char* const* dirs, int ndirs, size_t cache_bytes, char* e
     }
     std::string d(dir);
     if (d.back() != kPathSep) d += kPathSep;
-    tb->dirs.push_back(d);
+    tb->path.Add(d);
   }
-  if (ndirs == 0) tb->dirs.push_back(kCurrentDir);
+  if (ndirs == 0) tb->path.Add(kCurrentDir);
   ProbeInit(tb, cache_bytes);
   return tb;
 }
@@ -140,7 +140,7 @@ void zok_cache_stats(zok_tb* tb, double* hits, double* misses) {
 int zok_max_men(zok_tb* tb) {
   if (tb == nullptr) return ZOK_BAD_HANDLE;
   int most = 0;
-  for (const std::string& dir : tb->dirs) {
+  for (const std::string& dir : tb->path.dirs()) {
     for (const std::string& file : PlatFindFiles((dir + "*.JIX").c_str())) {
       // "KQKR___W.JIX": the men's letters, blanks written as '_', the side.
       if (file.size() != 12 || (file[7] != 'W' && file[7] != 'B')) continue;

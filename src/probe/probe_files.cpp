@@ -21,26 +21,21 @@ void NoteDamage(ProbeDb* db, const std::string& why) {
 // when its header is that of a finished database of this material.
 void OpenDb(const zok_tb* tb, ProbeDb* db) {
   db->state = kProbeMissing;
-  for (const std::string& dir : tb->dirs) {
-    std::string path = dir + db->name;
-    int fd = PlatOpenRead((path + ".JIX").c_str());
-    if (fd < 0) continue;
-    PlatCloseFd(fd);
-    std::string error;
-    const JarHeader& h = db->reader.header();
-    if (!db->reader.Open(path, &error)) {
-      NoteDamage(db, error);
-    } else if (h.block_count == 0 || h.format != kDbFormat ||
-               h.content != static_cast<int32_t>(db->material)) {
-      NoteDamage(db, path + ".JIX: no finished database of " + db->name);
-    } else {
-      db->state = 0;
-      db->size = db->reader.size();
-      return;
-    }
-    db->state = kProbeDamaged;
+  const std::string path = tb->path.Try(db->name);
+  if (path.empty()) return;
+  std::string error;
+  const JarHeader& h = db->reader.header();
+  if (!db->reader.Open(path, &error)) {
+    NoteDamage(db, error);
+  } else if (h.block_count == 0 || h.format != kDbFormat ||
+             h.content != static_cast<int32_t>(db->material)) {
+    NoteDamage(db, path + ".JIX: no finished database of " + db->name);
+  } else {
+    db->state = 0;
+    db->size = db->reader.size();
     return;
   }
+  db->state = kProbeDamaged;
 }
 
 uint64_t Mix(uint64_t key) {

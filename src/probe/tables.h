@@ -11,6 +11,7 @@
 
 #include "jar/block_cache.h"
 #include "jar/jar_reader.h"
+#include "index/names.h"
 
 // One database of the handle, read by block number through its reader.
 struct ProbeDb {
@@ -29,7 +30,7 @@ struct ProbeDb {
 inline constexpr int kProbeDbSlots = 16384;
 
 struct zok_tb {
-  std::vector<std::string> dirs;  // each ending in the path separator
+  SearchPath path;
   std::mutex open_lock;           // opening databases and chunk files
   std::unique_ptr<std::atomic<ProbeDb*>[]> slots;  // by material code, open addressing
   std::vector<std::unique_ptr<ProbeDb>> dbs;
