@@ -169,8 +169,7 @@ JILE* JarRopen(const char* name) {
     if (ok) JarHeaderUnpack(bytes, &h->header);
   }
   const char* fault = ok ? JarHeaderFault(h->header) : nullptr;
-  if (fault == kNoMagic) {
-    Valid(h, kJarRead);
+  if (fault != nullptr && !Valid(h, kJarRead)) {
     JasSetReason(fault);
     ok = false;
   } else if (fault != nullptr) {
