@@ -13,17 +13,17 @@
 
 // Build state, one line each in RUN.
 struct RunState {
-  char bname[16];
-  int32_t passdone;
-  int32_t maxbcwply;
-  int32_t maxbczply;
-  int32_t cstotal;
-  int32_t maxsolw;
-  int32_t maxsolz;
-  double wmopen;
-  double wnopen;
-  double zmopen;
-  double znopen;
+  char bname[16];     // base name of the endgame being built
+  int32_t passdone;   // last pass finished and recorded, kPassNone before pass -1
+  int32_t maxbcwply;  // latest White ply a conversion into a sub-endgame wins at, or -1
+  int32_t maxbczply;  // latest Black ply a conversion loses at, or -1
+  int32_t cstotal;    // build time of the passes done, in hundredths of a second
+  int32_t maxsolw;    // last odd ply that found White wins (longest White mate), or -1
+  int32_t maxsolz;    // last even ply that found Black losses, or -1
+  double wmopen;      // white-to-move entries still open after the last White pass
+  double wnopen;      // the same, weighted by the board positions each stands for
+  double zmopen;      // black-to-move entries still open after the last Black pass
+  double znopen;      // the same, weighted
   // The pass a resume starts with: passdone + 1, or 900 once an iteration
   // pass found nothing new (only then is it written to RUN).
   int32_t passnext;
