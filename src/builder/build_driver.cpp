@@ -172,19 +172,18 @@ void LineEnds() {
 void CheckPrerequisites(const Build& b, const char* typed) {
   uint32_t sides[2] = {b.basi.material | kWhiteToMove, b.basi.material};
   for (uint32_t side : sides) {
-    const char* found = FresTry(side);
-    if (found != nullptr) {
-      std::string white = FresName(b.basi.material | kWhiteToMove);
-      OutError("ExeBuild: %s already exists: remove %s.* and %s.* to build it again", found,
-               white.c_str(), FresName(b.basi.material));
+    const std::string found = FresTry(side);
+    if (!found.empty()) {
+      OutError("ExeBuild: %s already exists: remove %s.* and %s.* to build it again", found.c_str(),
+               FresName(b.basi.material | kWhiteToMove).c_str(), FresName(b.basi.material).c_str());
     }
     uint32_t subs[kMaxSubEndgames];
     int nsubs = SubEndgames(side, subs);
     for (int i = 0; i < nsubs; i++) {
       if ((subs[i] & kWhiteMask) == 0) continue;
-      if (FresTry(subs[i]) != nullptr) continue;
+      if (!FresTry(subs[i]).empty()) continue;
       OutCons("\n\nTo view all children of %s : %s -d %s 1", b.basi.name, ProgramName(), typed);
-      OutError("ExeBuild: sub-endgame %s not found", FresName(subs[i]));
+      OutError("ExeBuild: sub-endgame %s not found", FresName(subs[i]).c_str());
     }
   }
 }
@@ -374,8 +373,8 @@ void RunPass(Build& b, const BuildPasses& p, int pass, int* next) {
     Call(b, p.collect_pack_wtm, pass);
   } else if (pass == kPassPackZtm) {
     Call(b, p.collect_pack_ztm, pass);
-    double sizew = FileSize(FresName(b.basi.material | kWhiteToMove));
-    double sizez = FileSize(FresName(b.basi.material));
+    double sizew = FileSize(FresName(b.basi.material | kWhiteToMove).c_str());
+    double sizez = FileSize(FresName(b.basi.material).c_str());
     const char* format = "\nTime %8.1f   Ply %3d %3d   File %10.0f %10.0f\n";
     OutCons(format, b.prog.cstotal * 0.01, b.run.maxsolw, b.run.maxsolz, sizew, sizez);
     OutFile(format, b.prog.cstotal * 0.01, b.run.maxsolw, b.run.maxsolz, sizew, sizez);

@@ -72,7 +72,7 @@ CacheSlot* SlotAdd(Build& b, uint32_t code) {
   SubCache& cache = b.cache;
   if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
   char path[256];
-  snprintf(path, sizeof path, "%s", FresFind(code));
+  snprintf(path, sizeof path, "%s", FresFind(code).c_str());
   CacheSlot* slot = SlotOpen(code, path);
   if (cache.sets > 1) {
     QuietAccounting quiet;

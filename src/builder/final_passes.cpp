@@ -199,7 +199,7 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
   PackBuffers buf = AllocPackBuffers(plan, groups);
   JILE** fin = OpenSetReaders(plan, names, groups);
   char name[16];
-  snprintf(name, sizeof name, "%s", FresName(code));
+  snprintf(name, sizeof name, "%s", FresName(code).c_str());
   JILE* out = OpenDatabase(b, name, code, failure);
   auto compute = [&](int slot, int set, int64_t first, int32_t count) {
     JILE** in = fin + set * groups;

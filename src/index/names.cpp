@@ -41,8 +41,8 @@ bool FresNameTo(uint32_t code, char* name) {
   return true;
 }
 
-const char* FresName(uint32_t code) {
-  static char name[9];
+std::string FresName(uint32_t code) {
+  char name[9];
   if (!FresNameTo(code, name)) OutError("FresName: too many pieces");
   return name;
 }
@@ -59,19 +59,18 @@ void FresSetPath(const char* directory) {
   g_search[n + 1] = nullptr;
 }
 
-const char* FresTry(uint32_t code) {
-  static std::string path;
-  const char* name = FresName(code);
+std::string FresTry(uint32_t code) {
+  const std::string name = FresName(code);
   for (int i = 0; g_search[i] != nullptr; i++) {
-    path = std::string(g_search[i]) + name;
-    if (JarExists(path.c_str())) return path.c_str();
+    std::string path = g_search[i] + name;
+    if (JarExists(path.c_str())) return path;
   }
-  return nullptr;
+  return "";
 }
 
-const char* FresFind(uint32_t code) {
-  const char* path = FresTry(code);
-  if (path == nullptr) OutError("FresFind: %s not found", FresName(code));
+std::string FresFind(uint32_t code) {
+  std::string path = FresTry(code);
+  if (path.empty()) OutError("FresFind: %s not found", FresName(code).c_str());
   return path;
 }
 
