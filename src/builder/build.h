@@ -34,21 +34,9 @@ struct RunState {
 inline constexpr int kPendingMax = 1024;
 inline constexpr int kPendingPathMax = 31;
 
-// Files opened for writing since the last pass was recorded, which are
-// forced to disk before RUN records the next one. Past the table's size the
-// whole file system is synced instead.
+// Past this many files opened for writing since the last pass was recorded,
+// the whole file system is synced instead of each file.
 inline constexpr int kWrittenMax = 4096;
-inline constexpr int kWrittenPathMax = 63;
-
-struct WrittenFiles {
-  char names[kWrittenMax][kWrittenPathMax + 1];
-  int count;
-  bool overflow;
-  // The current directory needs a sync only when a file was made there (the
-  // logs, at the first pass; the finished databases).
-  bool current;
-  JarFopenHook chained;  // the hook that was installed before ours
-};
 
 struct Build {
   Basi basi;  // the endgame; its name is also the work directory's
@@ -59,7 +47,19 @@ struct Build {
   ProgState prog;
   PileState pile;
   SubCache cache;
-  WrittenFiles written;
+  // What the build's file and memory work counts to (the .LOS figures), and
+  // the files it wrote since the last pass was recorded, which go to disk
+  // before RUN records the next one.
+  JarAccount account;
+  // Handed to what one thread holds or opens: all of it counts.
+  JarContext counted{&account};
+  // Handed to what further threads hold beyond one thread's share: only
+  // disk bytes and errors count, so that the logs read the same for any
+  // number of threads.
+  JarContext quiet{&account, true};
+  // The current directory needs a sync only when a file was made there (the
+  // logs, at the first pass; the finished databases).
+  bool sync_current;
   // The creation time stamped into the finished databases: SOURCE_DATE_EPOCH
   // when set, so that two builds give the same bytes; -1 for the time of
   // writing.

@@ -38,14 +38,14 @@ int SlotProbe(CacheSlot* slot, double index, double* loads) {
   return slot->buffers[u][offset];
 }
 
-// A slot on `path`, its header checked, its buffers empty.
-CacheSlot* SlotOpen(uint32_t code, const char* path) {
-  CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot)));
+// A slot on `path`, its header checked, its buffers empty, counted to `cx`.
+CacheSlot* SlotOpen(uint32_t code, const char* path, const JarContext* cx) {
+  CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot), cx));
   slot->code = code;
   slot->announced = false;
   slot->seen = -1;
   snprintf(slot->path, sizeof slot->path, "%s", path);
-  slot->file = FileRopen(path);
+  slot->file = FileRopen(path, cx);
   const char* name;
   int32_t format;
   uint32_t metric;
@@ -73,12 +73,9 @@ CacheSlot* SlotAdd(Build& b, uint32_t code) {
   if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
   char path[256];
   snprintf(path, sizeof path, "%s", FresFind(code).c_str());
-  CacheSlot* slot = SlotOpen(code, path);
-  if (cache.sets > 1) {
-    QuietAccounting quiet;
-    for (int s = 1; s < cache.sets; s++) {
-      cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path);
-    }
+  CacheSlot* slot = SlotOpen(code, path, &b.counted);
+  for (int s = 1; s < cache.sets; s++) {
+    cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path, &b.quiet);
   }
   cache.slots[cache.count++] = slot;
   return slot;
@@ -128,14 +125,13 @@ void CacheSetThreads(Build& b, int sets) {
   CacheCloseAll(b);
   SubCache& cache = b.cache;
   if (cache.copies != nullptr) {
-    QuietAccounting quiet;
-    SysFree(cache.copies);
+    SysFree(cache.copies, &b.quiet);
     cache.copies = nullptr;
   }
   cache.sets = sets;
   if (sets > 1) {
-    QuietAccounting quiet;
-    cache.copies = static_cast<CacheSlot**>(SysAlloc(sizeof(CacheSlot*) * kCacheSlots * (sets - 1)));
+    cache.copies =
+        static_cast<CacheSlot**>(SysAlloc(sizeof(CacheSlot*) * kCacheSlots * (sets - 1), &b.quiet));
   }
 }
 
@@ -163,16 +159,15 @@ void CacheCloseAll(Build& b) {
   SubCache& cache = b.cache;
   for (int i = 0; i < cache.count; i++) {
     FileClose(cache.slots[i]->file);
-    SysFree(cache.slots[i]);
+    SysFree(cache.slots[i], &b.counted);
     cache.slots[i] = nullptr;
   }
   if (cache.count > 0 && cache.sets > 1) {
-    QuietAccounting quiet;
     for (int s = 1; s < cache.sets; s++) {
       for (int i = 0; i < cache.count; i++) {
         CacheSlot*& copy = cache.copies[(s - 1) * kCacheSlots + i];
         FileClose(copy->file);
-        SysFree(copy);
+        SysFree(copy, &b.quiet);
         copy = nullptr;
       }
     }

@@ -109,31 +109,29 @@ struct PackBuffers {
   size_t set_bytes;
 };
 
-PackBuffers AllocPackBuffers(const RowPlan& plan, int groups) {
-  QuietAccounting quiet;
+PackBuffers AllocPackBuffers(const RowPlan& plan, int groups, const JarContext* cx) {
   const int batch_blocks = (plan.batch_rows + kRowsPerBlock - 1) / kRowsPerBlock;
   PackBuffers p;
   for (int i = 0; i < 2; i++) {
-    p.coded[i] = static_cast<JarCoded*>(SysAlloc(sizeof(JarCoded) * batch_blocks));
-    p.counts[i] = static_cast<PackCounts*>(SysAlloc(sizeof(PackCounts) * batch_blocks));
+    p.coded[i] = static_cast<JarCoded*>(SysAlloc(sizeof(JarCoded) * batch_blocks, cx));
+    p.counts[i] = static_cast<PackCounts*>(SysAlloc(sizeof(PackCounts) * batch_blocks, cx));
   }
   p.set_bytes = static_cast<size_t>(kBlockSize) * (groups + 1);
-  p.scratch = static_cast<uint8_t*>(SysAlloc(p.set_bytes * plan.sets));
+  p.scratch = static_cast<uint8_t*>(SysAlloc(p.set_bytes * plan.sets, cx));
   return p;
 }
 
-void FreePackBuffers(PackBuffers& p) {
-  QuietAccounting quiet;
+void FreePackBuffers(PackBuffers& p, const JarContext* cx) {
   for (int i = 0; i < 2; i++) {
-    SysFree(p.coded[i]);
-    SysFree(p.counts[i]);
+    SysFree(p.coded[i], cx);
+    SysFree(p.counts[i], cx);
   }
-  SysFree(p.scratch);
+  SysFree(p.scratch, cx);
 }
 
 // Opens the finished database `name` stamped with the creator record.
 JILE* OpenDatabase(const Build& b, const char* name, uint32_t code, const char* failure) {
-  JILE* out = FileWopenX(name);
+  JILE* out = FileWopenX(name, &b.counted);
   if (JarSetCreator(out, kZokVersion, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
     OutError("%s", failure);
   }
@@ -196,8 +194,8 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
     names[groups] = paths[groups];
   }
   RowPlan plan = PlanRows(order.rows, kPackRow, groups);
-  PackBuffers buf = AllocPackBuffers(plan, groups);
-  JILE** fin = OpenSetReaders(plan, names, groups);
+  PackBuffers buf = AllocPackBuffers(plan, groups, &b.quiet);
+  JILE** fin = OpenSetReaders(b, plan, names, groups);
   char name[16];
   snprintf(name, sizeof name, "%s", FresName(code).c_str());
   JILE* out = OpenDatabase(b, name, code, failure);
@@ -225,11 +223,11 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
   FileClose(out);
   // Before RUN records the pass, so that a finished build has its checksums.
   ChecksumWrite(name);
-  CloseSetReaders(plan, fin, groups);
+  CloseSetReaders(b, plan, fin, groups);
   for (int g = first_group; g <= last_ply; g += kGroupStep) {
     RunDeferRemove(b, FlocName(b.basi.name, kTagFin, g));
   }
-  FreePackBuffers(buf);
+  FreePackBuffers(buf, &b.quiet);
   ProgEnd(b.prog);
 }
 
@@ -263,12 +261,11 @@ void Collect(Build& b, int g, int last) {
   double* valued[2];
   uint8_t* bits;
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      bytes[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length));
-      valued[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
+      bytes[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length, &b.quiet));
+      valued[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows, &b.quiet));
     }
-    bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets));
+    bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets, &b.quiet));
   }
   WorkPath paths[kGroupStep / 2];
   const char* names[kGroupStep / 2];
@@ -276,8 +273,8 @@ void Collect(Build& b, int g, int last) {
     paths[i] = FlocName(b.basi.name, kTagNew, g + 2 * i);
     names[i] = paths[i];
   }
-  JILE** newf = OpenSetReaders(plan, names, plies);
-  JILE* fin = FileWopenW(FlocName(b.basi.name, kTagFin, g));
+  JILE** newf = OpenSetReaders(b, plan, names, plies);
+  JILE* fin = FileWopenW(FlocName(b.basi.name, kTagFin, g), &b.counted);
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
     JILE** in = newf + set * plies;
     uint8_t* row_bits_buffer = bits + static_cast<size_t>(set) * row_bits;
@@ -314,15 +311,14 @@ void Collect(Build& b, int g, int last) {
   };
   RunRows(plan, b.prog, length, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(fin);
-  CloseSetReaders(plan, newf, plies);
+  CloseSetReaders(b, plan, newf, plies);
   for (int i = 0; i < plies; i++) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      SysFree(bytes[i]);
-      SysFree(valued[i]);
+      SysFree(bytes[i], &b.quiet);
+      SysFree(valued[i], &b.quiet);
     }
-    SysFree(bits);
+    SysFree(bits, &b.quiet);
   }
   ProgEnd(b.prog);
 }

@@ -285,33 +285,32 @@ struct ClassifyFiles {
 
 // Both slots' buffers for `batch_rows` rows of `bytes` bitmap bytes (Black's
 // with a checkmate bitmap), and one probing set per resource set.
-CacheUser* AllocClassifyBuffers(ClassifyBuffers* slots, bool white, const RowPlan& plan, int32_t bytes) {
-  QuietAccounting quiet;
+CacheUser* AllocClassifyBuffers(ClassifyBuffers* slots, bool white, const RowPlan& plan, int32_t bytes,
+                                const JarContext* cx) {
   size_t batch = static_cast<size_t>(plan.batch_rows) * bytes;
   for (int i = 0; i < 2; i++) {
     ClassifyBuffers& sb = slots[i];
-    sb.conv = static_cast<uint8_t*>(SysAlloc(batch));
-    sb.excl = static_cast<uint8_t*>(SysAlloc(batch));
-    sb.mates = white ? nullptr : static_cast<uint8_t*>(SysAlloc(batch));
+    sb.conv = static_cast<uint8_t*>(SysAlloc(batch, cx));
+    sb.excl = static_cast<uint8_t*>(SysAlloc(batch, cx));
+    sb.mates = white ? nullptr : static_cast<uint8_t*>(SysAlloc(batch, cx));
     // Sized by the value bytes a row may hold: no input is read in blocks.
-    sb.values = static_cast<uint8_t*>(SysAlloc(batch * 8));
-    sb.out = static_cast<RowOut*>(SysAlloc(sizeof(RowOut) * plan.batch_rows));
+    sb.values = static_cast<uint8_t*>(SysAlloc(batch * 8, cx));
+    sb.out = static_cast<RowOut*>(SysAlloc(sizeof(RowOut) * plan.batch_rows, cx));
   }
-  auto* users = static_cast<CacheUser*>(SysAlloc(sizeof(CacheUser) * plan.sets));
+  auto* users = static_cast<CacheUser*>(SysAlloc(sizeof(CacheUser) * plan.sets, cx));
   memset(users, 0, sizeof(CacheUser) * plan.sets);
   for (int s = 0; s < plan.sets; s++) users[s].set = s;
   return users;
 }
 
-void FreeClassifyBuffers(ClassifyBuffers* slots, CacheUser* users) {
-  QuietAccounting quiet;
+void FreeClassifyBuffers(ClassifyBuffers* slots, CacheUser* users, const JarContext* cx) {
   for (int i = 0; i < 2; i++) {
     for (uint8_t* p : {slots[i].conv, slots[i].excl, slots[i].mates, slots[i].values}) {
-      if (p != nullptr) SysFree(p);
+      if (p != nullptr) SysFree(p, cx);
     }
-    SysFree(slots[i].out);
+    SysFree(slots[i].out, cx);
   }
-  SysFree(users);
+  SysFree(users, cx);
 }
 
 // Classifies row `r` into entry `j` of a slot's buffers, probing through the
@@ -405,13 +404,13 @@ void Classify(Build& b) {
   b.prog.cache_display = 1;
   if (!white) PileOpen(b, kPileMates);
   ClassifyBuffers slots[2];
-  CacheUser* users = AllocClassifyBuffers(slots, white, plan, bytes);
+  CacheUser* users = AllocClassifyBuffers(slots, white, plan, bytes, &b.quiet);
   ClassifyFiles files;
   files.bits_name = FlocName(b.basi.name, kTagConvBits, pass);
   files.values_name = FlocName(b.basi.name, kTagConvValues, pass);
-  files.bits = FileWopenW(files.bits_name);
-  files.values = FileWopenW(files.values_name);
-  files.exclusion = FileWopenW(FlocName(b.basi.name, kTagAll, pass));
+  files.bits = FileWopenW(files.bits_name, &b.counted);
+  files.values = FileWopenW(files.values_name, &b.counted);
+  files.exclusion = FileWopenW(FlocName(b.basi.name, kTagAll, pass), &b.counted);
   int32_t& max_ply = white ? b.run.maxbcwply : b.run.maxbczply;
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
     for (int32_t r = first; r < first + count; r++) {
@@ -429,12 +428,12 @@ void Classify(Build& b) {
   FileClose(files.bits);
   FileClose(files.values);
   FileClose(files.exclusion);
-  FreeClassifyBuffers(slots, users);
+  FreeClassifyBuffers(slots, users, &b.quiet);
   // Closes every thread's copies and frees their table.
   CacheSetThreads(b, 1);
   if (max_ply < 0) {
-    FileRemove(files.values_name);
-    FileRemove(files.bits_name);
+    FileRemove(files.values_name, &b.counted);
+    FileRemove(files.bits_name, &b.counted);
   }
   if (!white) PileClose(b);
   CountStore(b, side);
@@ -458,13 +457,12 @@ void Wtm2Create(Build& b) {
   uint8_t* illegal[2];
   double* legal[2];
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      illegal[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * bytes));
-      legal[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
+      illegal[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * bytes, &b.quiet));
+      legal[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows, &b.quiet));
     }
   }
-  JILE* file = FileWopenW(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
+  JILE* file = FileWopenW(FlocName(b.basi.name, kTagAllF, kPassWtmInit), &b.counted);
   auto compute = [&](int slot, int, int32_t first, int32_t count) {
     for (int32_t r = first; r < first + count; r++) {
       size_t j = static_cast<size_t>(r % plan.batch_rows);
@@ -483,10 +481,9 @@ void Wtm2Create(Build& b) {
   RunRows(plan, b.prog, b.basi.zsize, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(file);
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      SysFree(illegal[i]);
-      SysFree(legal[i]);
+      SysFree(illegal[i], &b.quiet);
+      SysFree(legal[i], &b.quiet);
     }
   }
   ProgEnd(b.prog);
