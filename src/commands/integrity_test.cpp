@@ -94,8 +94,8 @@ Outcome TestDatabase(uint32_t code, double entries) {
     if (RefreshDue(&shown, pos + kBlockSize >= entries)) {
       OutCons("\rblock     %.0f / %.0f", pos / kBlockSize, blocks);
     }
-    if (JarSeek(h, pos) != 0) return Damaged(h, "%s", FileFailure("FileSeek", path));
-    if (JarGetc(h) < 0) return Damaged(h, "%s", FileFailure("FileGetc", path));
+    if (JarSeek(h, pos) != 0) return Damaged(h, "%s", FileFailure("FileSeek", path).c_str());
+    if (JarGetc(h) < 0) return Damaged(h, "%s", FileFailure("FileGetc", path).c_str());
     if (PlatKeyWaiting() && PlatReadKey() == kAbortKey) OutError("Manual abort!");
   }
   FileClose(h);

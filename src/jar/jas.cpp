@@ -11,13 +11,15 @@
 namespace {
 
 // The layer's last failure, which the checked operations of the caller read
-// after a call failed: its message and its reason. Process-wide, like the
-// system's error text it carries.
+// after a call failed: its message and its reason. One per thread, like the
+// system's error text it carries: threads reading through their own handles
+// fail apart, and each reads its own failure back.
 struct LastFailure {
   char text[1024];
   char reason[1024];
   int block;
-} g_last = {"", "", -1};
+};
+thread_local LastFailure g_last = {"", "", -1};
 
 // The names of the open streams, looked up only when one fails; process-wide
 // like the streams themselves. The final pass holds two per ply: as many as

@@ -5,8 +5,8 @@
 #include "support/console.h"
 #include "jar/jas.h"
 
-const char* FileFailure(const char* who, const char* name) {
-  static char text[1400];
+std::string FileFailure(const char* who, const char* name) {
+  char text[1400];
   int block = JasLastBlock();
   if (block >= 0) {
     snprintf(text, sizeof text, "%s: failed [%s] block %d: %s", who, name, block, JasLastReason());
@@ -59,38 +59,38 @@ void FileClose(JILE* h) {
   // The handle is gone after the close.
   char name[kJarNameSize];
   snprintf(name, sizeof name, "%s", HandleName(h));
-  if (JarClose(h) != 0) OutError("%s", FileFailure("FileClose", name));
+  if (JarClose(h) != 0) OutError("%s", FileFailure("FileClose", name).c_str());
 }
 
 int FileGetc(JILE* h) {
   int c = JarGetc(h);
-  if (c < 0) OutError("%s", FileFailure("FileGetc", HandleName(h)));
+  if (c < 0) OutError("%s", FileFailure("FileGetc", HandleName(h)).c_str());
   return c;
 }
 
 void FilePutc(int byte, JILE* h) {
-  if (JarPutc(byte, h) < 0) OutError("%s", FileFailure("FilePutc", HandleName(h)));
+  if (JarPutc(byte, h) < 0) OutError("%s", FileFailure("FilePutc", HandleName(h)).c_str());
 }
 
 void FileRead(void* buffer, int count, JILE* h) {
   if (JarRead(buffer, count, h) < count)
-    OutError("%s", FileFailure("FileRead", HandleName(h)));
+    OutError("%s", FileFailure("FileRead", HandleName(h)).c_str());
 }
 
 int FileReadAny(void* buffer, int count, JILE* h) { return JarRead(buffer, count, h); }
 
 void FileWrite(const void* buffer, int count, JILE* h) {
   if (JarWrite(buffer, count, h) < count)
-    OutError("%s", FileFailure("FileWrite", HandleName(h)));
+    OutError("%s", FileFailure("FileWrite", HandleName(h)).c_str());
 }
 
 void FileWriteCoded(const JarCoded& coded, JILE* h) {
   if (JarWriteCoded(h, coded) == 0)
-    OutError("%s", FileFailure("FileWrite", HandleName(h)));
+    OutError("%s", FileFailure("FileWrite", HandleName(h)).c_str());
 }
 
 void FileSeek(JILE* h, double position) {
-  if (JarSeek(h, position) != 0) OutError("%s", FileFailure("FileSeek", HandleName(h)));
+  if (JarSeek(h, position) != 0) OutError("%s", FileFailure("FileSeek", HandleName(h)).c_str());
 }
 
 void FileRemove(const char* path, const JarContext* cx) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "jar/jar_file.h"
 #include "jar/jas.h"
@@ -36,8 +37,8 @@ void FileRemove(const char* path, const JarContext* cx = nullptr);
 double FileSize(const char* path, const JarContext* cx = nullptr);
 // The message of a failed file operation on `name`: "WHO: failed [NAME]:
 // REASON", or "WHO: failed [NAME] block N: REASON" when the layer found
-// block N damaged. The text lasts until the next call.
-const char* FileFailure(const char* who, const char* name);
+// block N damaged.
+std::string FileFailure(const char* who, const char* name);
 
 // Makes `account` a build's: zeroed, its errors logged to the .LOS log.
 void AccStart(JarAccount& account);
