@@ -13,17 +13,17 @@
 
 // Build state, one line each in RUN.
 struct RunState {
-  char bname[16];
-  int32_t passdone;
-  int32_t maxbcwply;
-  int32_t maxbczply;
-  int32_t cstotal;
-  int32_t maxsolw;
-  int32_t maxsolz;
-  double wmopen;
-  double wnopen;
-  double zmopen;
-  double znopen;
+  char bname[16];     // base name of the endgame being built
+  int32_t passdone;   // last pass finished and recorded, kPassNone before pass -1
+  int32_t maxbcwply;  // latest White ply a conversion into a sub-endgame wins at, or -1
+  int32_t maxbczply;  // latest Black ply a conversion loses at, or -1
+  int32_t cstotal;    // build time of the passes done, in hundredths of a second
+  int32_t maxsolw;    // last odd ply that found White wins (longest White mate), or -1
+  int32_t maxsolz;    // last even ply that found Black losses, or -1
+  double wmopen;      // white-to-move entries still open after the last White pass
+  double wnopen;      // the same, weighted by the board positions each stands for
+  double zmopen;      // black-to-move entries still open after the last Black pass
+  double znopen;      // the same, weighted
   // The pass a resume starts with: passdone + 1, or 900 once an iteration
   // pass found nothing new (only then is it written to RUN).
   int32_t passnext;
@@ -34,21 +34,9 @@ struct RunState {
 inline constexpr int kPendingMax = 1024;
 inline constexpr int kPendingPathMax = 31;
 
-// Files opened for writing since the last pass was recorded, which are
-// forced to disk before RUN records the next one. Past the table's size the
-// whole file system is synced instead.
+// Past this many files opened for writing since the last pass was recorded,
+// the whole file system is synced instead of each file.
 inline constexpr int kWrittenMax = 4096;
-inline constexpr int kWrittenPathMax = 63;
-
-struct WrittenFiles {
-  char names[kWrittenMax][kWrittenPathMax + 1];
-  int count;
-  bool overflow;
-  // The current directory needs a sync only when a file was made there (the
-  // logs, at the first pass; the finished databases).
-  bool current;
-  JarFopenHook chained;  // the hook that was installed before ours
-};
 
 struct Build {
   Basi basi;  // the endgame; its name is also the work directory's
@@ -59,7 +47,19 @@ struct Build {
   ProgState prog;
   PileState pile;
   SubCache cache;
-  WrittenFiles written;
+  // What the build's file and memory work counts to (the .LOS figures), and
+  // the files it wrote since the last pass was recorded, which go to disk
+  // before RUN records the next one.
+  JarAccount account;
+  // Handed to what one thread holds or opens: all of it counts.
+  JarContext counted{&account};
+  // Handed to what further threads hold beyond one thread's share: only
+  // disk bytes and errors count, so that the logs read the same for any
+  // number of threads.
+  JarContext quiet{&account, true};
+  // The current directory needs a sync only when a file was made there (the
+  // logs, at the first pass; the finished databases).
+  bool sync_current;
   // The creation time stamped into the finished databases: SOURCE_DATE_EPOCH
   // when set, so that two builds give the same bytes; -1 for the time of
   // writing.

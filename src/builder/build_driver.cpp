@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "builder/values.h"
 #include "support/checked_ops.h"
@@ -172,41 +174,20 @@ void LineEnds() {
 void CheckPrerequisites(const Build& b, const char* typed) {
   uint32_t sides[2] = {b.basi.material | kWhiteToMove, b.basi.material};
   for (uint32_t side : sides) {
-    const char* found = FresTry(side);
-    if (found != nullptr) {
-      std::string white = FresName(b.basi.material | kWhiteToMove);
-      OutError("ExeBuild: %s already exists: remove %s.* and %s.* to build it again", found,
-               white.c_str(), FresName(b.basi.material));
+    const std::string found = FresTry(side);
+    if (!found.empty()) {
+      OutError("ExeBuild: %s already exists: remove %s.* and %s.* to build it again", found.c_str(),
+               FresName(b.basi.material | kWhiteToMove).c_str(), FresName(b.basi.material).c_str());
     }
     uint32_t subs[kMaxSubEndgames];
     int nsubs = SubEndgames(side, subs);
     for (int i = 0; i < nsubs; i++) {
       if ((subs[i] & kWhiteMask) == 0) continue;
-      if (FresTry(subs[i]) != nullptr) continue;
+      if (!FresTry(subs[i]).empty()) continue;
       OutCons("\n\nTo view all children of %s : %s -d %s 1", b.basi.name, ProgramName(), typed);
-      OutError("ExeBuild: sub-endgame %s not found", FresName(subs[i]));
+      OutError("ExeBuild: sub-endgame %s not found", FresName(subs[i]).c_str());
     }
   }
-}
-
-// The build whose written files the jar's fopen hook notes: the hook is a
-// plain function pointer, without a context of its own.
-Build* g_noting = nullptr;
-
-void NoteFopen(int delta, FILE* stream, const char* mode, const char* name) {
-  Build& b = *g_noting;
-  if (delta > 0 && strpbrk(mode, "wa+") != nullptr) {
-    size_t n = strlen(b.basi.name);
-    if (strncmp(name, b.basi.name, n) != 0 || name[n] != kPathSep) b.written.current = true;
-    int i = b.written.count - 1;
-    while (i >= 0 && strcmp(b.written.names[i], name) != 0) i--;
-    if (i < 0 && b.written.count < kWrittenMax && strlen(name) <= kWrittenPathMax) {
-      strcpy(b.written.names[b.written.count++], name);
-    } else if (i < 0) {
-      b.written.overflow = true;
-    }
-  }
-  if (b.written.chained != nullptr) b.written.chained(delta, stream, mode, name);
 }
 
 void SyncOrFail(int result, const char* name) {
@@ -218,23 +199,32 @@ void SyncOrFail(int result, const char* name) {
 // that name them (the work directory, and the current one with the finished
 // databases and the logs).
 void SyncPass(Build& b) {
+  std::vector<std::string> written;
+  {
+    std::lock_guard<std::mutex> hold(b.account.lock);
+    written.swap(b.account.written);
+  }
+  const bool each = written.size() <= static_cast<size_t>(kWrittenMax);
+  bool current = b.sync_current;
+  b.sync_current = false;
+  const size_t n = strlen(b.basi.name);
+  for (const std::string& name : written) {
+    if (name.compare(0, n, b.basi.name) != 0 || name.size() <= n || name[n] != kPathSep) current = true;
+  }
   // Writing starts for every file first, so that the first sync commits the
   // lot and the others find little left to do.
-  for (int i = 0; i < b.written.count && !b.written.overflow; i++) PlatStartWriteback(b.written.names[i]);
+  for (size_t i = 0; each && i < written.size(); i++) PlatStartWriteback(written[i].c_str());
   OutSyncLogs();
-  if (b.written.overflow) {
+  if (!each) {
     SyncOrFail(PlatSyncFileSystem(b.basi.name), b.basi.name);
   } else {
-    for (int i = 0; i < b.written.count; i++) {
-      if (PlatFileSize(b.written.names[i]) < 0) continue;  // removed again
-      SyncOrFail(PlatSyncPath(b.written.names[i]), b.written.names[i]);
+    for (const std::string& name : written) {
+      if (PlatFileSize(name.c_str()) < 0) continue;  // removed again
+      SyncOrFail(PlatSyncPath(name.c_str()), name.c_str());
     }
   }
-  b.written.count = 0;
-  b.written.overflow = false;
   SyncOrFail(PlatSyncPath(b.basi.name), b.basi.name);
-  if (b.written.current) SyncOrFail(PlatSyncPath("."), ".");
-  b.written.current = false;
+  if (current) SyncOrFail(PlatSyncPath("."), ".");
 }
 
 // The range as typed, for messages.
@@ -344,12 +334,11 @@ bool FinishedDatabasesThere(const Build& b, bool say) {
   return true;
 }
 
-void PrintMaxes() {
+void PrintMaxes(const Build& b) {
   const char* format = "Maxes:  %d Error  %5.1fM Alloc  %3d Fopen  %7.1fM Write\n";
-  OutCons(format, g_acc.errors_max, g_acc.alloc_max / 1048576.0, g_acc.streams_max,
-          g_acc.disk_max / 1048576);
-  OutFile(format, g_acc.errors_max, g_acc.alloc_max / 1048576.0, g_acc.streams_max,
-          g_acc.disk_max / 1048576);
+  const JarAccount& a = b.account;
+  OutCons(format, a.errors_max, a.alloc_max / 1048576.0, a.streams_max, a.disk_max / 1048576);
+  OutFile(format, a.errors_max, a.alloc_max / 1048576.0, a.streams_max, a.disk_max / 1048576);
 }
 
 void RunPass(Build& b, const BuildPasses& p, int pass, int* next) {
@@ -374,8 +363,8 @@ void RunPass(Build& b, const BuildPasses& p, int pass, int* next) {
     Call(b, p.collect_pack_wtm, pass);
   } else if (pass == kPassPackZtm) {
     Call(b, p.collect_pack_ztm, pass);
-    double sizew = FileSize(FresName(b.basi.material | kWhiteToMove));
-    double sizez = FileSize(FresName(b.basi.material));
+    double sizew = FileSize(FresName(b.basi.material | kWhiteToMove).c_str(), &b.counted);
+    double sizez = FileSize(FresName(b.basi.material).c_str(), &b.counted);
     const char* format = "\nTime %8.1f   Ply %3d %3d   File %10.0f %10.0f\n";
     OutCons(format, b.prog.cstotal * 0.01, b.run.maxsolw, b.run.maxsolz, sizew, sizez);
     OutFile(format, b.prog.cstotal * 0.01, b.run.maxsolw, b.run.maxsolz, sizew, sizez);
@@ -496,7 +485,7 @@ int RunPendingRemovals(const Build& b) { return b.npending; }
 void RunCompleteRemovals(Build& b) {
   if (b.npending == 0) return;
   for (int i = 0; i < b.npending; i++) {
-    if (JarExists(b.pending[i]) && JarRemove(b.pending[i]) == 0) continue;
+    if (JarExists(b.pending[i]) && JarRemove(b.pending[i], &b.counted) == 0) continue;
     // Damaged or half removed (an index file too short to read, chunk files
     // without their index): remove whatever of it is there.
     RemoveLeftovers(b.pending[i]);
@@ -512,7 +501,7 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   Build& b = *owned;
   MakeBasi(args[0], &b.basi);
   b.prog.basis = &b.basi;
-  b.written.current = true;
+  b.sync_current = true;
   int first = 0, last = kPassPackZtm;
   CheckRange(n, args, &first, &last);
   b.created = CreationTime();
@@ -567,11 +556,7 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
   OutFile("%s\n", ZokBanner());
   OutGile("%s\n", ZokBanner());
   OutSile("%s\n", ZokBanner());
-  AccReset();
-  AccInstallHooks();
-  b.written.chained = g_jar_hooks.fopen;
-  g_noting = &b;
-  JarHookFopen(NoteFopen);
+  AccStart(b.account);
 
   if (n < 2) first = b.run.passnext;
   if (last > kPassPackZtm) last = kPassPackZtm;
@@ -583,7 +568,7 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
     snprintf(label, sizeof label, "pass %d", pass);
     PlatStepLabel(label);
     ProgPoll();
-    AccPass(pass, 0);
+    AccPass(b.account, pass, 0);
     int next = pass + 1;
     RunPass(b, passes, pass, &next);
     b.run.passdone = pass;
@@ -592,18 +577,16 @@ void ExeBuild(int n, char** args, const BuildPasses& passes) {
     // The closing line goes to the log before the last record, so that a
     // build RUN calls complete has it.
     if (next > last) {
-      PrintMaxes();
+      PrintMaxes(b);
       maxes_printed = true;
     }
     SyncPass(b);
     RunWrite(b);
     RunCompleteRemovals(b);
-    AccPass(pass, 1);
+    AccPass(b.account, pass, 1);
     pass = next;
   }
-  if (!maxes_printed) PrintMaxes();
+  if (!maxes_printed) PrintMaxes(b);
   // A finished build leaves only RUN; the lock itself lasts until exit.
   if (b.run.passdone == kPassPackZtm) PlatRemove(lock);
-  JarHookFopen(b.written.chained);
-  g_noting = nullptr;
 }

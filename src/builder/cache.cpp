@@ -40,9 +40,9 @@ int SlotProbe(CacheSlot* slot, const JarReader& reader, double index, double* lo
 }
 
 // Set 0's slot on `path`, its header checked, its buffers empty; with
-// `file` false another set's slot, its buffers empty.
-CacheSlot* SlotOpen(uint32_t code, const char* path, bool file) {
-  CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot)));
+// `file` false another set's slot, its buffers empty. Counted to `cx`.
+CacheSlot* SlotOpen(uint32_t code, const char* path, const JarContext* cx, bool file) {
+  CacheSlot* slot = static_cast<CacheSlot*>(SysAlloc(sizeof(CacheSlot), cx));
   slot->code = code;
   slot->announced = false;
   slot->seen = -1;
@@ -53,7 +53,7 @@ CacheSlot* SlotOpen(uint32_t code, const char* path, bool file) {
     slot->tags[i] = -1;
   }
   if (!file) return slot;
-  slot->file = FileRopen(path);
+  slot->file = FileRopen(path, cx);
   const char* name;
   int32_t format;
   uint32_t metric;
@@ -77,16 +77,13 @@ CacheSlot* SlotAdd(Build& b, uint32_t code) {
   SubCache& cache = b.cache;
   if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
   char path[256];
-  snprintf(path, sizeof path, "%s", FresFind(code));
+  snprintf(path, sizeof path, "%s", FresFind(code).c_str());
   auto reader = std::make_unique<JarReader>();
-  CacheSlot* slot = SlotOpen(code, path, true);
+  CacheSlot* slot = SlotOpen(code, path, &b.counted, true);
   std::string error;
   if (!reader->Open(path, &error)) OutError("FileRopen: [%s] failed: %s", path, error.c_str());
-  if (cache.sets > 1) {
-    QuietAccounting quiet;
-    for (int s = 1; s < cache.sets; s++) {
-      cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path, false);
-    }
+  for (int s = 1; s < cache.sets; s++) {
+    cache.copies[(s - 1) * kCacheSlots + cache.count] = SlotOpen(code, path, &b.quiet, false);
   }
   cache.readers[cache.count] = std::move(reader);
   cache.slots[cache.count++] = slot;
@@ -137,14 +134,13 @@ void CacheSetThreads(Build& b, int sets) {
   CacheCloseAll(b);
   SubCache& cache = b.cache;
   if (cache.copies != nullptr) {
-    QuietAccounting quiet;
-    SysFree(cache.copies);
+    SysFree(cache.copies, &b.quiet);
     cache.copies = nullptr;
   }
   cache.sets = sets;
   if (sets > 1) {
-    QuietAccounting quiet;
-    cache.copies = static_cast<CacheSlot**>(SysAlloc(sizeof(CacheSlot*) * kCacheSlots * (sets - 1)));
+    cache.copies =
+        static_cast<CacheSlot**>(SysAlloc(sizeof(CacheSlot*) * kCacheSlots * (sets - 1), &b.quiet));
   }
 }
 
@@ -167,16 +163,15 @@ void CacheCloseAll(Build& b) {
   SubCache& cache = b.cache;
   for (int i = 0; i < cache.count; i++) {
     FileClose(cache.slots[i]->file);
-    SysFree(cache.slots[i]);
+    SysFree(cache.slots[i], &b.counted);
     cache.slots[i] = nullptr;
     cache.readers[i].reset();
   }
   if (cache.count > 0 && cache.sets > 1) {
-    QuietAccounting quiet;
     for (int s = 1; s < cache.sets; s++) {
       for (int i = 0; i < cache.count; i++) {
         CacheSlot*& copy = cache.copies[(s - 1) * kCacheSlots + i];
-        SysFree(copy);
+        SysFree(copy, &b.quiet);
         copy = nullptr;
       }
     }

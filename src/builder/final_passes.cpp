@@ -100,6 +100,86 @@ struct PackCounts {
   double open_weighted;
 };
 
+// Both slots' coded blocks and counts, and each resource set's scratch: the
+// block, then one buffer per group.
+struct PackBuffers {
+  JarCoded* coded[2];
+  PackCounts* counts[2];
+  uint8_t* scratch;
+  size_t set_bytes;
+};
+
+PackBuffers AllocPackBuffers(const RowPlan& plan, int groups, const JarContext* cx) {
+  const int batch_blocks = (plan.batch_rows + kRowsPerBlock - 1) / kRowsPerBlock;
+  PackBuffers p;
+  for (int i = 0; i < 2; i++) {
+    p.coded[i] = static_cast<JarCoded*>(SysAlloc(sizeof(JarCoded) * batch_blocks, cx));
+    p.counts[i] = static_cast<PackCounts*>(SysAlloc(sizeof(PackCounts) * batch_blocks, cx));
+  }
+  p.set_bytes = static_cast<size_t>(kBlockSize) * (groups + 1);
+  p.scratch = static_cast<uint8_t*>(SysAlloc(p.set_bytes * plan.sets, cx));
+  return p;
+}
+
+void FreePackBuffers(PackBuffers& p, const JarContext* cx) {
+  for (int i = 0; i < 2; i++) {
+    SysFree(p.coded[i], cx);
+    SysFree(p.counts[i], cx);
+  }
+  SysFree(p.scratch, cx);
+}
+
+// Opens the finished database `name` stamped with the creator record.
+JILE* OpenDatabase(const Build& b, const char* name, uint32_t code, const char* failure) {
+  JILE* out = FileWopenX(name, &b.counted);
+  if (JarSetCreator(out, kZokVersion, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
+    OutError("%s", failure);
+  }
+  if (b.created >= 0) JarSetCreated(out, static_cast<int32_t>(b.created));
+  return out;
+}
+
+// Reads the next `n` bytes of every group into `block`: the value found in
+// any group, the later group winning.
+void MergeGroups(JILE** in, int groups, uint8_t* block, uint8_t* values, int n) {
+  memset(block, kValueNone, n);
+  for (int g = 0; g < groups; g++) {
+    uint8_t* v = values + static_cast<size_t>(kBlockSize) * g;
+    FileRead(v, n, in[g]);
+    for (int i = 0; i < n; i++) block[i] = v[i] != kValueNone ? v[i] : block[i];
+  }
+}
+
+// Clears the non-canonical entries of `rows` rows from `first` in `block`,
+// and counts them: weighted by what the groups valued, plain by what stays.
+PackCounts DropNonCanonical(const PackOrder& order, int64_t first, int32_t rows, uint8_t* block) {
+  PackCounts c{0, 0, 0, 0};
+  for (int32_t k = 0; k < rows; k++) {
+    int weight;
+    const uint64_t marks = RowMarks(order, first + k, &weight);
+    uint8_t* row = block + k * kPackRow;
+    int valued = 0, kept = 0;
+    for (int s = 0; s < kPackRow; s++) {
+      bool value = row[s] != kValueNone;
+      valued += value;
+      if ((marks >> s & 1) != 0) row[s] = kValueNone;
+      kept += row[s] != kValueNone;
+    }
+    c.resolved_weighted += static_cast<double>(valued) * weight;
+    c.open_weighted += static_cast<double>(kPackRow - valued) * weight;
+    c.resolved += kept;
+    c.open += kPackRow - kept;
+  }
+  return c;
+}
+
+void AddPackCounts(ProgState& prog, const PackCounts& c) {
+  prog.resolved += c.resolved;
+  prog.resolved_weighted += c.resolved_weighted;
+  prog.open += c.open;
+  prog.open_weighted += c.open_weighted;
+}
+
 // Packs the side's FIN groups into its database. The blocks are made and
 // coded on all threads, and written in order.
 void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_group, int last_ply,
@@ -114,92 +194,40 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
     names[groups] = paths[groups];
   }
   RowPlan plan = PlanRows(order.rows, kPackRow, groups);
-  const int batch_blocks = (plan.batch_rows + kRowsPerBlock - 1) / kRowsPerBlock;
-  JarCoded* coded[2];
-  PackCounts* counts[2];
-  uint8_t* scratch;  // per set: the block, then one buffer per group
-  const size_t set_bytes = static_cast<size_t>(kBlockSize) * (groups + 1);
-  {
-    QuietAccounting quiet;
-    for (int i = 0; i < 2; i++) {
-      coded[i] = static_cast<JarCoded*>(SysAlloc(sizeof(JarCoded) * batch_blocks));
-      counts[i] = static_cast<PackCounts*>(SysAlloc(sizeof(PackCounts) * batch_blocks));
-    }
-    scratch = static_cast<uint8_t*>(SysAlloc(set_bytes * plan.sets));
-  }
-  JILE** fin = OpenSetReaders(plan, names, groups);
+  PackBuffers buf = AllocPackBuffers(plan, groups, &b.quiet);
+  JILE** fin = OpenSetReaders(b, plan, names, groups);
   char name[16];
-  snprintf(name, sizeof name, "%s", FresName(code));
-  JILE* out = FileWopenX(name);
-  if (JarSetCreator(out, kZokVersion, kDbFormat, kMetricDtm, static_cast<int32_t>(code)) != 0) {
-    OutError("%s", failure);
-  }
-  if (b.created >= 0) JarSetCreated(out, static_cast<int32_t>(b.created));
+  snprintf(name, sizeof name, "%s", FresName(code).c_str());
+  JILE* out = OpenDatabase(b, name, code, failure);
   auto compute = [&](int slot, int set, int64_t first, int32_t count) {
     JILE** in = fin + set * groups;
-    uint8_t* block = scratch + set_bytes * set;
-    uint8_t* values = block + kBlockSize;
+    uint8_t* block = buf.scratch + buf.set_bytes * set;
     for (int g = 0; g < groups; g++) FileSeek(in[g], static_cast<double>(first) * kPackRow);
     for (int64_t r = first; r < first + count; r += kRowsPerBlock) {
       const int32_t rows =
           static_cast<int32_t>(first + count - r < kRowsPerBlock ? first + count - r : kRowsPerBlock);
-      const int n = rows * kPackRow;
-      // The value found in any group; the later group wins.
-      memset(block, kValueNone, n);
-      for (int g = 0; g < groups; g++) {
-        uint8_t* v = values + static_cast<size_t>(kBlockSize) * g;
-        FileRead(v, n, in[g]);
-        for (int i = 0; i < n; i++) block[i] = v[i] != kValueNone ? v[i] : block[i];
-      }
-      PackCounts c{0, 0, 0, 0};
-      for (int32_t k = 0; k < rows; k++) {
-        int weight;
-        const uint64_t marks = RowMarks(order, r + k, &weight);
-        uint8_t* row = block + k * kPackRow;
-        int valued = 0, kept = 0;
-        for (int s = 0; s < kPackRow; s++) {
-          bool value = row[s] != kValueNone;
-          valued += value;
-          if ((marks >> s & 1) != 0) row[s] = kValueNone;
-          kept += row[s] != kValueNone;
-        }
-        c.resolved_weighted += static_cast<double>(valued) * weight;
-        c.open_weighted += static_cast<double>(kPackRow - valued) * weight;
-        c.resolved += kept;
-        c.open += kPackRow - kept;
-      }
+      MergeGroups(in, groups, block, block + kBlockSize, rows * kPackRow);
       const int j = static_cast<int>(r % plan.batch_rows) / kRowsPerBlock;
-      counts[slot][j] = c;
-      JarCode(kFlagTrial, block, n, &coded[slot][j]);
+      buf.counts[slot][j] = DropNonCanonical(order, r, rows, block);
+      JarCode(kFlagTrial, block, rows * kPackRow, &buf.coded[slot][j]);
     }
   };
   auto commit = [&](int slot, int64_t first, int32_t count) {
     for (int64_t r = first; r < first + count; r += kRowsPerBlock) {
       const int j = static_cast<int>(r % plan.batch_rows) / kRowsPerBlock;
-      FileWriteCoded(coded[slot][j], out);
-      const PackCounts& c = counts[slot][j];
-      b.prog.resolved += c.resolved;
-      b.prog.resolved_weighted += c.resolved_weighted;
-      b.prog.open += c.open;
-      b.prog.open_weighted += c.open_weighted;
+      FileWriteCoded(buf.coded[slot][j], out);
+      AddPackCounts(b.prog, buf.counts[slot][j]);
     }
   };
   RunRows(plan, b.prog, kPackRow, [](int, int64_t, int32_t) {}, compute, commit);
   FileClose(out);
   // Before RUN records the pass, so that a finished build has its checksums.
   ChecksumWrite(name);
-  CloseSetReaders(plan, fin, groups);
+  CloseSetReaders(b, plan, fin, groups);
   for (int g = first_group; g <= last_ply; g += kGroupStep) {
     RunDeferRemove(b, FlocName(b.basi.name, kTagFin, g));
   }
-  {
-    QuietAccounting quiet;
-    for (int i = 0; i < 2; i++) {
-      SysFree(coded[i]);
-      SysFree(counts[i]);
-    }
-    SysFree(scratch);
-  }
+  FreePackBuffers(buf, &b.quiet);
   ProgEnd(b.prog);
 }
 
@@ -233,12 +261,11 @@ void Collect(Build& b, int g, int last) {
   double* valued[2];
   uint8_t* bits;
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      bytes[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length));
-      valued[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
+      bytes[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length, &b.quiet));
+      valued[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows, &b.quiet));
     }
-    bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets));
+    bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets, &b.quiet));
   }
   WorkPath paths[kGroupStep / 2];
   const char* names[kGroupStep / 2];
@@ -246,8 +273,8 @@ void Collect(Build& b, int g, int last) {
     paths[i] = FlocName(b.basi.name, kTagNew, g + 2 * i);
     names[i] = paths[i];
   }
-  JILE** newf = OpenSetReaders(plan, names, plies);
-  JILE* fin = FileWopenW(FlocName(b.basi.name, kTagFin, g));
+  JILE** newf = OpenSetReaders(b, plan, names, plies);
+  JILE* fin = FileWopenW(FlocName(b.basi.name, kTagFin, g), &b.counted);
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
     JILE** in = newf + set * plies;
     uint8_t* row_bits_buffer = bits + static_cast<size_t>(set) * row_bits;
@@ -284,15 +311,14 @@ void Collect(Build& b, int g, int last) {
   };
   RunRows(plan, b.prog, length, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(fin);
-  CloseSetReaders(plan, newf, plies);
+  CloseSetReaders(b, plan, newf, plies);
   for (int i = 0; i < plies; i++) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      SysFree(bytes[i]);
-      SysFree(valued[i]);
+      SysFree(bytes[i], &b.quiet);
+      SysFree(valued[i], &b.quiet);
     }
-    SysFree(bits);
+    SysFree(bits, &b.quiet);
   }
   ProgEnd(b.prog);
 }

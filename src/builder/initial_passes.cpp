@@ -264,10 +264,6 @@ void ZtmLoop(RowWork& w, uint8_t* conv, uint8_t* excl, uint8_t* mates, int32_t h
   }
 }
 
-// The classification of pass -1 (White) and pass 0 (Black): row by row of
-// the side's working layout a conversion bitmap (BCB), an exclusion bitmap
-// (ALL) and the conversion values of the set BCB bits (BCC). Without any
-// conversion the pair is removed again. Black's pass piles its checkmates.
 // A batch slot's buffers of pass -1 or 0.
 struct ClassifyBuffers {
   uint8_t* conv;
@@ -277,137 +273,167 @@ struct ClassifyBuffers {
   RowOut* out;
 };
 
+// The three files of pass -1 or 0 and the paths of the pair that goes again
+// when no row converts.
+struct ClassifyFiles {
+  WorkPath bits_name;
+  WorkPath values_name;
+  JILE* bits;
+  JILE* values;
+  JILE* exclusion;
+};
+
+// Both slots' buffers for `batch_rows` rows of `bytes` bitmap bytes (Black's
+// with a checkmate bitmap), and one probing set per resource set.
+CacheUser* AllocClassifyBuffers(ClassifyBuffers* slots, bool white, const RowPlan& plan, int32_t bytes,
+                                const JarContext* cx) {
+  size_t batch = static_cast<size_t>(plan.batch_rows) * bytes;
+  for (int i = 0; i < 2; i++) {
+    ClassifyBuffers& sb = slots[i];
+    sb.conv = static_cast<uint8_t*>(SysAlloc(batch, cx));
+    sb.excl = static_cast<uint8_t*>(SysAlloc(batch, cx));
+    sb.mates = white ? nullptr : static_cast<uint8_t*>(SysAlloc(batch, cx));
+    // Sized by the value bytes a row may hold: no input is read in blocks.
+    sb.values = static_cast<uint8_t*>(SysAlloc(batch * 8, cx));
+    sb.out = static_cast<RowOut*>(SysAlloc(sizeof(RowOut) * plan.batch_rows, cx));
+  }
+  auto* users = static_cast<CacheUser*>(SysAlloc(sizeof(CacheUser) * plan.sets, cx));
+  memset(users, 0, sizeof(CacheUser) * plan.sets);
+  for (int s = 0; s < plan.sets; s++) users[s].set = s;
+  return users;
+}
+
+void FreeClassifyBuffers(ClassifyBuffers* slots, CacheUser* users, const JarContext* cx) {
+  for (int i = 0; i < 2; i++) {
+    for (uint8_t* p : {slots[i].conv, slots[i].excl, slots[i].mates, slots[i].values}) {
+      if (p != nullptr) SysFree(p, cx);
+    }
+    SysFree(slots[i].out, cx);
+  }
+  SysFree(users, cx);
+}
+
+// Classifies row `r` into entry `j` of a slot's buffers, probing through the
+// calling thread's set `user`.
+template <Side side>
+void ClassifyRow(Build& b, const ClassifyBuffers& sb, size_t j, int32_t bytes, CacheUser& user, int32_t r) {
+  size_t at = j * bytes;
+  RowOut& o = sb.out[j];
+  o.count = o.mates = o.probes = 0;
+  o.max_ply = -1;
+  o.nvalues = o.ncodes = 0;
+  memset(sb.conv + at, 0, bytes);
+  memset(sb.excl + at, 0xff, bytes);
+  user.serial++;
+  user.codes = o.codes;
+  user.ncodes = &o.ncodes;
+  double probes = user.probes;
+  RowWork w{&b.basi, &b.cache, user, &o, sb.values + at * 8};
+  if constexpr (side == kWhite) {
+    Wtm1Loop(w, sb.conv + at, sb.excl + at, UnreduceZ(r, &b.basi));
+  } else {
+    memset(sb.mates + at, 0, bytes);
+    ZtmLoop(w, sb.conv + at, sb.excl + at, sb.mates + at, UnreduceW(r, &b.basi));
+  }
+  user = w.user;
+  o.probes = user.probes - probes;
+}
+
+// Takes row `r`'s results in row order: the sub-endgames it met, its counts
+// and checkmates, and its three bitmaps and values to the files.
+template <Side side>
+void CommitClassifiedRow(Build& b, const ClassifyBuffers& sb, size_t j, int32_t bytes, int32_t r,
+                         const ClassifyFiles& files, int32_t& max_ply) {
+  size_t at = j * bytes;
+  const RowOut& o = sb.out[j];
+  for (int i = 0; i < o.ncodes; i++) CacheAnnounce(b, o.codes[i]);
+  b.prog.cache_probes += o.probes;
+  if (o.max_ply > max_ply) max_ply = o.max_ply;
+  if (o.nvalues > 0) FileWrite(sb.values + at * 8, o.nvalues, files.values);
+  if constexpr (side == kWhite) {
+    CountAdd(b.prog, b.basi.wsize - o.count, o.count, WeightZ(r, &b.basi));
+  } else {
+    int weight = WeightW(r, &b.basi);
+    uint32_t hashw = static_cast<uint32_t>(UnreduceW(r, &b.basi));
+    ForEachBit(sb.mates + at, bytes, [&](uint32_t c) { PileAddW(b, hashw, c); });
+    CountAdd(b.prog, b.basi.zsize - o.count - o.mates, o.count + o.mates, weight);
+    b.mates += o.mates;
+    b.mates_weighted += o.mates * weight;
+  }
+  FileWrite(sb.conv + at, bytes, files.bits);
+  FileWrite(sb.excl + at, bytes, files.exclusion);
+}
+
+// Sub-endgames are opened between batches, on this thread, as rows find
+// them missing; true when any was, and those rows are computed again.
+bool OpenMissingSubEndgames(Build& b, CacheUser* users, int sets) {
+  uint32_t missing[kCacheSlots];
+  int count = 0;
+  for (int s = 0; s < sets; s++) {
+    CacheUser& user = users[s];
+    b.prog.cache_loads += user.loads;
+    user.loads = 0;
+    for (int m = 0; m < user.nmissing; m++) {
+      int i = 0;
+      while (i < count && missing[i] != user.missing[m]) i++;
+      if (i == count && count < kCacheSlots) missing[count++] = user.missing[m];
+    }
+    user.nmissing = 0;
+  }
+  CacheOpenMissing(b, missing, count);
+  return count > 0;
+}
+
+// The classification of pass -1 (White) and pass 0 (Black): row by row of
+// the side's working layout a conversion bitmap (BCB), an exclusion bitmap
+// (ALL) and the conversion values of the set BCB bits (BCC). Without any
+// conversion the pair is removed again. Black's pass piles its checkmates.
 template <Side side>
 void Classify(Build& b) {
   constexpr bool white = side == kWhite;
   const int pass = white ? kPassWtmInit : kPassZtmInit;
   const Layout layout = white ? kBlackRows : kWhiteRows;
   ProgStart(b.prog, nullptr, pass, 0);
-  int32_t rows = LayoutRows(b.basi, layout);
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = columns / 8;
-  // Sized by the value bytes a row may hold: no input is read in blocks.
   // Each set holds a reader of every sub-endgame the side's moves reach.
   uint32_t subs[kMaxSubEndgames];
   const int nsubs = SubEndgames(white ? b.basi.material | kWhiteToMove : b.basi.material, subs);
-  RowPlan plan = PlanRows(rows, columns, nsubs);
+  RowPlan plan = PlanRows(LayoutRows(b.basi, layout), columns, nsubs);
   CacheSetThreads(b, plan.sets);
   b.prog.cache_display = 1;
   if (!white) PileOpen(b, kPileMates);
   ClassifyBuffers slots[2];
-  CacheUser* users;
-  {
-    QuietAccounting quiet;
-    size_t batch = static_cast<size_t>(plan.batch_rows) * bytes;
-    for (ClassifyBuffers& sb : slots) {
-      sb.conv = static_cast<uint8_t*>(SysAlloc(batch));
-      sb.excl = static_cast<uint8_t*>(SysAlloc(batch));
-      sb.mates = white ? nullptr : static_cast<uint8_t*>(SysAlloc(batch));
-      sb.values = static_cast<uint8_t*>(SysAlloc(batch * 8));
-      sb.out = static_cast<RowOut*>(SysAlloc(sizeof(RowOut) * plan.batch_rows));
-    }
-    users = static_cast<CacheUser*>(SysAlloc(sizeof(CacheUser) * plan.sets));
-    memset(users, 0, sizeof(CacheUser) * plan.sets);
-    for (int s = 0; s < plan.sets; s++) users[s].set = s;
-  }
-  WorkPath bits_name = FlocName(b.basi.name, kTagConvBits, pass);
-  WorkPath values_name = FlocName(b.basi.name, kTagConvValues, pass);
-  JILE* bits = FileWopenW(bits_name);
-  JILE* values = FileWopenW(values_name);
-  JILE* exclusion = FileWopenW(FlocName(b.basi.name, kTagAll, pass));
+  CacheUser* users = AllocClassifyBuffers(slots, white, plan, bytes, &b.quiet);
+  ClassifyFiles files;
+  files.bits_name = FlocName(b.basi.name, kTagConvBits, pass);
+  files.values_name = FlocName(b.basi.name, kTagConvValues, pass);
+  files.bits = FileWopenW(files.bits_name, &b.counted);
+  files.values = FileWopenW(files.values_name, &b.counted);
+  files.exclusion = FileWopenW(FlocName(b.basi.name, kTagAll, pass), &b.counted);
   int32_t& max_ply = white ? b.run.maxbcwply : b.run.maxbczply;
   auto compute = [&](int slot, int set, int32_t first, int32_t count) {
-    const ClassifyBuffers& sb = slots[slot];
-    RowWork w{&b.basi, &b.cache, {}, nullptr, nullptr};
-    CacheUser& user = users[set];
     for (int32_t r = first; r < first + count; r++) {
-      size_t j = static_cast<size_t>(r % plan.batch_rows);
-      size_t at = j * bytes;
-      RowOut& o = sb.out[j];
-      o.count = o.mates = o.probes = 0;
-      o.max_ply = -1;
-      o.nvalues = o.ncodes = 0;
-      memset(sb.conv + at, 0, bytes);
-      memset(sb.excl + at, 0xff, bytes);
-      user.serial++;
-      user.codes = o.codes;
-      user.ncodes = &o.ncodes;
-      double probes = user.probes;
-      w.user = user;
-      w.out = &o;
-      w.values = sb.values + at * 8;
-      if constexpr (white) {
-        Wtm1Loop(w, sb.conv + at, sb.excl + at, UnreduceZ(r, &b.basi));
-      } else {
-        memset(sb.mates + at, 0, bytes);
-        ZtmLoop(w, sb.conv + at, sb.excl + at, sb.mates + at, UnreduceW(r, &b.basi));
-      }
-      user = w.user;
-      o.probes = user.probes - probes;
+      ClassifyRow<side>(b, slots[slot], static_cast<size_t>(r % plan.batch_rows), bytes, users[set], r);
     }
   };
   auto commit = [&](int slot, int32_t first, int32_t count) {
-    const ClassifyBuffers& sb = slots[slot];
     for (int32_t r = first; r < first + count; r++) {
-      size_t j = static_cast<size_t>(r % plan.batch_rows);
-      size_t at = j * bytes;
-      const RowOut& o = sb.out[j];
-      for (int i = 0; i < o.ncodes; i++) CacheAnnounce(b, o.codes[i]);
-      b.prog.cache_probes += o.probes;
-      if (o.max_ply > max_ply) max_ply = o.max_ply;
-      if (o.nvalues > 0) FileWrite(sb.values + at * 8, o.nvalues, values);
-      int weight = white ? WeightZ(r, &b.basi) : WeightW(r, &b.basi);
-      if constexpr (white) {
-        CountAdd(b.prog, b.basi.wsize - o.count, o.count, weight);
-      } else {
-        uint32_t hashw = static_cast<uint32_t>(UnreduceW(r, &b.basi));
-        ForEachBit(sb.mates + at, bytes, [&](uint32_t c) { PileAddW(b, hashw, c); });
-        CountAdd(b.prog, b.basi.zsize - o.count - o.mates, o.count + o.mates, weight);
-        b.mates += o.mates;
-        b.mates_weighted += o.mates * weight;
-      }
-      FileWrite(sb.conv + at, bytes, bits);
-      FileWrite(sb.excl + at, bytes, exclusion);
+      CommitClassifiedRow<side>(b, slots[slot], static_cast<size_t>(r % plan.batch_rows), bytes, r, files,
+                                max_ply);
     }
   };
-  // Sub-endgames are opened between batches, on this thread, as rows find
-  // them missing; those rows are computed again.
-  auto redo = [&] {
-    uint32_t missing[kCacheSlots];
-    int count = 0;
-    for (int s = 0; s < plan.sets; s++) {
-      CacheUser& user = users[s];
-      b.prog.cache_loads += user.loads;
-      user.loads = 0;
-      for (int m = 0; m < user.nmissing; m++) {
-        int i = 0;
-        while (i < count && missing[i] != user.missing[m]) i++;
-        if (i == count && count < kCacheSlots) missing[count++] = user.missing[m];
-      }
-      user.nmissing = 0;
-    }
-    CacheOpenMissing(b, missing, count);
-    return count > 0;
-  };
+  auto redo = [&] { return OpenMissingSubEndgames(b, users, plan.sets); };
   RunRows(plan, b.prog, columns, [](int, int32_t, int32_t) {}, compute, commit, redo);
-  FileClose(bits);
-  FileClose(values);
-  FileClose(exclusion);
-  {
-    QuietAccounting quiet;
-    for (ClassifyBuffers& sb : slots) {
-      for (uint8_t* p : {sb.conv, sb.excl, sb.mates, sb.values}) {
-        if (p != nullptr) SysFree(p);
-      }
-      SysFree(sb.out);
-    }
-    SysFree(users);
-  }
+  FileClose(files.bits);
+  FileClose(files.values);
+  FileClose(files.exclusion);
+  FreeClassifyBuffers(slots, users, &b.quiet);
   // Closes every thread's copies and frees their table.
   CacheSetThreads(b, 1);
   if (max_ply < 0) {
-    FileRemove(values_name);
-    FileRemove(bits_name);
+    FileRemove(files.values_name, &b.counted);
+    FileRemove(files.bits_name, &b.counted);
   }
   if (!white) PileClose(b);
   CountStore(b, side);
@@ -431,13 +457,12 @@ void Wtm2Create(Build& b) {
   uint8_t* illegal[2];
   double* legal[2];
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      illegal[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * bytes));
-      legal[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows));
+      illegal[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * bytes, &b.quiet));
+      legal[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows, &b.quiet));
     }
   }
-  JILE* file = FileWopenW(FlocName(b.basi.name, kTagAllF, kPassWtmInit));
+  JILE* file = FileWopenW(FlocName(b.basi.name, kTagAllF, kPassWtmInit), &b.counted);
   auto compute = [&](int slot, int, int32_t first, int32_t count) {
     for (int32_t r = first; r < first + count; r++) {
       size_t j = static_cast<size_t>(r % plan.batch_rows);
@@ -456,10 +481,9 @@ void Wtm2Create(Build& b) {
   RunRows(plan, b.prog, b.basi.zsize, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(file);
   {
-    QuietAccounting quiet;
     for (int i = 0; i < 2; i++) {
-      SysFree(illegal[i]);
-      SysFree(legal[i]);
+      SysFree(illegal[i], &b.quiet);
+      SysFree(legal[i], &b.quiet);
     }
   }
   ProgEnd(b.prog);

@@ -69,17 +69,17 @@ void ConvOpen(Build& b, Conversion* cv, int n, int mode, int read_pass, int32_t 
   cv->bits_in = cv->values_in = cv->bits_out = cv->values_out = nullptr;
   cv->row = cv->values = nullptr;
   if (mode == 0) return;
-  cv->bits_in = FileRopen(FlocName(b.basi.name, kTagConvBits, read_pass));
-  cv->values_in = FileRopen(FlocName(b.basi.name, kTagConvValues, read_pass));
+  cv->bits_in = FileRopen(FlocName(b.basi.name, kTagConvBits, read_pass), &b.counted);
+  cv->values_in = FileRopen(FlocName(b.basi.name, kTagConvValues, read_pass), &b.counted);
   if (mode == 2) {
-    cv->bits_out = FileWopenW(FlocName(b.basi.name, kTagConvBits, n));
-    cv->values_out = FileWopenW(FlocName(b.basi.name, kTagConvValues, n));
+    cv->bits_out = FileWopenW(FlocName(b.basi.name, kTagConvBits, n), &b.counted);
+    cv->values_out = FileWopenW(FlocName(b.basi.name, kTagConvValues, n), &b.counted);
   }
-  cv->row = static_cast<uint8_t*>(SysAlloc(row_bytes));
-  cv->values = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bytes) * 8));
+  cv->row = static_cast<uint8_t*>(SysAlloc(row_bytes, &b.counted));
+  cv->values = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bytes) * 8, &b.counted));
 }
 
-void ConvClose(Conversion* cv) {
+void ConvClose(Build& b, Conversion* cv) {
   if (cv->mode == 0) return;
   FileClose(cv->bits_in);
   FileClose(cv->values_in);
@@ -87,8 +87,8 @@ void ConvClose(Conversion* cv) {
     FileClose(cv->bits_out);
     FileClose(cv->values_out);
   }
-  SysFree(cv->row);
-  SysFree(cv->values);
+  SysFree(cv->row, &b.counted);
+  SysFree(cv->values, &b.counted);
 }
 
 // Defers the removal of the pair read until the pass is recorded.
@@ -271,42 +271,37 @@ struct PassBuffers {
   uint8_t* scratch;  // three rows per set
 };
 
-uint8_t* BatchAlloc(const PassBuffers& pb, bool wanted) {
+uint8_t* BatchAlloc(const PassBuffers& pb, bool wanted, const JarContext* cx) {
   if (!wanted) return nullptr;
-  return static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(pb.plan.batch_rows) * pb.bytes));
+  return static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(pb.plan.batch_rows) * pb.bytes, cx));
 }
 
-void BuffersOpen(PassBuffers* pb, int32_t rows, int32_t bytes, bool out, bool conv,
+void BuffersOpen(Build& b, PassBuffers* pb, int32_t rows, int32_t bytes, bool out, bool conv,
                  const char* const* inputs, int readers) {
   pb->plan = PlanRows(rows, bytes, readers);
   pb->bytes = bytes;
   pb->readers = readers;
-  {
-    QuietAccounting quiet;
-    for (int i = 0; i < 2; i++) {
-      pb->out[i] = BatchAlloc(*pb, out);
-      pb->found[i] = BatchAlloc(*pb, true);
-      pb->conv_set[i] = BatchAlloc(*pb, conv);
-      pb->conv_clear[i] = BatchAlloc(*pb, conv);
-      pb->info[i] = static_cast<PassRow*>(SysAlloc(sizeof(PassRow) * pb->plan.batch_rows));
-    }
-    pb->scratch =
-        static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * pb->plan.sets * bytes));
+  for (int i = 0; i < 2; i++) {
+    pb->out[i] = BatchAlloc(*pb, out, &b.quiet);
+    pb->found[i] = BatchAlloc(*pb, true, &b.quiet);
+    pb->conv_set[i] = BatchAlloc(*pb, conv, &b.quiet);
+    pb->conv_clear[i] = BatchAlloc(*pb, conv, &b.quiet);
+    pb->info[i] = static_cast<PassRow*>(SysAlloc(sizeof(PassRow) * pb->plan.batch_rows, &b.quiet));
   }
-  // After the quiet block: the readers keep one set counted.
-  pb->files = OpenSetReaders(pb->plan, inputs, readers);
+  pb->scratch = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * pb->plan.sets * bytes, &b.quiet));
+  // The readers keep one set counted.
+  pb->files = OpenSetReaders(b, pb->plan, inputs, readers);
 }
 
-void BuffersClose(PassBuffers* pb) {
-  CloseSetReaders(pb->plan, pb->files, pb->readers);
-  QuietAccounting quiet;
+void BuffersClose(Build& b, PassBuffers* pb) {
+  CloseSetReaders(b, pb->plan, pb->files, pb->readers);
   for (int i = 0; i < 2; i++) {
     for (uint8_t* p : {pb->out[i], pb->found[i], pb->conv_set[i], pb->conv_clear[i]}) {
-      if (p != nullptr) SysFree(p);
+      if (p != nullptr) SysFree(p, &b.quiet);
     }
-    SysFree(pb->info[i]);
+    SysFree(pb->info[i], &b.quiet);
   }
-  SysFree(pb->scratch);
+  SysFree(pb->scratch, &b.quiet);
 }
 
 // Row r's place in its batch's buffers.
@@ -334,8 +329,8 @@ void WtmPass(Build& b, int n) {
   WorkPath all_name = FlocName(b.basi.name, kTagAll, n - 2);
   const char* inputs[2] = {newf_name, all_name};
   PassBuffers pb;
-  BuffersOpen(&pb, b.basi.numz, row_bytes, true, mode != 0, inputs, 2);
-  JILE* all_out = FileWopenW(FlocName(b.basi.name, kTagAll, n));
+  BuffersOpen(b, &pb, b.basi.numz, row_bytes, true, mode != 0, inputs, 2);
+  JILE* all_out = FileWopenW(FlocName(b.basi.name, kTagAll, n), &b.counted);
   Conversion cv;
   ConvOpen(b, &cv, n, mode, PassSide<kWhite>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
@@ -381,9 +376,9 @@ void WtmPass(Build& b, int n) {
   };
   RunRows(pb.plan, b.prog, b.basi.wsize, prepare, compute, commit);
   PileClose(b);
-  ConvClose(&cv);
+  ConvClose(b, &cv);
   FileClose(all_out);
-  BuffersClose(&pb);
+  BuffersClose(b, &pb);
   NewfWrite(b, n, kWhiteRows);
   AllfUpdate(b, n);
   RunDeferRemove(b, FlocName(b.basi.name, kTagAll, n - 2));
@@ -400,8 +395,8 @@ void AllfUpdate(Build& b, int n) {
   WorkPath newf_name = FlocName(b.basi.name, kTagNew, n);
   const char* inputs[2] = {old_name, newf_name};
   PassBuffers pb;
-  BuffersOpen(&pb, rows, kBlockSize, true, false, inputs, 2);
-  JILE* allf = FileWopenW(FlocName(b.basi.name, kTagAllF, n));
+  BuffersOpen(b, &pb, rows, kBlockSize, true, false, inputs, 2);
+  JILE* allf = FileWopenW(FlocName(b.basi.name, kTagAllF, n), &b.counted);
   auto size = [&](int32_t r) {
     double left = total - static_cast<double>(r) * kBlockSize;
     return left < kBlockSize ? static_cast<int32_t>(left) : kBlockSize;
@@ -427,7 +422,7 @@ void AllfUpdate(Build& b, int n) {
   };
   RunRows(pb.plan, b.prog, 0, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(allf);
-  BuffersClose(&pb);
+  BuffersClose(b, &pb);
   RunDeferRemove(b, FlocName(b.basi.name, kTagAllF, n - 2));
 }
 
@@ -440,7 +435,7 @@ void ZtmPass(Build& b, int n) {
   WorkPath all0_name = FlocName(b.basi.name, kTagAll, kPassZtmInit);
   const char* inputs[3] = {newf_name, allf_name, all0_name};
   PassBuffers pb;
-  BuffersOpen(&pb, b.basi.numw, row_bytes, false, mode != 0, inputs, 3);
+  BuffersOpen(b, &pb, b.basi.numw, row_bytes, false, mode != 0, inputs, 3);
   Conversion cv;
   ConvOpen(b, &cv, n, mode, PassSide<kBlack>::ConvReadPass(n), row_bytes);
   PileOpen(b, kPileIteration);
@@ -497,8 +492,8 @@ void ZtmPass(Build& b, int n) {
   };
   RunRows(pb.plan, b.prog, b.basi.zsize, prepare, compute, commit);
   PileClose(b);
-  ConvClose(&cv);
-  BuffersClose(&pb);
+  ConvClose(b, &cv);
+  BuffersClose(b, &pb);
   NewfWrite(b, n, kBlackRows);
   PassEnd<kBlack>(b, n, cv);
 }

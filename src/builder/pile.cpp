@@ -112,9 +112,9 @@ void ChopFlushBuffer(ChopStream* w) {
   w->fill = 0;
 }
 
-void CountChop(PileState& pile, int level, const char* path) {
+void CountChop(PileState& pile, int level, const char* path, const JarContext* cx) {
   pile.level_files[level]++;
-  pile.level_bytes[level] += FileSize(path);
+  pile.level_bytes[level] += FileSize(path, cx);
 }
 
 // Chops left behind by an interrupted run of a pass: the rerun starts its
@@ -283,9 +283,9 @@ int ChopPutCode(uint32_t v, uint8_t* out) {
   return 5;
 }
 
-void ChopCreate(ChopStream* w, const char* path) {
+void ChopCreate(ChopStream* w, const char* path, const JarContext* cx) {
   memset(w, 0, sizeof *w);
-  w->file = FileWopenW(path);
+  w->file = FileWopenW(path, cx);
   w->open = 1;
 }
 
@@ -319,9 +319,9 @@ void ChopCloseWriter(ChopStream* w) {
   w->open = 0;
 }
 
-void ChopOpenReader(ChopStream* r, const char* path) {
+void ChopOpenReader(ChopStream* r, const char* path, const JarContext* cx) {
   memset(r, 0, sizeof *r);
-  r->file = FileRopen(path);
+  r->file = FileRopen(path, cx);
   r->open = 1;
 }
 
@@ -391,8 +391,8 @@ int PileGet(ChopStream* r, uint64_t* key) {
 void PileOpen(Build& b, int32_t capacity) {
   PileState& pile = b.pile;
   memset(&pile, 0, sizeof pile);
-  pile.buffer = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8));
-  pile.scratch = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8));
+  pile.buffer = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8, &b.counted));
+  pile.scratch = static_cast<uint64_t*>(SysAlloc(static_cast<size_t>(capacity) * 8, &b.counted));
   pile.capacity = capacity;
   RemoveStaleChops(b);
 }
@@ -438,18 +438,18 @@ void PileFlush(Build& b) {
   const uint64_t* sorted = PileSortRadix(pile.buffer, pile.scratch, pile.count);
   PipTest(sorted, pile.count);
   WorkPath path = FpakName(b.basi.name, 0, pile.chops);
-  ChopCreate(&pile.writer, path);
+  ChopCreate(&pile.writer, path, &b.counted);
   for (int32_t i = 0; i < pile.count; i++) PilePutHaha(sorted[i], &pile.writer);
   ChopCloseWriter(&pile.writer);
-  CountChop(pile, 0, path);
+  CountChop(pile, 0, path, &b.counted);
   pile.count = 0;
   pile.chops++;
 }
 
 void PileClose(Build& b) {
   PileFlush(b);
-  SysFree(b.pile.buffer);
-  SysFree(b.pile.scratch);
+  SysFree(b.pile.buffer, &b.counted);
+  SysFree(b.pile.scratch, &b.counted);
   b.pile.buffer = nullptr;
   b.pile.scratch = nullptr;
 }
@@ -457,16 +457,16 @@ void PileClose(Build& b) {
 namespace {
 
 // Merges chops first to first + count - 1 of `level` into chop `out` of the
-// next level through the given streams, and removes them.
+// next level through the given streams, and removes them, counting to `cx`.
 void MergeGroup(const char* name, int level, int first, int count, int out, ChopStream* readers,
-                ChopStream* writer) {
+                ChopStream* writer, const JarContext* cx) {
   uint64_t head[kPileMergeWidth];
   int live[kPileMergeWidth];
   for (int i = 0; i < count; i++) {
-    ChopOpenReader(&readers[i], FpakName(name, level, first + i));
+    ChopOpenReader(&readers[i], FpakName(name, level, first + i), cx);
     live[i] = PileGet(&readers[i], &head[i]);
   }
-  ChopCreate(writer, FpakName(name, level + 1, out));
+  ChopCreate(writer, FpakName(name, level + 1, out), cx);
   for (int i; (i = Smallest(head, live, count)) >= 0;) {
     PilePutHaha(head[i], writer);
     live[i] = PileGet(&readers[i], &head[i]);
@@ -474,7 +474,7 @@ void MergeGroup(const char* name, int level, int first, int count, int out, Chop
   ChopCloseWriter(writer);
   for (int i = 0; i < count; i++) {
     ChopCloseReader(&readers[i]);
-    FileRemove(FpakName(name, level, first + i));
+    FileRemove(FpakName(name, level, first + i), cx);
   }
 }
 
@@ -498,22 +498,21 @@ void MergLevel(Build& b) {
     // accounting is then applied group by group, as one thread would have.
     const int fit = SetsThatFit((kPileMergeWidth + 1) * kJarReadStreams);
     const int workers = fit < groups ? fit : groups;
-    std::vector<AccLog> logs(groups);
+    std::vector<std::vector<JarEvent>> logs(groups);
     std::vector<ChopStream> streams(static_cast<size_t>(workers) * (kPileMergeWidth + 1));
     std::atomic<int> next{0};
     PlatParallel(workers, [&](int t) {
       ChopStream* mine = &streams[static_cast<size_t>(t) * (kPileMergeWidth + 1)];
       for (int g; (g = next.fetch_add(1)) < groups;) {
-        AccCapture(&logs[g]);
+        const JarContext captured{&b.account, false, &logs[g]};
         MergeGroup(b.basi.name, pile.level, g * kPileMergeWidth, size(g), g, mine,
-                   mine + kPileMergeWidth);
-        AccCapture(nullptr);
+                   mine + kPileMergeWidth, &captured);
       }
     });
     for (int g = 0; g < groups; g++) {
       OutCons("\rChop%5d ->%5d ", pile.chops, g + 1);
-      AccReplay(logs[g]);
-      CountChop(pile, pile.level + 1, FpakName(b.basi.name, pile.level + 1, g));
+      JarReplay(b.account, logs[g]);
+      CountChop(pile, pile.level + 1, FpakName(b.basi.name, pile.level + 1, g), &b.counted);
     }
     pile.level++;
     pile.chops = groups;
@@ -556,13 +555,13 @@ void NewfWrite(Build& b, int pass, Layout layout) {
   uint64_t head[kPileMergeWidth];
   int live[kPileMergeWidth];
   for (int i = 0; i < n; i++) {
-    ChopOpenReader(&pile.readers[i], FpakName(b.basi.name, pile.level, i));
+    ChopOpenReader(&pile.readers[i], FpakName(b.basi.name, pile.level, i), &b.counted);
     live[i] = PileGet(&pile.readers[i], &head[i]);
   }
   int32_t rows = LayoutRows(b.basi, layout);
   int32_t columns = LayoutColumns(b.basi, layout);
   int32_t bytes = LayoutRowBytes(b.basi, layout);
-  JILE* out = FileWopenW(FlocName(b.basi.name, kTagNew, pass));
+  JILE* out = FileWopenW(FlocName(b.basi.name, kTagNew, pass), &b.counted);
   // A row's bits are the union of its records in every chop, so each chop
   // gives its records of the row in turn, without merging them. A batch of
   // rows at a time: with several threads each reads some of the chops into
@@ -570,11 +569,7 @@ void NewfWrite(Build& b, int pass, Layout layout) {
   const int workers = n == 0 ? 1 : PlatThreadCount() < n ? PlatThreadCount() : n;
   const int32_t batch = bytes >= kNewfBatchBytes ? 1 : kNewfBatchBytes / bytes;
   const size_t batch_bytes = static_cast<size_t>(batch) * bytes;
-  uint8_t* maps;
-  {
-    QuietAccounting quiet;
-    maps = static_cast<uint8_t*>(SysAlloc(batch_bytes * workers));
-  }
+  uint8_t* maps = static_cast<uint8_t*>(SysAlloc(batch_bytes * workers, &b.quiet));
   for (int32_t first = 0; first < rows; first += batch) {
     const int32_t count = rows - first < batch ? rows - first : batch;
     PlatParallel(workers, [&](int t) {
@@ -594,10 +589,7 @@ void NewfWrite(Build& b, int pass, Layout layout) {
     FileWrite(maps, count * bytes, out);
     for (int32_t r = 0; r < count; r++) ProgTick(b.prog, columns);
   }
-  {
-    QuietAccounting quiet;
-    SysFree(maps);
-  }
+  SysFree(maps, &b.quiet);
   // Every record must have found its row: a record beyond the last row
   // would otherwise be lost without a trace.
   for (int i = 0; i < n; i++) {
@@ -606,6 +598,6 @@ void NewfWrite(Build& b, int pass, Layout layout) {
   FileClose(out);
   for (int i = 0; i < n; i++) {
     ChopCloseReader(&pile.readers[i]);
-    FileRemove(FpakName(b.basi.name, pile.level, i));
+    FileRemove(FpakName(b.basi.name, pile.level, i), &b.counted);
   }
 }

@@ -85,10 +85,10 @@ void PileSort(uint64_t* records, int32_t count, int byte);
 uint64_t* PileSortRadix(uint64_t* records, uint64_t* scratch, int32_t count);
 void PipTest(const uint64_t* records, int32_t count);
 void SubInsert(uint64_t* records, int32_t first, int32_t count);
-void ChopCreate(ChopStream* w, const char* path);
+void ChopCreate(ChopStream* w, const char* path, const JarContext* cx);
 void PilePutHaha(uint64_t key, ChopStream* w);
 void ChopCloseWriter(ChopStream* w);
-void ChopOpenReader(ChopStream* r, const char* path);
+void ChopOpenReader(ChopStream* r, const char* path, const JarContext* cx);
 int PileGet(ChopStream* r, uint64_t* key);  // 1 with a record, 0 at the end
 void ChopCloseReader(ChopStream* r);
 // Code helpers of the chop stream.

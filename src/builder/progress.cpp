@@ -2,12 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "index/basis.h"
 #include "support/console.h"
 
-const char* ProgTime(int32_t cs) {
-  static char text[32];
+std::string ProgTime(int32_t cs) {
+  char text[32];
   if (cs >= 1000000) {
     snprintf(text, sizeof text, "%06d", cs / 100);
   } else {
@@ -16,8 +17,8 @@ const char* ProgTime(int32_t cs) {
   return text;
 }
 
-const char* ProgCount(double x) {
-  static char text[32];
+std::string ProgCount(double x) {
+  char text[32];
   int64_t m = static_cast<int64_t>(x * 0.000001);
   int64_t r = static_cast<int64_t>(x - static_cast<double>(m) * 1000000);
   if (m == 0) {
@@ -40,30 +41,25 @@ void ProgStart(ProgState& prog, const char* name, int number, int kind) {
   if (basis != nullptr) prog.total = static_cast<double>(basis->numw) * basis->zsize;
   prog.start = ClockCs(1);
   prog.mark1 = prog.mark2 = -1;
-  OutCons("\r%s%-79.79s%s", "", ProgText(prog, 0), "");
+  OutCons("\r%s%-79.79s%s", "", ProgText(prog, 0).c_str(), "");
 }
 
-const char* ProgText(const ProgState& prog, int which) {
-  static char text[256];
-  // ProgTime and ProgCount share static buffers: copy each before the next call.
-  char total_time[32], pass_time[32], resolved[32], open[32];
-  snprintf(total_time, sizeof total_time, "%s", ProgTime(prog.elapsed + prog.cstotal));
-  snprintf(pass_time, sizeof pass_time, "%s", ProgTime(prog.elapsed));
-  snprintf(resolved, sizeof resolved, "%s",
-           ProgCount(which == 0 ? prog.resolved : prog.resolved_weighted));
-  snprintf(open, sizeof open, "%s", ProgCount(which == 0 ? prog.open : prog.open_weighted));
-  int n = snprintf(text, sizeof text, "%s %7s %s %s %s  %5.3f", prog.label, total_time,
-                   pass_time, resolved, open,
+std::string ProgText(const ProgState& prog, int which) {
+  char text[256];
+  int n = snprintf(text, sizeof text, "%s %7s %s %s %s  %5.3f", prog.label,
+                   ProgTime(prog.elapsed + prog.cstotal).c_str(), ProgTime(prog.elapsed).c_str(),
+                   ProgCount(which == 0 ? prog.resolved : prog.resolved_weighted).c_str(),
+                   ProgCount(which == 0 ? prog.open : prog.open_weighted).c_str(),
                    prog.total > 0 ? prog.done / prog.total : 0.0);
   if (prog.cache_display == 0) {
-    char a[32] = "------", b[32] = "------";
+    std::string a = "------", b = "------";
     if (prog.mark1 >= 0 && prog.mark2 < 0) {
-      snprintf(a, sizeof a, "%s", ProgTime(prog.elapsed - prog.mark1));
+      a = ProgTime(prog.elapsed - prog.mark1);
     } else if (prog.mark1 >= 0) {
-      snprintf(a, sizeof a, "%s", ProgTime(prog.mark2 - prog.mark1));
-      snprintf(b, sizeof b, "%s", ProgTime(prog.elapsed - prog.mark2));
+      a = ProgTime(prog.mark2 - prog.mark1);
+      b = ProgTime(prog.elapsed - prog.mark2);
     }
-    snprintf(text + n, sizeof text - n, " %8s %8s", a, b);
+    snprintf(text + n, sizeof text - n, " %8s %8s", a.c_str(), b.c_str());
   } else {
     snprintf(text + n, sizeof text - n, " %8.0fk%8.0f", prog.cache_probes * 0.001,
              prog.cache_loads);
@@ -79,7 +75,7 @@ void ProgTick(ProgState& prog, int32_t units) {
   int32_t now = ClockCs(0) - prog.start;
   if (units != 0 && now < (prog.shown / 100 + 1) * 100) return;
   prog.elapsed = prog.shown = now;
-  OutCons("\r%s%-79.79s%s", "", ProgText(prog, 0), "");
+  OutCons("\r%s%-79.79s%s", "", ProgText(prog, 0).c_str(), "");
   ProgPoll();
 }
 
@@ -87,8 +83,8 @@ void ProgEnd(ProgState& prog) {
   prog.done += prog.pending;
   prog.pending = 0;
   prog.elapsed = ClockCs(0) - prog.start;
-  OutCons("\r%s%-79.79s%s\n", "", ProgText(prog, 0), "");
-  OutFile("%s\n", ProgText(prog, 0));
-  OutGile("%s\n", ProgText(prog, 1));
+  OutCons("\r%s%-79.79s%s\n", "", ProgText(prog, 0).c_str(), "");
+  OutFile("%s\n", ProgText(prog, 0).c_str());
+  OutGile("%s\n", ProgText(prog, 1).c_str());
   prog.cstotal += prog.elapsed;
 }

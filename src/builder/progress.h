@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct Basi;
 
-const char* ProgTime(int32_t centiseconds);
-const char* ProgCount(double x);
+std::string ProgTime(int32_t centiseconds);
+std::string ProgCount(double x);
 
 struct ProgState {
   char label[24];
@@ -35,4 +36,4 @@ struct ProgState {
 void ProgStart(ProgState& prog, const char* name, int number, int kind);
 void ProgTick(ProgState& prog, int32_t units);
 void ProgEnd(ProgState& prog);
-const char* ProgText(const ProgState& prog, int which);
+std::string ProgText(const ProgState& prog, int which);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "builder/build.h"
 #include "builder/progress.h"
 #include "jar/jar_file.h"
 #include "jar/jar_format.h"
@@ -67,34 +68,15 @@ inline RowPlan PlanRows(int64_t rows, int32_t row_bytes, int readers = 0) {
   return p;
 }
 
-// What the threads hold beyond one thread's share stays out of the build's
-// memory and stream accounting, so that its logs read the same with any
-// number of threads. Only on the calling thread, between parallel calls.
-struct QuietAccounting {
-  JarAllocHook alloc = g_jar_hooks.alloc;
-  JarFopenHook fopen = g_jar_hooks.fopen;
-  QuietAccounting() { Count(false); }
-  ~QuietAccounting() { Count(true); }
-  QuietAccounting(const QuietAccounting&) = delete;
-  QuietAccounting& operator=(const QuietAccounting&) = delete;
-  // Counts what follows again (one thread's share), or not.
-  void Count(bool on) {
-    g_jar_hooks.alloc = on ? alloc : nullptr;
-    g_jar_hooks.fopen = on ? fopen : nullptr;
-  }
-};
-
 // Opens each of `count` input files once per resource set of the plan
 // (set s's at s * count). Each is positioned now, on the calling thread,
 // rather than in a reading thread; only set 0's are counted, as one reading
-// thread's always were. Not inside a QuietAccounting, which would hide set 0.
-inline JILE** OpenSetReaders(const RowPlan& p, const char* const* names, int count) {
-  QuietAccounting quiet;
-  JILE** files = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * p.sets * count));
+// thread's always were.
+inline JILE** OpenSetReaders(Build& b, const RowPlan& p, const char* const* names, int count) {
+  JILE** files = static_cast<JILE**>(SysAlloc(sizeof(JILE*) * p.sets * count, &b.quiet));
   for (int s = 0; s < p.sets; s++) {
-    quiet.Count(s == 0);
     for (int f = 0; f < count; f++) {
-      JILE* h = FileRopen(names[f]);
+      JILE* h = FileRopen(names[f], s == 0 ? &b.counted : &b.quiet);
       if (p.rows > 0) FileSeek(h, 0);
       files[s * count + f] = h;
     }
@@ -102,14 +84,9 @@ inline JILE** OpenSetReaders(const RowPlan& p, const char* const* names, int cou
   return files;
 }
 
-inline void CloseSetReaders(const RowPlan& p, JILE** files, int count) {
-  QuietAccounting quiet;
-  for (int i = p.sets * count - 1; i >= 0; i--) {
-    quiet.Count(i < count);
-    FileClose(files[i]);
-  }
-  quiet.Count(false);
-  SysFree(files);
+inline void CloseSetReaders(Build& b, const RowPlan& p, JILE** files, int count) {
+  for (int i = p.sets * count - 1; i >= 0; i--) FileClose(files[i]);
+  SysFree(files, &b.quiet);
 }
 
 // Runs a pass's rows. prepare(slot, first, count) readies a batch's

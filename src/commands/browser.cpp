@@ -78,9 +78,9 @@ int FindByte(const Ccc* board) {
   if (white + black > kPapMaxPieces) return -1;
   Pap key;
   PapMake(board, &key);
-  const char* path = FresTry(key.material);
-  if (path == nullptr) return -1;
-  JILE* h = FileRopen(path);
+  const std::string path = FresTry(key.material);
+  if (path.empty()) return -1;
+  JILE* h = FileRopen(path.c_str());
   const char* creator;
   int32_t format;
   uint32_t metric;

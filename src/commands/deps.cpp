@@ -24,9 +24,9 @@ void TraverseDeps(uint32_t code, int depth, int max_depth, Visited* seen) {
   }
   OutCons("\n");
   for (int i = 0; i < depth; i++) OutCons("  ........");
-  bool found = FresTry(code | kWhiteToMove) != nullptr && FresTry(code) != nullptr;
+  bool found = !FresTry(code | kWhiteToMove).empty() && !FresTry(code).empty();
   char name[9];
-  memcpy(name, FresName(code), sizeof name);
+  memcpy(name, FresName(code).c_str(), sizeof name);
   name[7] = 'X';
   OutCons(found ? "  %s" : " *%s", name);
   uint32_t children[2 * kMaxSubEndgames];

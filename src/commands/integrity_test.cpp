@@ -41,16 +41,15 @@ Outcome Damaged(JILE* h, const char* format, ...) {
 // and ends this database's test, not the command, so that the other side is
 // still tested.
 Outcome TestDatabase(uint32_t code, double entries) {
-  OutCons("\n%s  ", FresName(code));
-  const char* found = FresTry(code);
-  if (found == nullptr) {
+  OutCons("\n%s  ", FresName(code).c_str());
+  const std::string found = FresTry(code);
+  if (found.empty()) {
     OutCons("not found");
     OutCons("\n");
     return kMissing;
   }
-  // FresTry's buffer is reused by later name look-ups.
   char path[kJarNameSize];
-  snprintf(path, sizeof path, "%s", found);
+  snprintf(path, sizeof path, "%s", found.c_str());
   OutCons("[%s.J*]", path);
   int32_t start = ClockCs(1);
   JILE* h = JarRopen(path);
@@ -85,7 +84,7 @@ Outcome TestDatabase(uint32_t code, double entries) {
   std::string what;
   switch (ChecksumVerify(path, &what)) {
     case kChecksumMatch: OutCons("\nsha256    %s", what.c_str()); break;
-    case kChecksumNone: OutCons("\nExeTest: no checksum file %s.SHA256", FresName(code)); break;
+    case kChecksumNone: OutCons("\nExeTest: no checksum file %s.SHA256", FresName(code).c_str()); break;
     case kChecksumDiffers: return Damaged(h, "ExeTest: %s", what.c_str());
     case kChecksumUnreadable: return Damaged(h, "ExeTest: cannot check: %s", what.c_str());
   }

@@ -59,7 +59,7 @@ void ListOne(int32_t hashw, int32_t hashz, const Basi* basis, int wtm, int v, Li
 // Reads the database of one side row by row and lists the entries equal to v.
 void Scan(const Basi* b, int v, bool white, Listing* l) {
   uint32_t code = white ? b->material | kWhiteToMove : b->material;
-  JILE* h = FileRopen(FresFind(code));
+  JILE* h = FileRopen(FresFind(code).c_str());
   int rows = white ? b->numw : b->numz;
   int columns = white ? b->zsize : b->wsize;
   int column_bits = white ? b->zbits : b->wbits;

@@ -610,7 +610,7 @@ void VerifySide(SideJob& job, int threads) {
   const Basi* b = job.basis;
   uint32_t code = job.white ? b->material | kWhiteToMove : b->material;
   char path[kJarNameSize];
-  snprintf(path, sizeof path, "%s", FresFind(code));
+  snprintf(path, sizeof path, "%s", FresFind(code).c_str());
   const double entries = static_cast<double>(b->numw) * b->zsize;
   std::vector<JILE*> handles;
   for (int t = 0; t < threads; t++) {
@@ -671,7 +671,7 @@ void VerifySide(SideJob& job, int threads) {
   prog.resolved = static_cast<double>(job.checked);
   prog.open = static_cast<double>(job.wrong);
   prog.elapsed = ClockCs(0) - prog.start;
-  OutCons("\r%-79.79s\n", ProgText(prog, 0));
+  OutCons("\r%-79.79s\n", ProgText(prog, 0).c_str());
 }
 
 // The endgame's statistics: entries at each distance to mate, per side.
@@ -761,9 +761,9 @@ int ExeVerify(int n, char** args) {
   for (int s = 0; s < 2; s++) {
     uint32_t code = s == 0 ? basis.material | kWhiteToMove : basis.material;
     for (const Wrong& w : jobs[s].wrongs) {
-      OutCons("\n%s entry %.0f  %s  stored %d  expected %d", FresName(code), w.entry, w.fen.c_str(),
+      OutCons("\n%s entry %.0f  %s  stored %d  expected %d", FresName(code).c_str(), w.entry, w.fen.c_str(),
               w.stored, w.expected);
-      if (w.twin >= 0) OutCons("  twin %s %d", FresName(jobs[s].twin_code), w.twin);
+      if (w.twin >= 0) OutCons("  twin %s %d", FresName(jobs[s].twin_code).c_str(), w.twin);
     }
   }
   if (wrong > 0) {

@@ -41,8 +41,8 @@ bool FresNameTo(uint32_t code, char* name) {
   return true;
 }
 
-const char* FresName(uint32_t code) {
-  static char name[9];
+std::string FresName(uint32_t code) {
+  char name[9];
   if (!FresNameTo(code, name)) OutError("FresName: too many pieces");
   return name;
 }
@@ -64,15 +64,13 @@ void FresSetPath(const char* directory) {
   g_search.Add(directory);
 }
 
-const char* FresTry(uint32_t code) {
-  static std::string path;
-  path = g_search.Try(FresName(code));
-  return path.empty() ? nullptr : path.c_str();
+std::string FresTry(uint32_t code) {
+  return g_search.Try(FresName(code).c_str());
 }
 
-const char* FresFind(uint32_t code) {
-  const char* path = FresTry(code);
-  if (path == nullptr) OutError("FresFind: %s not found", FresName(code));
+std::string FresFind(uint32_t code) {
+  std::string path = FresTry(code);
+  if (path.empty()) OutError("FresFind: %s not found", FresName(code).c_str());
   return path;
 }
 

@@ -10,7 +10,7 @@
 inline constexpr int kMaxSubEndgames = 25;
 inline constexpr int kMaxSearchDirs = 10;
 
-const char* FresName(uint32_t code);
+std::string FresName(uint32_t code);
 // The name into `name` (9 bytes), for callers on many threads; false when
 // the code holds more men than a name does.
 bool FresNameTo(uint32_t code, char* name);
@@ -33,6 +33,8 @@ class SearchPath {
 
 // The process's search path, which the command line sets.
 void FresSetPath(const char* directory);
-const char* FresTry(uint32_t code);
-const char* FresFind(uint32_t code);
+// The path of the database in the first search directory holding it, or ""
+// when none does.
+std::string FresTry(uint32_t code);
+std::string FresFind(uint32_t code);  // fatal when not found
 int SubEndgames(uint32_t code, uint32_t* list);

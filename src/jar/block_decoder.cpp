@@ -374,7 +374,7 @@ int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* blo
     SubDecode(decoder, record, length, block);
     return 1;
   } catch (const CodecAbort& abort) {
-    JasError("%s", abort.message);
+    JasError(nullptr, "%s", abort.message);
     return 0;
   }
 }

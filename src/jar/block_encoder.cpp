@@ -545,7 +545,7 @@ void BlockEncoderDelete(BlockEncoder* encoder) { delete encoder; }
 int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record) {
   char error[256];
   int length = EncodeCaught(encoder, block, flags, record, error);
-  if (length == 0) JasError("%s", error);
+  if (length == 0) JasError(nullptr, "%s", error);
   return length;
 }
 

@@ -21,12 +21,12 @@ struct Checker {
   char chunk_buffer[512];  // only the record heads are read
 
   ~Checker() {
-    if (index != nullptr) JasClose(index);
-    if (chunk != nullptr) JasClose(chunk);
+    if (index != nullptr) JasClose(index, nullptr);
+    if (chunk != nullptr) JasClose(chunk, nullptr);
   }
 
   bool Fail(const char* what) {
-    JasError("JarCheck: %s", what);
+    JasError(nullptr, "JarCheck: %s", what);
     return false;
   }
 
@@ -40,14 +40,14 @@ struct Checker {
       snprintf(what, sizeof what, "chunk file %s missing", f.text);
       return Fail(what);
     }
-    chunk = JasOpen(f.text, "rb");
-    if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer) != 0) return false;
+    chunk = JasOpen(f.text, "rb", nullptr);
+    if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer, nullptr) != 0) return false;
     double at = 0;
     // The entries follow each other from here on.
-    if (JasSeek(index, header.foffindex + 4 * int64_t(*block)) != 0) return false;
+    if (JasSeek(index, header.foffindex + 4 * int64_t(*block), nullptr) != 0) return false;
     for (; *block < end; ++*block) {
       uint8_t entry[4];
-      if (JasRead(entry, 4, index) != 4) return false;
+      if (JasRead(entry, 4, index, nullptr) != 4) return false;
       const JarPlace place = JarRecordPlace(header, *block, Get32(entry));
       const uint32_t offset = place.offset;
       const bool in_second = place.file != *block / header.file_blocks;
@@ -59,7 +59,7 @@ struct Checker {
       }
       uint8_t head[kRecordHead];
       if (at + kRecordHead <= size) {
-        if (JasSeek(chunk, offset) != 0 || JasRead(head, kRecordHead, chunk) != kRecordHead) return false;
+        if (JasSeek(chunk, offset, nullptr) != 0 || JasRead(head, kRecordHead, chunk, nullptr) != kRecordHead) return false;
         uint32_t length = Get32(head + 4);
         if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
           snprintf(what, sizeof what, "bad record length %u at block %d in %s", length, *block, f.text);
@@ -80,13 +80,13 @@ struct Checker {
                at);
       return Fail(what);
     }
-    int r = JasClose(chunk);
+    int r = JasClose(chunk, nullptr);
     chunk = nullptr;
     return r == 0;
   }
 
   bool Run() {
-    if (ReadIndexHeader(name, &header, "JarCheck") != 0) return false;
+    if (ReadIndexHeader(name, &header, "JarCheck", nullptr) != 0) return false;
     char what[512];
     const JarHeader& x = header;
     if (JarHeaderFault(x) != nullptr) {
@@ -102,8 +102,8 @@ struct Checker {
                x.block_count, need);
       return Fail(what);
     }
-    index = JasOpen(ix.text, "rb");
-    if (index == nullptr || JasVbuf(index, index_buffer, kJarIndexBuffer) != 0) return false;
+    index = JasOpen(ix.text, "rb", nullptr);
+    if (index == nullptr || JasVbuf(index, index_buffer, kJarIndexBuffer, nullptr) != 0) return false;
     const int chunks = ChunkCount(x);
     int32_t block = 0;
     for (int k = 0; k < chunks; k++) {
@@ -130,7 +130,7 @@ struct Checker {
 }  // namespace
 
 int JarCheck(const char* name) {
-  if (!NameFits(name, "JarCheck")) return 1;
+  if (!NameFits(name, "JarCheck", nullptr)) return 1;
   Checker c;
   c.name = name;
   return c.Run() ? 0 : 1;

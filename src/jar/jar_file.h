@@ -117,6 +117,8 @@ inline JarPlace JarRecordPlace(const JarHeader& header, int32_t block, uint32_t 
 // A handle's coding state (its encoder or decoder context and record
 // buffers), private to the file layer.
 struct JarCodec;
+// What a build counts of a handle's work (jas.h).
+struct JarContext;
 
 inline constexpr int kJarRead = 0;
 inline constexpr int kJarWrite = 1;
@@ -127,10 +129,12 @@ struct JILE {
   int32_t mode;
   int32_t flags;
   FILE* index;
-  // The codec pointer takes 8 bytes of the index stream's buffer, so that the
-  // handle's size, which a build's memory accounting logs, stays as it was.
-  char index_buffer[kJarIndexBuffer - sizeof(JarCodec*)];
+  // The codec and account pointers take 16 bytes of the index stream's
+  // buffer, so that the handle's size, which a build's memory accounting
+  // logs, stays as it was.
+  char index_buffer[kJarIndexBuffer - sizeof(JarCodec*) - sizeof(const JarContext*)];
   JarCodec* codec;
+  const JarContext* cx;  // where the handle's work is counted; nullptr: nowhere
   FILE* chunk;
   char chunk_buffer[kJarChunkBuffer];
   int32_t block;  // read: block in the buffer (-1 after open); write: block being filled
@@ -142,7 +146,8 @@ struct JILE {
 static_assert(sizeof(JILE) == 70008, "a build's logged memory figures count JILE's size");
 
 // Write side.
-JILE* JarWopen(const char* name, int flags);
+// The handle counts its memory, streams and disk bytes to `cx`.
+JILE* JarWopen(const char* name, int flags, const JarContext* cx = nullptr);
 int JarPutc(int byte, JILE* h);                          // the byte, or -1
 int JarWrite(const void* data, int count, JILE* h);      // bytes taken, 0 on failure
 int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric,
@@ -171,7 +176,7 @@ int JarWriteCoded(JILE* h, const JarCoded& coded);
 // Read side. A read handle holds two streams open: its index file and one
 // chunk file at a time.
 inline constexpr int kJarReadStreams = 2;
-JILE* JarRopen(const char* name);
+JILE* JarRopen(const char* name, const JarContext* cx = nullptr);
 int JarGetc(JILE* h);                                    // 0..255, or -1 at end or failure
 int JarRead(void* buffer, int count, JILE* h);           // bytes delivered
 int JarSeek(JILE* h, double position);                   // 0 or a code 1..10
@@ -188,8 +193,8 @@ int JarExists(const char* name);  // 1 when NAME.JIX can be opened for reading
 // ".J13F", ".J10000": two hex digits or more, no extra leading zero), or -1
 // for any other text.
 int JarChunkNumber(const char* extension);
-int JarRemove(const char* name);  // 0 or a code
-double JarDiskSize(const char* name);  // bytes on disk, or a negative code
+int JarRemove(const char* name, const JarContext* cx = nullptr);  // 0 or a code
+double JarDiskSize(const char* name, const JarContext* cx = nullptr);  // bytes on disk, or a negative code
 // The blocks per chunk file given to new files; sets it first when n > 0.
 int JarSetFileBlocks(int n);
 // Checks the header against the index and chunk files: the table's length,

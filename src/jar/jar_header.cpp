@@ -19,14 +19,14 @@ void HandleError(const JILE* h, const char* format, ...) {
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  JasError("%s [%s]", text, h->name);
+  JasError(h->cx, "%s [%s]", text, h->name);
   const char* colon = strstr(text, ": ");
   JasSetReason(colon != nullptr ? colon + 2 : text);
 }
 
 int Valid(const JILE* h, int mode) {
   if (h == nullptr || memcmp(h->header.magic, kMagic, 4) != 0 || h->mode != mode) {
-    JasError("Valid: invalid JILE *");
+    JasError(h != nullptr ? h->cx : nullptr, "Valid: invalid JILE *");
     return 0;
   }
   return 1;
@@ -35,27 +35,27 @@ int Valid(const JILE* h, int mode) {
 // Either mode.
 int ValidAny(const JILE* h) { return Valid(h, h != nullptr && h->mode == kJarWrite ? kJarWrite : kJarRead); }
 
-bool NameFits(const char* name, const char* who) {
+bool NameFits(const char* name, const char* who, const JarContext* cx) {
   if (strlen(name) < kJarNameSize) return true;
-  JasError("%s: name too long", who);
+  JasError(cx, "%s: name too long", who);
   return false;
 }
 
 // Reads and checks the header of NAME.JIX for the operations by name.
 // 0, or 1 open, 2 read, 3 close failed, 4 not a file of this layer.
-int ReadIndexHeader(const char* name, JarHeader* header, const char* who) {
-  if (!NameFits(name, who)) return 1;
-  FILE* f = JasOpen(IndexName(name).text, "rb");
+int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const JarContext* cx) {
+  if (!NameFits(name, who, cx)) return 1;
+  FILE* f = JasOpen(IndexName(name).text, "rb", cx);
   if (f == nullptr) return 1;
   uint8_t bytes[kJarHeaderSize];
-  int got = JasRead(bytes, kJarHeaderSize, f);
-  int closed = JasClose(f);
+  int got = JasRead(bytes, kJarHeaderSize, f, cx);
+  int closed = JasClose(f, cx);
   if (got != kJarHeaderSize) return 2;
   if (closed != 0) return 3;
   JarHeaderUnpack(bytes, header);
   // A zero or negative chunk size would make the chunk count meaningless.
   if (memcmp(header->magic, kMagic, 4) != 0 || header->file_blocks <= 0 || header->block_count < 0) {
-    JasError("%s: [%s] is no JAR5 index", who, name);
+    JasError(cx, "%s: [%s] is no JAR5 index", who, name);
     JasSetReason(kNoMagic);
     return 4;
   }
@@ -76,34 +76,36 @@ int ChunkCount(const JarHeader& header) {
 }
 
 int OpenChunk(JILE* h, int chunk, const char* mode) {
-  h->chunk = JasOpen(ChunkName(h->name, chunk).text, mode);
+  h->chunk = JasOpen(ChunkName(h->name, chunk).text, mode, h->cx);
   if (h->chunk == nullptr) return 5;
   h->chunk_file = chunk;
-  if (JasVbuf(h->chunk, h->chunk_buffer, kJarChunkBuffer) != 0) return 6;
+  if (JasVbuf(h->chunk, h->chunk_buffer, kJarChunkBuffer, h->cx) != 0) return 6;
   return 0;
 }
 
 int CloseChunk(JILE* h) {
   if (h->chunk == nullptr) return 0;
-  int r = JasClose(h->chunk);
+  int r = JasClose(h->chunk, h->cx);
   h->chunk = nullptr;
   return r;
 }
 
 // A handle of the layer, with its codec (made on first use).
-JILE* NewHandle() {
-  auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE)));
+JILE* NewHandle(const JarContext* cx) {
+  auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE), cx));
   if (h == nullptr) return nullptr;
   memset(h, 0, sizeof *h);
+  h->cx = cx;
   h->codec = new JarCodec;
   return h;
 }
 
 // 0, or JarFree's code.
 int FreeHandle(JILE* h) {
+  const JarContext* cx = h->cx;
   delete h->codec;
   memset(h, 0, sizeof *h);
-  return JarFree(h);
+  return JarFree(h, cx);
 }
 
 }  // namespace jar_internal
@@ -186,9 +188,9 @@ int JarChunkNumber(const char* extension) {
   return strcmp(again.text + 2, digits) == 0 ? static_cast<int>(chunk) : -1;
 }
 
-int JarRemove(const char* name) {
+int JarRemove(const char* name, const JarContext* cx) {
   JarHeader header;
-  int r = ReadIndexHeader(name, &header, "JarRemove");
+  int r = ReadIndexHeader(name, &header, "JarRemove", cx);
   if (r != 0) return r;
   // Chunk files first and the index file last: a removal cut short leaves
   // the index, through which a second removal still finds what is left. A
@@ -202,18 +204,18 @@ int JarRemove(const char* name) {
       if (file >= kJarSplitChunk && k >= kJarSplitChunk) continue;
       FileName chunk = ChunkName(name, file);
       if (PlatFileSize(chunk.text) < 0) continue;
-      if (JasRemove(chunk.text) != 0) return 6 + k;
+      if (JasRemove(chunk.text, cx) != 0) return 6 + k;
     }
   }
-  if (JasRemove(IndexName(name).text) != 0) return 5;
+  if (JasRemove(IndexName(name).text, cx) != 0) return 5;
   return 0;
 }
 
-double JarDiskSize(const char* name) {
+double JarDiskSize(const char* name, const JarContext* cx) {
   JarHeader header;
-  int r = ReadIndexHeader(name, &header, "JarDiskSize");
+  int r = ReadIndexHeader(name, &header, "JarDiskSize", cx);
   if (r != 0) return -r;
-  double total = JasFileSize(IndexName(name).text);
+  double total = JasFileSize(IndexName(name).text, cx);
   if (total < 0) {
     ReasonWithFile(IndexName(name).text);
     return -5;
@@ -221,7 +223,7 @@ double JarDiskSize(const char* name) {
   int chunks = ChunkCount(header);
   for (int k = 0; k < chunks; k++) {
     FileName chunk = ChunkName(name, k);
-    double size = JasFileSize(chunk.text);
+    double size = JasFileSize(chunk.text, cx);
     if (size < 0) {
       ReasonWithFile(chunk.text);
       return -(6.0 + k);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "jar/jar_file.h"
+#include "jar/jas.h"
 
 // One block of a write handle's batch: the block, its record once coded,
 // and what the record head needs.
@@ -93,10 +94,10 @@ void HandleError(const JILE* h, const char* format, ...) __attribute__((format(p
 int Valid(const JILE* h, int mode);
 // Either mode.
 int ValidAny(const JILE* h);
-bool NameFits(const char* name, const char* who);
+bool NameFits(const char* name, const char* who, const JarContext* cx);
 // Reads and checks the header of NAME.JIX for the operations by name.
 // 0, or 1 open, 2 read, 3 close failed, 4 not a file of this layer.
-int ReadIndexHeader(const char* name, JarHeader* header, const char* who);
+int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const JarContext* cx);
 inline bool IsSplit(const JarHeader& header) { return header.version == kJarVersionSplit; }
 // Puts the file's name before the reason of a failure, where the caller
 // names only the database.
@@ -104,8 +105,9 @@ void ReasonWithFile(const char* file);
 int ChunkCount(const JarHeader& header);
 int OpenChunk(JILE* h, int chunk, const char* mode);
 int CloseChunk(JILE* h);
-// A handle of the layer, with its codec (made on first use).
-JILE* NewHandle();
+// A handle of the layer, with its codec (made on first use), accounting to
+// `cx`.
+JILE* NewHandle(const JarContext* cx);
 // 0, or JarFree's code.
 int FreeHandle(JILE* h);
 

@@ -24,7 +24,7 @@ int FillFailed(JILE* h) {
 // and the file; the reason is what was wrong, without the routine that found
 // it (the text after the message's last ": "), and the block goes with it.
 int BlockFailed(JILE* h, const char* message) {
-  JasError("%s at block %d [%s]", message, h->block, h->name);
+  JasError(h->cx, "%s at block %d [%s]", message, h->block, h->name);
   const char* colon = strrchr(message, ':');
   JasSetReason(colon != nullptr && colon[1] == ' ' ? colon + 2 : message);
   JasSetBlock(h->block);
@@ -50,7 +50,7 @@ int FillChecked(JILE* h, uint32_t sum) {
 // block buffer.
 int FillFill(JILE* h) {
   uint8_t head[kRecordHead];
-  if (JasRead(head, kRecordHead, h->chunk) != kRecordHead) return BlockReadFailed(h);
+  if (JasRead(head, kRecordHead, h->chunk, h->cx) != kRecordHead) return BlockReadFailed(h);
   uint32_t sum = Get32(head);
   uint32_t length = Get32(head + 4);
   if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
@@ -60,7 +60,7 @@ int FillFill(JILE* h) {
   }
   int n = static_cast<int>(length);
   JarCodec& c = *h->codec;
-  if (JasRead(c.record, n, h->chunk) != n) return BlockReadFailed(h);
+  if (JasRead(c.record, n, h->chunk, h->cx) != n) return BlockReadFailed(h);
   memset(c.record + n, 0, kRecordPadding);
   char error[256];
   if (BlockDecodeSilent(BlockThreadDecoder(), c.record, n, h->data, error) == 0) {
@@ -91,18 +91,18 @@ bool ReadAhead(JILE* h) {
   const int32_t end = std::min<int64_t>(int64_t(h->block / n + 1) * n, h->header.block_count);
   const int count = std::min<int64_t>(threads, end - h->block);
   if (count < 2) return false;
-  const int64_t at = JasTell(h->chunk);
+  const int64_t at = JasTell(h->chunk, h->cx);
   if (at < 0) return false;
   while (static_cast<int>(c.ahead.size()) < count) c.ahead.emplace_back(new JarAhead);
   for (int i = 0; i < count; i++) {
     JarAhead& a = *c.ahead[i];
     uint8_t head[kRecordHead];
-    bool ok = JasRead(head, kRecordHead, h->chunk) == kRecordHead;
+    bool ok = JasRead(head, kRecordHead, h->chunk, h->cx) == kRecordHead;
     uint32_t length = ok ? Get32(head + 4) : 0;
     ok = ok && length >= 1 && length <= static_cast<uint32_t>(kMaxRecordLength) &&
-         JasRead(a.record, static_cast<int>(length), h->chunk) == static_cast<int>(length);
+         JasRead(a.record, static_cast<int>(length), h->chunk, h->cx) == static_cast<int>(length);
     if (!ok) {
-      JasSeek(h->chunk, at);
+      JasSeek(h->chunk, at, h->cx);
       return false;
     }
     a.sum = Get32(head);
@@ -137,8 +137,8 @@ int FillNext(JILE* h) {
   // index says where.
   if (IsSplit(h->header)) {
     uint8_t entry[4];
-    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(h->block)) != 0 ||
-        JasRead(entry, 4, h->index) != 4) {
+    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(h->block), h->cx) != 0 ||
+        JasRead(entry, 4, h->index, h->cx) != 4) {
       return FillFailed(h);
     }
     file = JarRecordPlace(h->header, h->block, Get32(entry)).file;
@@ -155,17 +155,17 @@ int FillNext(JILE* h) {
 
 }  // namespace
 
-JILE* JarRopen(const char* name) {
-  if (!NameFits(name, "JarRopen")) return nullptr;
-  JILE* h = NewHandle();
+JILE* JarRopen(const char* name, const JarContext* cx) {
+  if (!NameFits(name, "JarRopen", cx)) return nullptr;
+  JILE* h = NewHandle(cx);
   if (h == nullptr) return nullptr;
   strcpy(h->name, name);
-  h->index = JasOpen(IndexName(name).text, "rb");
+  h->index = JasOpen(IndexName(name).text, "rb", h->cx);
   bool ok = h->index != nullptr;
-  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer) == 0;
+  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer, h->cx) == 0;
   if (ok) {
     uint8_t bytes[kJarHeaderSize];
-    ok = JasRead(bytes, kJarHeaderSize, h->index) == kJarHeaderSize;
+    ok = JasRead(bytes, kJarHeaderSize, h->index, h->cx) == kJarHeaderSize;
     if (ok) JarHeaderUnpack(bytes, &h->header);
   }
   const char* fault = ok ? JarHeaderFault(h->header) : nullptr;
@@ -177,7 +177,7 @@ JILE* JarRopen(const char* name) {
     ok = false;
   }
   if (!ok) {
-    if (h->index != nullptr) JasClose(h->index);
+    if (h->index != nullptr) JasClose(h->index, h->cx);
     FreeHandle(h);
     return nullptr;
   }
@@ -235,9 +235,9 @@ int JarSeek(JILE* h, double position) {
     h->codec->streak = 0;
     h->block = b;
     FillFailed(h);
-    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b)) != 0) return 7;
+    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b), h->cx) != 0) return 7;
     uint8_t entry[4];
-    if (JasRead(entry, 4, h->index) != 4) return 8;
+    if (JasRead(entry, 4, h->index, h->cx) != 4) return 8;
     const JarPlace place = JarRecordPlace(h->header, b, Get32(entry));
     const int file = place.file;
     const uint32_t at = place.offset;
@@ -249,7 +249,7 @@ int JarSeek(JILE* h, double position) {
         return r;
       }
     }
-    if (JasSeek(h->chunk, at) != 0) return 9;
+    if (JasSeek(h->chunk, at, h->cx) != 0) return 9;
     if (!FillFill(h)) return 10;
   }
   h->pos = static_cast<int32_t>(position - double(b) * kBlockSize);

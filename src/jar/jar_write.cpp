@@ -31,12 +31,12 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   if (h->chunk == nullptr) {
     // The second halves are numbered past every first one.
     if (chunk >= kJarSplitChunk && IsSplit(h->header)) {
-      JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, chunk);
+      JasError(h->cx, "Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, chunk);
       return 0;
     }
     if (OpenChunk(h, chunk, "wb") != 0) return 0;
   }
-  int64_t offset = JasTell(h->chunk);
+  int64_t offset = JasTell(h->chunk, h->cx);
   if (offset < 0) return 0;
   if (length > kMaxRecordLength) {
     HandleError(h, "Flush: encoding failed at block %d", block);
@@ -47,7 +47,7 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   // files that need it have, so that all others stay as they always were.
   if (offset + kRecordHead + length > g_settings.chunk_limit) {
     if (h->chunk_file >= kJarSplitChunk || chunk >= kJarSplitChunk) {
-      JasError("Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, h->chunk_file);
+      JasError(h->cx, "Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, h->chunk_file);
       return 0;
     }
     if (CloseChunk(h) != 0 || OpenChunk(h, chunk + kJarSplitChunk, "wb") != 0) return 0;
@@ -59,12 +59,12 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   uint32_t at = static_cast<uint32_t>(offset);
   if (h->chunk_file >= kJarSplitChunk) at |= kJarSplitBit;
   Put32(entry, at);
-  if (JasWrite(entry, 4, h->index) != 4) return 0;
+  if (JasWrite(entry, 4, h->index, h->cx) != 4) return 0;
   uint8_t head[kRecordHead];
   Put32(head, sum);
   Put32(head + 4, static_cast<uint32_t>(length));
-  if (JasWrite(head, kRecordHead, h->chunk) != kRecordHead) return 0;
-  if (JasWrite(record, length, h->chunk) != length) return 0;
+  if (JasWrite(head, kRecordHead, h->chunk, h->cx) != kRecordHead) return 0;
+  if (JasWrite(record, length, h->chunk, h->cx) != length) return 0;
   h->header.block_count++;
   h->header.last_block_size = size;
   return 1;
@@ -88,7 +88,7 @@ int WriteGathered(JILE* h) {
   for (int i = 0; i < n; i++) {
     const JarSlot& s = *c.slots[i];
     if (s.length <= 0) {
-      JasError("%s", s.error);
+      JasError(h->cx, "%s", s.error);
       return 0;
     }
     if (!PutRecord(h, s.record, s.length, s.sum, s.size)) return 0;
@@ -114,8 +114,12 @@ int Flush(JILE* h, bool last) {
   JarCodec& c = *h->codec;
   const int threads = PlatThreadCount();
   if (threads == 1 && c.gathered == 0) {
-    int length = BlockEncode(BlockThreadEncoder(), h->data, h->flags, c.record);
-    if (length <= 0) return 0;  // the codec said why
+    char error[256];
+    int length = BlockEncodeSilent(BlockThreadEncoder(), h->data, h->flags, c.record, error);
+    if (length <= 0) {
+      JasError(h->cx, "%s", error);
+      return 0;
+    }
     if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
   } else {
     // A chunk file starting with this block is opened now, as one thread
@@ -141,9 +145,9 @@ int Flush(JILE* h, bool last) {
 // Marks the block buffer as not holding the current block, so that neither
 }  // namespace
 
-JILE* JarWopen(const char* name, int flags) {
-  if (!NameFits(name, "JarWopen")) return nullptr;
-  JILE* h = NewHandle();
+JILE* JarWopen(const char* name, int flags, const JarContext* cx) {
+  if (!NameFits(name, "JarWopen", cx)) return nullptr;
+  JILE* h = NewHandle(cx);
   if (h == nullptr) return nullptr;
   memcpy(h->header.magic, kMagic, 4);
   h->header.file_blocks = g_settings.file_blocks;
@@ -154,24 +158,24 @@ JILE* JarWopen(const char* name, int flags) {
   strcpy(h->name, name);
   h->mode = kJarWrite;
   h->flags = flags;
-  h->index = JasOpen(IndexName(name).text, "wb");
+  h->index = JasOpen(IndexName(name).text, "wb", h->cx);
   bool ok = h->index != nullptr;
-  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer) == 0;
+  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer, h->cx) == 0;
   if (ok) {
     uint8_t bytes[kJarHeaderSize];
     JarHeaderPack(h->header, bytes);
-    ok = JasWrite(bytes, kJarHeaderSize, h->index) == kJarHeaderSize &&
-         JasWrite(kFiller, kFillerPiece, h->index) == kFillerPiece &&
-         JasWrite(kFiller, kFillerPiece, h->index) == kFillerPiece &&
-         JasWrite(kFiller, kJarFillerSize - 2 * kFillerPiece, h->index) == kJarFillerSize - 2 * kFillerPiece;
+    ok = JasWrite(bytes, kJarHeaderSize, h->index, h->cx) == kJarHeaderSize &&
+         JasWrite(kFiller, kFillerPiece, h->index, h->cx) == kFillerPiece &&
+         JasWrite(kFiller, kFillerPiece, h->index, h->cx) == kFillerPiece &&
+         JasWrite(kFiller, kJarFillerSize - 2 * kFillerPiece, h->index, h->cx) == kJarFillerSize - 2 * kFillerPiece;
   }
   if (ok) {
-    int64_t at = JasTell(h->index);
+    int64_t at = JasTell(h->index, h->cx);
     ok = at > 0;
     h->header.foffindex = static_cast<int32_t>(at);
   }
   if (!ok) {
-    if (h->index != nullptr) JasClose(h->index);
+    if (h->index != nullptr) JasClose(h->index, h->cx);
     FreeHandle(h);
     return nullptr;
   }
@@ -222,7 +226,7 @@ int JarWriteCoded(JILE* h, const JarCoded& coded) {
     return 0;
   }
   if (coded.length <= 0) {
-    JasError("%s", coded.error);
+    JasError(h->cx, "%s", coded.error);
     return 0;
   }
   if (!PutRecord(h, coded.record, coded.length, coded.sum, coded.size)) return 0;
@@ -267,15 +271,15 @@ int JarClose(JILE* h) {
     if (h->pos > 0 && !Flush(h, true)) fail(2);
     // Blocks gathered before a failure are dropped with the handle.
     if (code == 0 && !WriteGathered(h)) fail(2);
-    if (code == 0 && JasSeek(h->index, 0) != 0) fail(3);
+    if (code == 0 && JasSeek(h->index, 0, h->cx) != 0) fail(3);
     if (code == 0) {
       uint8_t bytes[kJarHeaderSize];
       JarHeaderPack(h->header, bytes);
-      if (JasWrite(bytes, -kJarHeaderSize, h->index) != kJarHeaderSize) fail(4);
+      if (JasWrite(bytes, -kJarHeaderSize, h->index, h->cx) != kJarHeaderSize) fail(4);
     }
   }
   if (CloseChunk(h) != 0) fail(5);
-  if (JasClose(h->index) != 0) fail(6);
+  if (JasClose(h->index, h->cx) != 0) fail(6);
   h->index = nullptr;
   if (FreeHandle(h) != 0) fail(7);
   if (code != 0) JasSetReason(reason);

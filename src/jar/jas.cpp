@@ -8,20 +8,18 @@
 
 #include "platform/platform.h"
 
-// Process-wide by nature: the hook slots a build installs once for its
-// error, memory, stream and disk accounting.
-JarHooks g_jar_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr};
-
 namespace {
 
 // The layer's last failure, which the checked operations of the caller read
-// after a call failed: its message and its reason. Process-wide, like the
-// error hook it is reported through.
+// after a call failed: its message and its reason. One per thread, like the
+// system's error text it carries: threads reading through their own handles
+// fail apart, and each reads its own failure back.
 struct LastFailure {
   char text[1024];
   char reason[1024];
   int block;
-} g_last = {"", "", -1};
+};
+thread_local LastFailure g_last = {"", "", -1};
 
 // The names of the open streams, looked up only when one fails; process-wide
 // like the streams themselves. The final pass holds two per ply: as many as
@@ -33,8 +31,7 @@ struct NamedStream {
 };
 NamedStream g_streams[kNamedStreams];
 // A build's threads open and close streams (a reader crossing into its next
-// chunk file) and allocate at once: the table and the accounting hooks are
-// used under this lock.
+// chunk file) at once: the table is used under this lock.
 std::mutex g_streams_lock;
 
 void NoteStream(FILE* stream, const char* name) {
@@ -75,10 +72,58 @@ const char* ReadReason(FILE* stream) {
   return PlatAtEnd(stream) ? "unexpected end of file" : PlatErrorText();
 }
 
-void Report(const char* reason) {
+void Report(const JarContext* cx, const char* reason) {
   snprintf(g_last.reason, sizeof g_last.reason, "%s", reason);
   g_last.block = -1;
-  if (g_jar_hooks.error != nullptr) g_jar_hooks.error(g_last.text);
+  if (cx == nullptr || cx->owner == nullptr) return;
+  JarAccount& a = *cx->owner;
+  std::lock_guard<std::mutex> hold(a.lock);
+  a.errors += 1;
+  if (a.errors >= a.errors_max) a.errors_max = a.errors;
+  if (a.log_error != nullptr) a.log_error(a.errors, g_last.text);
+}
+
+// Applies a change of one kind; "max" is replaced whenever the figure
+// reaches it.
+void Apply(JarAccount& a, int kind, double delta) {
+  if (kind == 0) {
+    a.alloc += static_cast<int32_t>(delta);
+    if (a.alloc >= a.alloc_max) a.alloc_max = a.alloc;
+  } else if (kind == 1) {
+    a.streams += static_cast<int32_t>(delta);
+    if (a.streams >= a.streams_max) a.streams_max = a.streams;
+  } else {
+    a.disk += delta;
+    if (a.disk >= a.disk_max) a.disk_max = a.disk;
+  }
+}
+
+// Counts a change of memory (0), streams (1) or disk bytes (2), or keeps it
+// in the context's capture.
+void Count(const JarContext* cx, int kind, double delta) {
+  if (cx == nullptr || cx->owner == nullptr || (cx->quiet && kind != 2)) return;
+  if (cx->capture != nullptr) {
+    std::vector<JarEvent>& events = *cx->capture;
+    if (!events.empty() && events.back().kind == kind && (events.back().delta < 0) == (delta < 0)) {
+      events.back().delta += delta;
+    } else {
+      events.push_back({kind, delta});
+    }
+    return;
+  }
+  std::lock_guard<std::mutex> hold(cx->owner->lock);
+  Apply(*cx->owner, kind, delta);
+}
+
+// A file opened for writing, to be synced before the pass is recorded.
+void NoteWritten(const JarContext* cx, const char* name, const char* mode) {
+  if (cx == nullptr || cx->owner == nullptr || strpbrk(mode, "wa+") == nullptr) return;
+  JarAccount& a = *cx->owner;
+  std::lock_guard<std::mutex> hold(a.lock);
+  for (auto i = a.written.rbegin(); i != a.written.rend(); ++i) {
+    if (*i == name) return;
+  }
+  a.written.emplace_back(name);
 }
 
 uint32_t LoadWord(const uint8_t* p) {
@@ -88,19 +133,19 @@ uint32_t LoadWord(const uint8_t* p) {
 }
 }  // namespace
 
-void JarHookError(JarErrorHook hook) { g_jar_hooks.error = hook; }
-void JarHookAlloc(JarAllocHook hook) { g_jar_hooks.alloc = hook; }
-void JarHookFopen(JarFopenHook hook) { g_jar_hooks.fopen = hook; }
-void JarHookWrite(JarWriteHook hook) { g_jar_hooks.write = hook; }
-void JarHookRemove(JarRemoveHook hook) { g_jar_hooks.remove = hook; }
+void JarReplay(JarAccount& account, std::vector<JarEvent>& events) {
+  std::lock_guard<std::mutex> hold(account.lock);
+  for (const JarEvent& e : events) Apply(account, e.kind, e.delta);
+  events.clear();
+}
 
-void JasError(const char* format, ...) {
+void JasError(const JarContext* cx, const char* format, ...) {
   va_list args;
   va_start(args, format);
   vsnprintf(g_last.text, sizeof g_last.text, format, args);
   va_end(args);
   const char* colon = strstr(g_last.text, ": ");
-  Report(colon != nullptr ? colon + 2 : g_last.text);
+  Report(cx, colon != nullptr ? colon + 2 : g_last.text);
 }
 
 const char* JasLastError() { return g_last.text; }
@@ -119,8 +164,9 @@ void JasSetBlock(int block) { g_last.block = block; }
 namespace {
 // A failed stream operation: "<message> [<file>]: <reason>", or, when the
 // message names the file already, "<message>: <reason>".
-void StreamError(const char* reason, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void StreamError(const char* reason, const char* format, ...) {
+void StreamError(const JarContext* cx, const char* reason, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+void StreamError(const JarContext* cx, const char* reason, const char* format, ...) {
   // The reason may live in the system's buffer: keep it before formatting.
   char why[256];
   snprintf(why, sizeof why, "%s", reason);
@@ -131,78 +177,70 @@ void StreamError(const char* reason, const char* format, ...) {
   if (n >= 0 && static_cast<size_t>(n) < sizeof g_last.text) {
     snprintf(g_last.text + n, sizeof g_last.text - static_cast<size_t>(n), ": %s", why);
   }
-  Report(why);
+  Report(cx, why);
 }
 }  // namespace
 
 // Layout: size word, lo guard, the n bytes, hi guard. The guards live in
 // host order: they never leave the process.
-void* JasAlloc(size_t n) {
+void* JasAlloc(size_t n, const JarContext* cx) {
   // The size word and the alloc figures are 32-bit.
   if (n > static_cast<size_t>(INT32_MAX - kJasGuardOverhead)) {
-    JasError("JasAlloc: out of mem");
+    JasError(cx, "JasAlloc: out of mem");
     return nullptr;
   }
   auto* base = static_cast<uint8_t*>(malloc(n + kJasGuardOverhead));
   if (base == nullptr) {
-    JasError("JasAlloc: out of mem");
+    JasError(cx, "JasAlloc: out of mem");
     return nullptr;
   }
   uint32_t size = static_cast<uint32_t>(n);
   memcpy(base, &size, 4);
   memcpy(base + 4, &kJasGuardLo, 4);
   memcpy(base + 8 + n, &kJasGuardHi, 4);
-  if (g_jar_hooks.alloc != nullptr) {
-    std::lock_guard<std::mutex> hold(g_streams_lock);
-    g_jar_hooks.alloc(static_cast<int>(n) + kJasGuardOverhead);
-  }
+  Count(cx, 0, static_cast<int>(n) + kJasGuardOverhead);
   return base + 8;
 }
 
-int JarFree(void* p) {
+int JarFree(void* p, const JarContext* cx) {
   if (p == nullptr) {
-    JasError("JarFree: null pointer");
+    JasError(cx, "JarFree: null pointer");
     return 1;
   }
   uint8_t* base = static_cast<uint8_t*>(p) - 8;
   if (LoadWord(base + 4) != kJasGuardLo) {
-    JasError("JarFree: lo sentinel violated");
+    JasError(cx, "JarFree: lo sentinel violated");
     return 2;
   }
   uint32_t size = LoadWord(base);
   if (LoadWord(base + 8 + size) != kJasGuardHi) {
-    JasError("JarFree: hi sentinel violated");
+    JasError(cx, "JarFree: hi sentinel violated");
     return 3;
   }
-  if (g_jar_hooks.alloc != nullptr) {
-    std::lock_guard<std::mutex> hold(g_streams_lock);
-    g_jar_hooks.alloc(-(static_cast<int>(size) + kJasGuardOverhead));
-  }
+  Count(cx, 0, -(static_cast<int>(size) + kJasGuardOverhead));
   free(base);
   return 0;
 }
 
-FILE* JasOpen(const char* name, const char* mode) {
+FILE* JasOpen(const char* name, const char* mode, const JarContext* cx) {
   FILE* f = PlatFopen(name, mode);
   if (f == nullptr) {
-    StreamError(SystemReason(), "JasOpen: (%s, %s) failed", name, mode);
+    StreamError(cx, SystemReason(), "JasOpen: (%s, %s) failed", name, mode);
     return nullptr;
   }
   NoteStream(f, name);
-  if (g_jar_hooks.fopen != nullptr) {
-    std::lock_guard<std::mutex> hold(g_streams_lock);
-    g_jar_hooks.fopen(1, f, mode, name);
-  }
+  NoteWritten(cx, name, mode);
+  Count(cx, 1, 1);
   return f;
 }
 
-int JasVbuf(FILE* stream, char* buffer, size_t size) {
+int JasVbuf(FILE* stream, char* buffer, size_t size, const JarContext* cx) {
   int r = PlatSetBuffer(stream, buffer, size);
-  if (r != 0) StreamError("cannot set the stream buffer", "JasVbuf: failed [%s]", StreamName(stream));
+  if (r != 0) StreamError(cx, "cannot set the stream buffer", "JasVbuf: failed [%s]", StreamName(stream));
   return r;
 }
 
-int JasClose(FILE* stream) {
+int JasClose(FILE* stream, const JarContext* cx) {
   // The name outlives the stream for the message.
   char name[280];
   snprintf(name, sizeof name, "%s", StreamName(stream));
@@ -211,89 +249,82 @@ int JasClose(FILE* stream) {
   if (r != 0) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    if (g_jar_hooks.fopen != nullptr) {
-      std::lock_guard<std::mutex> hold(g_streams_lock);
-      g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
-    }
-    StreamError(why, "JasClose: failed [%s]", name);
+    Count(cx, 1, -1);
+    StreamError(cx, why, "JasClose: failed [%s]", name);
     return r;
   }
-  if (g_jar_hooks.fopen != nullptr) {
-    std::lock_guard<std::mutex> hold(g_streams_lock);
-    g_jar_hooks.fopen(-1, stream, nullptr, nullptr);
-  }
+  Count(cx, 1, -1);
   return r;
 }
 
-int JasRead(void* buffer, int count, FILE* stream) {
+int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx) {
   if (count <= 0) return 0;
   int got = static_cast<int>(PlatFread(buffer, static_cast<size_t>(count), stream));
   if (got != count) {
-    StreamError(ReadReason(stream), "JasRead: wanted %d actual %d [%s]", count, got, StreamName(stream));
+    StreamError(cx, ReadReason(stream), "JasRead: wanted %d actual %d [%s]", count, got, StreamName(stream));
   }
   return got;
 }
 
-int JasWrite(const void* buffer, int count, FILE* stream) {
+int JasWrite(const void* buffer, int count, FILE* stream, const JarContext* cx) {
   int wanted = count < 0 ? -count : count;
   int put = wanted == 0 ? 0 : static_cast<int>(PlatFwrite(buffer, static_cast<size_t>(wanted), stream));
   if (put != wanted) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    if (count >= 0 && g_jar_hooks.write != nullptr) g_jar_hooks.write(put);
-    StreamError(why, "JasWrite: wanted %d actual %d [%s]", wanted, put, StreamName(stream));
+    if (count >= 0) Count(cx, 2, put);
+    StreamError(cx, why, "JasWrite: wanted %d actual %d [%s]", wanted, put, StreamName(stream));
     return put;
   }
-  if (count >= 0 && g_jar_hooks.write != nullptr) g_jar_hooks.write(put);
+  if (count >= 0) Count(cx, 2, put);
   return put;
 }
 
-int64_t JasTell(FILE* stream) {
+int64_t JasTell(FILE* stream, const JarContext* cx) {
   int64_t at = PlatFtell(stream);
   if (at < 0) {
     // The message carries the reason already; only the file is added.
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
     snprintf(g_last.text, sizeof g_last.text, "JasTell: error [%s] [%s]", why, StreamName(stream));
-    Report(why);
+    Report(cx, why);
   }
   return at;
 }
 
-int JasSeek(FILE* stream, int64_t offset) {
+int JasSeek(FILE* stream, int64_t offset, const JarContext* cx) {
   int r = PlatFseek(stream, offset);
   if (r != 0) {
     // The message carries the reason already; only the file is added.
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
     snprintf(g_last.text, sizeof g_last.text, "JasSeek: error [%s] [%s]", why, StreamName(stream));
-    Report(why);
+    Report(cx, why);
   }
   return r;
 }
 
-int JasRemove(const char* name) {
+int JasRemove(const char* name, const JarContext* cx) {
   double size = PlatFileSize(name);
   if (size < 0) {
-    StreamError(SystemReason(), "JasRemove: stat() failed [%s]", name);
+    StreamError(cx, SystemReason(), "JasRemove: stat() failed [%s]", name);
     return -1;
   }
-  if (g_jar_hooks.write != nullptr) g_jar_hooks.write(-size);
+  Count(cx, 2, -size);
   int r = PlatRemove(name);
   if (r != 0) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
     snprintf(g_last.text, sizeof g_last.text, "JasRemove: (%s) error [%s]", name, why);
-    Report(why);
+    Report(cx, why);
   }
-  if (g_jar_hooks.remove != nullptr) g_jar_hooks.remove(size, name);
   return r;
 }
 
-double JasFileSize(const char* name) {
+double JasFileSize(const char* name, const JarContext* cx) {
   double size = PlatFileSize(name);
   if (size < 0) {
-    StreamError(SystemReason(), "JasFileSize: stat() failed [%s]", name);
+    StreamError(cx, SystemReason(), "JasFileSize: stat() failed [%s]", name);
     return -1;
   }
   return size;

@@ -44,8 +44,8 @@ void Stub(Build& b, int n, const char* name) {
   if (n == g_script.fail_at) OutError("%s: stub stop", n == -1 ? "Wtm1Create" : "WtmPass");
   if (n == -1) b.run.wmopen = 12345678901.0, b.run.maxbcwply = g_script.maxbcwply;
   if (n == 0) b.run.maxbczply = g_script.maxbczply;
-  if (n == kPassPackWtm) MakeJar(FresName(b.basi.material | kWhiteToMove), 1000);
-  if (n == kPassPackZtm) MakeJar(FresName(b.basi.material), 3000);
+  if (n == kPassPackWtm) MakeJar(FresName(b.basi.material | kWhiteToMove).c_str(), 1000);
+  if (n == kPassPackZtm) MakeJar(FresName(b.basi.material).c_str(), 3000);
   if (n < 1 || n >= kPassCleanup) return;
   b.prog.resolved_weighted = n < g_script.nothing_from ? 8 : 0;
   if (n < g_script.nothing_from) ((n & 1) != 0 ? b.run.maxsolw : b.run.maxsolz) = n;

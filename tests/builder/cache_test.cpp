@@ -28,7 +28,7 @@ uint8_t Pattern(uint32_t code, double i) {
 
 void WriteDb(uint32_t code, int size, uint32_t metric = kMetricDtm, int format = kDbFormat,
              uint32_t content = 0) {
-  JILE* h = FileWopen(FresName(code));
+  JILE* h = FileWopen(FresName(code).c_str());
   int32_t stored = static_cast<int32_t>(content != 0 ? content : code);
   ASSERT_EQ(JarSetCreator(h, "test", format, metric, stored), 0);
   for (int i = 0; i < size; i++) FilePutc(Pattern(code, i), h);

@@ -103,10 +103,10 @@ TEST_F(PileTest, ChopStreamsRoundTripAcrossBufferRefills) {
     keys.push_back(PileKey(column, row));
   }
   ChopStream w, r;
-  ChopCreate(&w, "TST/CODES");
+  ChopCreate(&w, "TST/CODES", nullptr);
   for (uint64_t k : keys) PilePutHaha(k, &w);
   ChopCloseWriter(&w);
-  ChopOpenReader(&r, "TST/CODES");
+  ChopOpenReader(&r, "TST/CODES", nullptr);
   for (uint64_t k; PileGet(&r, &k);) back.push_back(k);
   ChopCloseReader(&r);
   EXPECT_EQ(back, keys);

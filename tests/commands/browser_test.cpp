@@ -125,7 +125,7 @@ TEST(FindByte, DamagedStampsAreFatal) {
   Pap key;
   PapMake(&b, &key);
   auto write = [&](int32_t format, uint32_t content) {
-    JILE* h = FileWopen(FresName(key.material));
+    JILE* h = FileWopen(FresName(key.material).c_str());
     JarSetCreator(h, "test", format, JarTag("DTM3"), static_cast<int32_t>(content));
     for (double i = 0; i <= key.index; i++) FilePutc(1, h);
     FileClose(h);

@@ -291,14 +291,14 @@ TEST(SearchPath, FindsDatabasesByIndexFileInOrder) {
   FresSetPath(nullptr);
   FresSetPath("a/");
   FresSetPath("b/");
-  EXPECT_STREQ(FresTry(code), "b/KQK____W");
+  EXPECT_EQ(FresTry(code), "b/KQK____W");
   WriteFile("a/KQK____W.JIX", "");
-  EXPECT_STREQ(FresTry(code), "a/KQK____W");
-  EXPECT_EQ(FresTry(kqk.material), nullptr);
+  EXPECT_EQ(FresTry(code), "a/KQK____W");
+  EXPECT_EQ(FresTry(kqk.material), "");
   FresSetPath(nullptr);
   FresSetPath("b");
   WriteFile("bKQK____W.JIX", "");
-  EXPECT_STREQ(FresTry(code), "bKQK____W");
+  EXPECT_EQ(FresTry(code), "bKQK____W");
   for (int i = 1; i < 10; i++) FresSetPath("./");
   EXPECT_FATAL(FresSetPath("./"), "FresSetPath: max 10 allowed");
   EXPECT_FATAL(FresFind(kqk.material), "FresFind: KQK____B not found");

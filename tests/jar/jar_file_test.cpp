@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "block_kinds.h"
@@ -336,6 +337,21 @@ TEST(JarDamage, ABlockReadAheadFailsOnlyWhenReached) {
     EXPECT_EQ(JarClose(h), 0);
   }
   PlatSetThreadCount(was);
+}
+
+// Threads failing at once each read their own failure back.
+TEST(JarFailure, EachThreadReadsItsOwnMessage) {
+  std::vector<int> wrong(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; t++) {
+    threads.emplace_back([t, &wrong] {
+      const std::string name = "missing" + std::to_string(t);
+      const std::string message = "JasOpen: (" + name + ".JIX, rb) failed: No such file or directory";
+      for (int i = 0; i < 2000; i++) wrong[t] += JarRopen(name.c_str()) != nullptr || JasLastError() != message;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
 
 // Incompressible blocks: records of 32777 bytes with heads. With room for two, each

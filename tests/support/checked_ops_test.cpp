@@ -22,8 +22,8 @@ void* g_held[1];
 
 namespace {
 
-void WriteSample(const char* path, int n) {
-  JILE* h = FileWopen(path);
+void WriteSample(const char* path, int n, const JarContext* cx = nullptr) {
+  JILE* h = FileWopen(path, cx);
   for (int i = 0; i < n; i++) FilePutc(i % 7, h);
   FileClose(h);
 }
@@ -146,20 +146,23 @@ TEST(CheckedOps, AFullDiskStopsTheBuildNamingTheFileAndAResumeFinishes) {
   }
 }
 
-// A build's view: the hooks installed, a pass that writes a database, meets
+// A build's view: its account started, a pass that writes a database, meets
 // one layer error and removes the database again.
 TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
   TempDir dir;
   double peak_disk = 0;
   RunResult r = RunInChild(dir.path(), [&] {
     SetLogName("KQKR");
-    AccReset();
-    AccInstallHooks();
-    AccPass(3, 0);
-    WriteSample("db", 40000);
-    JarRopen("missing");
-    FileRemove("db");
-    AccPass(3, 1);
+    static JarAccount account;
+    const JarContext cx{&account};
+    AccStart(account);
+    AccPass(account, 3, 0);
+    WriteSample("db", 40000, &cx);
+    JarRopen("missing", &cx);
+    JarRopen("missing");  // no context: not counted
+    FileRemove("db", &cx);
+    AccPass(account, 3, 1);
+    if (account.written != std::vector<std::string>{"db.JIX", "db.J00"}) std::exit(2);
   });
   ASSERT_EQ(r.status, 0) << r.output;
   {
@@ -192,36 +195,29 @@ TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
 TEST(Accounting, WorkCapturedOnOtherThreadsCountsAsInOrderOnOne) {
   TempDir dir;
   RunResult r = RunInChild(dir.path(), [&] {
-    AccInstallHooks();
-    auto work = [](const char* name) {
-      WriteSample(name, 40000 + 1000 * name[0]);
-      void* p = SysAlloc(5000);
-      FileRemove(name);
-      SysFree(p);
+    auto work = [](const char* name, const JarContext* cx) {
+      WriteSample(name, 40000 + 1000 * name[0], cx);
+      void* p = SysAlloc(5000, cx);
+      FileRemove(name, cx);
+      SysFree(p, cx);
     };
-    auto figures = [] {
-      return std::vector<double>{double(g_acc.alloc), double(g_acc.alloc_max), double(g_acc.streams),
-                                 double(g_acc.streams_max), g_acc.disk, g_acc.disk_max};
+    auto figures = [](const JarAccount& a) {
+      return std::vector<double>{double(a.alloc), double(a.alloc_max), double(a.streams),
+                                 double(a.streams_max), a.disk, a.disk_max};
     };
-    AccReset();
-    work("a");
-    work("b");
-    const std::vector<double> direct = figures();
-    AccReset();
-    AccLog logs[2];
-    std::thread second([&] {
-      AccCapture(&logs[1]);
-      work("b");
-      AccCapture(nullptr);
-    });
-    AccCapture(&logs[0]);
-    work("a");
-    AccCapture(nullptr);
+    static JarAccount direct, replayed;
+    const JarContext counted{&direct};
+    work("a", &counted);
+    work("b", &counted);
+    std::vector<JarEvent> logs[2];
+    const JarContext captured[2] = {{&replayed, false, &logs[0]}, {&replayed, false, &logs[1]}};
+    std::thread second([&] { work("b", &captured[1]); });
+    work("a", &captured[0]);
     second.join();
-    if (figures() != std::vector<double>(6, 0.0)) std::exit(2);
-    AccReplay(logs[0]);
-    AccReplay(logs[1]);
-    std::exit(figures() == direct && logs[0].events.empty() ? 0 : 3);
+    if (figures(replayed) != std::vector<double>(6, 0.0)) std::exit(2);
+    JarReplay(replayed, logs[0]);
+    JarReplay(replayed, logs[1]);
+    std::exit(figures(replayed) == figures(direct) && logs[0].empty() ? 0 : 3);
   });
   EXPECT_EQ(r.status, 0) << r.output;
 }
