@@ -15,9 +15,10 @@ JarHooks g_jar_hooks = {nullptr, nullptr, nullptr, nullptr, nullptr};
 namespace {
 
 // The layer's last failure, which the checked operations of the caller read
-// after a call failed: its message and its reason. Process-wide, like the
-// error hook it is reported through.
-struct LastFailure {
+// after a call failed: its message and its reason. One per thread, as errno
+// is: a build's reading threads reach the end of data at the same time, and
+// each caller reads its own call's failure.
+thread_local struct LastFailure {
   char text[1024];
   char reason[1024];
   int block;
