@@ -42,6 +42,9 @@ bool ReadTable(ProbeDb* db, int fd) {
   if (h.last_block_size < 1 || h.last_block_size > kBlockSize) return false;
   if (h.format != kDbFormat || h.content != static_cast<int32_t>(db->material)) return false;
   size_t n = static_cast<size_t>(h.block_count);
+  // A damaged count must not size the table (up to 8 GB) before the file shows it holds that many.
+  uint8_t last;
+  if (PlatPread(fd, &last, 1, int64_t(h.foffindex) + 4 * int64_t(n) - 1) != 1) return false;
   std::vector<uint8_t> raw(4 * n);
   if (PlatPread(fd, raw.data(), raw.size(), h.foffindex) != static_cast<int64_t>(raw.size())) return false;
   db->table.resize(n);

@@ -1,0 +1,25 @@
+// Arbitrary bytes as the index file of KQK with White to move, beside its
+// chunk file when the fuzz script put one in ZOK_FUZZ_DIR: opening and
+// probing answer or find the database damaged, never reading outside the
+// files' bytes or their buffers.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "zok/probe.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static char made[] = "/tmp/zok-fuzz-index-XXXXXX";
+  static const char* dir = getenv("ZOK_FUZZ_DIR") != nullptr ? getenv("ZOK_FUZZ_DIR") : mkdtemp(made);
+  FILE* f = fopen((std::string(dir) + "/KQK____W.JIX").c_str(), "wb");
+  if (f == nullptr || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
+  zok_tb* tb = zok_open(&dir, 1, 1 << 16, nullptr, 0);
+  for (const char* fen : {"8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", "k7/8/8/8/8/8/8/KQ6 w - - 0 1",
+                          "7k/8/8/8/2Q5/8/8/4K3 w - - 0 1", "8/8/8/8/8/8/6k1/Q3K3 w - - 0 1"}) {
+    zok_value value;
+    if (zok_probe_fen(tb, fen, &value) != ZOK_OK) __builtin_trap();
+  }
+  zok_close(tb);
+  return 0;
+}
