@@ -1,7 +1,6 @@
 // Arbitrary bytes as the index file of KQK with White to move, beside its
-// chunk file when the fuzz script put one in ZOK_FUZZ_DIR: opening and
-// probing answer or find the database damaged, never reading outside the
-// files' bytes or their buffers.
+// chunk file when the fuzz script put one in ZOK_FUZZ_DIR: probes answer or
+// find the database damaged, within the files and their buffers.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* f = fopen((std::string(dir) + "/KQK____W.JIX").c_str(), "wb");
   if (f == nullptr || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
   zok_tb* tb = zok_open(&dir, 1, 1 << 16, nullptr, 0);
+  zok_value value;
   for (const char* fen : {"8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", "k7/8/8/8/8/8/8/KQ6 w - - 0 1",
                           "7k/8/8/8/2Q5/8/8/4K3 w - - 0 1", "8/8/8/8/8/8/6k1/Q3K3 w - - 0 1"}) {
-    zok_value value;
     if (zok_probe_fen(tb, fen, &value) != ZOK_OK) __builtin_trap();
   }
   zok_close(tb);
