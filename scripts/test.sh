@@ -24,7 +24,7 @@ echo "== ThreadSanitizer build and threaded tests"
 # Only the programs the threaded tests run (the builds use this tree's zok).
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOK_TSAN=ON -DZOK_WERROR=ON \
   -DZOK_BENCH=OFF >/dev/null
-cmake --build build-tsan -j "$jobs" --target zok test_platform test_builder test_builder_slow test_probe
+cmake --build build-tsan -j "$jobs" --target zok test_platform test_builder test_probe test_commands
 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 
 echo "== the tests' share of the code"

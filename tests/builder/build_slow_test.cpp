@@ -162,19 +162,6 @@ TEST(Built, EveryThreadCountBuildsTheSameDatabases) {
   }
 }
 
-// Builds small enough for ThreadSanitizer (which runs this one) that still probe a
-// sub-endgame, sort a pile and pack: two threads and three make the same bytes.
-TEST(Built, SmallBuildsAreTheSameWithTwoAndThreeThreads) {
-  std::string first;
-  for (const char* threads : {"2", "3"}) {
-    RunResult r = RunShell(std::string("for e in KQK KNK KNKN; do ZOK_THREADS=") + threads + " '" ZOK_EXE
-                           "' -b $e >/dev/null || exit; done; cat *.J??", TempDir().path());
-    ASSERT_EQ(r.status, 0) << r.output.substr(0, 4000);
-    if (first.empty()) first = r.output;
-    EXPECT_TRUE(r.output == first) << threads << " threads";
-  }
-}
-
 // A build of KQK stopped right before one step of each kind (what it does to
 // which kind of file) in each kind of pass, the steps as ZOK_STOP_AT=list
 // numbers them with one thread, resumes with two threads to the recorded

@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zok_value value;
   zok_move moves[256];
   if (zok_parse_fen(std::string(reinterpret_cast<const char*>(data), size).c_str(), &pos) == ZOK_OK &&
-      (zok_probe(tb, &pos, &value) != ZOK_OK || zok_probe_moves(tb, &pos, moves, 256) < 0)) {
+      (zok_probe(tb, &pos, &value) != ZOK_OK || zok_probe_moves(tb, &pos, moves, 256) < 0))
     __builtin_trap();
-  }
   return 0;
 }

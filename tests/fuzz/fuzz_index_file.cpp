@@ -1,9 +1,8 @@
-// Arbitrary bytes as the index file of KQK with White to move, beside its
-// chunk file when the fuzz script put one in ZOK_FUZZ_DIR: probes answer or
-// find the database damaged, within the files and their buffers.
+// Arbitrary bytes as KQK's index file, beside its chunk file when the fuzz script put one in
+// ZOK_FUZZ_DIR: probes answer or find the database damaged, within the files and buffers.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "zok/probe.h"
@@ -11,8 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static char made[] = "/tmp/zok-fuzz-index-XXXXXX";
   static const char* dir = getenv("ZOK_FUZZ_DIR") != nullptr ? getenv("ZOK_FUZZ_DIR") : mkdtemp(made);
-  FILE* f = fopen((std::string(dir) + "/KQK____W.JIX").c_str(), "wb");
-  if (f == nullptr || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
+  std::ofstream(std::string(dir) + "/KQK____W.JIX").write(reinterpret_cast<const char*>(data), size);
   zok_tb* tb = zok_open(&dir, 1, 1 << 16, nullptr, 0);
   zok_value value;
   for (const char* fen : {"8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", "k7/8/8/8/8/8/8/KQ6 w - - 0 1",
