@@ -4,7 +4,7 @@ set -euo pipefail
 # gaviotatb: the independent three-man reference of the probing tests;
 # python3: the Python module and its tests; zok-serve: HTTP server and JSON
 # libraries, and its page test drives Chromium with Node.
-packages=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev clang
+packages=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev clang clang-format
   gaviotatb libgaviotatb-dev python3 python3-pytest
   pkg-config libcpp-httplib-dev nlohmann-json3-dev chromium nodejs)
 missing=()
