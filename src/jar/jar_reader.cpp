@@ -41,15 +41,16 @@ bool JarReader::Open(const std::string& name, std::string* error) {
     // A damaged count must not size the table (up to 8 GB) before the file
     // shows that it holds that many entries.
     uint8_t last;
-    std::vector<uint8_t> raw;
     if (n > 0 && PlatPread(fd, &last, 1, int64_t(header_.foffindex) + 4 * int64_t(n) - 1) != 1) {
       fault = "block table cut short";
-    } else if (raw.resize(4 * n);
-               PlatPread(fd, raw.data(), raw.size(), header_.foffindex) != static_cast<int64_t>(raw.size())) {
-      fault = "block table cut short";
     } else {
-      table_.resize(n);
-      for (size_t i = 0; i < n; i++) table_[i] = JarGet32(&raw[4 * i]);
+      std::vector<uint8_t> raw(4 * n);
+      if (PlatPread(fd, raw.data(), raw.size(), header_.foffindex) != static_cast<int64_t>(raw.size())) {
+        fault = "block table cut short";
+      } else {
+        table_.resize(n);
+        for (size_t i = 0; i < n; i++) table_[i] = JarGet32(&raw[4 * i]);
+      }
     }
   }
   PlatCloseFd(fd);
