@@ -34,7 +34,9 @@ std::vector<std::vector<uint8_t>> RealBlocks() {
   uint8_t head[4];
   while (fread(head, 1, 4, f) == 4) {
     int length = head[0] | head[1] << 8 | head[2] << 16 | head[3] << 24;
-    if (length <= 0 || length > kMaxRecordLength || fread(g_record, 1, length, f) != static_cast<size_t>(length)) break;
+    if (length <= 0 || length > kMaxRecordLength ||
+        fread(g_record, 1, length, f) != static_cast<size_t>(length))
+      break;
     std::vector<uint8_t> block(kBlockSize);
     if (!BlockDecode(length, block.data())) break;
     blocks.push_back(std::move(block));
@@ -62,7 +64,9 @@ KindSet MakeSet(int kind, int flags) {
   return set;
 }
 
-const char* SetName(int kind) { return kind == kRealKind ? "kqkr_work_files" : block_kinds::KindName(kind); }
+const char* SetName(int kind) {
+  return kind == kRealKind ? "kqkr_work_files" : block_kinds::KindName(kind);
+}
 
 void SetCounters(benchmark::State& state, const KindSet& set) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBlockSize);

@@ -91,7 +91,8 @@ BENCHMARK(BM_Read)->Arg(kFlagDefault)->Arg(kFlagTrial)->Iterations(3)->Unit(benc
 BENCHMARK(BM_Probe)->Arg(kFlagDefault)->Arg(kFlagTrial);
 
 int main(int argc, char** argv) {
-  auto dir = std::filesystem::temp_directory_path() / ("zok-jar-bench-" + std::to_string(std::random_device{}()));
+  auto dir = std::filesystem::temp_directory_path() /
+             ("zok-jar-bench-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   g_dir = dir.string();
   benchmark::Initialize(&argc, argv);

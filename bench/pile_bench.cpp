@@ -16,8 +16,8 @@
 
 #include "builder/build.h"
 #include "builder/pile.h"
-#include "index/names.h"
 #include "builder/work_names.h"
+#include "index/names.h"
 #include "platform/platform.h"
 
 namespace {

@@ -57,7 +57,8 @@ Handles& Open() {
     for (const zok_position& p : Positions()) zok_probe(h.warm, &p, &v);
     // The successors reach the sub-endgames too: warm their blocks as well.
     zok_move moves[256];
-    for (size_t i = 0; i < Positions().size(); i += 8) zok_probe_moves(h.warm, &Positions()[i], moves, 256);
+    for (size_t i = 0; i < Positions().size(); i += 8)
+      zok_probe_moves(h.warm, &Positions()[i], moves, 256);
   });
   return h;
 }

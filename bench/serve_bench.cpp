@@ -48,7 +48,8 @@ std::vector<std::string> Positions(size_t n) {
     zok_position p = {five ? 5 : 4, {'K', 'Q', 'R', 'k', 'r'}, {}, 1, -1, 0};
     if (!five) p.piece[2] = 'k', p.piece[3] = 'r';
     seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-    for (int i = 0; i < p.count; i++) p.square[i] = static_cast<unsigned char>(seed >> (30 + 6 * i) & 63);
+    for (int i = 0; i < p.count; i++)
+      p.square[i] = static_cast<unsigned char>(seed >> (30 + 6 * i) & 63);
     p.white_to_move = static_cast<int>(seed >> 29 & 1);
     std::string fen = Fen(p);
     std::string spaced = fen;
@@ -123,11 +124,13 @@ int main(int argc, char** argv) {
   std::vector<double> all;
   for (const auto& l : latency) all.insert(all.end(), l.begin(), l.end());
   std::sort(all.begin(), all.end());
-  auto pct = [&](double p) { return all.empty() ? 0.0 : all[std::min(all.size() - 1, size_t(p * all.size()))]; };
+  auto pct = [&](double p) {
+    return all.empty() ? 0.0 : all[std::min(all.size() - 1, size_t(p * all.size()))];
+  };
   printf("serve_bench: %d keep-alive clients, %zu requests in %.1f s over %zu KQRKR/KQKR positions\n",
          clients, all.size(), elapsed, targets.size());
   printf("requests/s %.0f   p50 %.3f ms   p99 %.3f ms   max %.3f ms   404 %ld   failed %ld\n",
-         double(all.size()) / elapsed, pct(0.50), pct(0.99), all.empty() ? 0.0 : all.back(), long(missing),
-         long(failed));
+         double(all.size()) / elapsed, pct(0.50), pct(0.99), all.empty() ? 0.0 : all.back(),
+         long(missing), long(failed));
   return failed == 0 ? 0 : 1;
 }

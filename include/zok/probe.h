@@ -71,21 +71,21 @@ typedef enum {
 
 typedef struct {
   zok_outcome outcome;
-  int moves;  /* WIN, LOSS: full moves to mate */
-  int plies;  /* WIN, LOSS: plies to mate (2 moves - 1 for a win, 2 moves for a loss) */
+  int moves;         /* WIN, LOSS: full moves to mate */
+  int plies;         /* WIN, LOSS: plies to mate (2 moves - 1 for a win, 2 moves for a loss) */
   zok_reason reason; /* UNKNOWN: why; a known value from zok_best_move
                         without a move: why there is none */
-  char missing[16]; /* the database's name, e.g. "KRKQ___W", when reason is MISSING or DAMAGED */
+  char missing[16];  /* the database's name, e.g. "KRKQ___W", when reason is MISSING or DAMAGED */
 } zok_value;
 
 /* A position as a piece list. Squares run a1 = 0, b1 = 1, ..., h8 = 63. */
 typedef struct {
-  int count;                     /* men on the board, kings included (at most 32) */
-  char piece[32];                /* "KQRBNP" white, "kqrbnp" black */
+  int count;      /* men on the board, kings included (at most 32) */
+  char piece[32]; /* "KQRBNP" white, "kqrbnp" black */
   unsigned char square[32];
-  int white_to_move;             /* 1 or 0 */
-  int ep_square;                 /* the square a pawn may take en passant on, or -1 */
-  int castling;                  /* ZOK_CASTLE_* bits */
+  int white_to_move; /* 1 or 0 */
+  int ep_square;     /* the square a pawn may take en passant on, or -1 */
+  int castling;      /* ZOK_CASTLE_* bits */
 } zok_position;
 
 enum {
@@ -150,7 +150,7 @@ int zok_best_move_fen(zok_tb* tb, const char* fen, char move[8], zok_value* valu
 enum {
   ZOK_MOVE_CAPTURE = 1,
   ZOK_MOVE_PROMOTION = 2,
-  ZOK_MOVE_CHECK = 4,       /* the move gives check (also set with CHECKMATE) */
+  ZOK_MOVE_CHECK = 4, /* the move gives check (also set with CHECKMATE) */
   ZOK_MOVE_CHECKMATE = 8,
   ZOK_MOVE_STALEMATE = 16,
   ZOK_MOVE_EN_PASSANT = 32

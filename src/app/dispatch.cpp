@@ -11,11 +11,11 @@
 #include "commands/position_list.h"
 #include "commands/probe_command.h"
 #include "commands/verify.h"
-#include "support/console.h"
-#include "support/version.h"
 #include "index/names.h"
 #include "jar/jar_file.h"
 #include "platform/platform.h"
+#include "support/console.h"
+#include "support/version.h"
 
 namespace {
 
@@ -51,17 +51,10 @@ int RunDemoPositions(int n, char** args) {
 }
 
 const Command kCommands[] = {
-    {"-b", RunBuild},
-    {"-d", Succeeds<ExeDeps>},
-    {"-e", Succeeds<ExeEnum>},
-    {"-ll", Succeeds<ExeList>},
-    {"-p", RunDemoGame},
-    {"-pe", RunDemoPositions},
-    {"-sum", Succeeds<ExeSum>},
-    {"-t", Succeeds<ExeTest>},
-    {"-probe", ExeProbe},
-    {"-verify", ExeVerify},
-    {"-line", ExeLine},
+    {"-b", RunBuild},           {"-d", Succeeds<ExeDeps>}, {"-e", Succeeds<ExeEnum>},
+    {"-ll", Succeeds<ExeList>}, {"-p", RunDemoGame},       {"-pe", RunDemoPositions},
+    {"-sum", Succeeds<ExeSum>}, {"-t", Succeeds<ExeTest>}, {"-probe", ExeProbe},
+    {"-verify", ExeVerify},     {"-line", ExeLine},
 };
 
 // Their output is read by programs: one line per position, or a PGN game,

@@ -8,8 +8,8 @@ namespace {
 
 // Attack test shared by both colours: `pawn_a`/`pawn_b` are the steps from
 // s to the squares a pawn of the attacking colour attacks s from.
-inline int Attacked(const Ccc* b, int s, int pawn, int knight, int bishop,
-                    int rook, int queen, int king, int pawn_a, int pawn_b) {
+inline int Attacked(const Ccc* b, int s, int pawn, int knight, int bishop, int rook, int queen, int king,
+                    int pawn_a, int pawn_b) {
   const uint8_t* cell = b->sqrx + kCccOrigin + s;
   int found = 0;
   int step = 0;
@@ -60,7 +60,6 @@ void FillOne(uint8_t* list, int s, bool king, const char* overflow) {
   OutError("%s", overflow);
 }
 
-
 }  // namespace
 
 int CodeOfChar(char c) {
@@ -81,13 +80,9 @@ int CodeOfChar(char c) {
   }
 }
 
-int AttackedByW(const Ccc* b, int s) {
-  return Attacked(b, s, kWP, kWN, kWB, kWR, kWQ, kWK, -11, -9);
-}
+int AttackedByW(const Ccc* b, int s) { return Attacked(b, s, kWP, kWN, kWB, kWR, kWQ, kWK, -11, -9); }
 
-int AttackedByZ(const Ccc* b, int s) {
-  return Attacked(b, s, kZP, kZN, kZB, kZR, kZQ, kZK, 11, 9);
-}
+int AttackedByZ(const Ccc* b, int s) { return Attacked(b, s, kZP, kZN, kZB, kZR, kZQ, kZK, 11, 9); }
 
 int CccInCheck(const Ccc* b) {
   // A side without a king (a set-up text may lack one) is never in check.
@@ -157,8 +152,7 @@ void CccDoMove(Ccc* board, uint32_t move, Ccc* out) {
   if (piece & kWhiteBit) {
     SqrMov(b->wsqr, from, to);
     if (victim & kBlackBit) SqrSub(b->zsqr, to);
-    if (piece == kWP && to == from + 20 &&
-        (CccCell(b, to - 1) == kZP || CccCell(b, to + 1) == kZP)) {
+    if (piece == kWP && to == from + 20 && (CccCell(b, to - 1) == kZP || CccCell(b, to + 1) == kZP)) {
       b->eps = static_cast<uint8_t>(to - 10);
     }
     if (move & kMoveSpecial) {
@@ -175,8 +169,7 @@ void CccDoMove(Ccc* board, uint32_t move, Ccc* out) {
   } else {
     SqrMov(b->zsqr, from, to);
     if (victim & kWhiteBit) SqrSub(b->wsqr, to);
-    if (piece == kZP && to == from - 20 &&
-        (CccCell(b, to - 1) == kWP || CccCell(b, to + 1) == kWP)) {
+    if (piece == kZP && to == from - 20 && (CccCell(b, to - 1) == kWP || CccCell(b, to + 1) == kWP)) {
       b->eps = static_cast<uint8_t>(to + 10);
     }
     if (move & kMoveSpecial) {
@@ -219,7 +212,8 @@ void CccSetString(const char* text, Ccc* b) {
   CccFillSqrx(b);
   for (; text[pos] != 0; ++pos) {
     switch (text[pos]) {
-      case 'W': case 'w': b->wtm = 1; break;
+      case 'W':
+      case 'w': b->wtm = 1; break;
       case 'L': b->castL = 1; break;
       case 'S': b->castS = 1; break;
       case 'l': b->castl = 1; break;

@@ -11,8 +11,8 @@
 // h8 = 78). The cell array covers s = -20 .. 99, so a knight's jump or a
 // slider's step from any playing square lands on a cell of the array.
 inline constexpr int kCccCells = 120;
-inline constexpr int kCccOrigin = 20;  // cell index of s = 0
-inline constexpr int kCccListSize = 17;  // king, 15 pieces, terminating 0
+inline constexpr int kCccOrigin = 20;     // cell index of s = 0
+inline constexpr int kCccListSize = 17;   // king, 15 pieces, terminating 0
 inline constexpr int kCccMaxPieces = 15;  // besides the king
 
 // Cell values besides the piece codes; & 32 tests empty, & 17 any piece,
@@ -22,19 +22,15 @@ inline constexpr uint8_t kEmpty = 32;
 inline constexpr int kAnyPiece = kWhiteBit | kBlackBit;
 
 // Mailbox numbers of the squares that castling and its rights involve.
-inline constexpr int kA1 = 1, kB1 = 2, kC1 = 3, kD1 = 4, kE1 = 5, kF1 = 6,
-                     kG1 = 7, kH1 = 8;
-inline constexpr int kA8 = 71, kB8 = 72, kC8 = 73, kD8 = 74, kE8 = 75,
-                     kF8 = 76, kG8 = 77, kH8 = 78;
+inline constexpr int kA1 = 1, kB1 = 2, kC1 = 3, kD1 = 4, kE1 = 5, kF1 = 6, kG1 = 7, kH1 = 8;
+inline constexpr int kA8 = 71, kB8 = 72, kC8 = 73, kD8 = 74, kE8 = 75, kF8 = 76, kG8 = 77, kH8 = 78;
 
-inline constexpr int MailboxSquare(int rank, int file) {
-  return 10 * rank + file + 1;
-}
+inline constexpr int MailboxSquare(int rank, int file) { return 10 * rank + file + 1; }
 inline constexpr int MailboxRank(int s) { return s / 10; }
 inline constexpr int MailboxFile(int s) { return s % 10 - 1; }
 
 struct Ccc {
-  uint8_t sqrx[kCccCells];   // cell of s at sqrx[s + kCccOrigin]
+  uint8_t sqrx[kCccCells];     // cell of s at sqrx[s + kCccOrigin]
   uint8_t wsqr[kCccListSize];  // white squares, king in slot 0, 0-ended
   uint8_t zsqr[kCccListSize];  // black squares, same rules
   uint8_t wtm;                 // 1 White to move, 0 Black
@@ -66,8 +62,7 @@ inline constexpr uint32_t kCastleZL = 0x4B001049;  // e8-c8
 inline constexpr uint32_t kCastleZS = 0x4B00104D;  // e8-g8
 
 inline constexpr uint32_t MakeMove(int from, int to) {
-  return static_cast<uint32_t>(from) << kMoveOriginShift |
-         static_cast<uint32_t>(to);
+  return static_cast<uint32_t>(from) << kMoveOriginShift | static_cast<uint32_t>(to);
 }
 inline constexpr int MoveFrom(uint32_t m) { return static_cast<int>(m >> kMoveOriginShift); }
 inline constexpr int MoveTo(uint32_t m) { return static_cast<int>(m & kMoveTargetMask); }

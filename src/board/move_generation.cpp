@@ -86,8 +86,7 @@ void BuildMap(Ccc* b, uint8_t* map) {
       case 8:
         for (int d : kLineDirs) MarkRay(cell, map, s, d);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (k == 0) return;

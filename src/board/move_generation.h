@@ -13,7 +13,7 @@ inline constexpr int kCccMaxMoves = 448;
 
 // Attack map bits (cells aligned with sqrx).
 inline constexpr uint8_t kMapAttacked = 16;
-inline constexpr uint8_t kMapPinned = 15;   // any restriction bit
+inline constexpr uint8_t kMapPinned = 15;  // any restriction bit
 inline constexpr uint8_t kMapCheckLine = 32;
 inline constexpr uint8_t kDirBit[8] = {1, 1, 2, 2, 4, 4, 8, 8};
 inline constexpr uint8_t kPinMark[8] = {14, 14, 13, 13, 11, 11, 7, 7};

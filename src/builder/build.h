@@ -41,7 +41,7 @@ inline constexpr int kWrittenMax = 4096;
 struct Build {
   Basi basi;  // the endgame; its name is also the work directory's
   RunState run;
-  char run_path[64];  // the path of RUN, for the messages of RunRead
+  char run_path[64];                               // the path of RUN, for the messages of RunRead
   char pending[kPendingMax][kPendingPathMax + 1];  // deferred removals
   int npending;
   ProgState prog;

@@ -12,17 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "builder/values.h"
-#include "support/checked_ops.h"
-#include "support/console.h"
-#include "support/sha256.h"
 #include "builder/progress.h"
-#include "support/version.h"
-#include "index/names.h"
+#include "builder/values.h"
 #include "builder/work_names.h"
+#include "index/names.h"
 #include "jar/jar_file.h"
 #include "jar/jas.h"
 #include "platform/platform.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
+#include "support/sha256.h"
+#include "support/version.h"
 
 namespace {
 
@@ -91,13 +91,23 @@ bool PassnextRecorded(const RunState& r) {
 // The fields of RUN in the order written; passnext comes after them when
 // written at all.
 enum RunField {
-  kFieldBname, kFieldPassdone, kFieldMaxbcwply, kFieldMaxbczply, kFieldCstotal, kFieldMaxsolw,
-  kFieldMaxsolz, kFieldWmopen, kFieldWnopen, kFieldZmopen, kFieldZnopen, kFieldPassnext,
+  kFieldBname,
+  kFieldPassdone,
+  kFieldMaxbcwply,
+  kFieldMaxbczply,
+  kFieldCstotal,
+  kFieldMaxsolw,
+  kFieldMaxsolz,
+  kFieldWmopen,
+  kFieldWnopen,
+  kFieldZmopen,
+  kFieldZnopen,
+  kFieldPassnext,
   kFieldCount
 };
-const char* const kFieldNames[kFieldCount] = {
-    "bname",   "passdone", "maxbcwply", "maxbczply", "cstotal", "maxsolw",
-    "maxsolz", "wmopen",   "wnopen",    "zmopen",    "znopen",  "passnext"};
+const char* const kFieldNames[kFieldCount] = {"bname",   "passdone", "maxbcwply", "maxbczply",
+                                              "cstotal", "maxsolw",  "maxsolz",   "wmopen",
+                                              "wnopen",  "zmopen",   "znopen",    "passnext"};
 
 // Loads one line of RUN (its tokens, the line as read for messages); returns
 // the field it set, or -1 for a remove line or an unknown key.
@@ -258,8 +268,10 @@ void CheckNewRange(const Build& b, int n, char** args, int first, int last, bool
   char typed[128];
   TypedRange(n, args, typed, sizeof typed);
   if (first != kPassWtmInit && again) {
-    OutError("Bad args: %s: %s is built again from the start (its databases are gone), so lo "
-             "must be %d, the first pass", typed, b.basi.name, kPassWtmInit);
+    OutError(
+        "Bad args: %s: %s is built again from the start (its databases are gone), so lo "
+        "must be %d, the first pass",
+        typed, b.basi.name, kPassWtmInit);
   }
   if (first != kPassWtmInit) {
     OutError("Bad args: %s: %s is not begun (no %s%cRUN), so lo must be %d, the first pass", typed,
@@ -290,8 +302,8 @@ int64_t CreationTime() {
   if (text == nullptr) return -1;
   int32_t seconds;
   if (!ParseInt(text, 0, INT32_MAX, &seconds)) {
-    OutError("ExeBuild: SOURCE_DATE_EPOCH must be a number of seconds from 0 to %d, not [%s]",
-             INT32_MAX, text);
+    OutError("ExeBuild: SOURCE_DATE_EPOCH must be a number of seconds from 0 to %d, not [%s]", INT32_MAX,
+             text);
   }
   return seconds;
 }
@@ -302,13 +314,14 @@ int64_t CreationTime() {
 // fatal when only one is there or one is damaged, naming what to remove, or
 // when a file cannot be read to check it.
 bool FinishedDatabasesThere(const Build& b, bool say) {
-  const std::string names[2] = {FresName(b.basi.material | kWhiteToMove),
-                                FresName(b.basi.material)};
+  const std::string names[2] = {FresName(b.basi.material | kWhiteToMove), FresName(b.basi.material)};
   const bool there[2] = {JarExists(names[0].c_str()) == 1, JarExists(names[1].c_str()) == 1};
   if (!there[0] && !there[1]) {
     if (say) {
-      OutCons("\nExeBuild: %s records %s finished, but %s and %s are missing: building it "
-                "again\n", b.run_path, b.basi.name, names[0].c_str(), names[1].c_str());
+      OutCons(
+          "\nExeBuild: %s records %s finished, but %s and %s are missing: building it "
+          "again\n",
+          b.run_path, b.basi.name, names[0].c_str(), names[1].c_str());
     }
     return false;
   }
@@ -318,8 +331,8 @@ bool FinishedDatabasesThere(const Build& b, bool say) {
   for (int i = 0; i < 2; i++) {
     const char* name = names[i].c_str();
     if (!there[i]) {
-      OutError("ExeBuild: %s records %s finished, but %s is missing: %s", b.run_path, b.basi.name,
-               name, remove);
+      OutError("ExeBuild: %s records %s finished, but %s is missing: %s", b.run_path, b.basi.name, name,
+               remove);
     }
     if (JarCheck(name) != 0) {
       OutError("ExeBuild: %s is damaged: %s: %s", name, JasLastReason(), remove);

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "support/checked_ops.h"
-#include "support/console.h"
 #include "builder/build.h"
 #include "builder/row_batches.h"
 #include "index/names.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ int SlotProbe(CacheSlot* slot, const JarReader& reader, double index, double* lo
     if (i == kCacheBuffers) i = slot->order[kCacheBuffers - 1];
     slot->tags[i] = block;
     std::string error;
-    if (reader.Read(block, slot->buffers[i], &error) == 0) OutError("FileSeek: failed: %s", error.c_str());
+    if (reader.Read(block, slot->buffers[i], &error) == 0)
+      OutError("FileSeek: failed: %s", error.c_str());
     *loads += 1;
   }
   uint8_t u = slot->order[p];

@@ -19,10 +19,10 @@ inline constexpr int kCacheBuffers = 20;
 // SubCache.
 struct CacheSlot {
   uint32_t code;
-  bool announced;    // its "cache" line is out
-  int64_t seen;      // the row serial of the set that last probed it
+  bool announced;  // its "cache" line is out
+  int64_t seen;    // the row serial of the set that last probed it
   char path[256];
-  JILE* file;        // set 0 only
+  JILE* file;                    // set 0 only
   uint8_t order[kCacheBuffers];  // buffer numbers, most recently used first
   int32_t tags[kCacheBuffers];   // block held by each buffer, -1 when empty
   uint8_t buffers[kCacheBuffers][kBlockSize];

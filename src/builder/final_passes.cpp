@@ -7,16 +7,16 @@
 #include "builder/build_driver.h"
 #include "builder/cache.h"
 #include "builder/passes.h"
+#include "builder/progress.h"
 #include "builder/row_batches.h"
 #include "builder/values.h"
+#include "builder/work_names.h"
+#include "index/names.h"
+#include "index/position_index.h"
 #include "support/checked_ops.h"
 #include "support/console.h"
 #include "support/sha256.h"
-#include "builder/progress.h"
 #include "support/version.h"
-#include "index/names.h"
-#include "builder/work_names.h"
-#include "index/position_index.h"
 
 namespace {
 
@@ -36,8 +36,7 @@ struct PackOrder {
   int64_t rows;
 };
 
-PackOrder MakeOrder(const Basi& basi, const uint8_t* own, int nown, const uint8_t* other,
-                    int nother) {
+PackOrder MakeOrder(const Basi& basi, const uint8_t* own, int nown, const uint8_t* other, int nother) {
   PackOrder o{};
   memcpy(o.codes, own, nown);
   memcpy(o.codes + nown, other, nother);
@@ -219,7 +218,8 @@ void Pack(Build& b, int pass, uint32_t code, const char* failure, int first_grou
       AddPackCounts(b.prog, buf.counts[slot][j]);
     }
   };
-  RunRows(plan, b.prog, kPackRow, [](int, int64_t, int32_t) {}, compute, commit);
+  RunRows(
+      plan, b.prog, kPackRow, [](int, int64_t, int32_t) {}, compute, commit);
   FileClose(out);
   // Before RUN records the pass, so that a finished build has its checksums.
   ChecksumWrite(name);
@@ -262,7 +262,8 @@ void Collect(Build& b, int g, int last) {
   uint8_t* bits;
   {
     for (int i = 0; i < 2; i++) {
-      bytes[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length, &b.quiet));
+      bytes[i] =
+          static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * length, &b.quiet));
       valued[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows, &b.quiet));
     }
     bits = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(row_bits) * plan.sets, &b.quiet));
@@ -309,7 +310,8 @@ void Collect(Build& b, int g, int last) {
       b.prog.open_weighted += (length - v) * weight;
     }
   };
-  RunRows(plan, b.prog, length, [](int, int32_t, int32_t) {}, compute, commit);
+  RunRows(
+      plan, b.prog, length, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(fin);
   CloseSetReaders(b, plan, newf, plies);
   for (int i = 0; i < plies; i++) RunDeferRemove(b, FlocName(b.basi.name, kTagNew, g + 2 * i));

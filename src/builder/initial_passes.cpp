@@ -11,15 +11,15 @@
 #include "builder/pass_support.h"
 #include "builder/passes.h"
 #include "builder/pile.h"
+#include "builder/progress.h"
 #include "builder/row_batches.h"
 #include "builder/values.h"
-#include "support/checked_ops.h"
-#include "support/console.h"
-#include "builder/progress.h"
-#include "index/names.h"
 #include "builder/work_names.h"
 #include "index/move_counter.h"
+#include "index/names.h"
 #include "index/probe_key.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
 
 namespace {
 
@@ -131,7 +131,8 @@ int WhiteConversions(const Ccc* board, uint32_t* moves) {
           uint64_t blockers = kGeometry.ray_set[sq][k] & occupied;
           if (blockers == 0) continue;
           // Even lines go up the board: their nearest square is the lowest.
-          int t = kMailboxOfSq[(k & 1) == 0 ? __builtin_ctzll(blockers) : 63 - __builtin_clzll(blockers)];
+          int t =
+              kMailboxOfSq[(k & 1) == 0 ? __builtin_ctzll(blockers) : 63 - __builtin_clzll(blockers)];
           if (black_at(t)) add(s, t, false);
         }
       }
@@ -186,8 +187,7 @@ void Wtm1Loop(RowWork& w, uint8_t* conv, uint8_t* excl, int32_t hashz) {
   if (HashToWtmSetZ(hashz, &basi, &board)) {
     PlaceLoop(
         &board, board.wsqr, basi.white, basi.nw, 0, 0,
-        [&](int i, int sq) { return PawnRanksTwoToSeven(basi.white, i, sq, kWP); },
-        [](int, int) {},
+        [&](int i, int sq) { return PawnRanksTwoToSeven(basi.white, i, sq, kWP); }, [](int, int) {},
         [&](uint32_t c) {
           if (!WtmLegal(&board)) return;
           o.count += 1;
@@ -243,8 +243,7 @@ void ZtmLoop(RowWork& w, uint8_t* conv, uint8_t* excl, uint8_t* mates, int32_t h
   if (HashToZtmSetW(hashw, &basi, &board)) {
     PlaceLoop(
         &board, board.zsqr, basi.black, basi.nz, 0, 0,
-        [&](int i, int sq) { return PawnRanksTwoToSeven(basi.black, i, sq, kZP); },
-        [](int, int) {},
+        [&](int i, int sq) { return PawnRanksTwoToSeven(basi.black, i, sq, kZP); }, [](int, int) {},
         [&](uint32_t c) {
           if (InChkW(&board) != 0 || (board.eps != 0 && TestEp(&board) == 0)) return;
           int v = BlackEvaluation(w, &board);
@@ -316,7 +315,8 @@ void FreeClassifyBuffers(ClassifyBuffers* slots, CacheUser* users, const JarCont
 // Classifies row `r` into entry `j` of a slot's buffers, probing through the
 // calling thread's set `user`.
 template <Side side>
-void ClassifyRow(Build& b, const ClassifyBuffers& sb, size_t j, int32_t bytes, CacheUser& user, int32_t r) {
+void ClassifyRow(Build& b, const ClassifyBuffers& sb, size_t j, int32_t bytes, CacheUser& user,
+                 int32_t r) {
   size_t at = j * bytes;
   RowOut& o = sb.out[j];
   o.count = o.mates = o.probes = 0;
@@ -419,12 +419,13 @@ void Classify(Build& b) {
   };
   auto commit = [&](int slot, int32_t first, int32_t count) {
     for (int32_t r = first; r < first + count; r++) {
-      CommitClassifiedRow<side>(b, slots[slot], static_cast<size_t>(r % plan.batch_rows), bytes, r, files,
-                                max_ply);
+      CommitClassifiedRow<side>(b, slots[slot], static_cast<size_t>(r % plan.batch_rows), bytes, r,
+                                files, max_ply);
     }
   };
   auto redo = [&] { return OpenMissingSubEndgames(b, users, plan.sets); };
-  RunRows(plan, b.prog, columns, [](int, int32_t, int32_t) {}, compute, commit, redo);
+  RunRows(
+      plan, b.prog, columns, [](int, int32_t, int32_t) {}, compute, commit, redo);
   FileClose(files.bits);
   FileClose(files.values);
   FileClose(files.exclusion);
@@ -458,7 +459,8 @@ void Wtm2Create(Build& b) {
   double* legal[2];
   {
     for (int i = 0; i < 2; i++) {
-      illegal[i] = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * bytes, &b.quiet));
+      illegal[i] =
+          static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(plan.batch_rows) * bytes, &b.quiet));
       legal[i] = static_cast<double*>(SysAlloc(sizeof(double) * plan.batch_rows, &b.quiet));
     }
   }
@@ -478,7 +480,8 @@ void Wtm2Create(Build& b) {
       FileWrite(illegal[slot] + j * bytes, bytes, file);
     }
   };
-  RunRows(plan, b.prog, b.basi.zsize, [](int, int32_t, int32_t) {}, compute, commit);
+  RunRows(
+      plan, b.prog, b.basi.zsize, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(file);
   {
     for (int i = 0; i < 2; i++) {

@@ -11,14 +11,14 @@
 #include "builder/pass_support.h"
 #include "builder/passes.h"
 #include "builder/pile.h"
+#include "builder/progress.h"
 #include "builder/row_batches.h"
 #include "builder/values.h"
-#include "support/checked_ops.h"
-#include "support/console.h"
-#include "builder/progress.h"
-#include "index/names.h"
 #include "builder/work_names.h"
 #include "index/config_moves.h"
+#include "index/names.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
 
 namespace {
 
@@ -123,8 +123,7 @@ int32_t CountBits(const uint8_t* p, int32_t n) {
 // smaller one is consumed without effect, a larger one stays (and, for
 // Black, sets its column in `clear`: held back from this ply). The row's
 // values are read, and those that stay written, at once.
-void ConvMergeRow(Conversion* cv, int k, uint8_t* set, uint8_t* clear, int32_t row_bytes,
-                  bool black) {
+void ConvMergeRow(Conversion* cv, int k, uint8_t* set, uint8_t* clear, int32_t row_bytes, bool black) {
   uint8_t* row = cv->row;
   FileRead(row, row_bytes, cv->bits_in);
   memset(set, 0, row_bytes);
@@ -288,7 +287,8 @@ void BuffersOpen(Build& b, PassBuffers* pb, int32_t rows, int32_t bytes, bool ou
     pb->conv_clear[i] = BatchAlloc(*pb, conv, &b.quiet);
     pb->info[i] = static_cast<PassRow*>(SysAlloc(sizeof(PassRow) * pb->plan.batch_rows, &b.quiet));
   }
-  pb->scratch = static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * pb->plan.sets * bytes, &b.quiet));
+  pb->scratch =
+      static_cast<uint8_t*>(SysAlloc(static_cast<size_t>(3) * pb->plan.sets * bytes, &b.quiet));
   // The readers keep one set counted.
   pb->files = OpenSetReaders(b, pb->plan, inputs, readers);
 }
@@ -420,7 +420,8 @@ void AllfUpdate(Build& b, int n) {
       FileWrite(pb.out[slot] + BatchAt(pb, r), size(r), allf);
     }
   };
-  RunRows(pb.plan, b.prog, 0, [](int, int32_t, int32_t) {}, compute, commit);
+  RunRows(
+      pb.plan, b.prog, 0, [](int, int32_t, int32_t) {}, compute, commit);
   FileClose(allf);
   BuffersClose(b, &pb);
   RunDeferRemove(b, FlocName(b.basi.name, kTagAllF, n - 2));

@@ -13,8 +13,8 @@
 // columns come in ascending order. `allow(i, sq)` may refuse a square; it may
 // also change the board (the en-passant coding) and `undo(i, sq)` restores it.
 template <class Allow, class Undo, class Visit>
-inline void PlaceLoop(Ccc* board, uint8_t* list, const uint8_t* codes, int count, int i,
-                      uint32_t column, Allow&& allow, Undo&& undo, Visit&& visit) {
+inline void PlaceLoop(Ccc* board, uint8_t* list, const uint8_t* codes, int count, int i, uint32_t column,
+                      Allow&& allow, Undo&& undo, Visit&& visit) {
   if (i >= kMaxSideMen) return;  // bounds the recursion for the compiler
   for (int sq = 0; sq < 64; sq++) {
     int s = allow(i, sq);

@@ -28,6 +28,6 @@ void PackWtm(Build& b);
 void PackZtm(Build& b);
 
 // The passes of a real build.
-inline constexpr BuildPasses kBuildPasses{Wtm1Create, Wtm2Create,  ZtmCreate,
-                                          ZtmMates,   WtmPass,     ZtmPass,
+inline constexpr BuildPasses kBuildPasses{Wtm1Create,  Wtm2Create,     ZtmCreate,
+                                          ZtmMates,    WtmPass,        ZtmPass,
                                           PassCleanup, CollectPackWtm, CollectPackZtm};

@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "builder/build.h"
-#include "support/checked_ops.h"
-#include "support/console.h"
 #include "builder/progress.h"
 #include "builder/row_batches.h"
-#include "index/names.h"
 #include "builder/work_names.h"
+#include "index/names.h"
 #include "index/position_index.h"
 #include "platform/platform.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
 
 namespace {
 
@@ -125,8 +125,7 @@ void RemoveStaleChops(const Build& b) {
   std::string dir = slash == std::string::npos ? "" : name.substr(0, slash + 1);
   // Index and chunk files alike: a chop whose writing was cut short has an
   // index file that does not count its chunks yet.
-  for (const std::string& f :
-       PlatFindFiles((dir + "L[0-9]C[0-9][0-9][0-9][0-9][0-9].*").c_str())) {
+  for (const std::string& f : PlatFindFiles((dir + "L[0-9]C[0-9][0-9][0-9][0-9][0-9].*").c_str())) {
     PlatRemove((dir + f).c_str());
   }
 }
@@ -421,8 +420,7 @@ void PileAdd(Build& b, uint32_t hashw, uint32_t hashz) {
   constexpr bool white = layout == kWhiteRows;
   const Basi& basi = b.basi;
   int32_t out[4];
-  (white ? ReduceW : ReduceZ)(static_cast<int32_t>(hashw), static_cast<int32_t>(hashz), &basi,
-                             out);
+  (white ? ReduceW : ReduceZ)(static_cast<int32_t>(hashw), static_cast<int32_t>(hashz), &basi, out);
   int32_t rows = white ? basi.numw : basi.numz;
   // The unreduced side's configuration decides the mirror-image duplicate.
   bool diagonal = white ? OnLongDiagonal(hashz, basi.zbits) : OnLongDiagonal(hashw, basi.wbits);

@@ -61,8 +61,7 @@ std::string ProgText(const ProgState& prog, int which) {
     }
     snprintf(text + n, sizeof text - n, " %8s %8s", a.c_str(), b.c_str());
   } else {
-    snprintf(text + n, sizeof text - n, " %8.0fk%8.0f", prog.cache_probes * 0.001,
-             prog.cache_loads);
+    snprintf(text + n, sizeof text - n, " %8.0fk%8.0f", prog.cache_probes * 0.001, prog.cache_loads);
   }
   return text;
 }

@@ -23,7 +23,7 @@ struct RowPlan {
   int64_t rows;
   int32_t chunk_rows;  // one thread's share of a batch at a time
   int32_t batch_rows;
-  int sets;            // resources held by one thread at a time (readers, scratch)
+  int sets;  // resources held by one thread at a time (readers, scratch)
 };
 
 // Chunks of about kRowChunkBytes, made of whole blocks of the work files when
@@ -124,8 +124,8 @@ void RunRows(const RowPlan& p, ProgState& prog, int32_t units, Prepare&& prepare
     auto work = [&](int set) {
       for (int i = taken.fetch_add(1); i < chunks; i = taken.fetch_add(1)) {
         int64_t f = first + int64_t{i} * p.chunk_rows;
-        int32_t n = static_cast<int32_t>(first + count - f < p.chunk_rows ? first + count - f
-                                                                           : p.chunk_rows);
+        int32_t n =
+            static_cast<int32_t>(first + count - f < p.chunk_rows ? first + count - f : p.chunk_rows);
         compute(slot, set, f, n);
       }
     };

@@ -1,9 +1,9 @@
 #include "builder/values.h"
 
 #include "builder/build.h"
-#include "support/console.h"
 #include "builder/progress.h"
 #include "index/basis.h"
+#include "support/console.h"
 
 int32_t LayoutRows(const Basi& basis, Layout layout) {
   return layout == kWhiteRows ? basis.numw : basis.numz;

@@ -54,9 +54,7 @@ double LayoutEntries(const Basi& basis, Layout layout);
 inline constexpr uint8_t kBitMask[8] = {1, 2, 4, 8, 16, 32, 64, 128};
 inline bool BitTest(const uint8_t* map, uint32_t c) { return (map[c >> 3] & kBitMask[c & 7]) != 0; }
 inline void BitSet(uint8_t* map, uint32_t c) { map[c >> 3] |= kBitMask[c & 7]; }
-inline void BitClear(uint8_t* map, uint32_t c) {
-  map[c >> 3] &= static_cast<uint8_t>(~kBitMask[c & 7]);
-}
+inline void BitClear(uint8_t* map, uint32_t c) { map[c >> 3] &= static_cast<uint8_t>(~kBitMask[c & 7]); }
 
 // Work-file tags; the names are FlocName(tag, pass).
 inline constexpr const char* kTagConvBits = "BCB";    // bitmap: has a conversion value

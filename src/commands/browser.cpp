@@ -6,16 +6,16 @@
 
 #include "board/board_display.h"
 #include "board/move_generation.h"
-#include "index/db_format.h"
-#include "support/checked_ops.h"
-#include "support/console.h"
-#include "index/names.h"
 #include "gamefiles/game_notation.h"
 #include "gamefiles/position_files.h"
+#include "index/db_format.h"
+#include "index/names.h"
 #include "index/probe_key.h"
 #include "jar/jar_file.h"
 #include "platform/platform.h"
 #include "probe/probe.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
 
 namespace {
 
@@ -214,11 +214,12 @@ void ExeDemo(int n, char** args, int mode) {
       } else if (strcmp(line, "?") == 0 || strcmp(line, "help") == 0) {
         OutCons("%s", kHelp);
       } else if ((k = ChosenMove(line, moves, legal, &board)) < 0 && legal == 0) {
-        OutCons("\nnot a move here [%s]: there is no legal move; type +, -, quit, or ? for help",
-                line);
+        OutCons("\nnot a move here [%s]: there is no legal move; type +, -, quit, or ? for help", line);
       } else if (k < 0) {
-        OutCons("\nnot a move here [%s]: type a move number from 0 to %d, a move as listed, +, -,"
-                " quit, or ? for help", line, legal - 1);
+        OutCons(
+            "\nnot a move here [%s]: type a move number from 0 to %d, a move as listed, +, -,"
+            " quit, or ? for help",
+            line, legal - 1);
       } else if (game.current >= kGameMoves) {
         OutCons("\nnot played: the game holds %d moves at most", kGameMoves);
       } else {

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/console.h"
-#include "index/names.h"
 #include "index/basis.h"
+#include "index/names.h"
+#include "support/console.h"
 
 namespace {
 

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "support/checked_ops.h"
-#include "support/console.h"
-#include "support/sha256.h"
-#include "index/names.h"
 #include "index/basis.h"
+#include "index/names.h"
 #include "jar/jar_file.h"
 #include "jar/jar_reader.h"
 #include "jar/jas.h"
 #include "platform/platform.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
+#include "support/sha256.h"
 
 namespace {
 
@@ -61,8 +61,8 @@ Outcome TestDatabase(uint32_t code, double entries) {
   double length = JarSize(h);
   if (length < 0) OutError("ExeTest: length failed");
   if (length != entries) {
-    return Damaged(h, "ExeTest: length failed [%s]: %.0f bytes, the endgame has %.0f entries",
-                   path, length, entries);
+    return Damaged(h, "ExeTest: length failed [%s]: %.0f bytes, the endgame has %.0f entries", path,
+                   length, entries);
   }
   OutCons("\nlength    %.0f", length);
   double size = JarDiskSize(path);
@@ -109,8 +109,10 @@ Outcome TestDatabase(uint32_t code, double entries) {
       reader.Read(first + i, block.data(), &errors[size_t(i)]);
     });
     for (int i = 0; i < n; i++) {
-      if (RefreshDue(&shown, first + i + 1 == total)) OutCons("\rblock     %d / %.0f", first + i, blocks);
-      if (!errors[size_t(i)].empty()) return Damaged(h, "FileSeek: failed: %s", errors[size_t(i)].c_str());
+      if (RefreshDue(&shown, first + i + 1 == total))
+        OutCons("\rblock     %d / %.0f", first + i, blocks);
+      if (!errors[size_t(i)].empty())
+        return Damaged(h, "FileSeek: failed: %s", errors[size_t(i)].c_str());
       if (PlatKeyWaiting() && PlatReadKey() == kAbortKey) OutError("Manual abort!");
     }
   }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "support/console.h"
 #include "platform/platform.h"
+#include "support/console.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ bool FindTimeLine(FILE* f, TimeLine* t) {
   char line[kLineMax + 1];
   while (ReadLine(f, line)) {
     if (strncmp(line, "Time", 4) != 0) continue;
-    if (sscanf(line, "Time %lf Ply %d %d File %lf %lf", &t->time, &t->maxsolw, &t->maxsolz,
-               &t->sizew, &t->sizez) == 5) {
+    if (sscanf(line, "Time %lf Ply %d %d File %lf %lf", &t->time, &t->maxsolw, &t->maxsolz, &t->sizew,
+               &t->sizez) == 5) {
       return true;
     }
   }
@@ -68,8 +68,7 @@ void SumDirectory(const char* dir, int sweep, SumTotals* totals) {
     TimeLine t;
     if (FindTimeLine(f, &t)) {
       if (sweep == 0) {
-        OutCons(" %10.1f   %3d %3d   %12.0f %12.0f", t.time, t.maxsolw, t.maxsolz, t.sizew,
-                t.sizez);
+        OutCons(" %10.1f   %3d %3d   %12.0f %12.0f", t.time, t.maxsolw, t.maxsolz, t.sizew, t.sizez);
       }
       totals->found++;
       totals->time += t.time;
@@ -100,8 +99,8 @@ void ExeSum(int n, char** args) {
   const char* label = "ALL";
   OutCons("\n");
   OutCons("\n%s : found      %12d", label, totals.found);
-  OutCons("\n%s : sum time   %12.1f   %10.1f hour %10.2f day", label, totals.time,
-          totals.time / 3600, totals.time / 86400);
+  OutCons("\n%s : sum time   %12.1f   %10.1f hour %10.2f day", label, totals.time, totals.time / 3600,
+          totals.time / 86400);
   OutCons("\n%s : max ply    %8d,%3d", label, totals.maxsolw, totals.maxsolz);
   OutCons("\n%s : sum size w %12.0f   %10.3f MB", label, totals.sizew, totals.sizew / 1048576);
   OutCons("\n%s : sum size b %12.0f   %10.3f MB   %10.3f GB", label, totals.sizez,

@@ -4,12 +4,12 @@
 #include <cstdlib>
 
 #include "board/board.h"
-#include "support/checked_ops.h"
-#include "support/console.h"
-#include "index/names.h"
 #include "index/basis.h"
+#include "index/names.h"
 #include "index/position_index.h"
 #include "platform/platform.h"
+#include "support/checked_ops.h"
+#include "support/console.h"
 
 namespace {
 
@@ -52,8 +52,8 @@ void ListOne(int32_t hashw, int32_t hashz, const Basi* basis, int wtm, int v, Li
       }
     }
   }
-  OutGile("   %c%c%c%c%c\n\n", board.wtm ? 'w' : 'b', board.castL ? 'L' : '.',
-          board.castS ? 'S' : '.', board.castl ? 'l' : '.', board.casts ? 's' : '.');
+  OutGile("   %c%c%c%c%c\n\n", board.wtm ? 'w' : 'b', board.castL ? 'L' : '.', board.castS ? 'S' : '.',
+          board.castl ? 'l' : '.', board.casts ? 's' : '.');
 }
 
 // Reads the database of one side row by row and lists the entries equal to v.

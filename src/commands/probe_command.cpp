@@ -25,26 +25,17 @@ constexpr size_t kMostLine = 1 << 16;
 // "unknown: KRKQ___W missing".
 std::string ValueText(const zok_value& v) {
   switch (v.outcome) {
-    case ZOK_WIN:
-      return "mate " + std::to_string(v.moves);
-    case ZOK_LOSS:
-      return "mated " + std::to_string(v.moves);
-    case ZOK_DRAW:
-      return "draw";
-    default:
-      break;
+    case ZOK_WIN: return "mate " + std::to_string(v.moves);
+    case ZOK_LOSS: return "mated " + std::to_string(v.moves);
+    case ZOK_DRAW: return "draw";
+    default: break;
   }
   switch (v.reason) {
-    case ZOK_MISSING:
-      return std::string("unknown: ") + v.missing + " missing";
-    case ZOK_DAMAGED:
-      return std::string("unknown: ") + v.missing + " damaged";
-    case ZOK_TOO_MANY_MEN:
-      return "unknown: too many men";
-    case ZOK_CASTLING:
-      return "unknown: castling rights";
-    default:
-      return "unknown";
+    case ZOK_MISSING: return std::string("unknown: ") + v.missing + " missing";
+    case ZOK_DAMAGED: return std::string("unknown: ") + v.missing + " damaged";
+    case ZOK_TOO_MANY_MEN: return "unknown: too many men";
+    case ZOK_CASTLING: return "unknown: castling rights";
+    default: return "unknown";
   }
 }
 
@@ -210,7 +201,7 @@ int ExeLine(int n, char** args) {
     const zok_move& best = moves[first < count ? first : 0];
     if (first == count || best.value.outcome != v.outcome || best.value.plies != v.plies) {
       std::string why = count > 0 && moves[0].value.outcome == ZOK_UNKNOWN ? ValueText(moves[0].value)
-                                                                          : "databases disagree";
+                                                                           : "databases disagree";
       OutCons("ExeLine: no line from [%s]: %s after %d plies\n", fen.c_str(), why.c_str(), ply);
       zok_close(tb);
       return 1;

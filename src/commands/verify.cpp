@@ -84,15 +84,15 @@ struct QuietKeys {
   bool fixed;         // the symmetry is known
   int flip;           // squares XOR this, then transposed when `transpose`
   bool transpose;
-  Pap key;            // codes and untransformed squares, for the full key
+  Pap key;                        // codes and untransformed squares, for the full key
   uint8_t square[kPapMaxPieces];  // transformed, in key order
   int64_t weight[kPapMaxPieces];
-  int run[kPapMaxPieces];         // first slot of each slot's run of equal men
-  bool single[kPapMaxPieces];     // no other man like it
-  bool summed;                    // the key is a sum of terms, not made in full
-  int64_t still_base;             // the side not to move's terms of `base`
-  int64_t base;                   // the position's sum with the other side to move
-  uint8_t man_of[80];             // the mover's slot (basis order) by mailbox square
+  int run[kPapMaxPieces];      // first slot of each slot's run of equal men
+  bool single[kPapMaxPieces];  // no other man like it
+  bool summed;                 // the key is a sum of terms, not made in full
+  int64_t still_base;          // the side not to move's terms of `base`
+  int64_t base;                // the position's sum with the other side to move
+  uint8_t man_of[80];          // the mover's slot (basis order) by mailbox square
 
   int Transformed(int sq) const {
     sq ^= flip;
@@ -201,7 +201,8 @@ void SetQuietMover(const Ccc* board, QuietKeys& q) {
     q.man_of[mover[at]] = static_cast<uint8_t>(at);
   }
   if (!q.fixed) return;
-  for (int i = q.other; i < q.n; i++) q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
+  for (int i = q.other; i < q.n; i++)
+    q.square[i] = static_cast<uint8_t>(q.Transformed(q.key.squares[i]));
   if (q.summed) {
     q.base = q.still_base;
     for (int i = q.other; i < q.n; i++) {
@@ -349,7 +350,8 @@ const Lines& LineTables() {
         if (a == b || (df != 0 && dr != 0 && adf != adr)) continue;
         t->line[a][b] = df == 0 || dr == 0 ? 1 : 2;
         int step = (dr > 0) - (dr < 0), fstep = (df > 0) - (df < 0);
-        for (int s = a + 8 * step + fstep; s != b; s += 8 * step + fstep) t->between[a][b] |= uint64_t{1} << s;
+        for (int s = a + 8 * step + fstep; s != b; s += 8 * step + fstep)
+          t->between[a][b] |= uint64_t{1} << s;
       }
     }
     return t;
@@ -415,9 +417,9 @@ struct SideJob {
   bool twin;
   uint32_t twin_code;
   int32_t rows, columns, band;
-  std::vector<int32_t> fixed;    // each row's configuration, king unreduced
-  std::vector<Men> men;          // and its men
-  std::vector<uint8_t> stored;   // the band's values, row by row
+  std::vector<int32_t> fixed;   // each row's configuration, king unreduced
+  std::vector<Men> men;         // and its men
+  std::vector<uint8_t> stored;  // the band's values, row by row
   // The columns in the order they are checked: within each band, by the
   // row of the other side's table their quiet successors fall on, so that
   // the columns of one row follow each other.
@@ -533,7 +535,8 @@ void CheckBand(SideJob& job, int32_t c0, ProbeMemo& memo, RowWindow& window, Qui
   const bool quick = b->npawns == 0;
   const int movers = job.white ? b->nw : b->nz;
   uint8_t kinds[kPapMaxPieces];
-  for (int i = 0; i < movers; i++) kinds[i] = static_cast<uint8_t>(PieceKind(job.white ? b->white[i] : b->black[i]));
+  for (int i = 0; i < movers; i++)
+    kinds[i] = static_cast<uint8_t>(PieceKind(job.white ? b->white[i] : b->black[i]));
   for (;;) {
     int32_t k0 = job.next_column.fetch_add(kColumnsPerTake);
     if (k0 >= job.band) break;
@@ -631,7 +634,8 @@ void VerifySide(SideJob& job, int threads) {
   for (int32_t c = 0; c < job.columns; c++) {
     int32_t out[4];
     // The successors' table has the side now not to move to move.
-    if (job.white) ReduceZ(0, c, b, out); else ReduceW(c, 0, b, out);
+    if (job.white) ReduceZ(0, c, b, out);
+    else ReduceW(c, 0, b, out);
     row_of[c] = std::min(out[1], out[3]);
   }
   job.order.resize(job.columns);
@@ -761,8 +765,8 @@ int ExeVerify(int n, char** args) {
   for (int s = 0; s < 2; s++) {
     uint32_t code = s == 0 ? basis.material | kWhiteToMove : basis.material;
     for (const Wrong& w : jobs[s].wrongs) {
-      OutCons("\n%s entry %.0f  %s  stored %d  expected %d", FresName(code).c_str(), w.entry, w.fen.c_str(),
-              w.stored, w.expected);
+      OutCons("\n%s entry %.0f  %s  stored %d  expected %d", FresName(code).c_str(), w.entry,
+              w.fen.c_str(), w.stored, w.expected);
       if (w.twin >= 0) OutCons("  twin %s %d", FresName(jobs[s].twin_code).c_str(), w.twin);
     }
   }

@@ -6,8 +6,8 @@
 
 #include "board/board_display.h"
 #include "board/move_generation.h"
-#include "support/console.h"
 #include "platform/platform.h"
+#include "support/console.h"
 
 // Process-wide like the search path: one fixed position directory; tests
 // point it at their own.
@@ -38,9 +38,8 @@ FILE* OpenPlaces(const char* file, const char* ext, char* path) {
 }
 
 void CopyCut(char* to, const char* from, size_t from_len) {
-  size_t n = from_len < static_cast<size_t>(kGamePathSize - 1)
-                 ? from_len
-                 : static_cast<size_t>(kGamePathSize - 1);
+  size_t n = from_len < static_cast<size_t>(kGamePathSize - 1) ? from_len
+                                                               : static_cast<size_t>(kGamePathSize - 1);
   memcpy(to, from, n);
   to[n] = 0;
 }
@@ -51,14 +50,12 @@ int TagWords(char* text, char** words) {
   int n = 0;
   char* p = text;
   for (;;) {
-    while (*p != 0 && (static_cast<unsigned char>(*p) <= 32 ||
-                       static_cast<unsigned char>(*p) >= 0x80)) {
+    while (*p != 0 && (static_cast<unsigned char>(*p) <= 32 || static_cast<unsigned char>(*p) >= 0x80)) {
       *p++ = 0;
     }
     if (*p == 0) return n;
     words[n++] = p;
-    while (*p != 0 && static_cast<unsigned char>(*p) > 32 &&
-           static_cast<unsigned char>(*p) < 0x80) {
+    while (*p != 0 && static_cast<unsigned char>(*p) > 32 && static_cast<unsigned char>(*p) < 0x80) {
       ++p;
     }
   }
@@ -102,8 +99,7 @@ void GameText(char* field, const char* format, ...) {
   va_end(args);
 }
 
-FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector,
-                   char* path) {
+FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector, char* path) {
   // Paths use "/" themselves, so the selector is recognised from the right:
   // a name that opens as it stands has none, otherwise the text after the
   // last "/" is the selector.
@@ -160,8 +156,8 @@ const char* PositionFault(const char* text) {
     } else if (pawns > 8) {
       snprintf(fault, sizeof fault, "%s has %d pawns", side, pawns);
     } else if (promoted > 8 - pawns) {
-      snprintf(fault, sizeof fault, "%s has %d promoted piece%s for %d missing pawn%s", side,
-               promoted, promoted > 1 ? "s" : "", 8 - pawns, pawns != 7 ? "s" : "");
+      snprintf(fault, sizeof fault, "%s has %d promoted piece%s for %d missing pawn%s", side, promoted,
+               promoted > 1 ? "s" : "", 8 - pawns, pawns != 7 ? "s" : "");
     } else {
       continue;
     }

@@ -21,11 +21,11 @@ inline constexpr int kJgnTag = 1;
 inline constexpr int kJgnWord = 2;
 
 struct CccGame {
-  Ccc position;               // start position
+  Ccc position;  // start position
   uint32_t moves[kGameMoves];
-  int32_t current;            // moves played to reach the shown position
+  int32_t current;  // moves played to reach the shown position
   int32_t count;
-  char name[kGameText];       // "%s / %s": file path, game label
+  char name[kGameText];  // "%s / %s": file path, game label
   char annotator[kGameText];
   char remark[kGameText];
 };
@@ -62,5 +62,4 @@ void GameText(char* field, const char* format, ...) __attribute__((format(printf
 // "1" when absent) and opens the first of: file, file + ext, the position
 // directory + file, the position directory + file + ext. Returns the stream
 // (path that opened in `path`) or nullptr; `file` receives the file part.
-FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector,
-                   char* path);
+FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector, char* path);

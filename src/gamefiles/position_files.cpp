@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/console.h"
 #include "platform/platform.h"
+#include "support/console.h"
 
 namespace {
 
@@ -14,8 +14,8 @@ constexpr int kSetStringSize = kSquares + 5 + 1;
 
 // `where` is the file and line of the position being read ("path/selector"),
 // named in every message about it; nullptr when a line is parsed on its own.
-[[noreturn]] __attribute__((format(printf, 2, 3))) void EpdFail(const char* where,
-                                                                 const char* format, ...) {
+[[noreturn]] __attribute__((format(printf, 2, 3))) void EpdFail(const char* where, const char* format,
+                                                                ...) {
   char message[kEpdLineSize + 64];
   va_list args;
   va_start(args, format);
@@ -111,8 +111,7 @@ const char* ReadPosition(const char* line, Ccc* board, const char* where) {
 
   if (!NextField(&line, field)) EpdFail(where, "EpdSpos: missing ep");
   if (strcmp(field, "-") != 0) {
-    if (strlen(field) != 2 || field[0] < 'a' || field[0] > 'h' ||
-        (field[1] != '6' && field[1] != '3')) {
+    if (strlen(field) != 2 || field[0] < 'a' || field[0] > 'h' || (field[1] != '6' && field[1] != '3')) {
       EpdFail(where, "EpdSpos: bad ep");
     }
     int rank = field[1] - '1';

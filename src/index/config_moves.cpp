@@ -62,8 +62,8 @@ inline int RayTargets(int sq, uint64_t occ, Field f, int32_t* out, int count) {
 
 // The same for the steps of a knight or king: every step written, the count
 // advanced when its cell is empty.
-inline int StepTargets(const Ccc* board, int s, const uint8_t* step_sq, const int* steps,
-                       Field f, int32_t* out, int count) {
+inline int StepTargets(const Ccc* board, int s, const uint8_t* step_sq, const int* steps, Field f,
+                       int32_t* out, int count) {
   for (int k = 0; k < 8; k++) {
     out[count] = f.base | static_cast<int32_t>(step_sq[k]) << f.shift;
     count += CccCell(board, s + steps[k]) == kEmpty;
@@ -103,8 +103,10 @@ template <class Sink>
 bool PieceTargets(const Ccc* board, int s, uint64_t occ, Field f, Sink& sink) {
   int sq = kSqOfMailbox[s];
   int kind = PieceKind(CccCell(board, s));
-  if (kind == 1) return sink.take(StepTargets(board, s, kGeometry.knight_sq[sq], kKnightJumps, f, sink.at(), 0));
-  if (kind == 5) return sink.take(StepTargets(board, s, kGeometry.king_sq[sq], kLineDirs, f, sink.at(), 0));
+  if (kind == 1)
+    return sink.take(StepTargets(board, s, kGeometry.knight_sq[sq], kKnightJumps, f, sink.at(), 0));
+  if (kind == 5)
+    return sink.take(StepTargets(board, s, kGeometry.king_sq[sq], kLineDirs, f, sink.at(), 0));
   if (kind != 3 && !(sink.take(RayTargets<0>(sq, occ, f, sink.at(), 0)) &&
                      sink.take(RayTargets<1>(sq, occ, f, sink.at(), 0)) &&
                      sink.take(RayTargets<2>(sq, occ, f, sink.at(), 0)) &&
@@ -181,9 +183,8 @@ int Unmove(int32_t hash, const Ccc* board, int32_t* out) {
     out[count++] = With(f, s + kBack);
     // A double step beside an enemy pawn left an en-passant right: that
     // position has another number and is reached through its eps.
-    if ((kW ? s >= 31 && s <= 38 : s >= 41 && s <= 48) &&
-        CccCell(board, s + 2 * kBack) == kEmpty && CccCell(board, s - 1) != kEnemyPawn &&
-        CccCell(board, s + 1) != kEnemyPawn) {
+    if ((kW ? s >= 31 && s <= 38 : s >= 41 && s <= 48) && CccCell(board, s + 2 * kBack) == kEmpty &&
+        CccCell(board, s - 1) != kEnemyPawn && CccCell(board, s + 1) != kEnemyPawn) {
       out[count++] = With(f, s + 2 * kBack);
     }
   }

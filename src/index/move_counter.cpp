@@ -12,14 +12,12 @@ namespace {
 inline uint64_t Bit(int sq) { return uint64_t{1} << sq; }
 
 inline bool IsKingStep(int d) {
-  return d == 1 || d == -1 || d == 9 || d == -9 || d == 10 || d == -10 || d == 11 ||
-         d == -11;
+  return d == 1 || d == -1 || d == 9 || d == -9 || d == 10 || d == -10 || d == 11 || d == -11;
 }
 
 // Attackers of the king on k among the pieces of `list` (slot 1 on), whose
 // pawn attacks the king from k + pawn1 or k + pawn2.
-int InChk(const Ccc* board, int k, int other_king, const uint8_t* list, int pawn1,
-          int pawn2) {
+int InChk(const Ccc* board, int k, int other_king, const uint8_t* list, int pawn1, int pawn2) {
   int found = 0;
   int step = 0;
   if (IsKingStep(other_king - k)) {
@@ -52,8 +50,7 @@ int InChk(const Ccc* board, int k, int other_king, const uint8_t* list, int pawn
         d = v;
         break;
       }
-      default:
-        continue;
+      default: continue;
     }
     step = d;
     found++;
@@ -123,8 +120,7 @@ ZtmSets MakeZtmSets(const Ccc* board) {
       continue;
     int di = r & kRelDirMask;
     if (!(kGeometry.ray_set[bksq][di] & Bit(sq))) continue;
-    uint64_t between = kGeometry.ray_set[bksq][di] & ~kGeometry.ray_set[sq][di] & ~Bit(sq) &
-                       z.occupied;
+    uint64_t between = kGeometry.ray_set[bksq][di] & ~kGeometry.ray_set[sq][di] & ~Bit(sq) & z.occupied;
     if (between != 0 && (between & (between - 1)) == 0) z.pinned |= between;
   }
   return z;
@@ -143,9 +139,7 @@ struct ZtmList {
   int counted;
 };
 
-inline void List(ZtmList* z, int from, int to) {
-  z->out[z->listed++] = MakeMove(from, to);
-}
+inline void List(ZtmList* z, int from, int to) { z->out[z->listed++] = MakeMove(from, to); }
 
 inline void ListPromotions(ZtmList* z, int from, int to) {
   uint32_t m = MakeMove(from, to);
@@ -285,9 +279,7 @@ void PieceEvasionsZ(const Ccc* board, const ZtmSets& sets, uint64_t block, ZtmLi
 
 }  // namespace
 
-int InChkW(const Ccc* board) {
-  return InChk(board, board->wsqr[0], board->zsqr[0], board->zsqr, 11, 9);
-}
+int InChkW(const Ccc* board) { return InChk(board, board->wsqr[0], board->zsqr[0], board->zsqr, 11, 9); }
 
 int InChkZ(const Ccc* board) {
   return InChk(board, board->zsqr[0], board->wsqr[0], board->wsqr, -11, -9);

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "support/console.h"
 #include "jar/jar_file.h"
 #include "platform/platform.h"
+#include "support/console.h"
 
 namespace {
 
@@ -64,9 +64,7 @@ void FresSetPath(const char* directory) {
   g_search.Add(directory);
 }
 
-std::string FresTry(uint32_t code) {
-  return g_search.Try(FresName(code).c_str());
-}
+std::string FresTry(uint32_t code) { return g_search.Try(FresName(code).c_str()); }
 
 std::string FresFind(uint32_t code) {
   std::string path = FresTry(code);

@@ -27,8 +27,7 @@ int32_t Unreduce(int32_t r, int32_t bits, bool pawns) {
 
 // Reduces the king of the first number (`mine`, the side to move) and
 // applies the same symmetry to the other side's number.
-void Reduce(uint32_t mine, int mbits, uint32_t other, int obits, bool pawns,
-            int32_t out[4]) {
+void Reduce(uint32_t mine, int mbits, uint32_t other, int obits, bool pawns, int32_t out[4]) {
   uint32_t a = mine << (30 - mbits);
   uint32_t b = other << (30 - obits);
   if ((a >> 24 & 7) >= 4) {
@@ -78,7 +77,9 @@ const Ccc kCccEmpty = MakeEmpty();
 template <bool kW>
 struct Part {
   explicit Part(const Basi* b)
-      : n(kW ? b->nw : b->nz), bits(kW ? b->wbits : b->zbits), rows(kW ? b->numw : b->numz),
+      : n(kW ? b->nw : b->nz),
+        bits(kW ? b->wbits : b->zbits),
+        rows(kW ? b->numw : b->numz),
         size(kW ? b->wsize : b->zsize) {}
   int32_t n, bits, rows, size;
 };
@@ -134,22 +135,21 @@ int HashPlace(int32_t hash, const Basi* b, Ccc* board) {
 
 template <bool kWtm, bool kW>
 int HashToSet(int32_t hash, const Basi* b, Ccc* board) {
-  static constexpr const char* kOor[2][2] = {
-      {"HashToZtmSetZ: hashz oor", "HashToZtmSetW: hashw oor"},
-      {"HashToWtmSetZ: hashz oor", "HashToWtmSetW: hashw oor"}};
+  static constexpr const char* kOor[2][2] = {{"HashToZtmSetZ: hashz oor", "HashToZtmSetW: hashw oor"},
+                                             {"HashToWtmSetZ: hashz oor", "HashToWtmSetW: hashw oor"}};
   if (hash < 0 || hash >= Part<kW>(b).size) OutError("%s", kOor[kWtm][kW]);
   *board = kCccEmpty;
   if (kWtm) board->wtm = 1;
   return HashPlace<kW>(hash, b, board);
 }
 
-#define INSTANTIATE(kW)                                                  \
-  template int32_t Unreduce<kW>(int32_t, const Basi*);                   \
-  template void Reduce<kW>(int32_t, int32_t, const Basi*, int32_t[4]);   \
-  template int Weight<kW>(int32_t, const Basi*);                         \
-  template int32_t UnEp<kW>(int32_t, const Basi*);                       \
-  template int HashPlace<kW>(int32_t, const Basi*, Ccc*);                \
-  template int HashToSet<true, kW>(int32_t, const Basi*, Ccc*);          \
+#define INSTANTIATE(kW)                                                \
+  template int32_t Unreduce<kW>(int32_t, const Basi*);                 \
+  template void Reduce<kW>(int32_t, int32_t, const Basi*, int32_t[4]); \
+  template int Weight<kW>(int32_t, const Basi*);                       \
+  template int32_t UnEp<kW>(int32_t, const Basi*);                     \
+  template int HashPlace<kW>(int32_t, const Basi*, Ccc*);              \
+  template int HashToSet<true, kW>(int32_t, const Basi*, Ccc*);        \
   template int HashToSet<false, kW>(int32_t, const Basi*, Ccc*);
 INSTANTIATE(true)
 INSTANTIATE(false)

@@ -11,10 +11,9 @@
 // Square numbers sq = 8 * rank + file in every index number and probe key;
 // the board works on mailbox numbers.
 inline constexpr uint8_t kMailboxOfSq[64] = {
-    1,  2,  3,  4,  5,  6,  7,  8,  11, 12, 13, 14, 15, 16, 17, 18,
-    21, 22, 23, 24, 25, 26, 27, 28, 31, 32, 33, 34, 35, 36, 37, 38,
-    41, 42, 43, 44, 45, 46, 47, 48, 51, 52, 53, 54, 55, 56, 57, 58,
-    61, 62, 63, 64, 65, 66, 67, 68, 71, 72, 73, 74, 75, 76, 77, 78,
+    1,  2,  3,  4,  5,  6,  7,  8,  11, 12, 13, 14, 15, 16, 17, 18, 21, 22, 23, 24, 25, 26,
+    27, 28, 31, 32, 33, 34, 35, 36, 37, 38, 41, 42, 43, 44, 45, 46, 47, 48, 51, 52, 53, 54,
+    55, 56, 57, 58, 61, 62, 63, 64, 65, 66, 67, 68, 71, 72, 73, 74, 75, 76, 77, 78,
 };
 // Inverse of kMailboxOfSq for s = 0 .. 79; border cells give 0.
 inline constexpr uint8_t kSqOfMailbox[80] = {
@@ -28,17 +27,15 @@ inline constexpr uint8_t kSqOfMailbox[80] = {
 // brought into the triangle a1-d1-d4 (10 squares, 10 elsewhere); with pawns
 // only onto files a-d (32 squares, 32 elsewhere).
 inline constexpr uint8_t KingRedFree[64] = {
-    0,  1,  2,  3,  10, 10, 10, 10, 10, 4,  5,  6,  10, 10, 10, 10,
-    10, 10, 7,  8,  10, 10, 10, 10, 10, 10, 10, 9,  10, 10, 10, 10,
-    10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10,
-    10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10,
+    0,  1,  2,  3,  10, 10, 10, 10, 10, 4,  5,  6,  10, 10, 10, 10, 10, 10, 7,  8,  10, 10,
+    10, 10, 10, 10, 10, 9,  10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10,
+    10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10,
 };
 inline constexpr uint8_t KingUnFree[10] = {0, 1, 2, 3, 9, 10, 11, 18, 19, 27};
 inline constexpr uint8_t KingRedPawn[64] = {
-    0,  1,  2,  3,  32, 32, 32, 32, 4,  5,  6,  7,  32, 32, 32, 32,
-    8,  9,  10, 11, 32, 32, 32, 32, 12, 13, 14, 15, 32, 32, 32, 32,
-    16, 17, 18, 19, 32, 32, 32, 32, 20, 21, 22, 23, 32, 32, 32, 32,
-    24, 25, 26, 27, 32, 32, 32, 32, 28, 29, 30, 31, 32, 32, 32, 32,
+    0,  1,  2,  3,  32, 32, 32, 32, 4,  5,  6,  7,  32, 32, 32, 32, 8,  9,  10, 11, 32, 32,
+    32, 32, 12, 13, 14, 15, 32, 32, 32, 32, 16, 17, 18, 19, 32, 32, 32, 32, 20, 21, 22, 23,
+    32, 32, 32, 32, 24, 25, 26, 27, 32, 32, 32, 32, 28, 29, 30, 31, 32, 32, 32, 32,
 };
 inline constexpr uint8_t KingUnPawn[32] = {
     0,  1,  2,  3,  8,  9,  10, 11, 16, 17, 18, 19, 24, 25, 26, 27,
@@ -111,8 +108,7 @@ inline int HashToZtmSetZ(int32_t hashz, const Basi* basis, Ccc* board) {
 }
 
 // Decodes an entry into the board; 1 when it is a legal position.
-int HashToCccp(int32_t hashw, int32_t hashz, const Basi* basis, int wtm,
-               Ccc* board);
+int HashToCccp(int32_t hashw, int32_t hashz, const Basi* basis, int wtm, Ccc* board);
 
 // 1 when the board's en-passant square can really be used.
 int TestEp(const Ccc* board);

@@ -1,7 +1,7 @@
 #include "index/probe_key.h"
 
-#include "support/console.h"
 #include "index/position_index.h"
+#include "support/console.h"
 
 namespace {
 

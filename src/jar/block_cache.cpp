@@ -122,7 +122,8 @@ JarBlockCache::JarBlockCache(size_t bytes) {
   shards_.reset(new Shard[size_t(shard_count_)]);
   for (int i = 0; i < shard_count_; i++) {
     Shard& s = shards_[size_t(i)];
-    s.capacity = static_cast<int>(blocks / size_t(shard_count_) + (size_t(i) < blocks % size_t(shard_count_)));
+    s.capacity =
+        static_cast<int>(blocks / size_t(shard_count_) + (size_t(i) < blocks % size_t(shard_count_)));
     s.table.assign(16, Entry{kNoKey, 0});
   }
 }

@@ -43,7 +43,7 @@ class JarBlockCache {
     std::vector<Entry> table;  // open addressing, a power of two long, at most half full
     std::vector<uint64_t> keys;
     std::vector<uint8_t> used;
-    std::vector<uint8_t*> blocks;  // grown up to capacity, in arenas
+    std::vector<uint8_t*> blocks;                     // grown up to capacity, in arenas
     std::vector<std::pair<uint8_t*, size_t>> arenas;  // memory and bytes
     int capacity = 0;
     int hand = 0;

@@ -348,9 +348,7 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
   ArcodIn a;
   ArcodOpen(a, payload, size);
   switch (method) {
-    case kMethodLz:
-      RepDecode(a, d.models, kBlockSize, block);
-      break;
+    case kMethodLz: RepDecode(a, d.models, kBlockSize, block); break;
     case kMethodRle: {
       int n = static_cast<int>(ArcodRawGet(a, 16));
       if (n > kWorkSize) CodecError("SubDecode: bad run-length size %d", n);
@@ -360,12 +358,8 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
       }
       break;
     }
-    case kMethodSplit:
-      DecodeSplit(d, a, block);
-      break;
-    default:
-      DecodeRows(d, a, method, block);
-      break;
+    case kMethodSplit: DecodeSplit(d, a, block); break;
+    default: DecodeRows(d, a, method, block); break;
   }
 }
 

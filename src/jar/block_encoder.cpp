@@ -187,7 +187,7 @@ inline int RowDiff(const uint8_t* a, const uint8_t* b) {
 // reference row held in two registers, a candidate's differing bytes
 // counted from two compare masks.
 __attribute__((target("avx2,popcnt"))) int OrdBestRowAvx2(const uint8_t* work, int ref,
-                                                         const uint16_t* cand, int n) {
+                                                          const uint16_t* cand, int n) {
   static_assert(kRowBytes == 64);
   const uint8_t* r = work + kRowBytes * ref;
   const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r));
@@ -319,11 +319,10 @@ int GatherValues(const uint8_t* work, const RowOrder& order, uint8_t* values, ui
 // equals the one of the row listed before (a free row before the first).
 void RowMajorBitmap(const uint8_t* work, const RowOrder& order, uint8_t* bitmap) {
   static const uint8_t kFreeRow[kRowBytes] = {
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+      0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   const uint8_t* prev = kFreeRow;
   for (int i = 0; i < order.count; ++i) {
     const uint8_t* row = work + kRowBytes * order.rows[i];
@@ -477,21 +476,15 @@ void BlockEncodeReset(BlockEncoder& e) {
 
 int SubEncode(BlockEncoder& e, const uint8_t* block, int method) {
   switch (method) {
-    case kMethodStored:
-      return EncodeStored(e, block);
-    case kMethodLz:
-      return EncodeLz(e, block);
-    case kMethodRle:
-      return EncodeRle(e, block);
-    case kMethodSplit:
-      return EncodeSplit(e, block);
+    case kMethodStored: return EncodeStored(e, block);
+    case kMethodLz: return EncodeLz(e, block);
+    case kMethodRle: return EncodeRle(e, block);
+    case kMethodSplit: return EncodeSplit(e, block);
     case kMethodRowsColumns:
     case kMethodRowsRows:
     case kMethodFlipColumns:
-    case kMethodFlipRows:
-      return EncodeRows(e, block, method);
-    default:
-      CodecError("SubEncode: bad code %d", method);
+    case kMethodFlipRows: return EncodeRows(e, block, method);
+    default: CodecError("SubEncode: bad code %d", method);
   }
 }
 

@@ -41,7 +41,8 @@ struct Checker {
       return Fail(what);
     }
     chunk = JasOpen(f.text, "rb", nullptr);
-    if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer, nullptr) != 0) return false;
+    if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer, nullptr) != 0)
+      return false;
     double at = 0;
     // The entries follow each other from here on.
     if (JasSeek(index, header.foffindex + 4 * int64_t(*block), nullptr) != 0) return false;
@@ -53,13 +54,15 @@ struct Checker {
       const bool in_second = place.file != *block / header.file_blocks;
       if (in_second && !second) break;  // the rest is in the second file
       if (in_second != second || double(offset) != at) {
-        snprintf(what, sizeof what, "index entry of block %d is 0x%08X, its record is at %.0f in %s", *block,
-                 Get32(entry), at, f.text);
+        snprintf(what, sizeof what, "index entry of block %d is 0x%08X, its record is at %.0f in %s",
+                 *block, Get32(entry), at, f.text);
         return Fail(what);
       }
       uint8_t head[kRecordHead];
       if (at + kRecordHead <= size) {
-        if (JasSeek(chunk, offset, nullptr) != 0 || JasRead(head, kRecordHead, chunk, nullptr) != kRecordHead) return false;
+        if (JasSeek(chunk, offset, nullptr) != 0 ||
+            JasRead(head, kRecordHead, chunk, nullptr) != kRecordHead)
+          return false;
         uint32_t length = Get32(head + 4);
         if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
           snprintf(what, sizeof what, "bad record length %u at block %d in %s", length, *block, f.text);
@@ -70,14 +73,15 @@ struct Checker {
         at += kRecordHead;
       }
       if (at > size) {
-        snprintf(what, sizeof what, "chunk file %s holds %.0f bytes, the record of block %d ends past them",
-                 f.text, size, *block);
+        snprintf(what, sizeof what,
+                 "chunk file %s holds %.0f bytes, the record of block %d ends past them", f.text, size,
+                 *block);
         return Fail(what);
       }
     }
     if (at != size) {
-      snprintf(what, sizeof what, "chunk file %s holds %.0f bytes, its records end at %.0f", f.text, size,
-               at);
+      snprintf(what, sizeof what, "chunk file %s holds %.0f bytes, its records end at %.0f", f.text,
+               size, at);
       return Fail(what);
     }
     int r = JasClose(chunk, nullptr);

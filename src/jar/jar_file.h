@@ -148,13 +148,13 @@ static_assert(sizeof(JILE) == 70008, "a build's logged memory figures count JILE
 // Write side.
 // The handle counts its memory, streams and disk bytes to `cx`.
 JILE* JarWopen(const char* name, int flags, const JarContext* cx = nullptr);
-int JarPutc(int byte, JILE* h);                          // the byte, or -1
-int JarWrite(const void* data, int count, JILE* h);      // bytes taken, 0 on failure
+int JarPutc(int byte, JILE* h);                      // the byte, or -1
+int JarWrite(const void* data, int count, JILE* h);  // bytes taken, 0 on failure
 int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric,
-                  int32_t content);                      // 0, 1 bad handle, 2 name too long
+                  int32_t content);  // 0, 1 bad handle, 2 name too long
 // The creation time in place of the time of the open (reproducible files).
-int JarSetCreated(JILE* h, int32_t seconds);             // 0, or 1 bad handle
-int JarClose(JILE* h);                                   // 0 or a code 1..7
+int JarSetCreated(JILE* h, int32_t seconds);  // 0, or 1 bad handle
+int JarClose(JILE* h);                        // 0 or a code 1..7
 
 // A block coded away from its handle, so that many threads can code the
 // blocks of one file while one writes them in order.
@@ -177,11 +177,11 @@ int JarWriteCoded(JILE* h, const JarCoded& coded);
 // chunk file at a time.
 inline constexpr int kJarReadStreams = 2;
 JILE* JarRopen(const char* name, const JarContext* cx = nullptr);
-int JarGetc(JILE* h);                                    // 0..255, or -1 at end or failure
-int JarRead(void* buffer, int count, JILE* h);           // bytes delivered
-int JarSeek(JILE* h, double position);                   // 0 or a code 1..10
+int JarGetc(JILE* h);                           // 0..255, or -1 at end or failure
+int JarRead(void* buffer, int count, JILE* h);  // bytes delivered
+int JarSeek(JILE* h, double position);          // 0 or a code 1..10
 int JarGetCreator(JILE* h, const char** name, int32_t* format, uint32_t* metric,
-                  int32_t* content);                     // 0, or 1 bad handle
+                  int32_t* content);  // 0, or 1 bad handle
 
 // Both modes.
 double JarSize(JILE* h);
@@ -194,7 +194,8 @@ int JarExists(const char* name);  // 1 when NAME.JIX can be opened for reading
 // for any other text.
 int JarChunkNumber(const char* extension);
 int JarRemove(const char* name, const JarContext* cx = nullptr);  // 0 or a code
-double JarDiskSize(const char* name, const JarContext* cx = nullptr);  // bytes on disk, or a negative code
+double JarDiskSize(const char* name,
+                   const JarContext* cx = nullptr);  // bytes on disk, or a negative code
 // The blocks per chunk file given to new files; sets it first when n > 0.
 int JarSetFileBlocks(int n);
 // Checks the header against the index and chunk files: the table's length,

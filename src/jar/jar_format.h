@@ -30,15 +30,15 @@ inline constexpr int kMethodRleBytes = 9;
 
 // Coding flags of a write handle: the highest method bit set decides, none
 // gives method 4.
-inline constexpr int kFlagDefault = 0;            // method 4
-inline constexpr int kFlagRle = 0x01;             // method 3
-inline constexpr int kFlagLz = 0x02;              // method 2
-inline constexpr int kFlagRowsColumns = 0x04;     // method 5
-inline constexpr int kFlagRowsRows = 0x08;        // method 6
-inline constexpr int kFlagFlipColumns = 0x10;     // method 7
-inline constexpr int kFlagFlipRows = 0x20;        // method 8
-inline constexpr int kFlagCostBased = 0x40;       // cost-based parsing
-inline constexpr int kFlagTrial = 0x80;           // methods 4 to 8, keep the smallest
+inline constexpr int kFlagDefault = 0;         // method 4
+inline constexpr int kFlagRle = 0x01;          // method 3
+inline constexpr int kFlagLz = 0x02;           // method 2
+inline constexpr int kFlagRowsColumns = 0x04;  // method 5
+inline constexpr int kFlagRowsRows = 0x08;     // method 6
+inline constexpr int kFlagFlipColumns = 0x10;  // method 7
+inline constexpr int kFlagFlipRows = 0x20;     // method 8
+inline constexpr int kFlagCostBased = 0x40;    // cost-based parsing
+inline constexpr int kFlagTrial = 0x80;        // methods 4 to 8, keep the smallest
 // Coding of a build's work files, which are read back a pass or two later
 // and removed: cheap rather than small. A block whose run-length form is
 // shorter than the block is that form (method 9); any other is stored
@@ -48,10 +48,10 @@ inline constexpr int kFlagWork = 0x100;
 // Run-length code: bytes 0xE0..0xEE are a run of 1..15 of the byte after;
 // 0xEF, n, b is a run of n + 31 (up to 286) of b; any other byte is itself.
 inline constexpr int kRleEscapeLow = 0xE0;
-inline constexpr int kRleEscapeHigh = 0xEF;  // the long run
+inline constexpr int kRleEscapeHigh = 0xEF;              // the long run
 inline constexpr int kRleShortBase = kRleEscapeLow - 1;  // code of a run of r: base + r
-inline constexpr int kRleRunShort = 15;  // longest run of the one-byte codes
-inline constexpr int kRleRunLong = 31;   // shortest run of the long code
+inline constexpr int kRleRunShort = 15;                  // longest run of the one-byte codes
+inline constexpr int kRleRunLong = 31;                   // shortest run of the long code
 inline constexpr int kRleRunMax = 286;
 // The escapes are the bytes whose high half is 0xE: the coders test sixteen
 // at a time that way.

@@ -33,7 +33,9 @@ int Valid(const JILE* h, int mode) {
 }
 
 // Either mode.
-int ValidAny(const JILE* h) { return Valid(h, h != nullptr && h->mode == kJarWrite ? kJarWrite : kJarRead); }
+int ValidAny(const JILE* h) {
+  return Valid(h, h != nullptr && h->mode == kJarWrite ? kJarWrite : kJarRead);
+}
 
 bool NameFits(const char* name, const char* who, const JarContext* cx) {
   if (strlen(name) < kJarNameSize) return true;
@@ -61,7 +63,6 @@ int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const 
   }
   return 0;
 }
-
 
 // Puts the file's name before the reason of a failure, where the caller
 // names only the database.
@@ -251,7 +252,8 @@ int64_t JarSetChunkLimit(int64_t n) {
 uint32_t JarBlockSum(const uint8_t* bytes, int n) {
   uint32_t s = 0;
   if (n > 16) {
-    for (int g = 0; g < n - 16; g += 2000) s += Get32(bytes + g) + Get32(bytes + g + 4) + Get32(bytes + g + 8);
+    for (int g = 0; g < n - 16; g += 2000)
+      s += Get32(bytes + g) + Get32(bytes + g + 4) + Get32(bytes + g + 8);
   }
   for (int i = 0; i <= 12 && i < n; i++) s += uint32_t(bytes[n - 1 - i]) << i;
   return s;

@@ -81,7 +81,6 @@ inline FileName IndexName(const char* name) {
   return f;
 }
 
-
 inline FileName ChunkName(const char* name, int chunk) {
   FileName f;
   snprintf(f.text, sizeof f.text, "%s.J%02X", name, static_cast<unsigned>(chunk));

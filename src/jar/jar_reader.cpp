@@ -60,7 +60,8 @@ bool JarReader::Open(const std::string& name, std::string* error) {
     table_.clear();
     return false;
   }
-  chunks_ = static_cast<int>((int64_t(header_.block_count) + header_.file_blocks - 1) / header_.file_blocks);
+  chunks_ =
+      static_cast<int>((int64_t(header_.block_count) + header_.file_blocks - 1) / header_.file_blocks);
   fds_.reset(new std::atomic<int>[2 * size_t(chunks_)]);
   for (int i = 0; i < 2 * chunks_; i++) fds_[size_t(i)] = -1;
   return true;

@@ -167,7 +167,8 @@ JILE* JarWopen(const char* name, int flags, const JarContext* cx) {
     ok = JasWrite(bytes, kJarHeaderSize, h->index, h->cx) == kJarHeaderSize &&
          JasWrite(kFiller, kFillerPiece, h->index, h->cx) == kFillerPiece &&
          JasWrite(kFiller, kFillerPiece, h->index, h->cx) == kFillerPiece &&
-         JasWrite(kFiller, kJarFillerSize - 2 * kFillerPiece, h->index, h->cx) == kJarFillerSize - 2 * kFillerPiece;
+         JasWrite(kFiller, kJarFillerSize - 2 * kFillerPiece, h->index, h->cx) ==
+             kJarFillerSize - 2 * kFillerPiece;
   }
   if (ok) {
     int64_t at = JasTell(h->index, h->cx);

@@ -236,7 +236,8 @@ FILE* JasOpen(const char* name, const char* mode, const JarContext* cx) {
 
 int JasVbuf(FILE* stream, char* buffer, size_t size, const JarContext* cx) {
   int r = PlatSetBuffer(stream, buffer, size);
-  if (r != 0) StreamError(cx, "cannot set the stream buffer", "JasVbuf: failed [%s]", StreamName(stream));
+  if (r != 0)
+    StreamError(cx, "cannot set the stream buffer", "JasVbuf: failed [%s]", StreamName(stream));
   return r;
 }
 
@@ -261,7 +262,8 @@ int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx) {
   if (count <= 0) return 0;
   int got = static_cast<int>(PlatFread(buffer, static_cast<size_t>(count), stream));
   if (got != count) {
-    StreamError(cx, ReadReason(stream), "JasRead: wanted %d actual %d [%s]", count, got, StreamName(stream));
+    StreamError(cx, ReadReason(stream), "JasRead: wanted %d actual %d [%s]", count, got,
+                StreamName(stream));
   }
   return got;
 }

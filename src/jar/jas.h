@@ -90,11 +90,11 @@ int JarFree(void* p, const JarContext* cx);
 // writing.
 FILE* JasOpen(const char* name, const char* mode, const JarContext* cx);
 int JasVbuf(FILE* stream, char* buffer, size_t size, const JarContext* cx);  // 0 on success
-int JasClose(FILE* stream, const JarContext* cx);                           // 0 on success
-int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx);   // bytes read
+int JasClose(FILE* stream, const JarContext* cx);                            // 0 on success
+int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx);    // bytes read
 // Writes abs(count) bytes; a negative count keeps them from the disk figure.
 int JasWrite(const void* buffer, int count, FILE* stream, const JarContext* cx);  // bytes written
-int64_t JasTell(FILE* stream, const JarContext* cx);                        // -1 on failure
-int JasSeek(FILE* stream, int64_t offset, const JarContext* cx);            // 0 on success
-int JasRemove(const char* name, const JarContext* cx);                      // 0 on success
-double JasFileSize(const char* name, const JarContext* cx);                 // -1 on failure
+int64_t JasTell(FILE* stream, const JarContext* cx);                              // -1 on failure
+int JasSeek(FILE* stream, int64_t offset, const JarContext* cx);                  // 0 on success
+int JasRemove(const char* name, const JarContext* cx);                            // 0 on success
+double JasFileSize(const char* name, const JarContext* cx);                       // -1 on failure

@@ -112,8 +112,7 @@ void CountStep(const char* verb, const char* name) {
   if (s.mode == kStopList) {
     fprintf(stderr, "step %ld (%s): %s %s\n", n, g_steps.label, verb, name);
   } else if (n == s.at) {
-    fprintf(stderr, "ZOK_STOP_AT: stopped before step %ld (%s): %s %s\n", n, g_steps.label, verb,
-            name);
+    fprintf(stderr, "ZOK_STOP_AT: stopped before step %ld (%s): %s %s\n", n, g_steps.label, verb, name);
     RestoreTerminal();
     _exit(kStopStatus);
   }
@@ -273,9 +272,7 @@ int PlatSetBuffer(FILE* stream, char* buffer, size_t size) {
   return setvbuf(stream, buffer, _IOFBF, size);
 }
 
-size_t PlatFread(void* buffer, size_t size, FILE* stream) {
-  return fread(buffer, 1, size, stream);
-}
+size_t PlatFread(void* buffer, size_t size, FILE* stream) { return fread(buffer, 1, size, stream); }
 
 size_t PlatFwrite(const void* buffer, size_t size, FILE* stream) {
   return fwrite(buffer, 1, size, stream);
@@ -455,8 +452,8 @@ std::vector<std::string> PlatFindFiles(const char* pattern) {
 }
 
 int64_t PlatClockMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now() - g_process_start)
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               g_process_start)
       .count();
 }
 

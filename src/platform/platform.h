@@ -123,8 +123,8 @@ bool PlatIsDirectory(const char* name);
 std::vector<std::string> PlatFindFiles(const char* pattern);
 
 // Clocks.
-int64_t PlatClockMs();   // monotonic, since process start
-int64_t PlatTimeNow();   // seconds since 1970-01-01 UTC
+int64_t PlatClockMs();  // monotonic, since process start
+int64_t PlatTimeNow();  // seconds since 1970-01-01 UTC
 // The value of an environment variable, or null when it is not set.
 const char* PlatGetEnv(const char* name);
 

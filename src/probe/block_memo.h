@@ -18,10 +18,10 @@ struct ProbeDb;
 struct ProbeMemo {
   ProbeMemo(zok_tb* tb, int blocks);
   zok_tb* tb;
-  int sets;                       // a power of two, kMemoWays slots each
-  std::vector<uint8_t> memory;    // the blocks, in slots
-  std::vector<uint64_t> keys;     // per set and way, most recent first
-  std::vector<uint32_t> slots;    // where each way's block lies in memory
+  int sets;                     // a power of two, kMemoWays slots each
+  std::vector<uint8_t> memory;  // the blocks, in slots
+  std::vector<uint64_t> keys;   // per set and way, most recent first
+  std::vector<uint32_t> slots;  // where each way's block lies in memory
   // The last block found, for the run of probes that stay on it: its
   // database, the entries it holds and its bytes.
   uint32_t last_material;

@@ -21,7 +21,8 @@ bool SetEp(Ccc* b, int ep) {
       CccCell(b, s + ahead) != their) {
     return false;
   }
-  if (CccCell(b, s + ahead - 1) == own || CccCell(b, s + ahead + 1) == own) b->eps = static_cast<uint8_t>(s);
+  if (CccCell(b, s + ahead - 1) == own || CccCell(b, s + ahead + 1) == own)
+    b->eps = static_cast<uint8_t>(s);
   return true;
 }
 

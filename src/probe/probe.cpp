@@ -90,8 +90,8 @@ void ProbeMirror(const Ccc* board, Ccc* mirror) {
     }
   }
   if (board->eps != 0) {
-    mirror->eps = static_cast<uint8_t>(
-        MailboxSquare(7 - MailboxRank(board->eps), MailboxFile(board->eps)));
+    mirror->eps =
+        static_cast<uint8_t>(MailboxSquare(7 - MailboxRank(board->eps), MailboxFile(board->eps)));
   }
   CccFillSqrx(mirror);
   mirror->wtm = board->wtm ? 0 : 1;
@@ -198,8 +198,8 @@ uint32_t ProbeBestMove(zok_tb* tb, const Ccc* board, zok_value* value) {
     ProbeMirror(board, &mirror);
     const Half straight = StraightByte(tb, board), swapped = StraightByte(tb, &mirror);
     auto wins = [](const Half& h) { return h.byte >= 0 && h.byte != kValueNone; };
-    const Half& source = wins(straight)         ? straight
-                         : wins(swapped)        ? swapped
+    const Half& source = wins(straight)          ? straight
+                         : wins(swapped)         ? swapped
                          : straight.name[0] != 0 ? straight
                                                  : swapped;
     SetUnknown(value, ZOK_DAMAGED, source.name);

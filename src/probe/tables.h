@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "index/names.h"
 #include "jar/block_cache.h"
 #include "jar/jar_reader.h"
-#include "index/names.h"
 
 // One database of the handle, read by block number through its reader.
 struct ProbeDb {
@@ -31,10 +31,10 @@ inline constexpr int kProbeDbSlots = 16384;
 
 struct zok_tb {
   SearchPath path;
-  std::mutex open_lock;           // opening databases and chunk files
+  std::mutex open_lock;                            // opening databases and chunk files
   std::unique_ptr<std::atomic<ProbeDb*>[]> slots;  // by material code, open addressing
   std::vector<std::unique_ptr<ProbeDb>> dbs;
-  ProbeDb none;  // what a code gets when the table is full
+  ProbeDb none;                          // what a code gets when the table is full
   std::unique_ptr<JarBlockCache> cache;  // decoded blocks, all threads
 };
 

@@ -128,7 +128,8 @@ void Configure(httplib::Server& server, zok_tb* tb, const Options& o) {
   for (const ServeAsset& asset : kServeAssets) {
     // Routes are regular expressions: the dot of a file name is escaped.
     std::string route;
-    for (const char* c = asset.path; *c != 0; c++) route += *c == '.' ? std::string("\\.") : std::string(1, *c);
+    for (const char* c = asset.path; *c != 0; c++)
+      route += *c == '.' ? std::string("\\.") : std::string(1, *c);
     server.Get(route, [&asset](const httplib::Request&, httplib::Response& res) {
       res.set_header("Cache-Control", "no-cache");
       res.set_header("X-Content-Type-Options", "nosniff");
@@ -193,7 +194,8 @@ int ServeMain(int argc, char** argv) {
     httplib::Server server;
     Configure(server, tb, o);
     int port = o.port;
-    bool bound = port == 0 ? (port = server.bind_to_any_port(o.host)) > 0 : server.bind_to_port(o.host, port);
+    bool bound =
+        port == 0 ? (port = server.bind_to_any_port(o.host)) > 0 : server.bind_to_port(o.host, port);
     if (!bound) {
       Complain("zok-serve: cannot listen on " + o.host + ":" + std::to_string(o.port) + "\n");
       status = 1;

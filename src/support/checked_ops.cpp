@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "support/console.h"
 #include "jar/jas.h"
+#include "support/console.h"
 
 std::string FileFailure(const char* who, const char* name) {
   char text[1400];
@@ -47,7 +47,9 @@ JILE* FileRopen(const char* path, const JarContext* cx) {
 JILE* FileWopen(const char* path, const JarContext* cx) {
   return WriteOpen(path, kFlagDefault, "FileWopen", cx);
 }
-JILE* FileWopen0(const char* path, const JarContext* cx) { return WriteOpen(path, kFlagLz, "FileWopen0", cx); }
+JILE* FileWopen0(const char* path, const JarContext* cx) {
+  return WriteOpen(path, kFlagLz, "FileWopen0", cx);
+}
 JILE* FileWopenX(const char* path, const JarContext* cx) {
   return WriteOpen(path, kFlagTrial, "FileWopenX", cx);
 }
@@ -73,8 +75,7 @@ void FilePutc(int byte, JILE* h) {
 }
 
 void FileRead(void* buffer, int count, JILE* h) {
-  if (JarRead(buffer, count, h) < count)
-    OutError("%s", FileFailure("FileRead", HandleName(h)).c_str());
+  if (JarRead(buffer, count, h) < count) OutError("%s", FileFailure("FileRead", HandleName(h)).c_str());
 }
 
 int FileReadAny(void* buffer, int count, JILE* h) { return JarRead(buffer, count, h); }
@@ -85,8 +86,7 @@ void FileWrite(const void* buffer, int count, JILE* h) {
 }
 
 void FileWriteCoded(const JarCoded& coded, JILE* h) {
-  if (JarWriteCoded(h, coded) == 0)
-    OutError("%s", FileFailure("FileWrite", HandleName(h)).c_str());
+  if (JarWriteCoded(h, coded) == 0) OutError("%s", FileFailure("FileWrite", HandleName(h)).c_str());
 }
 
 void FileSeek(JILE* h, double position) {

@@ -56,8 +56,7 @@ void VOutCons(const char* format, va_list args) {
   WriteConsole(large.data(), static_cast<size_t>(n));
 }
 
-void VOutLog(int which, const char* suffix, const char* message, const char* format,
-             va_list args) {
+void VOutLog(int which, const char* suffix, const char* message, const char* format, va_list args) {
   if (g_console.log_streams[which] == nullptr) {
     char name[32];
     snprintf(name, sizeof name, "%s.%s", g_console.log_name, suffix);

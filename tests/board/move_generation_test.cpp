@@ -19,9 +19,8 @@ struct Grid {
   int c[8][8];  // [rank][file], piece code or 0
 };
 // Diagonal, straight, knight.
-const int kSteps[16][2] = {{1, 1},  {1, -1}, {-1, 1}, {-1, -1}, {1, 0},  {-1, 0},
-                           {0, 1},  {0, -1}, {1, 2},  {2, 1},   {-1, 2}, {-2, 1},
-                           {1, -2}, {2, -1}, {-1, -2}, {-2, -1}};
+const int kSteps[16][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}, {1, 0},  {-1, 0}, {0, 1},   {0, -1},
+                           {1, 2}, {2, 1},  {-1, 2}, {-2, 1},  {1, -2}, {2, -1}, {-1, -2}, {-2, -1}};
 
 bool OnBoard(int r, int f) { return r >= 0 && r < 8 && f >= 0 && f < 8; }
 
@@ -41,8 +40,7 @@ bool Attacks(const Grid& g, int pr, int pf, int tr, int tf) {
 bool Attacked(const Grid& g, int tr, int tf, bool by_white) {
   for (int s = 0; s < 64; ++s) {
     int v = g.c[s >> 3][s & 7];
-    if (v != 0 && ((v & kWhiteBit) != 0) == by_white && Attacks(g, s >> 3, s & 7, tr, tf))
-      return true;
+    if (v != 0 && ((v & kWhiteBit) != 0) == by_white && Attacks(g, s >> 3, s & 7, tr, tf)) return true;
   }
   return false;
 }
@@ -122,14 +120,14 @@ struct PerftCase {
 
 const PerftCase kCases[] = {
     {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 1, {20, 400, 8902, 197281}},
-    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 1,
+    {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+     1,
      {48, 2039, 97862, 4085603}},
     {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 1, {14, 191, 2812, 43238, 674624}},
     {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 1, {6, 264, 9467, 422333}},
     {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 1, {44, 1486, 62379}},
     // The reference table misprints "2B1P3": these are the counts with the bishop on g4.
-    {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 1,
-     {46, 2079, 89890}},
+    {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10", 1, {46, 2079, 89890}},
     {"3k4/3p4/8/K1P4r/8/8/8/8 b - - 0 1", 6, {1134888}},
     {"8/8/4k3/8/2p5/8/B2P2K1/8 w - - 0 1", 6, {1015133}},
     {"8/8/1k6/2b5/2pP4/8/5K2/8 b - d3 0 1", 6, {1440467}},

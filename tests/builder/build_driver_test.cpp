@@ -56,11 +56,13 @@ void Stub(Build& b, int n, const char* name) {
   }
 }
 void StubIter(Build& b, int n) { Stub(b, n, std::to_string(n).c_str()); }
+// clang-format off
 constexpr BuildPasses kStubs{
     [](Build& b) { Stub(b, -1, "w1"); }, [](Build& b) { Stub(b, -10, "w2"); },
     [](Build& b) { Stub(b, 0, "z1"); },  [](Build& b) { Stub(b, -10, "zm"); },
     StubIter, StubIter, [](Build& b) { Stub(b, kPassCleanup, "900"); },
     [](Build& b) { Stub(b, kPassPackWtm, "901"); }, [](Build& b) { Stub(b, kPassPackZtm, "902"); }};
+// clang-format on
 
 struct Outcome {
   int status;
@@ -84,7 +86,7 @@ Outcome StubBuild(const std::string& dir, std::vector<std::string> args, Script 
 
 // RUN of a KQK build as written; with tail "" in the older form without the end line.
 std::string RunText(int passdone, int cs, int solw, int solz, const char* tail = "end\n",
-                double wm = 12345678901, int maxbcw = -1, int maxbcz = -1) {
+                    double wm = 12345678901, int maxbcw = -1, int maxbcz = -1) {
   char text[512];
   snprintf(text, sizeof text,
            "bname        KQK\npassdone     %3d\nmaxbcwply    %3d\nmaxbczply    %3d\n"
@@ -124,6 +126,7 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
     std::string calls, run, console;  // run and console: "" for unchecked
     std::string before = "";          // RUN written before the step, when given
   };
+  // clang-format off
   const std::vector<std::vector<Step>> cases = {
       // The resumed build starts at the failed pass.
       {{{"KQK"}, stop3, 1, "w1 w2 z1 zm 1 2 3 ", RunText(2, 600, 1, 2), ""},
@@ -153,6 +156,7 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
         RunText(2, 700, 1, 2, "") + "\nstrange 5 6 7\n\tmaxsolz\t12 \r\nwmopen 1e3\npassdone 3\n"
                                 "remove KQK/ALL001\n"}},
   };
+  // clang-format on
   for (size_t i = 0; i < cases.size(); i++) {
     TempDir dir;
     for (const Step& s : cases[i]) {
@@ -162,8 +166,8 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
         // An index too short to read goes with its chunk files, those of a
         // large database too (chunk 0x13F, a split chunk's second file); a
         // file whose name only starts alike, or no chunk's name, stays.
-        for (const char* f : {"ALL001.JIX", "ALL001.J00", "ALL001.J13F", "ALL001.J10000",
-                              "ALL0011.J00", "ALL001.J013"}) {
+        for (const char* f : {"ALL001.JIX", "ALL001.J00", "ALL001.J13F", "ALL001.J10000", "ALL0011.J00",
+                              "ALL001.J013"}) {
           WriteFile(dir.File("KQK/") + f, "x");
         }
         WriteFile(dir.File("KQK/RUN"), s.before);
@@ -174,8 +178,8 @@ TEST(BuildDriver, PassSequencesStopsAndResumes) {
       EXPECT_EQ(o.calls, s.calls);
       EXPECT_EQ(s.run.empty() ? "" : ReadFile(dir.File("KQK/RUN")), s.run);
       EXPECT_EQ(s.console.empty() ? "" : o.console, s.console);
-      EXPECT_TRUE(s.before.empty() || (FileExists(dir.File("KQK/ALL0011.J00")) &&
-                                        FileExists(dir.File("KQK/ALL001.J013"))));
+      EXPECT_TRUE(s.before.empty() ||
+                  (FileExists(dir.File("KQK/ALL0011.J00")) && FileExists(dir.File("KQK/ALL001.J013"))));
     }
     for (const char* f : {"ALL001.JIX", "ALL001.J00", "ALL001.J13F", "ALL001.J10000"}) {
       EXPECT_FALSE(FileExists(dir.File("KQK/") + f)) << f;
@@ -226,14 +230,13 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
     std::string args;
     std::vector<std::string> files;  // made empty for the case
     std::string message;
-  } cases[] = {
-      {"", {}, "ExeBuild: too few args"},
-      {"KQKR", {"KQKR___W.JIX"}, "ExeBuild: ./KQKR___W already exists" + again},
-      {"KQK -2", {}, "Bad args: -b KQK -2: lo must be a pass number, -1 or more"},
-      {"KQK 3 1", {}, "Bad args: -b KQK 3 1: hi must not be below lo"},
-      {"kqk 0 3", {}, "Bad args: -b kqk 0 3" + unbegun},
-      {"KQK 950", {}, "Bad args: -b KQK 950" + unbegun},
-      {"KQK -1 903", {}, "Bad args: -b KQK -1 903: hi must be 902 at most, the last pass"}};
+  } cases[] = {{"", {}, "ExeBuild: too few args"},
+               {"KQKR", {"KQKR___W.JIX"}, "ExeBuild: ./KQKR___W already exists" + again},
+               {"KQK -2", {}, "Bad args: -b KQK -2: lo must be a pass number, -1 or more"},
+               {"KQK 3 1", {}, "Bad args: -b KQK 3 1: hi must not be below lo"},
+               {"kqk 0 3", {}, "Bad args: -b kqk 0 3" + unbegun},
+               {"KQK 950", {}, "Bad args: -b KQK 950" + unbegun},
+               {"KQK -1 903", {}, "Bad args: -b KQK -1 903: hi must be 902 at most, the last pass"}};
   TempDir dir;
   for (const auto& c : cases) {
     for (const std::string& f : c.files) WriteFile(dir.File(f), "");
@@ -247,8 +250,10 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
     RunResult r =
         RunShell(std::string("SOURCE_DATE_EPOCH=") + epoch + " '" ZOK_EXE "' -b KQK", dir.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeBuild: SOURCE_DATE_EPOCH must be a number of "
-                                   "seconds from 0 to 2147483647, not [" + epoch + "]\n");
+    EXPECT_EQ(r.output, Banner() +
+                            "\n\nERROR: ExeBuild: SOURCE_DATE_EPOCH must be a number of "
+                            "seconds from 0 to 2147483647, not [" +
+                            epoch + "]\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << epoch;
   }
   ASSERT_EQ(StubBuild(dir.path(), {"KQK", "-1"}).status, 0);
@@ -270,8 +275,7 @@ TEST(BuildDriver, RefusalsBeforeAnythingIsMade) {
 // there and sound; with both gone it builds again, otherwise it names what
 // to remove.
 TEST(BuildDriver, AFinishedBuildWithoutItsDatabasesIsNoSuccess) {
-  const std::string remove =
-      ": remove KQK____W.*, KQK____B.* and the directory KQK to build it again\n";
+  const std::string remove = ": remove KQK____W.*, KQK____B.* and the directory KQK to build it again\n";
   const std::string all = "w1 w2 z1 zm 1 2 3 4 5 900 901 902 ";
   const struct {
     std::vector<std::string> removed;
@@ -280,15 +284,21 @@ TEST(BuildDriver, AFinishedBuildWithoutItsDatabasesIsNoSuccess) {
     std::string console_start, calls;
   } cases[] = {
       {{}, "", 0, "\nExeBuild: KQK seems to be completed\n", ""},
-      {{"KQK____W.JIX", "KQK____W.J00", "KQK____B.JIX", "KQK____B.J00"}, "", 0,
+      {{"KQK____W.JIX", "KQK____W.J00", "KQK____B.JIX", "KQK____B.J00"},
+       "",
+       0,
        "\nExeBuild: KQK/RUN records KQK finished, but KQK____W and KQK____B are missing: building "
        "it again\n\n",
        all},
-      {{"KQK____B.JIX"}, "", 1,
-       "\n\nERROR: ExeBuild: KQK/RUN records KQK finished, but KQK____B is missing" + remove, ""},
-      {{}, "x", 1,
-       "\n\nERROR: ExeBuild: KQK____W is damaged: KQK____W.J00 differs from KQK____W.SHA256" +
-           remove,
+      {{"KQK____B.JIX"},
+       "",
+       1,
+       "\n\nERROR: ExeBuild: KQK/RUN records KQK finished, but KQK____B is missing" + remove,
+       ""},
+      {{},
+       "x",
+       1,
+       "\n\nERROR: ExeBuild: KQK____W is damaged: KQK____W.J00 differs from KQK____W.SHA256" + remove,
        ""},
   };
   for (const auto& c : cases) {
@@ -302,9 +312,10 @@ TEST(BuildDriver, AFinishedBuildWithoutItsDatabasesIsNoSuccess) {
     }
     // Built again, it starts with the first pass.
     if (c.calls == all) {
-      EXPECT_NE(StubBuild(dir.path(), {"KQK", "5"}).console.find(
-                    "ERROR: Bad args: -b KQK 5: KQK is built again from the start (its databases "
-                    "are gone), so lo must be -1, the first pass\n"),
+      EXPECT_NE(StubBuild(dir.path(), {"KQK", "5"})
+                    .console.find(
+                        "ERROR: Bad args: -b KQK 5: KQK is built again from the start (its databases "
+                        "are gone), so lo must be -1, the first pass\n"),
                 std::string::npos);
     }
     Outcome o = StubBuild(dir.path(), {"KQK"});

@@ -139,9 +139,7 @@ TEST(Built, ValuesAgreeWithOneMoveLookahead) {
 // gives every thread readers for.
 TEST(Built, EveryThreadCountBuildsTheSameDatabases) {
   std::string first_run, first_los;
-  const struct {
-    int threads, files;
-  } cases[] = {{1, 0}, {3, 0}, {64, 256}, {256, 1024}};
+  const struct { int threads, files; } cases[] = {{1, 0}, {3, 0}, {64, 256}, {256, 1024}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.threads << " threads, " << c.files << " files");
     TempDir dir;
@@ -199,8 +197,7 @@ TEST(Built, BuildsStoppedBeforeEveryKindOfStepResumeToIdenticalDatabases) {
   std::map<std::string, std::string> first;
   for (const Step& s : steps) {
     bool alike = s.pass > 2 && s.pass < last_ply;
-    first.emplace((alike ? s.pass % 2 ? "odd" : "even" : s.label) + " " + s.verb + " " + s.file,
-                  s.line);
+    first.emplace((alike ? s.pass % 2 ? "odd" : "even" : s.label) + " " + s.verb + " " + s.file, s.line);
   }
   EXPECT_GT(steps.size(), 800u);
   EXPECT_GT(first.size(), 100u);
@@ -262,9 +259,10 @@ TEST(ZokBuild, DryRunPrintsTheDependencyOrderAndRefusesBadOptions) {
 // own message.
 TEST(ZokBuild, OneRunAtATimeInADirectory) {
   TempDir dir;
-  WriteFile(dir.File("zok"), "#!/bin/bash\n[ \"$1\" = -b ] && [ -z \"$NESTED\" ] || exec '" ZOK_EXE "' \"$@\"\n"
-            "NESTED=1 '" ZOK_SOURCE_DIR "/scripts/zok-build' --zok '" ZOK_EXE "' " + dir.File("d") +
-            " KQK 2>&1 | sed \"s/ $PPID\\$/ FIRST/\"\nexit 3\n");
+  WriteFile(dir.File("zok"), "#!/bin/bash\n[ \"$1\" = -b ] && [ -z \"$NESTED\" ] || exec '" ZOK_EXE
+                             "' \"$@\"\n"
+                             "NESTED=1 '" ZOK_SOURCE_DIR "/scripts/zok-build' --zok '" ZOK_EXE "' " +
+                                 dir.File("d") + " KQK 2>&1 | sed \"s/ $PPID\\$/ FIRST/\"\nexit 3\n");
   std::filesystem::permissions(dir.File("zok"), std::filesystem::perms::owner_exec,
                                std::filesystem::perm_options::add);
   RunResult r = ZokBuild("--zok " + dir.File("zok") + " " + dir.File("d") + " KQK");
@@ -292,9 +290,9 @@ TEST(ZokBuild, RunsResumeSkipMakeTheRecordedDatabasesAndStopAtAFailure) {
     RunResult r = ZokBuild(jobs + dir.path() + " KPK");
     ASSERT_EQ(r.status, 0) << r.output;
     // The table lines in any order: in parallel the first four may finish so.
-    for (const char* row : {"KBK      built", "KNK      built", "KQK      built",
-                            "KRK      resumed", "KPK      built", "ALL : found                 5",
-                            "   19   20         6825         5140\n"}) {
+    for (const char* row :
+         {"KBK      built", "KNK      built", "KQK      built", "KRK      resumed", "KPK      built",
+          "ALL : found                 5", "   19   20         6825         5140\n"}) {
       EXPECT_NE(r.output.find(row), std::string::npos) << row << r.output;
     }
     ExpectRecorded(dir.path(), 0, 12);
@@ -315,8 +313,8 @@ TEST(ZokBuild, RunsResumeSkipMakeTheRecordedDatabasesAndStopAtAFailure) {
     WriteFile(failing.File("KQK"), "a file where the work directory should go");
     r = ZokBuild(jobs + failing.path() + " KPK");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.output.find("zok-build: building KQK failed (zok exit status 1):\n"),
-              std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("zok-build: building KQK failed (zok exit status 1):\n"), std::string::npos)
+        << r.output;
     EXPECT_NE(r.output.find("ERROR: ExeBuild: mkdir fail [KQK]: File exists\n"), std::string::npos);
     EXPECT_EQ(r.output.find("make"), std::string::npos) << r.output;
     EXPECT_FALSE(FileExists(failing.File("KPK.LOF")) || FileExists(failing.File("KQK.LOF")));

@@ -48,7 +48,8 @@ class PileTest : public ::testing::Test {
                  Layout layout, int pass) {
     int32_t columns = LayoutColumns(b_.basi, layout);
     std::vector<uint8_t> want(LayoutBitmapBytes(b_.basi, layout), 0);
-    for (auto [column, row] : pushes) BitSet(want.data() + static_cast<size_t>(row) * columns / 8, column);
+    for (auto [column, row] : pushes)
+      BitSet(want.data() + static_cast<size_t>(row) * columns / 8, column);
     for (int threads : {1, 3}) {
       const int was = PlatSetThreadCount(threads);
       PileOpen(b_, capacity);
@@ -76,9 +77,8 @@ TEST(PileSortTest, BothSortsMatchTheStandardSortForManySizesAndShapes) {
       std::vector<uint64_t> v(n);
       for (int32_t i = 0; i < n; i++) {
         uint64_t r = rng();
-        const uint64_t keys[] = {r, PileKey(static_cast<uint32_t>(r), 12345),
-                                 PileKey(r % 7, r % 3), PileKey(r % 5000, (r >> 32) % 40),
-                                 PileKey(7 * (n - i), (n - i) / 100)};
+        const uint64_t keys[] = {r, PileKey(static_cast<uint32_t>(r), 12345), PileKey(r % 7, r % 3),
+                                 PileKey(r % 5000, (r >> 32) % 40), PileKey(7 * (n - i), (n - i) / 100)};
         v[i] = keys[shape];
       }
       std::vector<uint64_t> want = v, radix = v, scratch(v.size());
@@ -117,8 +117,17 @@ TEST_F(PileTest, RandomSetsGiveTheBitmapOfTheirRecords) {
   for (Layout layout : {kWhiteRows, kBlackRows}) {
     int32_t rows = LayoutRows(b_.basi, layout), columns = LayoutColumns(b_.basi, layout);
     // Sizes and capacities for 0 to 200 chops, up to three merge levels.
-    for (auto [size, capacity] : {std::pair{0, 1}, {1, 1}, {5, 1}, {6, 1}, {31, 1}, {31, 5},
-                                  {150, 7}, {200, 1}, {800, 64}, {3000, 64}, {3000, 3001}}) {
+    for (auto [size, capacity] : {std::pair{0, 1},
+                                  {1, 1},
+                                  {5, 1},
+                                  {6, 1},
+                                  {31, 1},
+                                  {31, 5},
+                                  {150, 7},
+                                  {200, 1},
+                                  {800, 64},
+                                  {3000, 64},
+                                  {3000, 3001}}) {
       std::set<uint64_t> used;
       std::vector<std::pair<uint32_t, uint32_t>> pushes;
       while (static_cast<int>(pushes.size()) < size) {
@@ -165,8 +174,7 @@ TEST_F(PileTest, ResultsLandOnEveryEntryOfTheirPositionInTheOtherLayout) {
       const Basi& b = b_.basi;
       // (row, column) of a layout to (hashw, hashz).
       auto hashes = [&](Layout layout, int32_t r, int32_t c) {
-        return layout == kWhiteRows ? std::pair{UnreduceW(r, &b), c}
-                                    : std::pair{c, UnreduceZ(r, &b)};
+        return layout == kWhiteRows ? std::pair{UnreduceW(r, &b), c} : std::pair{c, UnreduceZ(r, &b)};
       };
       Layout from = wtm ? kBlackRows : kWhiteRows, to = wtm ? kWhiteRows : kBlackRows;
       PileOpen(b_, 40000);  // a few chops, one merge level for KRKN

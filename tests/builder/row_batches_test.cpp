@@ -67,8 +67,9 @@ TEST(RowBatches, SevenManPackingRowsPassTwoToThe31) {
     plan.chunk_rows = plan.batch_rows = 1 << 29;  // a few batches only
     int64_t next = 0;
     ProgState prog{};
-    RunRows(plan, prog, 0, [](int, int64_t, int32_t) {}, [](int, int, int64_t, int32_t) {},
-            [&](int, int64_t first, int32_t count) { next += first == next ? count : -1; });
+    RunRows(
+        plan, prog, 0, [](int, int64_t, int32_t) {}, [](int, int, int64_t, int32_t) {},
+        [&](int, int64_t first, int32_t count) { next += first == next ? count : -1; });
     EXPECT_EQ(next, rows);
   }
 }

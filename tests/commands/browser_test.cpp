@@ -101,11 +101,11 @@ TEST_F(Browser, PositionsThatAreNotProbed) {
     int byte;
     int32_t value;
   } kCases[] = {
-      {"r3k3/8/8/8/8/8/8/4K3 w q -", -1, kValueUnknown},           // castling rights
-      {"k7/8/8/8/8/8/PPPPP3/K7 w - -", -1, kValueUnknown},         // six men a side
-      {"k7/ppp5/8/8/8/8/PPP5/K7 w - -", -1, kValueUnknown},        // no key for eight men
-      {"k7/p7/8/8/8/8/8/KR6 w - -", -1, kValueUnknown},            // database missing
-      {"k7/pp6/8/8/8/8/8/K7 w - -", kValueNone, kValueNoWin},      // White has a bare king
+      {"r3k3/8/8/8/8/8/8/4K3 w q -", -1, kValueUnknown},       // castling rights
+      {"k7/8/8/8/8/8/PPPPP3/K7 w - -", -1, kValueUnknown},     // six men a side
+      {"k7/ppp5/8/8/8/8/PPP5/K7 w - -", -1, kValueUnknown},    // no key for eight men
+      {"k7/p7/8/8/8/8/8/KR6 w - -", -1, kValueUnknown},        // database missing
+      {"k7/pp6/8/8/8/8/8/K7 w - -", kValueNone, kValueNoWin},  // White has a bare king
   };
   for (const auto& c : kCases) {
     Ccc b;
@@ -147,8 +147,7 @@ TEST(FindByte, DamagedStampsAreFatal) {
 TEST_F(Browser, MateInOneSession) {
   std::string input = "26\n-1\n" + std::string(300, 'x') + "\n?\n Qa1-h8 \n0\n";
   std::vector<std::string> s =
-      Session("-pe t.EPD/2", "t.EPD",
-              "8/8/8/8/8/8/8/K6k w - -\n4k3/8/4K3/8/8/8/8/Q7 w - - id mate1\n",
+      Session("-pe t.EPD/2", "t.EPD", "8/8/8/8/8/8/8/K6k w - -\n4k3/8/4K3/8/8/8/8/Q7 w - - id mate1\n",
               input + "-\n-\n3\n-\n+\n");
   ASSERT_EQ(s.size(), 13u);
   const std::string first =
@@ -184,7 +183,8 @@ TEST_F(Browser, MateInOneSession) {
   EXPECT_EQ(s[5].substr(s[5].rfind("\nstraight")),
             "\nstraight [+1000 , +1000]\nmirrored [   +0 , +1000]");
   EXPECT_NE(s[4].find("\n          win, -1 not known; == the same value as the move above it"),
-            std::string::npos) << s[4];
+            std::string::npos)
+      << s[4];
   auto refused = [](const std::string& typed) {
     return "\nnot a move here [" + typed +
            "]: type a move number from 0 to 25, a move as listed, +, -, quit, or ? for help";
@@ -219,8 +219,8 @@ TEST_F(Browser, MoveAtTheLastPlyIsRefused) {
   std::vector<std::string> s = Session("-p long.JGN", "long.JGN", game, "0\n-\n0\n0\nquit\n");
   ASSERT_EQ(s.size(), 6u);
   const std::string full = "\nnot played: the game holds 800 moves at most";
-  EXPECT_EQ(s[1], full);   // refused at ply 800
-  EXPECT_NE(s[2], s[0]);   // ply 799
-  EXPECT_NE(s[3], s[2]);   // a new move 800
-  EXPECT_EQ(s[4], full);   // and again refused
+  EXPECT_EQ(s[1], full);  // refused at ply 800
+  EXPECT_NE(s[2], s[0]);  // ply 799
+  EXPECT_NE(s[3], s[2]);  // a new move 800
+  EXPECT_EQ(s[4], full);  // and again refused
 }

@@ -54,8 +54,9 @@ TEST(ExeTest, ReportsSoundAndMissingDatabasesExactly) {
   TempDir dir;
   RunResult r = RunZok("-t KQK", dir.path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, Banner() + "\nKQK____W  not found\n\nKQK____B  not found\n"
-                                 "\n\nERROR: ExeTest: no database of KQK found\n");
+  EXPECT_EQ(r.output, Banner() +
+                          "\nKQK____W  not found\n\nKQK____B  not found\n"
+                          "\n\nERROR: ExeTest: no database of KQK found\n");
   WriteDatabase(dir.File("KQK____B"), 40960, kKqk);
   r = RunZok("-t KQK", dir.path());
   EXPECT_EQ(r.status, 0);
@@ -96,8 +97,8 @@ TEST(ExeTest, DamageEndsTheTestWithAMessageSayingWhatIsWrong) {
   } kCases[] = {
       {[&] { std::filesystem::remove(b + ".J03"); }, layout + chunk + "3 missing\n"},
       {[&] { WriteFile(b + ".J01", one + "x"); },
-       layout + chunk + "1 holds " + std::to_string(one.size() + 1) +
-           " bytes, its records end at " + std::to_string(one.size()) + "\n"},
+       layout + chunk + "1 holds " + std::to_string(one.size() + 1) + " bytes, its records end at " +
+           std::to_string(one.size()) + "\n"},
       {[&] { WriteFile(b + ".J01", one.substr(0, one.size() - 1)); },
        layout + chunk + "1 holds " + std::to_string(one.size() - 1) +
            " bytes, the record of block 1 ends past them\n"},
@@ -166,8 +167,7 @@ TEST(ExeTest, ChecksumFileCatchesAFlipThatDecodesAndDamageNamesTheBlock) {
     std::string w_end, b_end;
   } cases[] = {
       {sound, "keep", block1, 0, "sha256    2 files match KQK____W.SHA256\n", b_sound},
-      {flipped, "keep", block1, 1, "ExeTest: KQK____W.J00 differs from KQK____W.SHA256\n\n",
-       b_sound},
+      {flipped, "keep", block1, 1, "ExeTest: KQK____W.J00 differs from KQK____W.SHA256\n\n", b_sound},
       {flipped, "", block1, 0, "ExeTest: no checksum file KQK____W.SHA256\n", b_sound},
       {sound, "keep", damaged, 1, "sha256    2 files match KQK____W.SHA256\n",
        "\nFileSeek: failed: damaged record in ./KQK____B.J00 block 1: unknown method 238\n"},
@@ -184,7 +184,7 @@ TEST(ExeTest, ChecksumFileCatchesAFlipThatDecodesAndDamageNamesTheBlock) {
     const std::string out = Masked(r.output);
     EXPECT_EQ(r.status, c.status) << out;
     EXPECT_NE(out.find("o10100000000\n" + c.w_end), std::string::npos) << out;
-    const std::string errors = c.status == 0 ? ""
+    const std::string errors = c.status == 0        ? ""
                                : c.w_j00 == flipped ? "\n\nERROR: ExeTest: KQK____W damaged\n"
                                                     : "\n\nERROR: ExeTest: KQK____B damaged\n";
     EXPECT_TRUE(out.ends_with(c.b_end + errors)) << out;

@@ -49,8 +49,10 @@ TEST(ExeProbe, AnswersEachArgumentOnOneLine) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output, expected);
   // A malformed FEN is named by its argument; the others are still answered.
-  r = RunZok("-probe '8/8/8/8/8/2k5/1Q6/K7' 'k7/1Q6/1K6/8/8/8/8/8 b - - 0 1' "
-             "'8/8/8/8/8/2kQ4/8/K7 w - - 0 1'", dir.path());
+  r = RunZok(
+      "-probe '8/8/8/8/8/2k5/1Q6/K7' 'k7/1Q6/1K6/8/8/8/8/8 b - - 0 1' "
+      "'8/8/8/8/8/2kQ4/8/K7 w - - 0 1'",
+      dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output,
             "ExeProbe: bad FEN in argument 1 [8/8/8/8/8/2k5/1Q6/K7]\n"
@@ -83,13 +85,13 @@ TEST(ExeProbe, ReadsStandardInputLineByLine) {
   // however far, a NUL byte included, makes it a bad FEN.
   const std::string fen = "8/8/8/5k2/8/8/1Q6/K7 w - - 0 1", blanks(300, ' ');
   // A line past 64 KiB is refused without being kept whole.
-  WriteFile(dir.File("in"), blanks + fen + "\n" + fen + blanks + "garbage\n" + fen + std::string(1, '\0') +
-                                "\n" + fen + blanks + "\n" + std::string(100000, 'x') + "\n" + fen);
+  WriteFile(dir.File("in"), blanks + fen + "\n" + fen + blanks + "garbage\n" + fen +
+                                std::string(1, '\0') + "\n" + fen + blanks + "\n" +
+                                std::string(100000, 'x') + "\n" + fen);
   r = RunZok("-probe -", dir.path(), dir.File("in"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, blanks + fen + ": mate 10 a1a2\n" +
-                          "ExeProbe: bad FEN on line 2 [" + fen + blanks + "garbage]\n" +
-                          "ExeProbe: bad FEN on line 3 [" + fen + "\\0]\n" +
+  EXPECT_EQ(r.output, blanks + fen + ": mate 10 a1a2\n" + "ExeProbe: bad FEN on line 2 [" + fen +
+                          blanks + "garbage]\n" + "ExeProbe: bad FEN on line 3 [" + fen + "\\0]\n" +
                           fen + ": mate 10 a1a2\n" + "ExeProbe: bad FEN on line 5 [" +
                           std::string(80, 'x') + "...]: longer than 65536 bytes\n" + fen +
                           ": mate 10 a1a2\n");
@@ -115,7 +117,9 @@ TEST(ExeProbe, EveryMoveAndTheMateLine) {
   // Kxf7 takes the lone queen; after Kd8, Qd7 mates (c6 guards d7).
   RunResult r = RunZok("-probe --moves '4k3/5Q2/2K5/8/8/8/8/8 b - - 0 1'", dir.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, "4k3/5Q2/2K5/8/8/8/8/8 b - - 0 1: draw e8f7\n  e8f7  Kxf7    draw\n  e8d8  Kd8     mated 1\n");
+  EXPECT_EQ(
+      r.output,
+      "4k3/5Q2/2K5/8/8/8/8/8 b - - 0 1: draw e8f7\n  e8f7  Kxf7    draw\n  e8d8  Kd8     mated 1\n");
   const std::string tags = "[SetUp \"1\"]\n[Result \"";
   const struct {
     const char* fen;
@@ -124,8 +128,10 @@ TEST(ExeProbe, EveryMoveAndTheMateLine) {
   } cases[] = {
       // Kb8 is forced (b6 guards a7 and b7); of the two checks only Qd8 also holds a8 and c8.
       {"k7/8/1K6/8/8/8/8/3Q4 b - - 0 1", 0,
-       "[FEN \"k7/8/1K6/8/8/8/8/3Q4 b - - 0 1\"]\n" + tags + "1-0\"]\n\n1... Kb8 {mated 1} 2. Qd8# {mate 1} 1-0\n"},
-      {"k7/8/1QK5/8/8/8/8/8 b - -", 0, "[FEN \"k7/8/1QK5/8/8/8/8/8 b - - 0 1\"]\n" + tags + "1/2-1/2\"]\n\n{draw} 1/2-1/2\n"},
+       "[FEN \"k7/8/1K6/8/8/8/8/3Q4 b - - 0 1\"]\n" + tags +
+           "1-0\"]\n\n1... Kb8 {mated 1} 2. Qd8# {mate 1} 1-0\n"},
+      {"k7/8/1QK5/8/8/8/8/8 b - -", 0,
+       "[FEN \"k7/8/1QK5/8/8/8/8/8 b - - 0 1\"]\n" + tags + "1/2-1/2\"]\n\n{draw} 1/2-1/2\n"},
       {"8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1", 1,
        "ExeLine: no line from [8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1]: unknown: KQKR___B missing\n"},
       {"8/8/8", 1, "ExeLine: bad FEN [8/8/8]\n"},

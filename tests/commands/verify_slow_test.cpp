@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -44,14 +44,18 @@ TEST(ExeVerify, PassesOnBuiltEndgamesWithThePublishedCounts) {
     const char* name;
     int longest;
     const char *white, *black;  // entries at the longest distance; "" any
-  } cases[] = {{"KQK", 10, "1", "8"},   {"KRK", 16, "121", "390"}, {"KPK", 28, "3", "2"},
-               {"KQKR", 35, "", ""},    {"KPKP", 0, "", ""}};
+  } cases[] = {{"KQK", 10, "1", "8"},
+               {"KRK", 16, "121", "390"},
+               {"KPK", 28, "3", "2"},
+               {"KQKR", 35, "", ""},
+               {"KPKP", 0, "", ""}};
   for (const auto& c : cases) {
     RunResult r = RunZok(std::string("-verify ") + c.name, Dbs());
     EXPECT_EQ(r.status, 0) << c.name << r.output;
     std::string summary = Tail(r.output);
     EXPECT_NE(summary.find(std::string("\n") + c.name + ": every value agrees with its successors\n"),
-              std::string::npos) << summary;
+              std::string::npos)
+        << summary;
     EXPECT_NE(summary.find(Row("wrong", "0", "0")), std::string::npos) << summary;
     if (*c.white == 0) continue;
     std::string label = "White mates in " + std::to_string(c.longest);
@@ -62,7 +66,8 @@ TEST(ExeVerify, PassesOnBuiltEndgamesWithThePublishedCounts) {
   // longest mate is the published 7.
   RunResult rr = RunZok("-verify KRRK", BuiltDatabases({"KRK", "KRRK"}));
   EXPECT_EQ(rr.status, 0) << rr.output;
-  EXPECT_NE(Tail(rr.output).find(Row("White mates in 7", "1450", "12465")), std::string::npos) << rr.output;
+  EXPECT_NE(Tail(rr.output).find(Row("White mates in 7", "1450", "12465")), std::string::npos)
+      << rr.output;
   // The progress line of each side, then the summary; KQK in full.
   RunResult r = RunZok("-verify KQK", Dbs());
   EXPECT_TRUE(std::regex_search(
@@ -72,29 +77,30 @@ TEST(ExeVerify, PassesOnBuiltEndgamesWithThePublishedCounts) {
       << r.output;
   EXPECT_EQ(Tail(r.output),
             "\nchecked                     18081           28056"
-                "\nWhite mates in 0                0              46"
-                "\nWhite mates in 1              306             169"
-                "\nWhite mates in 2              629             372"
-                "\nWhite mates in 3             1135             936"
-                "\nWhite mates in 4             2499            1773"
-                "\nWhite mates in 5             3273            3190"
-                "\nWhite mates in 6             4010            4997"
-                "\nWhite mates in 7             4016            6769"
-                "\nWhite mates in 8             1877            5483"
-                "\nWhite mates in 9              335            1417"
-                "\nWhite mates in 10               1               8"
-                "\nno mate                         0            2896"
-                "\nwrong                           0               0"
-                "\n"
-                "\nKQK: every value agrees with its successors\n");
+            "\nWhite mates in 0                0              46"
+            "\nWhite mates in 1              306             169"
+            "\nWhite mates in 2              629             372"
+            "\nWhite mates in 3             1135             936"
+            "\nWhite mates in 4             2499            1773"
+            "\nWhite mates in 5             3273            3190"
+            "\nWhite mates in 6             4010            4997"
+            "\nWhite mates in 7             4016            6769"
+            "\nWhite mates in 8             1877            5483"
+            "\nWhite mates in 9              335            1417"
+            "\nWhite mates in 10               1               8"
+            "\nno mate                         0            2896"
+            "\nwrong                           0               0"
+            "\n"
+            "\nKQK: every value agrees with its successors\n");
 }
 
 // KQKR's longest mate from Black's side: Black to move wins in the twin
 // KRKQ, and White to move there loses, read from KQKR's databases.
 TEST(ExeProbe, BlackWinsComeFromTheColourSwappedTwin) {
-  RunResult r = RunZok("-probe '8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1' '8/8/8/8/8/2kq4/1R6/K7 w - - 0 1' "
-                       "'k7/1r6/2KQ4/8/8/8/8/8 w - - 0 1' '8/8/8/8/8/2kq4/1R6/K7 b - - 0 1'",
-                       Dbs());
+  RunResult r = RunZok(
+      "-probe '8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1' '8/8/8/8/8/2kq4/1R6/K7 w - - 0 1' "
+      "'k7/1r6/2KQ4/8/8/8/8/8 w - - 0 1' '8/8/8/8/8/2kq4/1R6/K7 b - - 0 1'",
+      Dbs());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.output,
             "8/8/8/8/8/2kr4/1Q6/K7 b - - 0 1: mated 33 c3c4\n"
@@ -207,13 +213,15 @@ TEST(ExeVerify, ComparesWinsWithTheColourSwappedTwin) {
   ChangeEntry(dir.File("KRKQ___B"), KeyOf("8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1", true).index, 255, 5);
   RunResult r = RunZok("-verify KQKR", dir.path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Tail(r.output, "wrong "),
-            "\nwrong                           1               0"
-            "\n"
-            "\nKQKR___W entry 9960  8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1  stored 35  expected 35  twin KRKQ___B 5"
-            "\n"
-            "\nKQKR: 1 wrong entries\n");
-  for (const char* ext : {".JIX", ".J00"}) std::filesystem::remove(dir.File(std::string("KRKQ___B") + ext));
+  EXPECT_EQ(
+      Tail(r.output, "wrong "),
+      "\nwrong                           1               0"
+      "\n"
+      "\nKQKR___W entry 9960  8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1  stored 35  expected 35  twin KRKQ___B 5"
+      "\n"
+      "\nKQKR: 1 wrong entries\n");
+  for (const char* ext : {".JIX", ".J00"})
+    std::filesystem::remove(dir.File(std::string("KRKQ___B") + ext));
   r = RunZok("-verify KQKR", dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Tail(r.output, "wrong "),
@@ -240,7 +248,8 @@ TEST(ExeVerify, MissingDatabasesAreFatal) {
     RunResult r = RunZok(c.args, dir.path());
     EXPECT_EQ(r.status, 1) << c.args;
     const std::string tail = std::string("\n\nERROR: ") + c.error + "\n";
-    EXPECT_EQ(r.output.substr(r.output.size() - std::min(r.output.size(), tail.size())), tail) << r.output;
+    EXPECT_EQ(r.output.substr(r.output.size() - std::min(r.output.size(), tail.size())), tail)
+        << r.output;
   }
 }
 

@@ -12,8 +12,14 @@
 // The record BlockEncode(block, flags) leaves and BlockDecode(length, block) reads.
 inline uint8_t g_record[kMaxRecordLength + kRecordPadding];
 
-inline BlockEncoder& TestEncoder() { static BlockEncoderPtr e(BlockEncoderNew()); return *e; }
-inline BlockDecoder& TestDecoder() { static BlockDecoderPtr d(BlockDecoderNew()); return *d; }
+inline BlockEncoder& TestEncoder() {
+  static BlockEncoderPtr e(BlockEncoderNew());
+  return *e;
+}
+inline BlockDecoder& TestDecoder() {
+  static BlockDecoderPtr d(BlockDecoderNew());
+  return *d;
+}
 inline int BlockEncode(const uint8_t* block, int flags) {
   return BlockEncode(TestEncoder(), block, flags, g_record);
 }
@@ -40,7 +46,14 @@ struct Rng {
 // tables, mostly 255 with runs of small values, and in 64-byte rows, most all 0xFF, the
 // others alike; random bytes; one byte value; two values, 20000 of one, 12768 of the other.
 enum Kind {
-  kSparseBitmap, kDenseBitmap, kValueTable, kRowTable, kRandom, kEqual, kTwoValues, kKindCount
+  kSparseBitmap,
+  kDenseBitmap,
+  kValueTable,
+  kRowTable,
+  kRandom,
+  kEqual,
+  kTwoValues,
+  kKindCount
 };
 
 inline const char* KindName(int kind) {
@@ -68,9 +81,7 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
       for (int bit = 0; bit < 8 * kBlockSize; ++bit)
         if (rng.Below(1000) < 3) out[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
       break;
-    case kDenseBitmap:
-      RunBitmap(rng, 40, out);
-      break;
+    case kDenseBitmap: RunBitmap(rng, 40, out); break;
     case kValueTable:
       for (int i = 0; i < kBlockSize;) {
         int free_run = 1 + rng.Below(600);
@@ -103,9 +114,7 @@ inline void MakeBlock(int kind, uint64_t seed, uint8_t* out) {
     case kRandom:
       for (int i = 0; i < kBlockSize; ++i) out[i] = static_cast<uint8_t>(rng.Next());
       break;
-    case kEqual:
-      memset(out, static_cast<int>(0x40 + seed % 7), kBlockSize);
-      break;
+    case kEqual: memset(out, static_cast<int>(0x40 + seed % 7), kBlockSize); break;
     case kTwoValues: {
       uint8_t a = static_cast<uint8_t>(rng.Below(256));
       uint8_t b = static_cast<uint8_t>(a + 1 + rng.Below(255));

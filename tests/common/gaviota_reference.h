@@ -27,7 +27,8 @@ inline std::string GaviotaValue(unsigned wk, unsigned bk, char man, unsigned sq,
   unsigned ws[3] = {wk, tb_NOSQUARE, tb_NOSQUARE}, bs[3] = {bk, tb_NOSQUARE, tb_NOSQUARE}, info, plies;
   unsigned char wp[3] = {tb_KING, tb_NOPIECE, tb_NOPIECE}, bp[3] = {tb_KING, tb_NOPIECE, tb_NOPIECE};
   (white_man ? ws : bs)[1] = sq;
-  (white_man ? wp : bp)[1] = static_cast<unsigned char>(tb_PAWN + std::string("pnbrq").find(char(std::tolower(man))));
+  (white_man ? wp : bp)[1] =
+      static_cast<unsigned char>(tb_PAWN + std::string("pnbrq").find(char(std::tolower(man))));
   const unsigned stm = white_to_move ? tb_WHITE_TO_MOVE : tb_BLACK_TO_MOVE;
   if (!tb_probe_hard(stm, tb_NOSQUARE, tb_NOCASTLE, ws, bs, wp, bp, &info, &plies)) return "unknown";
   if (info == tb_FORBID) return "illegal";

@@ -52,8 +52,7 @@ RunResult RunZok(const std::string& args, const std::string& dir, const std::str
 }
 
 TerminalRun RunZokOnTerminal(const std::string& dir, const std::vector<std::string>& args,
-                             const std::string& typed, const std::string& cue,
-                             const std::string& key) {
+                             const std::string& typed, const std::string& cue, const std::string& key) {
   TerminalRun run{-1, "", false};
   int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return run;
@@ -206,8 +205,7 @@ std::string BuiltDatabases(const std::vector<std::string>& names) {
   bool built = true;
   for (const std::string& n : names) {
     // Stamped with the creation time 0: the same files as every other build.
-    RunResult r =
-        RunShell("SOURCE_DATE_EPOCH=0 '" ZOK_EXE "' -b " + n + " </dev/null", work.string());
+    RunResult r = RunShell("SOURCE_DATE_EPOCH=0 '" ZOK_EXE "' -b " + n + " </dev/null", work.string());
     EXPECT_EQ(r.status, 0) << n << "\n" << r.output;
     built = built && r.status == 0;
   }
@@ -217,10 +215,10 @@ std::string BuiltDatabases(const std::vector<std::string>& names) {
 }
 
 std::string BuiltKpkpTree() {
-  return BuiltDatabases(
-      {"KQK",  "KRK",  "KBK",  "KNK",  "KPK",  "KQKQ", "KQKR", "KQKB", "KQKN", "KRKQ",
-       "KRKR", "KRKB", "KRKN", "KBKQ", "KBKR", "KBKB", "KBKN", "KNKQ", "KNKR", "KNKB",
-       "KNKN", "KQKP", "KRKP", "KBKP", "KNKP", "KPKQ", "KPKR", "KPKB", "KPKN", "KPKP"});
+  return BuiltDatabases({"KQK",  "KRK",  "KBK",  "KNK",  "KPK",  "KQKQ", "KQKR", "KQKB",
+                         "KQKN", "KRKQ", "KRKR", "KRKB", "KRKN", "KBKQ", "KBKR", "KBKB",
+                         "KBKN", "KNKQ", "KNKR", "KNKB", "KNKN", "KQKP", "KRKP", "KBKP",
+                         "KNKP", "KPKQ", "KPKR", "KPKB", "KPKN", "KPKP"});
 }
 
 void CopyDatabases(const std::string& from, const std::string& to) {

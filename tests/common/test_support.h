@@ -14,8 +14,8 @@ struct RunResult {
 // Runs the built zok with the given argument string (shell words) in `dir`,
 // with standard input from `input` (empty: /dev/null), and with ZOK_THREADS
 // set to `threads` when that is above 0.
-RunResult RunZok(const std::string& args, const std::string& dir = ".",
-                 const std::string& input = "", int threads = 0);
+RunResult RunZok(const std::string& args, const std::string& dir = ".", const std::string& input = "",
+                 int threads = 0);
 // Runs the built zok with `args` in `dir` on a pseudo-terminal in line mode
 // with echo and flow control (Ctrl+Q is START). `typed` is written before the
 // program starts (START is then disabled, or the line discipline would take
@@ -88,10 +88,10 @@ std::string Banner();
 void StdoutToStderr();
 // A regular expression matching exactly the fatal report of `message`.
 std::string FatalPattern(const std::string& message);
-#define EXPECT_FATAL(statement, message)                                            \
-  EXPECT_EXIT(                                                                      \
-      {                                                                             \
-        StdoutToStderr();                                                           \
-        statement;                                                                  \
-      },                                                                            \
+#define EXPECT_FATAL(statement, message) \
+  EXPECT_EXIT(                           \
+      {                                  \
+        StdoutToStderr();                \
+        statement;                       \
+      },                                 \
       ::testing::ExitedWithCode(1), FatalPattern(message))

@@ -142,9 +142,10 @@ TEST(CccEpdRead, IllegalAndMalformedPositionsAreNamed) {
   EXPECT_EQ(r.output, Banner() + "\n\nERROR: ExeDemo: too few args\n");
   r = RunZok("-pe X/1", dir.path());  // the path named is the one that opened
   EXPECT_EQ(r.output, Banner() + "\n\nERROR: CccEpdRead: X.EPD/1: black has no king\n");
-  WriteFile(dir.File("g.JGN"), "[game one] [game two] [posj] k......R " + std::string(48, '.') +
-                                   " K....... w....\n");
+  WriteFile(dir.File("g.JGN"),
+            "[game one] [game two] [posj] k......R " + std::string(48, '.') + " K....... w....\n");
   r = RunZok("-p g.JGN/two", dir.path());
-  EXPECT_EQ(r.output, Banner() + "\n\nERROR: CccJgnRead: g.JGN/two: black is in check with "
-                                 "white to move\n");
+  EXPECT_EQ(r.output, Banner() +
+                          "\n\nERROR: CccJgnRead: g.JGN/two: black is in check with "
+                          "white to move\n");
 }

@@ -60,8 +60,8 @@ void CheckEntries(const char* name, int only_wtm, double limit, int samples, Che
       std::string why = check(b, e, wtm);
       if (why != "-") checked++;
       if (why == "-" || why.empty() || failures++ > 5) continue;
-      ADD_FAILURE() << b.name << " row " << r << " column " << c << " hashw o" << std::oct
-                    << e.hashw << " hashz o" << e.hashz << std::dec << " " << why;
+      ADD_FAILURE() << b.name << " row " << r << " column " << c << " hashw o" << std::oct << e.hashw
+                    << " hashz o" << e.hashz << std::dec << " " << why;
     }
   }
   EXPECT_GT(checked, 0) << name;
@@ -98,8 +98,8 @@ inline bool IndependentBoard(const Basi& b, int32_t hashw, int32_t hashz, int wt
   if (ep >= 0) {
     int file = ep_pawn & 7;
     int capturer = wtm ? kWP : kZP;
-    bool beside = (file > 0 && code[ep_pawn - 1] == capturer) ||
-                  (file < 7 && code[ep_pawn + 1] == capturer);
+    bool beside =
+        (file > 0 && code[ep_pawn - 1] == capturer) || (file < 7 && code[ep_pawn + 1] == capturer);
     int start = wtm ? ep + 8 : ep - 8;
     if (!beside || code[ep] != 0 || code[start] != 0) return false;
   }
@@ -172,8 +172,7 @@ std::string CheckEntry(const Basi& b, const Entry& e, int wtm) {
       found |= out[k + 1] == e.row && out[k] == e.column;
       Entry c = EntryAt(b, wtm, out[k + 1], out[k]);
       Ccc again;
-      if (HashToCccp(c.hashw, c.hashz, &b, wtm, &again) != 1 ||
-          !SameUpToSymmetry(board, again, pawns)) {
+      if (HashToCccp(c.hashw, c.hashz, &b, wtm, &again) != 1 || !SameUpToSymmetry(board, again, pawns)) {
         return "symmetry " + std::to_string(g) + " candidate " + std::to_string(k / 2);
       }
     }
@@ -183,8 +182,8 @@ std::string CheckEntry(const Basi& b, const Entry& e, int wtm) {
 }
 
 TEST(HashToCccp, EntriesAgreeWithTheBoard) {
-  for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKR", "KRPKP", "KQKBP",
-                            "KPPKP", "KNNKB"})
+  for (const char* name :
+       {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKR", "KRPKP", "KQKBP", "KPPKP", "KNNKB"})
     CheckEntries(name, -1, 3e5, 60000, CheckEntry);
 }
 
@@ -213,10 +212,8 @@ std::string CheckKey(const Basi& b, const Entry& e, int wtm) {
   int32_t rows = wtm ? b.numw : b.numz;
   double row = std::floor(key.index / cols);
   if (row >= rows) return "row out of range";
-  Entry k = EntryAt(b, wtm, static_cast<int32_t>(row),
-                    static_cast<int32_t>(key.index - row * cols));
-  if (HashToCccp(k.hashw, k.hashz, &b, wtm, &again) != 1 ||
-      !SameUpToSymmetry(board, again, pawns)) {
+  Entry k = EntryAt(b, wtm, static_cast<int32_t>(row), static_cast<int32_t>(key.index - row * cols));
+  if (HashToCccp(k.hashw, k.hashz, &b, wtm, &again) != 1 || !SameUpToSymmetry(board, again, pawns)) {
     return "index decodes to another position";
   }
   bool ok = false;  // men alike may be keyed by another entry of the same position
@@ -230,8 +227,8 @@ std::string CheckKey(const Basi& b, const Entry& e, int wtm) {
 }
 
 TEST(PapMake, KeysDecodeToTheirPositions) {
-  for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KRRK", "KNNKB", "KPPKP",
-                            "KQKRP", "KRPKPP", "KBBKNN"})
+  for (const char* name :
+       {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KRRK", "KNNKB", "KPPKP", "KQKRP", "KRPKPP", "KBBKNN"})
     CheckEntries(name, -1, 3e5, 50000, CheckKey);
 }
 
@@ -244,11 +241,10 @@ TEST(PositionIndex, SixAndSevenManTablesRoundTripAtTheirEnds) {
     const char* name;
     int wtm;
     double entries, row, column, key;
-  } cases[] = {
-      {"KQQKQQ", 1, 10737418240.0, 36799, 200249, 9646837305.0},       // d3 g8 h8, a7 a8 b8
-      {"KQRNKQR", 1, 687194767360.0, 2355191, 200249, 617399389753.0},  // d3 g8 h8 h7, a7 a8 b8
-      {"KQRNKQR", 0, 687194767360.0, 36799, 12815936, 617397587520.0},  // a7 a8 b8 a1, d3 g8 h8
-      {"KRPPKRP", 1, 2199023255552.0, 8388023, 72, 2198869901384.0}};   // d8 h8 g7 h7, a1 b1 a2
+  } cases[] = {{"KQQKQQ", 1, 10737418240.0, 36799, 200249, 9646837305.0},        // d3 g8 h8, a7 a8 b8
+               {"KQRNKQR", 1, 687194767360.0, 2355191, 200249, 617399389753.0},  // d3 g8 h8 h7, a7 a8 b8
+               {"KQRNKQR", 0, 687194767360.0, 36799, 12815936, 617397587520.0},  // a7 a8 b8 a1, d3 g8 h8
+               {"KRPPKRP", 1, 2199023255552.0, 8388023, 72, 2198869901384.0}};   // d8 h8 g7 h7, a1 b1 a2
   for (const auto& c : cases) {
     Basi b;
     MakeBasi(c.name, &b);
@@ -270,9 +266,10 @@ TEST(PositionIndex, SixAndSevenManTablesRoundTripAtTheirEnds) {
 }
 
 TEST(MakeBasi, RefusesBadNames) {
-  const char* const kCases[][2] = {
-      {"KRQK", "MakeBasi: bad order"}, {"KQRBNPK", "MakeBasi: too many of one side"},
-      {"QKK", "MakeBasi: kings problem"}, {"KQKXR", "MakeBasi: bad piece"}};
+  const char* const kCases[][2] = {{"KRQK", "MakeBasi: bad order"},
+                                   {"KQRBNPK", "MakeBasi: too many of one side"},
+                                   {"QKK", "MakeBasi: kings problem"},
+                                   {"KQKXR", "MakeBasi: bad piece"}};
   Basi b;
   for (const auto& c : kCases) EXPECT_FATAL(MakeBasi(c[0], &b), c[1]);
 }
@@ -354,8 +351,7 @@ std::string CheckUnmoves(const Basi& b, const Entry& e, int wtm) {
 }
 
 TEST(Unmove, AgreesWithTheGenerator) {
-  for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KRPKP", "KPPKP", "KQKRP",
-                            "KNPKBP"})
+  for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KRPKP", "KPPKP", "KQKRP", "KNPKBP"})
     CheckEntries(name, -1, 5e4, 15000, CheckUnmoves);
 }
 
@@ -409,8 +405,7 @@ std::string CheckInChk(const Basi& b, const Entry& e, int wtm) {
 }
 
 TEST(InChk, AgreesWithTheAttackTests) {
-  for (const char* name :
-       {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKR", "KRBKN", "KNPKQ", "KBBKP"})
+  for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKR", "KRBKN", "KNPKQ", "KBBKP"})
     CheckEntries(name, -1, 3e5, 60000, CheckInChk);
 }
 
@@ -435,8 +430,8 @@ std::string CheckZtmGen(const Basi& b, const Entry& e, int) {
 // The larger ones bring pins, blocks, checks by every piece, promotions and
 // en passant.
 TEST(ZtmGen, AgreesWithTheGenerator) {
-  for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKN", "KQKRP", "KRBKN",
-                            "KRPKP", "KBNKQ", "KQKPP", "KNPKBP"})
+  for (const char* name : {"KQK", "KPK", "KPKP", "KRKP", "KBNK", "KQKN", "KQKRP", "KRBKN", "KRPKP",
+                           "KBNKQ", "KQKPP", "KNPKBP"})
     CheckEntries(name, 0, 3e5, 80000, CheckZtmGen);
 }
 

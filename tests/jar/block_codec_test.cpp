@@ -42,10 +42,10 @@ TEST(BlockCodec, EveryFlagRoundTripsOnEveryKindWhateverTheEncoderCodedBefore) {
   for (int kind = 0; kind < block_kinds::kKindCount; ++kind) {
     block_kinds::MakeBlock(kind, 1, first.data());
     block_kinds::MakeBlock(kind, 2, second.data());
-    for (int flags : {0x80, 0, 1, 2, 4, 8, 0x10, 0x20, 0x40, 0x41, 0x42, 0x44, 0x48, 0x50, 0x60, 0x100}) {
+    for (int flags :
+         {0x80, 0, 1, 2, 4, 8, 0x10, 0x20, 0x40, 0x41, 0x42, 0x44, 0x48, 0x50, 0x60, 0x100}) {
       SCOPED_TRACE(std::string(block_kinds::KindName(kind)) + " flags " + std::to_string(flags));
-      const Bytes want[2] = {Encode(TestEncoder(), first, flags),
-                             Encode(TestEncoder(), second, flags)};
+      const Bytes want[2] = {Encode(TestEncoder(), first, flags), Encode(TestEncoder(), second, flags)};
       for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(want[i][0] == kMethodStored, want[i].size() == size_t{kMaxRecordLength});
         if (flags == kFlagWork) {
@@ -60,8 +60,8 @@ TEST(BlockCodec, EveryFlagRoundTripsOnEveryKindWhateverTheEncoderCodedBefore) {
 }
 
 // A record the encoder never writes: raw {bits, value}s, then literals and a match.
-Bytes Crafted(int method, std::vector<std::pair<int, int>> raw, const Bytes& literals = {},
-              int len = 0, int dist = 0) {
+Bytes Crafted(int method, std::vector<std::pair<int, int>> raw, const Bytes& literals = {}, int len = 0,
+              int dist = 0) {
   Bytes record(70000, static_cast<uint8_t>(method));
   ArcodOut a;
   ArcodStart(a, record.data(), static_cast<int>(record.size()));
@@ -87,8 +87,7 @@ TEST(BlockDecode, RefusesDamagedRecordsWithTheirMessage) {
       {Crafted(kMethodRle, {{16, 5}}, {'a'}, 10, 0), "RepDecode: BUG: match past the end"},
       {Crafted(kMethodRle, {{16, 65535}}), "SubDecode: bad run-length size 65535"},
       {Crafted(kMethodSplit, {{2, 2}}), "SubDecode: bad k 2"},
-      {Crafted(kMethodSplit, {{2, 1}, {8, 0}, {16, 40000}, {16, 10}}),
-       "SubDecode: bad split sizes"},
+      {Crafted(kMethodSplit, {{2, 1}, {8, 0}, {16, 40000}, {16, 10}}), "SubDecode: bad split sizes"},
       {Crafted(kMethodRowsRows, {{10, 0}, {16, 32769}}), "SubDecode: bad value count 32769"},
   };
   Bytes block;

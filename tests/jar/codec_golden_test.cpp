@@ -86,7 +86,9 @@ std::vector<Block> Blocks(int row) {
 uint64_t HashRecords(const std::vector<Block>& blocks, int flags) {
   uint64_t h = 0xCBF29CE484222325ull;
   auto byte = [&h](uint8_t b) { h = (h ^ b) * 0x100000001B3ull; };
-  auto word = [&](int w) { for (int i = 0; i < 32; i += 8) byte(static_cast<uint8_t>(w >> i)); };
+  auto word = [&](int w) {
+    for (int i = 0; i < 32; i += 8) byte(static_cast<uint8_t>(w >> i));
+  };
   for (const Block& block : blocks) {
     int length = BlockEncode(block.data(), flags);
     EXPECT_GT(length, 0) << JasLastError();
@@ -102,6 +104,7 @@ uint64_t HashRecords(const std::vector<Block>& blocks, int flags) {
 
 // Rows: the block kinds in their order, then the variants, then the real
 // blocks; columns: kFlags.
+// clang-format off
 constexpr uint64_t kGolden[block_kinds::kKindCount + kVariantCount + 1][kFlagCount] = {
     {0x114D4F760B9B9B92ull, 0x5FEAFF4AE75CDF55ull, 0x7F21559BA0C8A157ull, 0x6E0E4A6B987A0762ull, 0x7B4E2077A8F895FAull},  // sparse_bitmap
     {0xB9974E219101B214ull, 0x281227C75057933Eull, 0x3B6CF2F1E846E975ull, 0x72398AAA5A15BED1ull, 0xFAA8C59964534DD3ull},  // dense_bitmap
@@ -118,6 +121,7 @@ constexpr uint64_t kGolden[block_kinds::kKindCount + kVariantCount + 1][kFlagCou
     {0x9E407F38E6B0CDE7ull, 0x5073DA12CF4F3EB7ull, 0x7DE9C3B69FCA8EE8ull, 0x5B1B52637C17A096ull, 0x5241276B1D18332Aull},  // variant 5
     {0x6802D8FCACFD3480ull, 0x5C3D588384E430F8ull, 0x6541D5FC89E94680ull, 0x82B083B697100970ull, 0xA9713C76C6E93957ull},  // real
 };
+// clang-format on
 
 TEST(CodecGolden, RecordsOfEveryBlockKindVariantAndRealBlockStayByteIdentical) {
   for (int row = 0; row <= kKindCount + kVariantCount; ++row) {

@@ -157,9 +157,9 @@ TEST(JarLayout, FilesWrittenInTurnHoldHeaderTableAndRecordsByteForByteAndReadBac
       memcpy(&time, ix.data() + 24, 4);
       EXPECT_GE(int64_t{time}, before);
       EXPECT_LE(int64_t{time}, PlatTimeNow());
-      EXPECT_EQ(ix, "JAR5" + Words({static_cast<uint32_t>(count), last, 2, 501, 501, time}) +
-                        "tester" + std::string(26, '\0') + Words({301, JarTag("DTM3"), 0x40000001}) +
-                        Words({116}) + "dummy data chunkdummy data chunkdummy da" + table);
+      EXPECT_EQ(ix, "JAR5" + Words({static_cast<uint32_t>(count), last, 2, 501, 501, time}) + "tester" +
+                        std::string(26, '\0') + Words({301, JarTag("DTM3"), 0x40000001}) + Words({116}) +
+                        "dummy data chunkdummy data chunkdummy da" + table);
       for (int c = 0; c < 3; c++) {
         EXPECT_EQ(FileExists(name + ".J0" + std::to_string(c)), !chunk[c].empty()) << name << c;
         EXPECT_EQ(ReadFile(name + ".J0" + std::to_string(c)), chunk[c]) << name << c;
@@ -240,7 +240,11 @@ TEST(JarRead, AddressesTheLastBlocksOfSixAndSevenManDatabases) {
   ab.insert(ab.end(), b.begin(), b.end());
   WriteJar("two", ab);
   const std::string ix = ReadFile("two.JIX");
-  const struct { int32_t blocks; std::vector<const char*> chunks; std::vector<double> at; } cases[] = {
+  const struct {
+    int32_t blocks;
+    std::vector<const char*> chunks;
+    std::vector<double> at;
+  } cases[] = {
       {327680, {"J00", "J01", "J02", "J03", "J04"}, {4294967295.0, 4294967296.0, 10737418239.0}},
       {20971520, {"J13F"}, {685047283712.0, 687194734591.0, 687194767359.0}},
       {1 << 26, {"J3FF"}, {2196875771904.0, 2199023222783.0, 2199023255551.0}}};
@@ -347,7 +351,8 @@ TEST(JarFailure, EachThreadReadsItsOwnMessage) {
     threads.emplace_back([t, &wrong] {
       const std::string name = "missing" + std::to_string(t);
       const std::string message = "JasOpen: (" + name + ".JIX, rb) failed: No such file or directory";
-      for (int i = 0; i < 2000; i++) wrong[t] += JarRopen(name.c_str()) != nullptr || JasLastError() != message;
+      for (int i = 0; i < 2000; i++)
+        wrong[t] += JarRopen(name.c_str()) != nullptr || JasLastError() != message;
     });
   }
   for (std::thread& t : threads) t.join();

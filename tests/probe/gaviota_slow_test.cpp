@@ -26,11 +26,15 @@ TEST(GaviotaSlow, EveryThreeManPositionAgrees) {
       const unsigned wk = i & 63, bk = i >> 6 & 63, sq = i >> 12 & 63, stm = i >> 18;
       if (wk == bk || sq == wk || sq == bk || (pawn && (sq < 8 || sq >= 56))) continue;
       std::string want = GaviotaValue(wk, bk, man, sq, stm == 0);
-      zok_position pos = {3, {'K', 'k', man}, {(unsigned char)wk, (unsigned char)bk, (unsigned char)sq}, stm == 0, -1, 0};
+      zok_position pos = {
+          3, {'K', 'k', man}, {(unsigned char)wk, (unsigned char)bk, (unsigned char)sq}, stm == 0, -1,
+          0};
       zok_value v;
-      std::string got = zok_probe(tb.get(), &pos, &v) != ZOK_OK ? "illegal" : v.outcome == ZOK_DRAW ? "draw"
-                      : v.outcome == ZOK_WIN ? "win " + std::to_string(v.plies)
-                      : v.outcome == ZOK_LOSS ? "loss " + std::to_string(v.plies) : "unknown";
+      std::string got = zok_probe(tb.get(), &pos, &v) != ZOK_OK ? "illegal"
+                        : v.outcome == ZOK_DRAW                 ? "draw"
+                        : v.outcome == ZOK_WIN                  ? "win " + std::to_string(v.plies)
+                        : v.outcome == ZOK_LOSS                 ? "loss " + std::to_string(v.plies)
+                                                                : "unknown";
       if (got != want && wrong++ == 0) first = man + std::to_string(i) + ": " + got + " != " + want;
       checked += got != "illegal";
     }

@@ -22,7 +22,8 @@ namespace {
 TEST(ProbeSlow, KqkrWithoutItsTwin) {
   Tb tb = OpenTb(BuiltDatabases({"KQK", "KRK", "KBK", "KNK", "KPK", "KKQ", "KQKR"}), 64 << 10);
   EXPECT_EQ(Answer(tb.get(), "8/8/r7/8/3k4/8/8/K1Q5 w - - 0 1"), "mate 35 a1b1");
-  EXPECT_EQ(Answer(tb.get(), "8/8/8/8/8/8/1Q5r/K5k1 b - - 0 1"), "unknown 1 KRKQ___W");  // drawn if the twin says so
+  EXPECT_EQ(Answer(tb.get(), "8/8/8/8/8/8/1Q5r/K5k1 b - - 0 1"),
+            "unknown 1 KRKQ___W");  // drawn if the twin says so
 }
 
 // The board after the legal move written `text`; false when there is none.
@@ -81,7 +82,8 @@ TEST(ProbeSlow, BestMovesOnlyFromSuccessorsThatKeepTheValue) {
   TempDir missing, damaged;
   CopyDatabases(dbs, missing.path());
   CopyDatabases(dbs, damaged.path());
-  for (const char* ext : {".JIX", ".J00"}) std::filesystem::remove(missing.File(std::string("KQKR___B") + ext));
+  for (const char* ext : {".JIX", ".J00"})
+    std::filesystem::remove(missing.File(std::string("KQKR___B") + ext));
   std::string chunk = ReadFile(damaged.File("KQK____W.J00"));
   chunk[chunk.size() - 3] ^= 0x55;  // in the last block's record
   WriteFile(damaged.File("KQK____W.J00"), chunk);
@@ -89,8 +91,9 @@ TEST(ProbeSlow, BestMovesOnlyFromSuccessorsThatKeepTheValue) {
   EXPECT_EQ(r.output, "8/8/Q7/5K2/1kr5/8/8/8 w - - 0 1: mate 26, no move: KQKR___B missing\n");
   EXPECT_EQ(r.status, 0);
   r = RunZok("-probe '8/8/8/8/8/3K4/8/k1Q5 b - - 0 1'", damaged.path());
-  EXPECT_EQ(r.output, "8/8/8/8/8/3K4/8/k1Q5 b - - 0 1: mated 4, no move: KQK____W damaged: "
-                      "damaged record in ./KQK____W.J00 block 1: values left over\n");
+  EXPECT_EQ(r.output,
+            "8/8/8/8/8/3K4/8/k1Q5 b - - 0 1: mated 4, no move: KQK____W damaged: "
+            "damaged record in ./KQK____W.J00 block 1: values left over\n");
   // Over whole endgames, on the side the lacking database answers for: no
   // move that fails to keep the value, and positions stopped, named.
   // KPK's White moves: promotions into a damaged block of Black's KQK
@@ -194,7 +197,10 @@ TEST(ProbeSlow, EveryMoveBacksUpToItsSuccessor) {
   Tb tb = OpenTb(KpkpDbs(), 64 << 20);
   // The rank of a value: wins by fewest plies, draws, unknowns, losses by most plies.
   auto rank = [](const zok_value& v) {
-    return v.outcome == ZOK_WIN ? v.plies : v.outcome == ZOK_DRAW ? 1000 : v.outcome == ZOK_LOSS ? 3000 - v.plies : 2000;
+    return v.outcome == ZOK_WIN    ? v.plies
+           : v.outcome == ZOK_DRAW ? 1000
+           : v.outcome == ZOK_LOSS ? 3000 - v.plies
+                                   : 2000;
   };
   std::vector<std::thread> threads;
   std::string wrong[4];
@@ -220,7 +226,8 @@ TEST(ProbeSlow, EveryMoveBacksUpToItsSuccessor) {
         char uci[kCccMaxMoves][8];
         auto fail = [&](const std::string& what) { wrong[job] = BoardFen(&board) + " " + what; };
         if (n != CccGenMoves(&board, legal)) fail("count");
-        if (n > 0 && (moves[0].value.outcome != v.outcome || moves[0].value.plies != v.plies)) fail("first");
+        if (n > 0 && (moves[0].value.outcome != v.outcome || moves[0].value.plies != v.plies))
+          fail("first");
         for (int m = 0; m < n; m++) ProbeMoveText(legal[m], uci[m]);
         for (int m = 0; m < n && wrong[job].empty(); m++) {
           int k = 0;  // each legal move exactly once
@@ -233,9 +240,10 @@ TEST(ProbeSlow, EveryMoveBacksUpToItsSuccessor) {
           CccDoMove(&board, legal[k], &after);
           ProbeBoard(tb.get(), &after, &next);
           const zok_value& mine = moves[m].value;
-          bool same = next.outcome == ZOK_WIN    ? mine.outcome == ZOK_LOSS && mine.plies == next.plies + 1
-                      : next.outcome == ZOK_LOSS ? mine.outcome == ZOK_WIN && mine.plies == next.plies + 1
-                                                 : mine.outcome == next.outcome && next.outcome == ZOK_DRAW;
+          bool same = next.outcome == ZOK_WIN ? mine.outcome == ZOK_LOSS && mine.plies == next.plies + 1
+                      : next.outcome == ZOK_LOSS
+                          ? mine.outcome == ZOK_WIN && mine.plies == next.plies + 1
+                          : mine.outcome == next.outcome && next.outcome == ZOK_DRAW;
           same &= mine.outcome == ZOK_DRAW || mine.moves == (mine.plies + 1) / 2;
           const int a = m > 0 ? rank(moves[m - 1].value) : 0, b = rank(mine);
           same &= m == 0 || a < b || (a == b && strcmp(moves[m - 1].uci, moves[m].uci) < 0);

@@ -21,21 +21,21 @@ TEST(Probe, RefusesWhatIsNoLegalPositionAndSaysWhyAValueIsUnknown) {
   Tb tb = OpenTb(dir.path());
   const std::pair<const char*, const char*> kFens[] = {
       {"", "error -1"},
-      {"8/8/8/8/8/8/8/8 w - - 0 1", "error -1"},               // no kings
-      {"k7/8/8/8/8/8/8/K6 w - - 0 1", "error -1"},             // short rank
-      {"k7/8/8/8/8/8/8/K7 x - - 0 1", "error -1"},             // side to move
-      {"k7/8/8/8/8/8/8/K7 w - - 0 1 9", "error -1"},           // trailing field
-      {"k7/8/8/8/8/8/8/K7 w QK - 0 1", "error -1"},            // castling order
-      {"k7/8/8/8/8/8/8/KP6 w - - 0 1", "error -1"},            // pawn on the first rank
-      {"kQ6/8/8/8/8/8/8/K7 w - - 0 1", "error -1"},            // side not to move in check
-      {"k7/8/8/3pP3/8/8/8/K7 w - e6 0 1", "error -1"},         // no pawn crossed e6
-      {"k7/8/8/8/8/8/8/K7 w - - 0 1", "draw a1a2"},            // bare kings need no database
-      {"k7/8/8/8/8/8/8/K7 w", "error -1"},                     // fields missing
-      {"k7/8/8/3pP3/8/8/8/K7 w - d6", "unknown 1 KPKP___W"},   // counters may be left out
-      {"4k3/8/8/8/8/8/8/4K2R w K - 0 1", "unknown 3"},          // castling rights
+      {"8/8/8/8/8/8/8/8 w - - 0 1", "error -1"},                  // no kings
+      {"k7/8/8/8/8/8/8/K6 w - - 0 1", "error -1"},                // short rank
+      {"k7/8/8/8/8/8/8/K7 x - - 0 1", "error -1"},                // side to move
+      {"k7/8/8/8/8/8/8/K7 w - - 0 1 9", "error -1"},              // trailing field
+      {"k7/8/8/8/8/8/8/K7 w QK - 0 1", "error -1"},               // castling order
+      {"k7/8/8/8/8/8/8/KP6 w - - 0 1", "error -1"},               // pawn on the first rank
+      {"kQ6/8/8/8/8/8/8/K7 w - - 0 1", "error -1"},               // side not to move in check
+      {"k7/8/8/3pP3/8/8/8/K7 w - e6 0 1", "error -1"},            // no pawn crossed e6
+      {"k7/8/8/8/8/8/8/K7 w - - 0 1", "draw a1a2"},               // bare kings need no database
+      {"k7/8/8/8/8/8/8/K7 w", "error -1"},                        // fields missing
+      {"k7/8/8/3pP3/8/8/8/K7 w - d6", "unknown 1 KPKP___W"},      // counters may be left out
+      {"4k3/8/8/8/8/8/8/4K2R w K - 0 1", "unknown 3"},            // castling rights
       {"4k3/8/8/8/8/8/8/4K1R1 w K - 0 1", "unknown 4 KRK____W"},  // a right without its rook
-      {"k7/8/8/8/8/8/PPPPP3/K7 w - - 0 1", "unknown 2"},        // six men a side
-      {"k7/pppp4/8/8/8/8/PPP5/K7 w - - 0 1", "unknown 2"},      // nine men
+      {"k7/8/8/8/8/8/PPPPP3/K7 w - - 0 1", "unknown 2"},          // six men a side
+      {"k7/pppp4/8/8/8/8/PPP5/K7 w - - 0 1", "unknown 2"},        // nine men
       {"k7/8/8/8/8/8/1Q6/K7 w - - 0 1", "unknown 1 KQK____W"},
       {"k7/8/8/8/8/8/1Q5r/K7 b - - 0 1", "unknown 1 KQKR___B"},
       {"k7/1p6/8/8/8/8/8/K7 w - - 0 1", "unknown 1 KPK____B"},  // digits around men
@@ -43,14 +43,13 @@ TEST(Probe, RefusesWhatIsNoLegalPositionAndSaysWhyAValueIsUnknown) {
   };
   for (const auto& [fen, expected] : kFens) EXPECT_EQ(Answer(tb.get(), fen), expected) << fen;
   for (const char* rank : {"44", "17", "3p13", "p8", "9", "0p7", "7", "p5p"})
-    EXPECT_EQ(Answer(tb.get(), std::string("k7/") + rank + "/8/8/8/8/8/K7 w - - 0 1"), "error -1") << rank;
+    EXPECT_EQ(Answer(tb.get(), std::string("k7/") + rank + "/8/8/8/8/8/K7 w - - 0 1"), "error -1")
+        << rank;
   // Piece lists: a lone king, a bad letter, a square off the board, two men
   // on one square, a side to move that is neither.
   const zok_position kBad[] = {
-      {1, {'K'}, {0}, 1, -1, 0},
-      {2, {'K', 'x'}, {0, 9}, 1, -1, 0},
-      {2, {'K', 'k'}, {0, 64}, 1, -1, 0},
-      {3, {'K', 'k', 'Q'}, {0, 9, 9}, 1, -1, 0},
+      {1, {'K'}, {0}, 1, -1, 0},          {2, {'K', 'x'}, {0, 9}, 1, -1, 0},
+      {2, {'K', 'k'}, {0, 64}, 1, -1, 0}, {3, {'K', 'k', 'Q'}, {0, 9, 9}, 1, -1, 0},
       {2, {'K', 'k'}, {0, 9}, 2, -1, 0},
   };
   zok_value v;
@@ -122,8 +121,12 @@ TEST(Probe, ThreadsSharingATinyCacheAgreeWithOneThread) {
   std::vector<std::pair<zok_position, zok_value>> known;
   for (uint32_t seed = 12345; known.size() < 600;) {
     seed = seed * 1103515245u + 12345u;  // the three squares and the side to move
-    zok_position p = {3, {'K', 'Q', 'k'}, {uint8_t(seed >> 8 & 63), uint8_t(seed >> 14 & 63),
-                      uint8_t(seed >> 20 & 63)}, int(seed >> 31), -1, 0};
+    zok_position p = {3,
+                      {'K', 'Q', 'k'},
+                      {uint8_t(seed >> 8 & 63), uint8_t(seed >> 14 & 63), uint8_t(seed >> 20 & 63)},
+                      int(seed >> 31),
+                      -1,
+                      0};
     zok_value v;
     if (zok_probe(big.get(), &p, &v) == ZOK_OK) known.push_back({p, v});
   }
@@ -134,7 +137,8 @@ TEST(Probe, ThreadsSharingATinyCacheAgreeWithOneThread) {
       for (size_t i = 0; i < known.size(); i++) {
         const auto& [p, want] = known[(i * 7 + t * 911) % known.size()];
         zok_value v;
-        wrong[t] += zok_probe(tiny.get(), &p, &v) != ZOK_OK || v.outcome != want.outcome || v.moves != want.moves;
+        wrong[t] += zok_probe(tiny.get(), &p, &v) != ZOK_OK || v.outcome != want.outcome ||
+                    v.moves != want.moves;
       }
     });
   }

@@ -29,7 +29,8 @@ class Server {
     for (int i = 0; i < 500 && port_ == 0; i++) {
       std::smatch m;
       std::string out = FileExists(dir_.File("out")) ? ReadFile(dir_.File("out")) : "";
-      if (std::regex_search(out, m, std::regex("listening on 127.0.0.1:(\\d+)\n"))) port_ = std::stoi(m[1]);
+      if (std::regex_search(out, m, std::regex("listening on 127.0.0.1:(\\d+)\n")))
+        port_ = std::stoi(m[1]);
       RunShell("sleep 0.01");
     }
     client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
@@ -93,8 +94,9 @@ std::string Move(const char* uci, const char* san, const char* category, const c
 TEST(ServeSlow, AnswersEveryRequestExactly) {
   RunResult usage = RunShell("'" ZOK_SERVE_EXE "' --threads 0 .");
   EXPECT_EQ(usage.status, 2);
-  EXPECT_EQ(usage.output, "zok-serve: --threads wants a number from 1 to 1024\nusage: zok-serve [--bind ADDR:PORT] "
-                          "[--cache MB] [--threads N] [--log] DIR...\n");
+  EXPECT_EQ(usage.output,
+            "zok-serve: --threads wants a number from 1 to 1024\nusage: zok-serve [--bind ADDR:PORT] "
+            "[--cache MB] [--threads N] [--log] DIR...\n");
   Server server;
   ASSERT_GT(server.port(), 0) << server.File("err");
   const std::string root = "\"dtz\":null,\"precise_dtz\":null,";
@@ -121,14 +123,16 @@ TEST(ServeSlow, AnswersEveryRequestExactly) {
            "\"checkmate\":false,\"stalemate\":false,\"insufficient_material\":false,\"moves\":[" +
            Move("h1a8", "Qa8#", "loss", "0", false, true, false, false) + "," +
            Move("h1h8", "Qh8#", "loss", "0", false, true, false, false) + ",..."},
-      {"/standard?fen=r3k3/8/8/8/8/8/8/R3K3_w_Qq_-_0_1", 200, "{\"category\":\"unknown\",\"dtm\":null,..."},
+      {"/standard?fen=r3k3/8/8/8/8/8/8/R3K3_w_Qq_-_0_1", 200,
+       "{\"category\":\"unknown\",\"dtm\":null,..."},
       {"/standard?fen=8/8/8/8/8/2k5/1Q6/K7", 400,
        "{\"error\":\"invalid fen: no FEN of a legal position: 8/8/8/8/8/2k5/1Q6/K7\"}"},
       {"/standard/mainline", 400, "{\"error\":\"fen missing: give ?fen=FEN\"}"},
       // A quote is escaped, a byte that is no UTF-8 replaced.
       {"/standard?fen=k7/1Q6/1K6/8/8/8/8/8_b%00x", 400,
        "{\"error\":\"invalid fen: no FEN of a legal position: k7/1Q6/1K6/8/8/8/8/8 b\\u0000x\"}"},
-      {"/standard?fen=%22%ff", 400, "{\"error\":\"invalid fen: no FEN of a legal position: \\\"\xEF\xBF\xBD\"}"},
+      {"/standard?fen=%22%ff", 400,
+       "{\"error\":\"invalid fen: no FEN of a legal position: \\\"\xEF\xBF\xBD\"}"},
       {"/standard?fen=8/8/8/8/8/2kq4/1R6/K7_w_-_-_0_1", 404,
        "{\"error\":\"database missing\",\"missing\":\"KRKQ___W\"}"},
       {"/../", 404, "{\"error\":\"not found\"}"},
@@ -257,12 +261,16 @@ TEST(ServeSlow, PagePlaysAClickedMove) {
   }
   Server server;
   ASSERT_GT(server.port(), 0) << server.File("err");
-  RunResult r = RunShell("node '" ZOK_SOURCE_DIR "/tests/serve/page_test.mjs' "
-                         "'http://127.0.0.1:" + std::to_string(server.port()) +
-                         "/?fen=4k3/8/4K3/8/8/8/8/7Q_w_-_-_0_1' '" ZOK_BUILD_DIR "/serve_page.png' 2>&1");
+  RunResult r =
+      RunShell("node '" ZOK_SOURCE_DIR
+               "/tests/serve/page_test.mjs' "
+               "'http://127.0.0.1:" +
+               std::to_string(server.port()) +
+               "/?fen=4k3/8/4K3/8/8/8/8/7Q_w_-_-_0_1' '" ZOK_BUILD_DIR "/serve_page.png' 2>&1");
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(r.output,
-            "value: White mates in 1\nfirst move: Qa8# checkmate\nafter the click: Black is checkmated\n");
+  EXPECT_EQ(
+      r.output,
+      "value: White mates in 1\nfirst move: Qa8# checkmate\nafter the click: Black is checkmated\n");
   EXPECT_EQ(server.Stop("TERM"), "0\n");
 }
 

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/console.h"
 #include "jar/jas.h"
 #include "platform/platform.h"
+#include "support/console.h"
 #include "test_support.h"
 
 // Blocks a child still holds when it ends through a fatal error; kept in a
@@ -90,7 +90,8 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
        }},
       {"FileWrite: failed [data]: invalid JILE *", [] { FileWrite("abc", 3, FileRopen("data")); }},
       {"FileSeek: failed [data]: outside filesize", [] { FileSeek(FileRopen("data"), 101); }},
-      {"FileSeek: failed [cuttable]: unexpected end of file", [] { FileSeek(FileRopen("cuttable"), 5); }},
+      {"FileSeek: failed [cuttable]: unexpected end of file",
+       [] { FileSeek(FileRopen("cuttable"), 5); }},
       // A damaged record names its block, and what is wrong without the decoder's routine.
       {"FileSeek: failed [badsum] block 0: bad CRC", [] { FileSeek(FileRopen("badsum"), 5); }},
       {"FileRead: failed [badmethod] block 0: unknown method 238",
@@ -100,7 +101,8 @@ TEST(CheckedOps, EachFailureEndsTheProgramWithItsOwnMessage) {
        }},
       {"FileRemove: failed [missing]: No such file or directory", [] { FileRemove("missing"); }},
       {"FileSize: failed [missing]: No such file or directory", [] { FileSize("missing"); }},
-      {"FileSize: failed [nochunk]: nochunk.J00: No such file or directory", [] { FileSize("nochunk"); }},
+      {"FileSize: failed [nochunk]: nochunk.J00: No such file or directory",
+       [] { FileSize("nochunk"); }},
   };
   for (const Case& c : cases) {
     RunResult r = RunInChild(dir.path(), c.body);
@@ -131,8 +133,9 @@ TEST(CheckedOps, AFullDiskStopsTheBuildNamingTheFileAndAResumeFinishes) {
   if (!disk.mounted) GTEST_SKIP() << "no tmpfs can be mounted here (root with mount rights needed)";
   RunResult full = RunZok("-b KQK", disk.path);
   EXPECT_EQ(full.status, 1);
-  EXPECT_TRUE(std::regex_search(full.output, std::regex("\n\nERROR: File(Close|Write|Putc): failed "
-                                                        "\\[KQK/[A-Z0-9-]+\\]: No space left on device\n$")))
+  EXPECT_TRUE(
+      std::regex_search(full.output, std::regex("\n\nERROR: File(Close|Write|Putc): failed "
+                                                "\\[KQK/[A-Z0-9-]+\\]: No space left on device\n$")))
       << full.output.substr(full.output.size() > 200 ? full.output.size() - 200 : 0);
   ASSERT_EQ(RunShell("mount -o remount,size=8m " + disk.path).status, 0);
   RunResult resumed = RunZok("-b KQK", disk.path);
@@ -179,14 +182,15 @@ TEST(Accounting, ABuildLogsErrorsAndPassMarksToTheLos) {
            "pass   3 endfopen           0  max           2\n"
            "pass   3 endwrite           0  max %11.0f\n",
            int(sizeof(JILE)) + 12, peak_disk);
-  EXPECT_EQ(ReadFile(dir.File("KQKR.LOS")),
-            "// #[ pass   3 : //////////////////////////////////////////////////////////////\n"
-            "\n"
-            "error        +1 =           1  [JasOpen: (missing.JIX, rb) failed: No such file or directory]\n"
-            "\n" +
-                std::string(figures) +
-                "\n"
-                "// #] pass   3 : \n");
+  EXPECT_EQ(
+      ReadFile(dir.File("KQKR.LOS")),
+      "// #[ pass   3 : //////////////////////////////////////////////////////////////\n"
+      "\n"
+      "error        +1 =           1  [JasOpen: (missing.JIX, rb) failed: No such file or directory]\n"
+      "\n" +
+          std::string(figures) +
+          "\n"
+          "// #] pass   3 : \n");
   EXPECT_FALSE(FileExists(dir.File("db.JIX")));
 }
 
@@ -202,8 +206,9 @@ TEST(Accounting, WorkCapturedOnOtherThreadsCountsAsInOrderOnOne) {
       SysFree(p, cx);
     };
     auto figures = [](const JarAccount& a) {
-      return std::vector<double>{double(a.alloc), double(a.alloc_max), double(a.streams),
-                                 double(a.streams_max), a.disk, a.disk_max};
+      return std::vector<double>{
+          double(a.alloc), double(a.alloc_max), double(a.streams), double(a.streams_max),
+          a.disk,          a.disk_max};
     };
     static JarAccount direct, replayed;
     const JarContext counted{&direct};
