@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-15}
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DZOK_FUZZ=ON -DZOK_SANITIZE=ON -DZOK_WERROR=OFF -DZOK_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
+  -DZOK_FUZZ=ON -DZOK_SANITIZE=ON -DZOK_WERROR=ON -DZOK_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
 targets=(fuzz_block_decode fuzz_block_roundtrip fuzz_fen fuzz_index_file)
 cmake --build build-fuzz -j 2 --target "${targets[@]}"
 kqk=build-fuzz/kqk

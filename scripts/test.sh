@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite, warnings as errors: the unit tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, the check of the tests' share of the code, the fuzz
-# targets for a bounded time, a Slurm
-# submission on a one-node cluster started for it, then every test (whole
-# database builds included) on the release build, whose summary closes the
-# output. Exits non-zero on any failure.
+# ThreadSanitizer, the check of the sources' layout and of the tests' share
+# of the code, the fuzz targets for a bounded time, a Slurm submission on a
+# one-node cluster started for it, then every test (whole database builds
+# included) on the release build, whose summary closes the output. Exits
+# non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -27,7 +27,8 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOK_TSAN=O
 cmake --build build-tsan -j "$jobs" --target zok test_platform test_builder test_probe test_commands
 ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 
-echo "== the tests' share of the code"
+echo "== the sources' layout and the tests' share of the code"
+bash scripts/format.sh --check
 bash scripts/test-share.sh
 
 echo "== fuzz targets"

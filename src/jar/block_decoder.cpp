@@ -31,22 +31,6 @@ inline int ModelDecode(ArcodIn& a, CountModel<N, kLimit>& m) {
   return s;
 }
 
-// The kind model has three symbols: two comparisons instead of a scan, whose
-// exit would mispredict as often as literals and matches alternate. Its total
-// stays below 1024.
-inline int KindDecode(ArcodIn& a, KindModel& m) {
-  a.r = ArcodDivSmall(a.range, m.total);
-  uint32_t t = (a.code - a.low) / a.r;
-  if (t >= m.total) return KindModel::kSymbols;
-  uint32_t c0 = m.count[0];
-  uint32_t c01 = c0 + m.count[1];
-  int s = static_cast<int>(t >= c0) + static_cast<int>(t >= c01);
-  uint32_t cum = s == 0 ? 0 : s == 1 ? c0 : c01;
-  ArcodNext(a, cum, m.count[s]);
-  ModelUpdate(m, s);
-  return s;
-}
-
 inline int LenGet(ArcodIn& a, LzModels& m) {
   int s = ModelDecode(a, m.len);
   if (s >= 32) CodecError("LenGet: BUG");

@@ -89,6 +89,9 @@ struct Pool {
 
 thread_local bool t_inside = false;  // in a body: nested calls run inline
 
+// The process's one pool, made on first use and stopped at exit: global
+// because every parallel call of the process, from any layer, shares its
+// threads, and a child after fork() must not use its parent's.
 struct PoolSlot {
   Pool* pool = nullptr;
   std::mutex making;
