@@ -6,20 +6,12 @@
 
 // Piece codes, shared by the basis, the board and the probe key: white
 // 16 + 2k, black 1 + 2k, k in the order P N B R Q K.
+// clang-format off
 enum PieceCode : int {
-  kWP = 16,
-  kWN = 18,
-  kWB = 20,
-  kWR = 22,
-  kWQ = 24,
-  kWK = 26,
-  kZP = 1,
-  kZN = 3,
-  kZB = 5,
-  kZR = 7,
-  kZQ = 9,
-  kZK = 11,
+  kWP = 16, kWN = 18, kWB = 20, kWR = 22, kWQ = 24, kWK = 26,
+  kZP = 1, kZN = 3, kZB = 5, kZR = 7, kZQ = 9, kZK = 11,
 };
+// clang-format on
 inline constexpr int kWhiteBit = 16;
 inline constexpr int kBlackBit = 1;
 inline constexpr int PieceKind(int code) { return (code >> 1) & 7; }
