@@ -109,7 +109,7 @@ void BM_EncodeBatch(benchmark::State& state) {
     PlatParallel(threads, [&](int t) {
       char error[256];
       const std::vector<uint8_t>& block = set.blocks[(i + t) % set.blocks.size()];
-      BlockEncodeSilent(BlockThreadEncoder(), block.data(), flags, records[t].data(), error);
+      BlockEncode(BlockThreadEncoder(), block.data(), flags, records[t].data(), error);
     });
     i = (i + threads) % set.blocks.size();
   }

@@ -334,8 +334,9 @@ bool FinishedDatabasesThere(const Build& b, bool say) {
       OutError("ExeBuild: %s records %s finished, but %s is missing: %s", b.run_path, b.basi.name, name,
                remove);
     }
-    if (JarCheck(name) != 0) {
-      OutError("ExeBuild: %s is damaged: %s: %s", name, JasLastReason(), remove);
+    JarFault fault;
+    if (JarCheck(name, &fault) != 0) {
+      OutError("ExeBuild: %s is damaged: %s: %s", name, fault.reason, remove);
     }
     std::string what;
     switch (ChecksumVerify(name, &what)) {

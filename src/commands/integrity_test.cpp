@@ -52,11 +52,12 @@ Outcome TestDatabase(uint32_t code, double entries) {
   snprintf(path, sizeof path, "%s", found.c_str());
   OutCons("[%s.J*]", path);
   int32_t start = ClockCs(1);
-  JILE* h = JarRopen(path);
-  if (h == nullptr) return Damaged(nullptr, "FileRopen: [%s] failed: %s", path, JasLastReason());
+  JarFault fault;
+  JILE* h = JarRopen(path, nullptr, &fault);
+  if (h == nullptr) return Damaged(nullptr, "FileRopen: [%s] failed: %s", path, fault.reason);
   // The header must agree with the files before their blocks are trusted.
-  if (JarCheck(path) != 0) {
-    return Damaged(h, "ExeTest: layout failed [%s]: %s", path, JasLastReason());
+  if (JarCheck(path, &fault) != 0) {
+    return Damaged(h, "ExeTest: layout failed [%s]: %s", path, fault.reason);
   }
   double length = JarSize(h);
   if (length < 0) OutError("ExeTest: length failed");
@@ -65,8 +66,8 @@ Outcome TestDatabase(uint32_t code, double entries) {
                    length, entries);
   }
   OutCons("\nlength    %.0f", length);
-  double size = JarDiskSize(path);
-  if (size < 0) return Damaged(h, "ExeTest: disksize failed [%s]: %s", path, JasLastReason());
+  double size = JarDiskSize(path, nullptr, &fault);
+  if (size < 0) return Damaged(h, "ExeTest: disksize failed [%s]: %s", path, fault.reason);
   OutCons("\nsize      %.0f", size);
   OutCons(" = %.2f MB", size / kMegabyte);
   const char* name;

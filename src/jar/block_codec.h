@@ -29,23 +29,15 @@ using BlockDecoderPtr = std::unique_ptr<BlockDecoder, BlockDecoderDeleter>;
 
 // Encodes a whole block with the given flags into `record` (kMaxRecordLength
 // bytes); returns the record length (method byte included), or 0 when the
-// codec gave up, after reporting why through the file layer.
-int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record);
+// codec gave up, its message in `error` (256 bytes). Safe from any thread
+// with an encoder of its own.
+int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record, char* error);
 
 // Decodes the record of `length` bytes at `record` into a 32768-byte block;
-// returns 1, or 0 when the record is damaged (reported through the file
-// layer). The record buffer needs kRecordPadding writable bytes after it.
-int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block);
-
-// BlockEncode for other threads than the file layer's caller: nothing is
-// reported; when the codec gives up (result 0) its message is in `error`
-// (256 bytes), for the caller to report.
-int BlockEncodeSilent(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record,
-                      char* error);
-
-// BlockDecode for other threads than the file layer's caller: 1, or 0 with
-// the codec's message in `error` (256 bytes), nothing reported.
-int BlockDecodeSilent(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error);
+// returns 1, or 0 when the record is damaged, the codec's message in `error`
+// (256 bytes). The record buffer needs kRecordPadding writable bytes after
+// it. Safe from any thread with a decoder of its own.
+int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error);
 
 // The calling thread's own encoder and decoder, made on first use and kept
 // for the thread's life: a process has one of each per thread that codes,

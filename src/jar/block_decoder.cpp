@@ -347,17 +347,7 @@ void SubDecode(BlockDecoder& d, uint8_t* record, int length, uint8_t* block) {
   }
 }
 
-int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block) {
-  try {
-    SubDecode(decoder, record, length, block);
-    return 1;
-  } catch (const CodecAbort& abort) {
-    JasError(nullptr, "%s", abort.message);
-    return 0;
-  }
-}
-
-int BlockDecodeSilent(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error) {
+int BlockDecode(BlockDecoder& decoder, uint8_t* record, int length, uint8_t* block, char* error) {
   try {
     SubDecode(decoder, record, length, block);
     return 1;

@@ -535,15 +535,7 @@ BlockEncoder* BlockEncoderNew() {
 
 void BlockEncoderDelete(BlockEncoder* encoder) { delete encoder; }
 
-int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record) {
-  char error[256];
-  int length = EncodeCaught(encoder, block, flags, record, error);
-  if (length == 0) JasError(nullptr, "%s", error);
-  return length;
-}
-
-int BlockEncodeSilent(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record,
-                      char* error) {
+int BlockEncode(BlockEncoder& encoder, const uint8_t* block, int flags, uint8_t* record, char* error) {
   return EncodeCaught(encoder, block, flags, record, error);
 }
 

@@ -11,9 +11,10 @@ using namespace jar_internal;
 namespace {
 
 // One pass over a database's files for JarCheck; every disagreement is
-// reported through JasError and ends the pass.
+// reported into the fault and ends the pass.
 struct Checker {
   const char* name;
+  JarFault* fault;
   JarHeader header;
   FILE* index = nullptr;
   FILE* chunk = nullptr;
@@ -21,12 +22,12 @@ struct Checker {
   char chunk_buffer[512];  // only the record heads are read
 
   ~Checker() {
-    if (index != nullptr) JasClose(index, nullptr);
-    if (chunk != nullptr) JasClose(chunk, nullptr);
+    if (index != nullptr) JasClose(index, nullptr, fault);
+    if (chunk != nullptr) JasClose(chunk, nullptr, fault);
   }
 
   bool Fail(const char* what) {
-    JasError(nullptr, "JarCheck: %s", what);
+    JasError(nullptr, fault, "JarCheck: %s", what);
     return false;
   }
 
@@ -40,15 +41,15 @@ struct Checker {
       snprintf(what, sizeof what, "chunk file %s missing", f.text);
       return Fail(what);
     }
-    chunk = JasOpen(f.text, "rb", nullptr);
-    if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer, nullptr) != 0)
+    chunk = JasOpen(f.text, "rb", nullptr, fault);
+    if (chunk == nullptr || JasVbuf(chunk, chunk_buffer, sizeof chunk_buffer, nullptr, fault) != 0)
       return false;
     double at = 0;
     // The entries follow each other from here on.
-    if (JasSeek(index, header.foffindex + 4 * int64_t(*block), nullptr) != 0) return false;
+    if (JasSeek(index, header.foffindex + 4 * int64_t(*block), nullptr, fault) != 0) return false;
     for (; *block < end; ++*block) {
       uint8_t entry[4];
-      if (JasRead(entry, 4, index, nullptr) != 4) return false;
+      if (JasRead(entry, 4, index, nullptr, fault) != 4) return false;
       const JarPlace place = JarRecordPlace(header, *block, Get32(entry));
       const uint32_t offset = place.offset;
       const bool in_second = place.file != *block / header.file_blocks;
@@ -60,8 +61,8 @@ struct Checker {
       }
       uint8_t head[kRecordHead];
       if (at + kRecordHead <= size) {
-        if (JasSeek(chunk, offset, nullptr) != 0 ||
-            JasRead(head, kRecordHead, chunk, nullptr) != kRecordHead)
+        if (JasSeek(chunk, offset, nullptr, fault) != 0 ||
+            JasRead(head, kRecordHead, chunk, nullptr, fault) != kRecordHead)
           return false;
         uint32_t length = Get32(head + 4);
         if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
@@ -84,13 +85,13 @@ struct Checker {
                size, at);
       return Fail(what);
     }
-    int r = JasClose(chunk, nullptr);
+    int r = JasClose(chunk, nullptr, fault);
     chunk = nullptr;
     return r == 0;
   }
 
   bool Run() {
-    if (ReadIndexHeader(name, &header, "JarCheck", nullptr) != 0) return false;
+    if (ReadIndexHeader(name, &header, "JarCheck", nullptr, fault) != 0) return false;
     char what[512];
     const JarHeader& x = header;
     if (JarHeaderFault(x) != nullptr) {
@@ -106,8 +107,9 @@ struct Checker {
                x.block_count, need);
       return Fail(what);
     }
-    index = JasOpen(ix.text, "rb", nullptr);
-    if (index == nullptr || JasVbuf(index, index_buffer, kJarIndexBuffer, nullptr) != 0) return false;
+    index = JasOpen(ix.text, "rb", nullptr, fault);
+    if (index == nullptr || JasVbuf(index, index_buffer, kJarIndexBuffer, nullptr, fault) != 0)
+      return false;
     const int chunks = ChunkCount(x);
     int32_t block = 0;
     for (int k = 0; k < chunks; k++) {
@@ -133,9 +135,10 @@ struct Checker {
 
 }  // namespace
 
-int JarCheck(const char* name) {
-  if (!NameFits(name, "JarCheck", nullptr)) return 1;
+int JarCheck(const char* name, JarFault* fault) {
+  if (!NameFits(name, "JarCheck", nullptr, fault)) return 1;
   Checker c;
   c.name = name;
+  c.fault = fault;
   return c.Run() ? 0 : 1;
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 
 #include "jar/jar_format.h"
+#include "jar/jas.h"
 
 inline constexpr int kJarVersion = 501;
 // Version of files with a chunk split in two (below): older readers refuse
@@ -129,12 +130,13 @@ struct JILE {
   int32_t mode;
   int32_t flags;
   FILE* index;
-  // The codec and account pointers take 16 bytes of the index stream's
-  // buffer, so that the handle's size, which a build's memory accounting
-  // logs, stays as it was.
-  char index_buffer[kJarIndexBuffer - sizeof(JarCodec*) - sizeof(const JarContext*)];
+  // The codec and account pointers and the fault take their bytes from the
+  // index stream's buffer, so that the handle's size, which a build's memory
+  // accounting logs, stays as it was.
+  char index_buffer[kJarIndexBuffer - sizeof(JarCodec*) - sizeof(const JarContext*) - sizeof(JarFault)];
   JarCodec* codec;
   const JarContext* cx;  // where the handle's work is counted; nullptr: nowhere
+  JarFault fault;        // of the handle's last failed call
   FILE* chunk;
   char chunk_buffer[kJarChunkBuffer];
   int32_t block;  // read: block in the buffer (-1 after open); write: block being filled
@@ -147,14 +149,17 @@ static_assert(sizeof(JILE) == 70008, "a build's logged memory figures count JILE
 
 // Write side.
 // The handle counts its memory, streams and disk bytes to `cx`.
-JILE* JarWopen(const char* name, int flags, const JarContext* cx = nullptr);
+// The calls by handle keep their failure in the handle's `fault`; the calls
+// by name and the close, which ends the handle, fill the caller's `fault`,
+// if any.
+JILE* JarWopen(const char* name, int flags, const JarContext* cx = nullptr, JarFault* fault = nullptr);
 int JarPutc(int byte, JILE* h);                      // the byte, or -1
 int JarWrite(const void* data, int count, JILE* h);  // bytes taken, 0 on failure
 int JarSetCreator(JILE* h, const char* name, int32_t format, uint32_t metric,
                   int32_t content);  // 0, 1 bad handle, 2 name too long
 // The creation time in place of the time of the open (reproducible files).
-int JarSetCreated(JILE* h, int32_t seconds);  // 0, or 1 bad handle
-int JarClose(JILE* h);                        // 0 or a code 1..7
+int JarSetCreated(JILE* h, int32_t seconds);       // 0, or 1 bad handle
+int JarClose(JILE* h, JarFault* fault = nullptr);  // 0 or a code 1..7
 
 // A block coded away from its handle, so that many threads can code the
 // blocks of one file while one writes them in order.
@@ -176,7 +181,7 @@ int JarWriteCoded(JILE* h, const JarCoded& coded);
 // Read side. A read handle holds two streams open: its index file and one
 // chunk file at a time.
 inline constexpr int kJarReadStreams = 2;
-JILE* JarRopen(const char* name, const JarContext* cx = nullptr);
+JILE* JarRopen(const char* name, const JarContext* cx = nullptr, JarFault* fault = nullptr);
 int JarGetc(JILE* h);                           // 0..255, or -1 at end or failure
 int JarRead(void* buffer, int count, JILE* h);  // bytes delivered
 int JarSeek(JILE* h, double position);          // 0 or a code 1..10
@@ -193,15 +198,16 @@ int JarExists(const char* name);  // 1 when NAME.JIX can be opened for reading
 // ".J13F", ".J10000": two hex digits or more, no extra leading zero), or -1
 // for any other text.
 int JarChunkNumber(const char* extension);
-int JarRemove(const char* name, const JarContext* cx = nullptr);  // 0 or a code
-double JarDiskSize(const char* name,
-                   const JarContext* cx = nullptr);  // bytes on disk, or a negative code
+int JarRemove(const char* name, const JarContext* cx = nullptr,
+              JarFault* fault = nullptr);  // 0 or a code
+double JarDiskSize(const char* name, const JarContext* cx = nullptr,
+                   JarFault* fault = nullptr);  // bytes on disk, or a negative code
 // The blocks per chunk file given to new files; sets it first when n > 0.
 int JarSetFileBlocks(int n);
 // Checks the header against the index and chunk files: the table's length,
 // every chunk file there with its records back to back as the table says,
 // and no chunk file past the last. 0, or 1 with the disagreement reported.
-int JarCheck(const char* name);
+int JarCheck(const char* name, JarFault* fault = nullptr);
 
 // For tests: the size no chunk file may pass (kJarChunkLimit); sets it
 // first when n > 0 and returns the previous value.

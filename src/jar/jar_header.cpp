@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <string>
 
 #include "jar/jar_internal.h"
 #include "jar/jas.h"
@@ -13,52 +14,55 @@ namespace jar_internal {
 
 Settings g_settings;
 
-void HandleError(const JILE* h, const char* format, ...) {
+void HandleError(JILE* h, const char* format, ...) {
   char text[256];
   va_list args;
   va_start(args, format);
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  JasError(h->cx, "%s [%s]", text, h->name);
+  JasError(h->cx, &h->fault, "%s [%s]", text, h->name);
   const char* colon = strstr(text, ": ");
-  JasSetReason(colon != nullptr ? colon + 2 : text);
+  h->fault.SetReason(colon != nullptr ? colon + 2 : text);
 }
 
-int Valid(const JILE* h, int mode) {
-  if (h == nullptr || memcmp(h->header.magic, kMagic, 4) != 0 || h->mode != mode) {
-    JasError(h != nullptr ? h->cx : nullptr, "Valid: invalid JILE *");
+int Valid(JILE* h, int mode) {
+  if (h == nullptr || memcmp(h->header.magic, kMagic, 4) != 0) {
+    JasError(h != nullptr ? h->cx : nullptr, nullptr, "Valid: invalid JILE *");
+    return 0;
+  }
+  if (h->mode != mode) {
+    JasError(h->cx, &h->fault, "Valid: invalid JILE *");
     return 0;
   }
   return 1;
 }
 
 // Either mode.
-int ValidAny(const JILE* h) {
-  return Valid(h, h != nullptr && h->mode == kJarWrite ? kJarWrite : kJarRead);
-}
+int ValidAny(JILE* h) { return Valid(h, h != nullptr && h->mode == kJarWrite ? kJarWrite : kJarRead); }
 
-bool NameFits(const char* name, const char* who, const JarContext* cx) {
+bool NameFits(const char* name, const char* who, const JarContext* cx, JarFault* fault) {
   if (strlen(name) < kJarNameSize) return true;
-  JasError(cx, "%s: name too long", who);
+  JasError(cx, fault, "%s: name too long", who);
   return false;
 }
 
 // Reads and checks the header of NAME.JIX for the operations by name.
 // 0, or 1 open, 2 read, 3 close failed, 4 not a file of this layer.
-int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const JarContext* cx) {
-  if (!NameFits(name, who, cx)) return 1;
-  FILE* f = JasOpen(IndexName(name).text, "rb", cx);
+int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const JarContext* cx,
+                    JarFault* fault) {
+  if (!NameFits(name, who, cx, fault)) return 1;
+  FILE* f = JasOpen(IndexName(name).text, "rb", cx, fault);
   if (f == nullptr) return 1;
   uint8_t bytes[kJarHeaderSize];
-  int got = JasRead(bytes, kJarHeaderSize, f, cx);
-  int closed = JasClose(f, cx);
+  int got = JasRead(bytes, kJarHeaderSize, f, cx, fault);
+  int closed = JasClose(f, cx, fault);
   if (got != kJarHeaderSize) return 2;
   if (closed != 0) return 3;
   JarHeaderUnpack(bytes, header);
   // A zero or negative chunk size would make the chunk count meaningless.
   if (memcmp(header->magic, kMagic, 4) != 0 || header->file_blocks <= 0 || header->block_count < 0) {
-    JasError(cx, "%s: [%s] is no JAR5 index", who, name);
-    JasSetReason(kNoMagic);
+    JasError(cx, fault, "%s: [%s] is no JAR5 index", who, name);
+    if (fault != nullptr) fault->SetReason(kNoMagic);
     return 4;
   }
   return 0;
@@ -66,10 +70,10 @@ int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const 
 
 // Puts the file's name before the reason of a failure, where the caller
 // names only the database.
-void ReasonWithFile(const char* file) {
-  char why[512];
-  snprintf(why, sizeof why, "%s: %s", file, JasLastReason());
-  JasSetReason(why);
+void ReasonWithFile(JarFault* fault, const char* file) {
+  if (fault == nullptr) return;
+  const std::string why = std::string(file) + ": " + fault->reason;
+  fault->SetReason(why.c_str());
 }
 
 int ChunkCount(const JarHeader& header) {
@@ -77,25 +81,26 @@ int ChunkCount(const JarHeader& header) {
 }
 
 int OpenChunk(JILE* h, int chunk, const char* mode) {
-  h->chunk = JasOpen(ChunkName(h->name, chunk).text, mode, h->cx);
+  h->chunk = JasOpen(ChunkName(h->name, chunk).text, mode, h->cx, &h->fault);
   if (h->chunk == nullptr) return 5;
   h->chunk_file = chunk;
-  if (JasVbuf(h->chunk, h->chunk_buffer, kJarChunkBuffer, h->cx) != 0) return 6;
+  if (JasVbuf(h->chunk, h->chunk_buffer, kJarChunkBuffer, h->cx, &h->fault) != 0) return 6;
   return 0;
 }
 
 int CloseChunk(JILE* h) {
   if (h->chunk == nullptr) return 0;
-  int r = JasClose(h->chunk, h->cx);
+  int r = JasClose(h->chunk, h->cx, &h->fault);
   h->chunk = nullptr;
   return r;
 }
 
 // A handle of the layer, with its codec (made on first use).
-JILE* NewHandle(const JarContext* cx) {
-  auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE), cx));
+JILE* NewHandle(const JarContext* cx, JarFault* fault) {
+  auto* h = static_cast<JILE*>(JasAlloc(sizeof(JILE), cx, fault));
   if (h == nullptr) return nullptr;
-  memset(h, 0, sizeof *h);
+  memset(static_cast<void*>(h), 0, sizeof *h);
+  h->fault.block = -1;
   h->cx = cx;
   h->codec = new JarCodec;
   return h;
@@ -105,7 +110,7 @@ JILE* NewHandle(const JarContext* cx) {
 int FreeHandle(JILE* h) {
   const JarContext* cx = h->cx;
   delete h->codec;
-  memset(h, 0, sizeof *h);
+  memset(static_cast<void*>(h), 0, sizeof *h);
   return JarFree(h, cx);
 }
 
@@ -189,9 +194,9 @@ int JarChunkNumber(const char* extension) {
   return strcmp(again.text + 2, digits) == 0 ? static_cast<int>(chunk) : -1;
 }
 
-int JarRemove(const char* name, const JarContext* cx) {
+int JarRemove(const char* name, const JarContext* cx, JarFault* fault) {
   JarHeader header;
-  int r = ReadIndexHeader(name, &header, "JarRemove", cx);
+  int r = ReadIndexHeader(name, &header, "JarRemove", cx, fault);
   if (r != 0) return r;
   // Chunk files first and the index file last: a removal cut short leaves
   // the index, through which a second removal still finds what is left. A
@@ -205,28 +210,28 @@ int JarRemove(const char* name, const JarContext* cx) {
       if (file >= kJarSplitChunk && k >= kJarSplitChunk) continue;
       FileName chunk = ChunkName(name, file);
       if (PlatFileSize(chunk.text) < 0) continue;
-      if (JasRemove(chunk.text, cx) != 0) return 6 + k;
+      if (JasRemove(chunk.text, cx, fault) != 0) return 6 + k;
     }
   }
-  if (JasRemove(IndexName(name).text, cx) != 0) return 5;
+  if (JasRemove(IndexName(name).text, cx, fault) != 0) return 5;
   return 0;
 }
 
-double JarDiskSize(const char* name, const JarContext* cx) {
+double JarDiskSize(const char* name, const JarContext* cx, JarFault* fault) {
   JarHeader header;
-  int r = ReadIndexHeader(name, &header, "JarDiskSize", cx);
+  int r = ReadIndexHeader(name, &header, "JarDiskSize", cx, fault);
   if (r != 0) return -r;
-  double total = JasFileSize(IndexName(name).text, cx);
+  double total = JasFileSize(IndexName(name).text, cx, fault);
   if (total < 0) {
-    ReasonWithFile(IndexName(name).text);
+    ReasonWithFile(fault, IndexName(name).text);
     return -5;
   }
   int chunks = ChunkCount(header);
   for (int k = 0; k < chunks; k++) {
     FileName chunk = ChunkName(name, k);
-    double size = JasFileSize(chunk.text, cx);
+    double size = JasFileSize(chunk.text, cx, fault);
     if (size < 0) {
-      ReasonWithFile(chunk.text);
+      ReasonWithFile(fault, chunk.text);
       return -(6.0 + k);
     }
     total += size;

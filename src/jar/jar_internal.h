@@ -87,26 +87,29 @@ inline FileName ChunkName(const char* name, int chunk) {
   return f;
 }
 
-// A fault found in the data or the use of a handle: the message names the
-// file, and the reason is what was found wrong.
-void HandleError(const JILE* h, const char* format, ...) __attribute__((format(printf, 2, 3)));
-int Valid(const JILE* h, int mode);
+// A fault found in the data or the use of a handle, kept in the handle: the
+// message names the file, and the reason is what was found wrong.
+void HandleError(JILE* h, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Whether `h` is a handle of the layer in `mode`; a bad handle's failure
+// goes to its fault when it has one.
+int Valid(JILE* h, int mode);
 // Either mode.
-int ValidAny(const JILE* h);
-bool NameFits(const char* name, const char* who, const JarContext* cx);
+int ValidAny(JILE* h);
+bool NameFits(const char* name, const char* who, const JarContext* cx, JarFault* fault);
 // Reads and checks the header of NAME.JIX for the operations by name.
 // 0, or 1 open, 2 read, 3 close failed, 4 not a file of this layer.
-int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const JarContext* cx);
+int ReadIndexHeader(const char* name, JarHeader* header, const char* who, const JarContext* cx,
+                    JarFault* fault);
 inline bool IsSplit(const JarHeader& header) { return header.version == kJarVersionSplit; }
 // Puts the file's name before the reason of a failure, where the caller
 // names only the database.
-void ReasonWithFile(const char* file);
+void ReasonWithFile(JarFault* fault, const char* file);
 int ChunkCount(const JarHeader& header);
 int OpenChunk(JILE* h, int chunk, const char* mode);
 int CloseChunk(JILE* h);
 // A handle of the layer, with its codec (made on first use), accounting to
-// `cx`.
-JILE* NewHandle(const JarContext* cx);
+// `cx`; null with the failure in `fault` when there is no memory.
+JILE* NewHandle(const JarContext* cx, JarFault* fault);
 // 0, or JarFree's code.
 int FreeHandle(JILE* h);
 

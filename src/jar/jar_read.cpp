@@ -24,16 +24,16 @@ int FillFailed(JILE* h) {
 // and the file; the reason is what was wrong, without the routine that found
 // it (the text after the message's last ": "), and the block goes with it.
 int BlockFailed(JILE* h, const char* message) {
-  JasError(h->cx, "%s at block %d [%s]", message, h->block, h->name);
+  JasError(h->cx, &h->fault, "%s at block %d [%s]", message, h->block, h->name);
   const char* colon = strrchr(message, ':');
-  JasSetReason(colon != nullptr && colon[1] == ' ' ? colon + 2 : message);
-  JasSetBlock(h->block);
+  h->fault.SetReason(colon != nullptr && colon[1] == ' ' ? colon + 2 : message);
+  h->fault.block = h->block;
   return FillFailed(h);
 }
 
 // A record read that came short keeps the stream's reason, with the block.
 int BlockReadFailed(JILE* h) {
-  JasSetBlock(h->block);
+  h->fault.block = h->block;
   return FillFailed(h);
 }
 
@@ -50,7 +50,7 @@ int FillChecked(JILE* h, uint32_t sum) {
 // block buffer.
 int FillFill(JILE* h) {
   uint8_t head[kRecordHead];
-  if (JasRead(head, kRecordHead, h->chunk, h->cx) != kRecordHead) return BlockReadFailed(h);
+  if (JasRead(head, kRecordHead, h->chunk, h->cx, &h->fault) != kRecordHead) return BlockReadFailed(h);
   uint32_t sum = Get32(head);
   uint32_t length = Get32(head + 4);
   if (length < 1 || length > static_cast<uint32_t>(kMaxRecordLength)) {
@@ -60,10 +60,10 @@ int FillFill(JILE* h) {
   }
   int n = static_cast<int>(length);
   JarCodec& c = *h->codec;
-  if (JasRead(c.record, n, h->chunk, h->cx) != n) return BlockReadFailed(h);
+  if (JasRead(c.record, n, h->chunk, h->cx, &h->fault) != n) return BlockReadFailed(h);
   memset(c.record + n, 0, kRecordPadding);
   char error[256];
-  if (BlockDecodeSilent(BlockThreadDecoder(), c.record, n, h->data, error) == 0) {
+  if (BlockDecode(BlockThreadDecoder(), c.record, n, h->data, error) == 0) {
     return BlockFailed(h, error);
   }
   return FillChecked(h, sum);
@@ -91,18 +91,19 @@ bool ReadAhead(JILE* h) {
   const int32_t end = std::min<int64_t>(int64_t(h->block / n + 1) * n, h->header.block_count);
   const int count = std::min<int64_t>(threads, end - h->block);
   if (count < 2) return false;
-  const int64_t at = JasTell(h->chunk, h->cx);
+  const int64_t at = JasTell(h->chunk, h->cx, &h->fault);
   if (at < 0) return false;
   while (static_cast<int>(c.ahead.size()) < count) c.ahead.emplace_back(new JarAhead);
   for (int i = 0; i < count; i++) {
     JarAhead& a = *c.ahead[i];
     uint8_t head[kRecordHead];
-    bool ok = JasRead(head, kRecordHead, h->chunk, h->cx) == kRecordHead;
+    bool ok = JasRead(head, kRecordHead, h->chunk, h->cx, &h->fault) == kRecordHead;
     uint32_t length = ok ? Get32(head + 4) : 0;
     ok = ok && length >= 1 && length <= static_cast<uint32_t>(kMaxRecordLength) &&
-         JasRead(a.record, static_cast<int>(length), h->chunk, h->cx) == static_cast<int>(length);
+         JasRead(a.record, static_cast<int>(length), h->chunk, h->cx, &h->fault) ==
+             static_cast<int>(length);
     if (!ok) {
-      JasSeek(h->chunk, at, h->cx);
+      JasSeek(h->chunk, at, h->cx, &h->fault);
       return false;
     }
     a.sum = Get32(head);
@@ -112,7 +113,7 @@ bool ReadAhead(JILE* h) {
   JarCodec* codec = &c;
   PlatParallel(count, [codec](int i) {
     JarAhead& a = *codec->ahead[i];
-    a.decoded = BlockDecodeSilent(BlockThreadDecoder(), a.record, a.length, a.block, a.error);
+    a.decoded = BlockDecode(BlockThreadDecoder(), a.record, a.length, a.block, a.error);
   });
   c.ahead_first = h->block;
   c.ahead_count = count;
@@ -137,8 +138,8 @@ int FillNext(JILE* h) {
   // index says where.
   if (IsSplit(h->header)) {
     uint8_t entry[4];
-    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(h->block), h->cx) != 0 ||
-        JasRead(entry, 4, h->index, h->cx) != 4) {
+    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(h->block), h->cx, &h->fault) != 0 ||
+        JasRead(entry, 4, h->index, h->cx, &h->fault) != 4) {
       return FillFailed(h);
     }
     file = JarRecordPlace(h->header, h->block, Get32(entry)).file;
@@ -155,29 +156,33 @@ int FillNext(JILE* h) {
 
 }  // namespace
 
-JILE* JarRopen(const char* name, const JarContext* cx) {
-  if (!NameFits(name, "JarRopen", cx)) return nullptr;
-  JILE* h = NewHandle(cx);
+JILE* JarRopen(const char* name, const JarContext* cx, JarFault* fault) {
+  if (!NameFits(name, "JarRopen", cx, fault)) return nullptr;
+  JILE* h = NewHandle(cx, fault);
   if (h == nullptr) return nullptr;
   strcpy(h->name, name);
-  h->index = JasOpen(IndexName(name).text, "rb", h->cx);
+  h->index = JasOpen(IndexName(name).text, "rb", h->cx, &h->fault);
   bool ok = h->index != nullptr;
-  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer, h->cx) == 0;
+  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer, h->cx, &h->fault) == 0;
   if (ok) {
     uint8_t bytes[kJarHeaderSize];
-    ok = JasRead(bytes, kJarHeaderSize, h->index, h->cx) == kJarHeaderSize;
+    ok = JasRead(bytes, kJarHeaderSize, h->index, h->cx, &h->fault) == kJarHeaderSize;
     if (ok) JarHeaderUnpack(bytes, &h->header);
   }
-  const char* fault = ok ? JarHeaderFault(h->header) : nullptr;
-  if (fault != nullptr && !Valid(h, kJarRead)) {
-    JasSetReason(fault);
+  const char* wrong = ok ? JarHeaderFault(h->header) : nullptr;
+  if (wrong != nullptr && !Valid(h, kJarRead)) {
+    // No file of the layer: the handle's own check finds it, and the reason
+    // says what was wrong.
+    snprintf(h->fault.message, sizeof h->fault.message, "Valid: invalid JILE *");
+    h->fault.SetReason(wrong);
     ok = false;
-  } else if (fault != nullptr) {
-    HandleError(h, "JarRopen: %s", fault);
+  } else if (wrong != nullptr) {
+    HandleError(h, "JarRopen: %s", wrong);
     ok = false;
   }
   if (!ok) {
-    if (h->index != nullptr) JasClose(h->index, h->cx);
+    if (h->index != nullptr) JasClose(h->index, h->cx, &h->fault);
+    if (fault != nullptr) *fault = h->fault;
     FreeHandle(h);
     return nullptr;
   }
@@ -190,7 +195,7 @@ int JarGetc(JILE* h) {
   if (h->pos >= h->valid) {
     if (!FillNext(h)) return -1;
     if (h->pos >= h->valid) {
-      JasSetReason("end of data");
+      h->fault.SetReason("end of data");
       return -1;
     }
   }
@@ -205,7 +210,7 @@ int JarRead(void* buffer, int count, JILE* h) {
     if (h->pos >= h->valid) {
       if (!FillNext(h)) return 0;
       if (h->pos >= h->valid) {
-        JasSetReason("end of data");
+        h->fault.SetReason("end of data");
         break;
       }
     }
@@ -235,9 +240,9 @@ int JarSeek(JILE* h, double position) {
     h->codec->streak = 0;
     h->block = b;
     FillFailed(h);
-    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b), h->cx) != 0) return 7;
+    if (JasSeek(h->index, h->header.foffindex + 4 * int64_t(b), h->cx, &h->fault) != 0) return 7;
     uint8_t entry[4];
-    if (JasRead(entry, 4, h->index, h->cx) != 4) return 8;
+    if (JasRead(entry, 4, h->index, h->cx, &h->fault) != 4) return 8;
     const JarPlace place = JarRecordPlace(h->header, b, Get32(entry));
     const int file = place.file;
     const uint32_t at = place.offset;
@@ -249,7 +254,7 @@ int JarSeek(JILE* h, double position) {
         return r;
       }
     }
-    if (JasSeek(h->chunk, at, h->cx) != 0) return 9;
+    if (JasSeek(h->chunk, at, h->cx, &h->fault) != 0) return 9;
     if (!FillFill(h)) return 10;
   }
   h->pos = static_cast<int32_t>(position - double(b) * kBlockSize);

@@ -144,7 +144,7 @@ int JarReader::Read(int32_t block, uint8_t* out, std::string* error) const {
   uint8_t* record = bytes + kJarRecordHead;
   memset(record + length, 0, kRecordPadding);
   char why[256];
-  if (BlockDecodeSilent(BlockThreadDecoder(), record, static_cast<int>(length), out, why) == 0) {
+  if (BlockDecode(BlockThreadDecoder(), record, static_cast<int>(length), out, why) == 0) {
     // The codec's message without the routine that found it.
     const char* colon = strrchr(why, ':');
     return fail(colon != nullptr && colon[1] == ' ' ? colon + 2 : why);

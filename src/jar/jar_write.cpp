@@ -31,12 +31,12 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   if (h->chunk == nullptr) {
     // The second halves are numbered past every first one.
     if (chunk >= kJarSplitChunk && IsSplit(h->header)) {
-      JasError(h->cx, "Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, chunk);
+      JasError(h->cx, &h->fault, "Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, chunk);
       return 0;
     }
     if (OpenChunk(h, chunk, "wb") != 0) return 0;
   }
-  int64_t offset = JasTell(h->chunk, h->cx);
+  int64_t offset = JasTell(h->chunk, h->cx, &h->fault);
   if (offset < 0) return 0;
   if (length > kMaxRecordLength) {
     HandleError(h, "Flush: encoding failed at block %d", block);
@@ -47,7 +47,8 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   // files that need it have, so that all others stay as they always were.
   if (offset + kRecordHead + length > g_settings.chunk_limit) {
     if (h->chunk_file >= kJarSplitChunk || chunk >= kJarSplitChunk) {
-      JasError(h->cx, "Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name, h->chunk_file);
+      JasError(h->cx, &h->fault, "Flush: chunk file %s.J%02X would pass 2^31 bytes", h->name,
+               h->chunk_file);
       return 0;
     }
     if (CloseChunk(h) != 0 || OpenChunk(h, chunk + kJarSplitChunk, "wb") != 0) return 0;
@@ -59,12 +60,12 @@ int PutRecord(JILE* h, const uint8_t* record, int length, uint32_t sum, int size
   uint32_t at = static_cast<uint32_t>(offset);
   if (h->chunk_file >= kJarSplitChunk) at |= kJarSplitBit;
   Put32(entry, at);
-  if (JasWrite(entry, 4, h->index, h->cx) != 4) return 0;
+  if (JasWrite(entry, 4, h->index, h->cx, &h->fault) != 4) return 0;
   uint8_t head[kRecordHead];
   Put32(head, sum);
   Put32(head + 4, static_cast<uint32_t>(length));
-  if (JasWrite(head, kRecordHead, h->chunk, h->cx) != kRecordHead) return 0;
-  if (JasWrite(record, length, h->chunk, h->cx) != length) return 0;
+  if (JasWrite(head, kRecordHead, h->chunk, h->cx, &h->fault) != kRecordHead) return 0;
+  if (JasWrite(record, length, h->chunk, h->cx, &h->fault) != length) return 0;
   h->header.block_count++;
   h->header.last_block_size = size;
   return 1;
@@ -83,12 +84,12 @@ int WriteGathered(JILE* h) {
   JarCodec* codec = &c;
   PlatParallel(n, [codec, flags](int i) {
     JarSlot& s = *codec->slots[i];
-    s.length = BlockEncodeSilent(BlockThreadEncoder(), s.block, flags, s.record, s.error);
+    s.length = BlockEncode(BlockThreadEncoder(), s.block, flags, s.record, s.error);
   });
   for (int i = 0; i < n; i++) {
     const JarSlot& s = *c.slots[i];
     if (s.length <= 0) {
-      JasError(h->cx, "%s", s.error);
+      JasError(h->cx, &h->fault, "%s", s.error);
       return 0;
     }
     if (!PutRecord(h, s.record, s.length, s.sum, s.size)) return 0;
@@ -115,9 +116,9 @@ int Flush(JILE* h, bool last) {
   const int threads = PlatThreadCount();
   if (threads == 1 && c.gathered == 0) {
     char error[256];
-    int length = BlockEncodeSilent(BlockThreadEncoder(), h->data, h->flags, c.record, error);
+    int length = BlockEncode(BlockThreadEncoder(), h->data, h->flags, c.record, error);
     if (length <= 0) {
-      JasError(h->cx, "%s", error);
+      JasError(h->cx, &h->fault, "%s", error);
       return 0;
     }
     if (!PutRecord(h, c.record, length, sum, h->pos)) return 0;
@@ -142,12 +143,11 @@ int Flush(JILE* h, bool last) {
   return 1;
 }
 
-// Marks the block buffer as not holding the current block, so that neither
 }  // namespace
 
-JILE* JarWopen(const char* name, int flags, const JarContext* cx) {
-  if (!NameFits(name, "JarWopen", cx)) return nullptr;
-  JILE* h = NewHandle(cx);
+JILE* JarWopen(const char* name, int flags, const JarContext* cx, JarFault* fault) {
+  if (!NameFits(name, "JarWopen", cx, fault)) return nullptr;
+  JILE* h = NewHandle(cx, fault);
   if (h == nullptr) return nullptr;
   memcpy(h->header.magic, kMagic, 4);
   h->header.file_blocks = g_settings.file_blocks;
@@ -158,25 +158,26 @@ JILE* JarWopen(const char* name, int flags, const JarContext* cx) {
   strcpy(h->name, name);
   h->mode = kJarWrite;
   h->flags = flags;
-  h->index = JasOpen(IndexName(name).text, "wb", h->cx);
+  h->index = JasOpen(IndexName(name).text, "wb", h->cx, &h->fault);
   bool ok = h->index != nullptr;
-  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer, h->cx) == 0;
+  if (ok) ok = JasVbuf(h->index, h->index_buffer, sizeof h->index_buffer, h->cx, &h->fault) == 0;
   if (ok) {
     uint8_t bytes[kJarHeaderSize];
     JarHeaderPack(h->header, bytes);
-    ok = JasWrite(bytes, kJarHeaderSize, h->index, h->cx) == kJarHeaderSize &&
-         JasWrite(kFiller, kFillerPiece, h->index, h->cx) == kFillerPiece &&
-         JasWrite(kFiller, kFillerPiece, h->index, h->cx) == kFillerPiece &&
-         JasWrite(kFiller, kJarFillerSize - 2 * kFillerPiece, h->index, h->cx) ==
+    ok = JasWrite(bytes, kJarHeaderSize, h->index, h->cx, &h->fault) == kJarHeaderSize &&
+         JasWrite(kFiller, kFillerPiece, h->index, h->cx, &h->fault) == kFillerPiece &&
+         JasWrite(kFiller, kFillerPiece, h->index, h->cx, &h->fault) == kFillerPiece &&
+         JasWrite(kFiller, kJarFillerSize - 2 * kFillerPiece, h->index, h->cx, &h->fault) ==
              kJarFillerSize - 2 * kFillerPiece;
   }
   if (ok) {
-    int64_t at = JasTell(h->index, h->cx);
+    int64_t at = JasTell(h->index, h->cx, &h->fault);
     ok = at > 0;
     h->header.foffindex = static_cast<int32_t>(at);
   }
   if (!ok) {
-    if (h->index != nullptr) JasClose(h->index, h->cx);
+    if (h->index != nullptr) JasClose(h->index, h->cx, &h->fault);
+    if (fault != nullptr) *fault = h->fault;
     FreeHandle(h);
     return nullptr;
   }
@@ -209,7 +210,7 @@ void JarCode(int flags, uint8_t* block, int size, JarCoded* coded) {
   coded->sum = JarBlockSum(block, size);
   coded->size = size;
   if (size < kBlockSize) memset(block + size, 0xFF, kBlockSize - size);
-  coded->length = BlockEncodeSilent(BlockThreadEncoder(), block, flags, coded->record, coded->error);
+  coded->length = BlockEncode(BlockThreadEncoder(), block, flags, coded->record, coded->error);
 }
 
 int JarWriteCoded(JILE* h, const JarCoded& coded) {
@@ -227,7 +228,7 @@ int JarWriteCoded(JILE* h, const JarCoded& coded) {
     return 0;
   }
   if (coded.length <= 0) {
-    JasError(h->cx, "%s", coded.error);
+    JasError(h->cx, &h->fault, "%s", coded.error);
     return 0;
   }
   if (!PutRecord(h, coded.record, coded.length, coded.sum, coded.size)) return 0;
@@ -258,31 +259,41 @@ int JarSetCreated(JILE* h, int32_t seconds) {
 
 // Closes the streams and frees the record even after a failure, reporting
 // the first failure's code.
-int JarClose(JILE* h) {
-  if (!ValidAny(h)) return 1;
+int JarClose(JILE* h, JarFault* fault) {
+  if (!ValidAny(h)) {
+    if (fault != nullptr) {
+      snprintf(fault->message, sizeof fault->message, "Valid: invalid JILE *");
+      fault->SetReason("invalid JILE *");
+    }
+    return 1;
+  }
   int code = 0;
-  // The reason of the first failure is the one the caller reports.
-  char reason[256] = "";
+  // The first failure is the one the caller reports; the handle is gone.
+  JarFault first;
   auto fail = [&](int c) {
     if (code != 0) return;
     code = c;
-    snprintf(reason, sizeof reason, "%s", JasLastReason());
+    first = h->fault;
   };
   if (h->mode == kJarWrite) {
     if (h->pos > 0 && !Flush(h, true)) fail(2);
     // Blocks gathered before a failure are dropped with the handle.
     if (code == 0 && !WriteGathered(h)) fail(2);
-    if (code == 0 && JasSeek(h->index, 0, h->cx) != 0) fail(3);
+    if (code == 0 && JasSeek(h->index, 0, h->cx, &h->fault) != 0) fail(3);
     if (code == 0) {
       uint8_t bytes[kJarHeaderSize];
       JarHeaderPack(h->header, bytes);
-      if (JasWrite(bytes, -kJarHeaderSize, h->index, h->cx) != kJarHeaderSize) fail(4);
+      if (JasWrite(bytes, -kJarHeaderSize, h->index, h->cx, &h->fault) != kJarHeaderSize) fail(4);
     }
   }
   if (CloseChunk(h) != 0) fail(5);
-  if (JasClose(h->index, h->cx) != 0) fail(6);
+  if (JasClose(h->index, h->cx, &h->fault) != 0) fail(6);
   h->index = nullptr;
-  if (FreeHandle(h) != 0) fail(7);
-  if (code != 0) JasSetReason(reason);
+  const int freed = FreeHandle(h);
+  if (freed != 0 && code == 0) {
+    code = 7;
+    first.SetReason(freed == 2 ? "lo sentinel violated" : "hi sentinel violated");
+  }
+  if (code != 0 && fault != nullptr) *fault = first;
   return code;
 }

@@ -10,33 +10,25 @@
 
 namespace {
 
-// The layer's last failure, which the checked operations of the caller read
-// after a call failed: its message and its reason. One per thread, like the
-// system's error text it carries: threads reading through their own handles
-// fail apart, and each reads its own failure back.
-struct LastFailure {
-  char text[1024];
-  char reason[1024];
-  int block;
-};
-thread_local LastFailure g_last = {"", "", -1};
-
-// The names of the open streams, looked up only when one fails; process-wide
-// like the streams themselves. The final pass holds two per ply: as many as
-// a process may open files, and past the table a failure names "?".
+// The names of the open streams, looked up only when one fails: global like
+// the streams themselves, which any handle of any thread opens. The final
+// pass holds two per ply: as many as a process may open files, and past the
+// table a failure names "?". A build's threads open and close streams at
+// once (a reader crossing into its next chunk file): the table is used under
+// its lock.
 constexpr int kNamedStreams = 1024;
 struct NamedStream {
   FILE* stream;
   char name[280];
 };
-NamedStream g_streams[kNamedStreams];
-// A build's threads open and close streams (a reader crossing into its next
-// chunk file) at once: the table is used under this lock.
-std::mutex g_streams_lock;
+struct StreamNames {
+  std::mutex lock;
+  NamedStream table[kNamedStreams];
+} g_stream_names;
 
 void NoteStream(FILE* stream, const char* name) {
-  std::lock_guard<std::mutex> hold(g_streams_lock);
-  for (NamedStream& n : g_streams) {
+  std::lock_guard<std::mutex> hold(g_stream_names.lock);
+  for (NamedStream& n : g_stream_names.table) {
     if (n.stream == nullptr) {
       n.stream = stream;
       snprintf(n.name, sizeof n.name, "%s", name);
@@ -46,8 +38,8 @@ void NoteStream(FILE* stream, const char* name) {
 }
 
 void ForgetStream(FILE* stream) {
-  std::lock_guard<std::mutex> hold(g_streams_lock);
-  for (NamedStream& n : g_streams) {
+  std::lock_guard<std::mutex> hold(g_stream_names.lock);
+  for (NamedStream& n : g_stream_names.table) {
     if (n.stream == stream) {
       n.stream = nullptr;
       return;
@@ -56,8 +48,8 @@ void ForgetStream(FILE* stream) {
 }
 
 const char* StreamName(FILE* stream) {
-  std::lock_guard<std::mutex> hold(g_streams_lock);
-  for (const NamedStream& n : g_streams) {
+  std::lock_guard<std::mutex> hold(g_stream_names.lock);
+  for (const NamedStream& n : g_stream_names.table) {
     if (n.stream == stream) return n.name;
   }
   return "?";
@@ -72,15 +64,27 @@ const char* ReadReason(FILE* stream) {
   return PlatAtEnd(stream) ? "unexpected end of file" : PlatErrorText();
 }
 
-void Report(const JarContext* cx, const char* reason) {
-  snprintf(g_last.reason, sizeof g_last.reason, "%s", reason);
-  g_last.block = -1;
+// Copies as much of `from` as `to` holds (a message cut short is still a
+// message).
+void CopyText(char* to, size_t size, const char* from) {
+  const size_t n = strnlen(from, size - 1);
+  memcpy(to, from, n);
+  to[n] = '\0';
+}
+
+// Keeps a failure's message and reason in `fault` and counts it as an error
+// of the context's account, which logs the message.
+void Report(const JarContext* cx, JarFault* fault, const char* message, const char* reason) {
+  if (fault != nullptr) {
+    CopyText(fault->message, sizeof fault->message, message);
+    fault->SetReason(reason);
+  }
   if (cx == nullptr || cx->owner == nullptr) return;
   JarAccount& a = *cx->owner;
   std::lock_guard<std::mutex> hold(a.lock);
   a.errors += 1;
   if (a.errors >= a.errors_max) a.errors_max = a.errors;
-  if (a.log_error != nullptr) a.log_error(a.errors, g_last.text);
+  if (a.log_error != nullptr) a.log_error(a.errors, message);
 }
 
 // Applies a change of one kind; "max" is replaced whenever the figure
@@ -139,59 +143,62 @@ void JarReplay(JarAccount& account, std::vector<JarEvent>& events) {
   events.clear();
 }
 
-void JasError(const JarContext* cx, const char* format, ...) {
+void JasError(const JarContext* cx, JarFault* fault, const char* format, ...) {
+  char text[1024];
   va_list args;
   va_start(args, format);
-  vsnprintf(g_last.text, sizeof g_last.text, format, args);
+  vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  const char* colon = strstr(g_last.text, ": ");
-  Report(cx, colon != nullptr ? colon + 2 : g_last.text);
+  const char* colon = strstr(text, ": ");
+  Report(cx, fault, text, colon != nullptr ? colon + 2 : text);
 }
 
-const char* JasLastError() { return g_last.text; }
-
-const char* JasLastReason() { return g_last.reason; }
-
-void JasSetReason(const char* reason) {
-  snprintf(g_last.reason, sizeof g_last.reason, "%s", reason);
-  g_last.block = -1;
+void JarFault::SetReason(const char* text) {
+  CopyText(reason, sizeof reason, text);
+  block = -1;
 }
-
-int JasLastBlock() { return g_last.block; }
-
-void JasSetBlock(int block) { g_last.block = block; }
 
 namespace {
 // A failed stream operation: "<message> [<file>]: <reason>", or, when the
 // message names the file already, "<message>: <reason>".
-void StreamError(const JarContext* cx, const char* reason, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-void StreamError(const JarContext* cx, const char* reason, const char* format, ...) {
+void StreamError(const JarContext* cx, JarFault* fault, const char* reason, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+void StreamError(const JarContext* cx, JarFault* fault, const char* reason, const char* format, ...) {
   // The reason may live in the system's buffer: keep it before formatting.
   char why[256];
   snprintf(why, sizeof why, "%s", reason);
+  char text[1024];
   va_list args;
   va_start(args, format);
-  int n = vsnprintf(g_last.text, sizeof g_last.text, format, args);
+  int n = vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  if (n >= 0 && static_cast<size_t>(n) < sizeof g_last.text) {
-    snprintf(g_last.text + n, sizeof g_last.text - static_cast<size_t>(n), ": %s", why);
+  if (n >= 0 && static_cast<size_t>(n) < sizeof text) {
+    snprintf(text + n, sizeof text - static_cast<size_t>(n), ": %s", why);
   }
-  Report(cx, why);
+  Report(cx, fault, text, why);
+}
+
+// A failed seek or tell, whose message carries the system's reason already:
+// "<who>: error [<reason>] [<file>]".
+void PositionError(const JarContext* cx, JarFault* fault, const char* who, const char* why,
+                   const char* name) {
+  char text[1024];
+  snprintf(text, sizeof text, "%s: error [%s] [%s]", who, why, name);
+  Report(cx, fault, text, why);
 }
 }  // namespace
 
 // Layout: size word, lo guard, the n bytes, hi guard. The guards live in
 // host order: they never leave the process.
-void* JasAlloc(size_t n, const JarContext* cx) {
+void* JasAlloc(size_t n, const JarContext* cx, JarFault* fault) {
   // The size word and the alloc figures are 32-bit.
   if (n > static_cast<size_t>(INT32_MAX - kJasGuardOverhead)) {
-    JasError(cx, "JasAlloc: out of mem");
+    JasError(cx, fault, "JasAlloc: out of mem");
     return nullptr;
   }
   auto* base = static_cast<uint8_t*>(malloc(n + kJasGuardOverhead));
   if (base == nullptr) {
-    JasError(cx, "JasAlloc: out of mem");
+    JasError(cx, fault, "JasAlloc: out of mem");
     return nullptr;
   }
   uint32_t size = static_cast<uint32_t>(n);
@@ -204,17 +211,17 @@ void* JasAlloc(size_t n, const JarContext* cx) {
 
 int JarFree(void* p, const JarContext* cx) {
   if (p == nullptr) {
-    JasError(cx, "JarFree: null pointer");
+    JasError(cx, nullptr, "JarFree: null pointer");
     return 1;
   }
   uint8_t* base = static_cast<uint8_t*>(p) - 8;
   if (LoadWord(base + 4) != kJasGuardLo) {
-    JasError(cx, "JarFree: lo sentinel violated");
+    JasError(cx, nullptr, "JarFree: lo sentinel violated");
     return 2;
   }
   uint32_t size = LoadWord(base);
   if (LoadWord(base + 8 + size) != kJasGuardHi) {
-    JasError(cx, "JarFree: hi sentinel violated");
+    JasError(cx, nullptr, "JarFree: hi sentinel violated");
     return 3;
   }
   Count(cx, 0, -(static_cast<int>(size) + kJasGuardOverhead));
@@ -222,10 +229,10 @@ int JarFree(void* p, const JarContext* cx) {
   return 0;
 }
 
-FILE* JasOpen(const char* name, const char* mode, const JarContext* cx) {
+FILE* JasOpen(const char* name, const char* mode, const JarContext* cx, JarFault* fault) {
   FILE* f = PlatFopen(name, mode);
   if (f == nullptr) {
-    StreamError(cx, SystemReason(), "JasOpen: (%s, %s) failed", name, mode);
+    StreamError(cx, fault, SystemReason(), "JasOpen: (%s, %s) failed", name, mode);
     return nullptr;
   }
   NoteStream(f, name);
@@ -234,14 +241,14 @@ FILE* JasOpen(const char* name, const char* mode, const JarContext* cx) {
   return f;
 }
 
-int JasVbuf(FILE* stream, char* buffer, size_t size, const JarContext* cx) {
+int JasVbuf(FILE* stream, char* buffer, size_t size, const JarContext* cx, JarFault* fault) {
   int r = PlatSetBuffer(stream, buffer, size);
   if (r != 0)
-    StreamError(cx, "cannot set the stream buffer", "JasVbuf: failed [%s]", StreamName(stream));
+    StreamError(cx, fault, "cannot set the stream buffer", "JasVbuf: failed [%s]", StreamName(stream));
   return r;
 }
 
-int JasClose(FILE* stream, const JarContext* cx) {
+int JasClose(FILE* stream, const JarContext* cx, JarFault* fault) {
   // The name outlives the stream for the message.
   char name[280];
   snprintf(name, sizeof name, "%s", StreamName(stream));
@@ -251,65 +258,63 @@ int JasClose(FILE* stream, const JarContext* cx) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
     Count(cx, 1, -1);
-    StreamError(cx, why, "JasClose: failed [%s]", name);
+    StreamError(cx, fault, why, "JasClose: failed [%s]", name);
     return r;
   }
   Count(cx, 1, -1);
   return r;
 }
 
-int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx) {
+int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx, JarFault* fault) {
   if (count <= 0) return 0;
   int got = static_cast<int>(PlatFread(buffer, static_cast<size_t>(count), stream));
   if (got != count) {
-    StreamError(cx, ReadReason(stream), "JasRead: wanted %d actual %d [%s]", count, got,
+    StreamError(cx, fault, ReadReason(stream), "JasRead: wanted %d actual %d [%s]", count, got,
                 StreamName(stream));
   }
   return got;
 }
 
-int JasWrite(const void* buffer, int count, FILE* stream, const JarContext* cx) {
+int JasWrite(const void* buffer, int count, FILE* stream, const JarContext* cx, JarFault* fault) {
   int wanted = count < 0 ? -count : count;
   int put = wanted == 0 ? 0 : static_cast<int>(PlatFwrite(buffer, static_cast<size_t>(wanted), stream));
   if (put != wanted) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
     if (count >= 0) Count(cx, 2, put);
-    StreamError(cx, why, "JasWrite: wanted %d actual %d [%s]", wanted, put, StreamName(stream));
+    StreamError(cx, fault, why, "JasWrite: wanted %d actual %d [%s]", wanted, put, StreamName(stream));
     return put;
   }
   if (count >= 0) Count(cx, 2, put);
   return put;
 }
 
-int64_t JasTell(FILE* stream, const JarContext* cx) {
+int64_t JasTell(FILE* stream, const JarContext* cx, JarFault* fault) {
   int64_t at = PlatFtell(stream);
   if (at < 0) {
     // The message carries the reason already; only the file is added.
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    snprintf(g_last.text, sizeof g_last.text, "JasTell: error [%s] [%s]", why, StreamName(stream));
-    Report(cx, why);
+    PositionError(cx, fault, "JasTell", why, StreamName(stream));
   }
   return at;
 }
 
-int JasSeek(FILE* stream, int64_t offset, const JarContext* cx) {
+int JasSeek(FILE* stream, int64_t offset, const JarContext* cx, JarFault* fault) {
   int r = PlatFseek(stream, offset);
   if (r != 0) {
     // The message carries the reason already; only the file is added.
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    snprintf(g_last.text, sizeof g_last.text, "JasSeek: error [%s] [%s]", why, StreamName(stream));
-    Report(cx, why);
+    PositionError(cx, fault, "JasSeek", why, StreamName(stream));
   }
   return r;
 }
 
-int JasRemove(const char* name, const JarContext* cx) {
+int JasRemove(const char* name, const JarContext* cx, JarFault* fault) {
   double size = PlatFileSize(name);
   if (size < 0) {
-    StreamError(cx, SystemReason(), "JasRemove: stat() failed [%s]", name);
+    StreamError(cx, fault, SystemReason(), "JasRemove: stat() failed [%s]", name);
     return -1;
   }
   Count(cx, 2, -size);
@@ -317,16 +322,17 @@ int JasRemove(const char* name, const JarContext* cx) {
   if (r != 0) {
     char why[256];
     snprintf(why, sizeof why, "%s", SystemReason());
-    snprintf(g_last.text, sizeof g_last.text, "JasRemove: (%s) error [%s]", name, why);
-    Report(cx, why);
+    char text[1024];
+    snprintf(text, sizeof text, "JasRemove: (%s) error [%s]", name, why);
+    Report(cx, fault, text, why);
   }
   return r;
 }
 
-double JasFileSize(const char* name, const JarContext* cx) {
+double JasFileSize(const char* name, const JarContext* cx, JarFault* fault) {
   double size = PlatFileSize(name);
   if (size < 0) {
-    StreamError(cx, SystemReason(), "JasFileSize: stat() failed [%s]", name);
+    StreamError(cx, fault, SystemReason(), "JasFileSize: stat() failed [%s]", name);
     return -1;
   }
   return size;

@@ -55,23 +55,28 @@ struct JarContext {
 // Applies captured changes to `account` in order, and empties them.
 void JarReplay(JarAccount& account, std::vector<JarEvent>& events);
 
-// Formats a message of the layer and counts it as an error of the context's
-// account, if any. What follows the message's "Name: " becomes the reason
-// of the failure.
-void JasError(const JarContext* cx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// The last message formatted by JasError.
-const char* JasLastError();
-// Why the layer's last failure happened, without the name of the routine:
-// the system's error text, captured when the call failed, or what was found
-// wrong. The checked operations append it to their messages.
-const char* JasLastReason();
-// Sets the reason without reporting an error (the end of the data, a reason
-// kept over later failures).
-void JasSetReason(const char* reason);
-// The block whose record the last failure found damaged or could not read,
-// or -1 (every error report and every reason set clears it).
-int JasLastBlock();
-void JasSetBlock(int block);
+// What went wrong in a failed call of the layer: the message as reported
+// (it names the routine and the file); the reason, without the routine's
+// name (the system's error text taken when the call failed, or what was
+// found wrong), which the checked operations append to their own messages;
+// and the block whose record was damaged or could not be read, or -1. A
+// handle keeps the fault of its last failed call, an operation by name fills
+// the one its caller passes (or none). Each thread's calls fail into their
+// own handles and faults.
+struct JarFault {
+  char message[512] = "";
+  char reason[500] = "";
+  int32_t block = -1;
+  // A reason without a report (the end of the data, a reason kept over later
+  // failures); the block is cleared.
+  void SetReason(const char* text);
+};
+
+// Formats a message of the layer into `fault` (if any), its reason what
+// follows the message's "Name: ", and counts it as an error of the
+// context's account (if any).
+void JasError(const JarContext* cx, JarFault* fault, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Guard words around each guarded allocation.
 inline constexpr uint32_t kJasGuardLo = 0x01234567;
@@ -80,21 +85,23 @@ inline constexpr int kJasGuardOverhead = 12;
 
 // n bytes between a size word plus lo guard and a hi guard; null on failure.
 // The context counts n + 12 bytes held until JarFree.
-void* JasAlloc(size_t n, const JarContext* cx);
+void* JasAlloc(size_t n, const JarContext* cx, JarFault* fault = nullptr);
 // 0, or 1 null pointer, 2 lo guard damaged, 3 hi guard damaged.
 int JarFree(void* p, const JarContext* cx);
 
 // The stream operations name the file in their messages: JasOpen notes the
 // name of each stream it opens, JasClose forgets it. The context counts the
 // open streams, the bytes written and removed, and the files opened for
-// writing.
-FILE* JasOpen(const char* name, const char* mode, const JarContext* cx);
-int JasVbuf(FILE* stream, char* buffer, size_t size, const JarContext* cx);  // 0 on success
-int JasClose(FILE* stream, const JarContext* cx);                            // 0 on success
-int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx);    // bytes read
+// writing. A failure goes to `fault`, if any.
+FILE* JasOpen(const char* name, const char* mode, const JarContext* cx, JarFault* fault);
+int JasVbuf(FILE* stream, char* buffer, size_t size, const JarContext* cx,
+            JarFault* fault);                                       // 0 on success
+int JasClose(FILE* stream, const JarContext* cx, JarFault* fault);  // 0 on success
+int JasRead(void* buffer, int count, FILE* stream, const JarContext* cx, JarFault* fault);  // bytes read
 // Writes abs(count) bytes; a negative count keeps them from the disk figure.
-int JasWrite(const void* buffer, int count, FILE* stream, const JarContext* cx);  // bytes written
-int64_t JasTell(FILE* stream, const JarContext* cx);                              // -1 on failure
-int JasSeek(FILE* stream, int64_t offset, const JarContext* cx);                  // 0 on success
-int JasRemove(const char* name, const JarContext* cx);                            // 0 on success
-double JasFileSize(const char* name, const JarContext* cx);                       // -1 on failure
+int JasWrite(const void* buffer, int count, FILE* stream, const JarContext* cx,
+             JarFault* fault);                                                     // bytes written
+int64_t JasTell(FILE* stream, const JarContext* cx, JarFault* fault);              // -1 on failure
+int JasSeek(FILE* stream, int64_t offset, const JarContext* cx, JarFault* fault);  // 0 on success
+int JasRemove(const char* name, const JarContext* cx, JarFault* fault);            // 0 on success
+double JasFileSize(const char* name, const JarContext* cx, JarFault* fault);       // -1 on failure

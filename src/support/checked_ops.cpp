@@ -5,25 +5,43 @@
 #include "jar/jas.h"
 #include "support/console.h"
 
-std::string FileFailure(const char* who, const char* name) {
+namespace {
+// The message of a failed file operation on `name`: "WHO: failed [NAME]:
+// REASON", or "WHO: failed [NAME] block N: REASON" when the layer found
+// block N damaged.
+std::string FileFailure(const char* who, const char* name, const JarFault& fault) {
   char text[1400];
-  int block = JasLastBlock();
-  if (block >= 0) {
-    snprintf(text, sizeof text, "%s: failed [%s] block %d: %s", who, name, block, JasLastReason());
+  if (fault.block >= 0) {
+    snprintf(text, sizeof text, "%s: failed [%s] block %d: %s", who, name, fault.block, fault.reason);
   } else {
-    snprintf(text, sizeof text, "%s: failed [%s]: %s", who, name, JasLastReason());
+    snprintf(text, sizeof text, "%s: failed [%s]: %s", who, name, fault.reason);
   }
   return text;
 }
 
-namespace {
-// Failures name the database; a handle that is no handle has none.
+// Failures name the database; a handle that is no handle has none, and its
+// fault is that.
 const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
+
+const JarFault& HandleFault(const JILE* h) {
+  static const JarFault kNoHandle = [] {
+    JarFault f;
+    f.SetReason("invalid JILE *");
+    return f;
+  }();
+  return h != nullptr ? h->fault : kNoHandle;
+}
+
+// A failed call on a handle: the message, with the handle's fault.
+[[noreturn]] void HandleFailed(const char* who, const JILE* h) {
+  OutError("%s", FileFailure(who, HandleName(h), HandleFault(h)).c_str());
+}
 
 // The three write opens differ in their coding flags and their name.
 JILE* WriteOpen(const char* path, int flags, const char* who, const JarContext* cx) {
-  JILE* h = JarWopen(path, flags, cx);
-  if (h == nullptr) OutError("%s: [%s] failed: %s", who, path, JasLastReason());
+  JarFault fault;
+  JILE* h = JarWopen(path, flags, cx, &fault);
+  if (h == nullptr) OutError("%s: [%s] failed: %s", who, path, fault.reason);
   return h;
 }
 }  // namespace
@@ -39,8 +57,9 @@ void SysFree(void* p, const JarContext* cx) {
 }
 
 JILE* FileRopen(const char* path, const JarContext* cx) {
-  JILE* h = JarRopen(path, cx);
-  if (h == nullptr) OutError("FileRopen: [%s] failed: %s", path, JasLastReason());
+  JarFault fault;
+  JILE* h = JarRopen(path, cx, &fault);
+  if (h == nullptr) OutError("FileRopen: [%s] failed: %s", path, fault.reason);
   return h;
 }
 
@@ -61,45 +80,47 @@ void FileClose(JILE* h) {
   // The handle is gone after the close.
   char name[kJarNameSize];
   snprintf(name, sizeof name, "%s", HandleName(h));
-  if (JarClose(h) != 0) OutError("%s", FileFailure("FileClose", name).c_str());
+  JarFault fault;
+  if (JarClose(h, &fault) != 0) OutError("%s", FileFailure("FileClose", name, fault).c_str());
 }
 
 int FileGetc(JILE* h) {
   int c = JarGetc(h);
-  if (c < 0) OutError("%s", FileFailure("FileGetc", HandleName(h)).c_str());
+  if (c < 0) HandleFailed("FileGetc", h);
   return c;
 }
 
 void FilePutc(int byte, JILE* h) {
-  if (JarPutc(byte, h) < 0) OutError("%s", FileFailure("FilePutc", HandleName(h)).c_str());
+  if (JarPutc(byte, h) < 0) HandleFailed("FilePutc", h);
 }
 
 void FileRead(void* buffer, int count, JILE* h) {
-  if (JarRead(buffer, count, h) < count) OutError("%s", FileFailure("FileRead", HandleName(h)).c_str());
+  if (JarRead(buffer, count, h) < count) HandleFailed("FileRead", h);
 }
 
 int FileReadAny(void* buffer, int count, JILE* h) { return JarRead(buffer, count, h); }
 
 void FileWrite(const void* buffer, int count, JILE* h) {
-  if (JarWrite(buffer, count, h) < count)
-    OutError("%s", FileFailure("FileWrite", HandleName(h)).c_str());
+  if (JarWrite(buffer, count, h) < count) HandleFailed("FileWrite", h);
 }
 
 void FileWriteCoded(const JarCoded& coded, JILE* h) {
-  if (JarWriteCoded(h, coded) == 0) OutError("%s", FileFailure("FileWrite", HandleName(h)).c_str());
+  if (JarWriteCoded(h, coded) == 0) HandleFailed("FileWrite", h);
 }
 
 void FileSeek(JILE* h, double position) {
-  if (JarSeek(h, position) != 0) OutError("%s", FileFailure("FileSeek", HandleName(h)).c_str());
+  if (JarSeek(h, position) != 0) HandleFailed("FileSeek", h);
 }
 
 void FileRemove(const char* path, const JarContext* cx) {
-  if (JarRemove(path, cx) != 0) OutError("FileRemove: failed [%s]: %s", path, JasLastReason());
+  JarFault fault;
+  if (JarRemove(path, cx, &fault) != 0) OutError("FileRemove: failed [%s]: %s", path, fault.reason);
 }
 
 double FileSize(const char* path, const JarContext* cx) {
-  double size = JarDiskSize(path, cx);
-  if (size < 0) OutError("FileSize: failed [%s]: %s", path, JasLastReason());
+  JarFault fault;
+  double size = JarDiskSize(path, cx, &fault);
+  if (size < 0) OutError("FileSize: failed [%s]: %s", path, fault.reason);
   return size;
 }
 

@@ -35,10 +35,6 @@ void FileWriteCoded(const JarCoded& coded, JILE* h);  // a block JarCode coded
 void FileSeek(JILE* h, double position);
 void FileRemove(const char* path, const JarContext* cx = nullptr);
 double FileSize(const char* path, const JarContext* cx = nullptr);
-// The message of a failed file operation on `name`: "WHO: failed [NAME]:
-// REASON", or "WHO: failed [NAME] block N: REASON" when the layer found
-// block N damaged.
-std::string FileFailure(const char* who, const char* name);
 
 // Makes `account` a build's: zeroed, its errors logged to the .LOS log.
 void AccStart(JarAccount& account);

@@ -20,11 +20,12 @@ inline BlockDecoder& TestDecoder() {
   static BlockDecoderPtr d(BlockDecoderNew());
   return *d;
 }
+inline char g_codec_error[256];  // the codec's message when a call below fails
 inline int BlockEncode(const uint8_t* block, int flags) {
-  return BlockEncode(TestEncoder(), block, flags, g_record);
+  return BlockEncode(TestEncoder(), block, flags, g_record, g_codec_error);
 }
 inline int BlockDecode(int length, uint8_t* block) {
-  return BlockDecode(TestDecoder(), g_record, length, block);
+  return BlockDecode(TestDecoder(), g_record, length, block, g_codec_error);
 }
 // What the trial of flag 0x80 measured for the last block of BlockEncode.
 inline const TrialResult& LastTrial() { return TestEncoder().trial; }

@@ -8,8 +8,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static BlockDecoderPtr decoder(BlockDecoderNew());
   static uint8_t record[kMaxRecordLength + kRecordPadding], block[kBlockSize];
+  static char error[256];
   if (size > static_cast<size_t>(kMaxRecordLength)) return -1;
   memcpy(record, data, size);
-  BlockDecode(*decoder, record, static_cast<int>(size), block);
+  BlockDecode(*decoder, record, static_cast<int>(size), block, error);
   return 0;
 }

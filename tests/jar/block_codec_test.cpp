@@ -17,8 +17,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Encode(BlockEncoder& e, const Bytes& block, int flags) {
   Bytes record(kMaxRecordLength);
-  record.resize(static_cast<size_t>(BlockEncode(e, block.data(), flags, record.data())));
-  EXPECT_FALSE(record.empty()) << JasLastError();
+  record.resize(static_cast<size_t>(BlockEncode(e, block.data(), flags, record.data(), g_codec_error)));
+  EXPECT_FALSE(record.empty()) << g_codec_error;
   return record;
 }
 
@@ -27,8 +27,8 @@ std::string Decode(Bytes record, Bytes* block) {
   const int length = static_cast<int>(record.size());
   record.resize(record.size() + kRecordPadding);
   block->assign(kBlockSize, 0);
-  const bool decoded = BlockDecode(TestDecoder(), record.data(), length, block->data());
-  return decoded ? "decoded" : JasLastError();
+  const bool decoded = BlockDecode(TestDecoder(), record.data(), length, block->data(), g_codec_error);
+  return decoded ? "decoded" : g_codec_error;
 }
 
 // Every method, alone and with cost-based parsing, the trial and the work

@@ -73,7 +73,7 @@ std::vector<Block> Blocks(int row) {
     if (length == 0 || at + 4 + length > data.size()) break;
     memcpy(g_record, p, length);
     blocks.emplace_back(kBlockSize);
-    EXPECT_TRUE(BlockDecode(static_cast<int>(length), blocks.back().data())) << JasLastError();
+    EXPECT_TRUE(BlockDecode(static_cast<int>(length), blocks.back().data())) << g_codec_error;
     const int again = BlockEncode(blocks.back().data(), 0);
     EXPECT_EQ(Block(g_record, g_record + again), Block(p, p + length)) << "block " << blocks.size();
   }
@@ -91,13 +91,13 @@ uint64_t HashRecords(const std::vector<Block>& blocks, int flags) {
   };
   for (const Block& block : blocks) {
     int length = BlockEncode(block.data(), flags);
-    EXPECT_GT(length, 0) << JasLastError();
+    EXPECT_GT(length, 0) << g_codec_error;
     if (length <= 0) return 0;
     word(length);
     for (int i = 0; i < length; ++i) byte(g_record[i]);
     for (int m = 4; m <= 8 && (flags & kFlagTrial); ++m) word(LastTrial().length[m]);
     Block back(kBlockSize);
-    EXPECT_TRUE(BlockDecode(length, back.data()) && back == block) << JasLastError() << flags;
+    EXPECT_TRUE(BlockDecode(length, back.data()) && back == block) << g_codec_error << flags;
   }
   return h;
 }
