@@ -1,6 +1,7 @@
 #include "support/checked_ops.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "jar/jas.h"
 #include "support/console.h"
@@ -19,8 +20,8 @@ std::string FileFailure(const char* who, const char* name, const JarFault& fault
   return text;
 }
 
-// Failures name the database; a handle that is no handle has none, and its
-// fault is that.
+// Failures name the database; a handle that is no handle (null, or closed)
+// has none, and its fault is that.
 const char* HandleName(const JILE* h) { return h != nullptr ? h->name : "no file"; }
 
 const JarFault& HandleFault(const JILE* h) {
@@ -29,7 +30,7 @@ const JarFault& HandleFault(const JILE* h) {
     f.SetReason("invalid JILE *");
     return f;
   }();
-  return h != nullptr ? h->fault : kNoHandle;
+  return h != nullptr && memcmp(h->header.magic, kJarMagic, 4) == 0 ? h->fault : kNoHandle;
 }
 
 // A failed call on a handle: the message, with the handle's fault.
