@@ -9,36 +9,32 @@ constexpr char kCellLetters[] = "PNBRQKXX";
 
 void PrintList(const uint8_t* list, int first, CccPrintFn print) {
   print("  [");
-  for (int i = first; i < first + 8; ++i) print(" %s", SqrName(list[i]));
+  for (int i = first; i < first + 8; ++i) print(" %s", SqrName(list[i]).c_str());
   print(" ]");
 }
 
 }  // namespace
 
-const char* SqrName(int s) {
-  static char name[3];
-  if (s == 0) return strcpy(name, "..");
+std::string SqrName(int s) {
+  if (s == 0) return "..";
   int rank = s / 10;
   int file = s % 10 - 1;
-  if (s < 0 || rank > 7 || file < 0 || file > 7) return strcpy(name, "xy");
-  name[0] = static_cast<char>('a' + file);
-  name[1] = static_cast<char>('1' + rank);
-  name[2] = 0;
-  return name;
+  if (s < 0 || rank > 7 || file < 0 || file > 7) return "xy";
+  return {static_cast<char>('a' + file), static_cast<char>('1' + rank)};
 }
 
-const char* CccMoveText(uint32_t move, const Ccc* board) {
-  static char text[9];
-  if (move == kNullMove) return strcpy(text, "X00X00XX");
+std::string CccMoveText(uint32_t move, const Ccc* board) {
+  char text[9];
+  if (move == kNullMove) return "X00X00XX";
   int from = MoveFrom(move);
   int to = MoveTo(move);
   if (move & kMoveCastle) {
     strcpy(text, to >= from ? "  0-0 " : " 0-0-0");
   } else {
     text[0] = kPieceLetters[PieceKind(CccCell(board, from))];
-    memcpy(text + 1, SqrName(from), 2);
+    memcpy(text + 1, SqrName(from).data(), 2);
     text[3] = (CccCell(board, to) & kAnyPiece) || (move & kMoveEp) ? 'x' : '-';
-    memcpy(text + 4, SqrName(to), 2);
+    memcpy(text + 4, SqrName(to).data(), 2);
   }
   text[6] = ' ';
   text[7] = ' ';
@@ -53,25 +49,16 @@ const char* CccMoveText(uint32_t move, const Ccc* board) {
   return text;
 }
 
-const char* ColPiece(int cell) {
-  static char text[4];
-  text[0] = ' ';
-  if (cell & kAnyPiece) {
-    text[1] = (cell & kWhiteBit) ? 'W' : 'Z';
-    text[2] = kCellLetters[PieceKind(cell)];
-  } else {
-    text[1] = '-';
-    text[2] = ' ';
-  }
-  text[3] = 0;
-  return text;
+std::string ColPiece(int cell) {
+  if (!(cell & kAnyPiece)) return " - ";
+  return {' ', (cell & kWhiteBit) ? 'W' : 'Z', kCellLetters[PieceKind(cell)]};
 }
 
 void CccPrint(const Ccc* b, CccPrintFn print) {
   for (int rank = 7; rank >= 0; --rank) {
     print("\n");
     for (int file = 0; file < 8; ++file) {
-      print("%s", ColPiece(CccCell(b, MailboxSquare(rank, file))));
+      print("%s", ColPiece(CccCell(b, MailboxSquare(rank, file))).c_str());
     }
     switch (rank) {
       case 7: print(b->wtm ? "  . " : "  * "); break;
@@ -87,7 +74,7 @@ void CccPrint(const Ccc* b, CccPrintFn print) {
       case 6: PrintList(b->zsqr, 8, print); break;
       case 1: PrintList(b->wsqr, 8, print); break;
       case 0: PrintList(b->wsqr, 0, print); break;
-      case 4: print("  eps  %s", SqrName(b->eps)); break;
+      case 4: print("  eps  %s", SqrName(b->eps).c_str()); break;
       case 3: print("  chk %+3d", CccInCheck(b)); break;
       default: break;
     }

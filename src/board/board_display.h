@@ -2,16 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "board/board.h"
 
 // The caller's formatted-print function (the console writer in the browser).
 using CccPrintFn = void (*)(const char* format, ...);
 
-// Two-letter name in a static buffer: ".." for 0, "xy" off the board.
-const char* SqrName(int s);
-// Eight characters in a static buffer, for a move on the board before it.
-const char* CccMoveText(uint32_t move, const Ccc* board);
+// Two-letter name: ".." for 0, "xy" off the board.
+std::string SqrName(int s);
+// Eight characters, for a move on the board before it.
+std::string CccMoveText(uint32_t move, const Ccc* board);
 void CccPrint(const Ccc* board, CccPrintFn print);
-// Three-character cell text in a static buffer.
-const char* ColPiece(int cell);
+// Three-character cell text.
+std::string ColPiece(int cell);

@@ -57,7 +57,7 @@ int ChosenMove(const char* line, const uint32_t* moves, int legal, const Ccc* bo
   }
   for (int k = 0; k < legal; k++) {
     char text[16];
-    snprintf(text, sizeof text, "%s", CccMoveText(moves[k], board));
+    snprintf(text, sizeof text, "%s", CccMoveText(moves[k], board).c_str());
     char* listed = Trim(text);
     if (strcmp(line, listed) == 0) return k;
     size_t m = strlen(listed);
@@ -166,7 +166,7 @@ void ShowPosition(const Ccc* board, uint32_t* moves, int32_t* values) {
     OutCons(r == 0 ? "\n\n" : "\n");
     for (int i = r; i < n; i += rows) {
       if (i > r) OutCons("     ");
-      OutCons("%2d %s", i, CccMoveText(moves[i], board));
+      OutCons("%2d %s", i, CccMoveText(moves[i], board).c_str());
       if (i > 0 && value[i] == value[i - 1]) {
         OutCons("   ==");
       } else {

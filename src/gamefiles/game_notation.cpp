@@ -81,7 +81,8 @@ void ReadPosj(FILE* file, Ccc* board, const char* where) {
     text[kPosjSquares + i] = static_cast<char>(JgnChar(file, kFlagChars, where));
   }
   text[kPosjSquares + kPosjFlags] = 0;
-  if (const char* fault = PositionFault(text)) OutError("CccJgnRead: %s: %s", where, fault);
+  const std::string fault = PositionFault(text);
+  if (!fault.empty()) OutError("CccJgnRead: %s: %s", where, fault.c_str());
   CccSetString(text, board);
 }
 
@@ -116,8 +117,8 @@ FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector
 
 void CccStartPos(Ccc* board) { CccSetString(kInitialPosition, board); }
 
-const char* PositionFault(const char* text) {
-  static char fault[96];
+std::string PositionFault(const char* text) {
+  char fault[96];
   // Per side (0 black, 1 white): kings, pawns, men, and pieces beyond the
   // original set (one queen, two each of rooks, bishops and knights).
   constexpr const char* kLetters = "PNBRQKpnbrqk";
@@ -171,7 +172,7 @@ const char* PositionFault(const char* text) {
              SideName(!board.wtm));
     return fault;
   }
-  return nullptr;
+  return "";
 }
 
 int JgnChar(FILE* file, const char* allowed, const char* where) {
@@ -262,8 +263,8 @@ uint32_t JgnLegalMove(const char* word, const Ccc* position) {
   for (const uint32_t* m = moves; *m != 0; ++m) {
     // "e7e8=q", then "e7e8q"; the bare squares end at index 4.
     char form[7];
-    memcpy(form, SqrName(MoveFrom(*m)), 2);
-    memcpy(form + 2, SqrName(MoveTo(*m)), 2);
+    memcpy(form, SqrName(MoveFrom(*m)).data(), 2);
+    memcpy(form + 2, SqrName(MoveTo(*m)).data(), 2);
     form[4] = 0;
     int promo = MovePromo(*m);
     if (promo == 0) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "board/board.h"
 
@@ -49,11 +50,11 @@ uint32_t JgnLegalMove(const char* word, const Ccc* position);
 void CccStartPos(Ccc* board);
 
 // What makes the square string (CccSetString's text) no legal position, as
-// "black has no king", or nullptr when it is one: one king a side, no pawn
+// "black has no king", or "" when it is one: one king a side, no pawn
 // on the first or last rank, at most 16 men and 8 pawns a side and no more
 // promoted pieces than missing pawns, the side not to move not in check.
 // Checked before the board is set, which holds only 16 men a side.
-const char* PositionFault(const char* text);
+std::string PositionFault(const char* text);
 
 // Formats into one of the record's text fields, cut to its size.
 void GameText(char* field, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -121,9 +121,10 @@ const char* ReadPosition(const char* line, Ccc* board, const char* where) {
     text[at] = 'e';
   }
   text[kSetStringSize - 1] = 0;
-  if (const char* fault = PositionFault(text)) {
-    if (where == nullptr) OutError("EpdSpos: %s", fault);
-    OutError("CccEpdRead: %s: %s", where, fault);
+  const std::string fault = PositionFault(text);
+  if (!fault.empty()) {
+    if (where == nullptr) OutError("EpdSpos: %s", fault.c_str());
+    OutError("CccEpdRead: %s: %s", where, fault.c_str());
   }
   CccSetString(text, board);
   return line;
