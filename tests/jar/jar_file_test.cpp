@@ -294,6 +294,7 @@ TEST(JarDamage, DamagedFilesFailWithTheirMessages) {
       {ix, WithWord(j01, 8, 0xEE), "SubDecode: BUG: unknown method 238 at block 1 [x]"},
       {ix, "-", "JasOpen: (x.J01, rb) failed: No such file or directory"},
   };
+  JILE* good = JarRopen("ok");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     WriteFile("x.JIX", c.jix);
@@ -310,9 +311,13 @@ TEST(JarDamage, DamagedFilesFailWithTheirMessages) {
     ASSERT_NE(h, nullptr);
     EXPECT_TRUE(JarSeek(h, 10) == 0 && JarSeek(h, kBlockSize + 10.0) != 0);
     EXPECT_EQ(h->fault.message, c.message);
+    // Another handle's failure is its own.
+    EXPECT_TRUE(JarSeek(good, 1e9) != 0 && h->fault.message == c.message);
+    EXPECT_STREQ(good->fault.message, "JarSeek: outside filesize [ok]");
     EXPECT_TRUE(JarSeek(h, kBlockSize + 20.0) != 0 && JarGetc(h) == -1);
     EXPECT_TRUE(JarSeek(h, 10) == 0 && JarGetc(h) == data[10] && JarClose(h) == 0);
   }
+  EXPECT_EQ(JarClose(good), 0);
 }
 
 // Sequential reading decodes the next blocks ahead, one per thread, at once: a
