@@ -23,38 +23,52 @@ namespace {
 constexpr int kStartFileBlocks = 65536;
 
 // A command returns its exit status; most have only success to report,
-// since their failures end the process.
+// since their failures end the process. Those that open databases look for
+// them on the search path they are handed.
 struct Command {
   const char* word;
-  int (*run)(int n, char** args);
+  int (*run)(const SearchPath& search, int n, char** args);
 };
 
+template <void (*kExe)(const SearchPath&, int, char**)>
+int Succeeds(const SearchPath& search, int n, char** args) {
+  kExe(search, n, args);
+  return 0;
+}
+
 template <void (*kExe)(int, char**)>
-int Succeeds(int n, char** args) {
+int SucceedsWithoutDatabases(const SearchPath&, int n, char** args) {
   kExe(n, args);
   return 0;
 }
 
 // The build runs the passes the build subsystem hands to its driver.
-int RunBuild(int n, char** args) {
-  ExeBuild(n, args, kBuildPasses);
+int RunBuild(const SearchPath& search, int n, char** args) {
+  ExeBuild(search, n, args, kBuildPasses);
   return 0;
 }
 
-int RunDemoGame(int n, char** args) {
-  ExeDemo(n, args, 0);
+int RunDemoGame(const SearchPath& search, int n, char** args) {
+  ExeDemo(search, n, args, 0);
   return 0;
 }
-int RunDemoPositions(int n, char** args) {
-  ExeDemo(n, args, 1);
+int RunDemoPositions(const SearchPath& search, int n, char** args) {
+  ExeDemo(search, n, args, 1);
   return 0;
 }
 
 const Command kCommands[] = {
-    {"-b", RunBuild},           {"-d", Succeeds<ExeDeps>}, {"-e", Succeeds<ExeEnum>},
-    {"-ll", Succeeds<ExeList>}, {"-p", RunDemoGame},       {"-pe", RunDemoPositions},
-    {"-sum", Succeeds<ExeSum>}, {"-t", Succeeds<ExeTest>}, {"-probe", ExeProbe},
-    {"-verify", ExeVerify},     {"-line", ExeLine},
+    {"-b", RunBuild},
+    {"-d", Succeeds<ExeDeps>},
+    {"-e", SucceedsWithoutDatabases<ExeEnum>},
+    {"-ll", Succeeds<ExeList>},
+    {"-p", RunDemoGame},
+    {"-pe", RunDemoPositions},
+    {"-sum", SucceedsWithoutDatabases<ExeSum>},
+    {"-t", Succeeds<ExeTest>},
+    {"-probe", ExeProbe},
+    {"-verify", ExeVerify},
+    {"-line", ExeLine},
 };
 
 // Their output is read by programs: one line per position, or a PGN game,
@@ -80,18 +94,17 @@ void PrintUsage() {
 
 }  // namespace
 
-void ExeInit() {
+SearchPath ExeInit() {
   for (const char* fault : {PlatThreadSettingError(), PlatStopSettingError()}) {
     if (fault != nullptr) OutError("ExeInit: %s", fault);
   }
   PlatRaiseFileLimit();
   JarSetFileBlocks(kStartFileBlocks);
-  FresSetPath(nullptr);
-  FresSetPath(kCurrentDir);
+  return SearchPath{kCurrentDir};
 }
 
 int ZokMain(int argc, char** argv) {
-  ExeInit();
+  const SearchPath search = ExeInit();
   SetProgramName(argc > 0 ? argv[0] : nullptr);
   if (argc < 2 || !Quiet(argv[1])) OutCons("%s", ZokBanner());
   if (argc < 2) {
@@ -107,7 +120,7 @@ int ZokMain(int argc, char** argv) {
   }
   for (const Command& c : kCommands) {
     if (strcmp(argv[1], c.word) == 0) {
-      return c.run(argc - 2, argv + 2);
+      return c.run(search, argc - 2, argv + 2);
     }
   }
   OutError("Bad args");

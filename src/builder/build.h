@@ -9,6 +9,7 @@
 #include "builder/pile.h"
 #include "builder/progress.h"
 #include "index/basis.h"
+#include "index/names.h"
 #include "jar/jas.h"
 
 // Build state, one line each in RUN.
@@ -40,6 +41,8 @@ inline constexpr int kWrittenMax = 4096;
 
 struct Build {
   Basi basi;  // the endgame; its name is also the work directory's
+  // Where the sub-endgames' databases are looked for; the command's.
+  const SearchPath* search = nullptr;
   RunState run;
   char run_path[64];                               // the path of RUN, for the messages of RunRead
   char pending[kPendingMax][kPendingPathMax + 1];  // deferred removals

@@ -184,7 +184,7 @@ void LineEnds() {
 void CheckPrerequisites(const Build& b, const char* typed) {
   uint32_t sides[2] = {b.basi.material | kWhiteToMove, b.basi.material};
   for (uint32_t side : sides) {
-    const std::string found = FresTry(side);
+    const std::string found = b.search->Path(side);
     if (!found.empty()) {
       OutError("ExeBuild: %s already exists: remove %s.* and %s.* to build it again", found.c_str(),
                FresName(b.basi.material | kWhiteToMove).c_str(), FresName(b.basi.material).c_str());
@@ -193,7 +193,7 @@ void CheckPrerequisites(const Build& b, const char* typed) {
     int nsubs = SubEndgames(side, subs);
     for (int i = 0; i < nsubs; i++) {
       if ((subs[i] & kWhiteMask) == 0) continue;
-      if (!FresTry(subs[i]).empty()) continue;
+      if (!b.search->Path(subs[i]).empty()) continue;
       OutCons("\n\nTo view all children of %s : %s -d %s 1", b.basi.name, ProgramName(), typed);
       OutError("ExeBuild: sub-endgame %s not found", FresName(subs[i]).c_str());
     }
@@ -508,11 +508,12 @@ void RunCompleteRemovals(Build& b) {
   RunWrite(b);
 }
 
-void ExeBuild(int n, char** args, const BuildPasses& passes) {
+void ExeBuild(const SearchPath& search, int n, char** args, const BuildPasses& passes) {
   if (n < 1) OutError("ExeBuild: too few args");
   // Large (the removal and written-file tables): on the heap, zeroed.
   std::unique_ptr<Build> owned = std::make_unique<Build>();
   Build& b = *owned;
+  b.search = &search;
   MakeBasi(args[0], &b.basi);
   b.prog.basis = &b.basi;
   b.sync_current = true;

@@ -24,4 +24,4 @@ int RunPendingRemovals(const Build& b);
 void RunCompleteRemovals(Build& b);
 
 // Runs `-b` with the given passes (the program's are kBuildPasses).
-void ExeBuild(int n, char** args, const BuildPasses& passes);
+void ExeBuild(const SearchPath& search, int n, char** args, const BuildPasses& passes);

@@ -78,7 +78,7 @@ CacheSlot* SlotAdd(Build& b, uint32_t code) {
   SubCache& cache = b.cache;
   if (cache.count == kCacheSlots) OutError("CacheOpen: out of caches");
   char path[256];
-  snprintf(path, sizeof path, "%s", FresFind(code).c_str());
+  snprintf(path, sizeof path, "%s", b.search->Find(code).c_str());
   auto reader = std::make_unique<JarReader>();
   CacheSlot* slot = SlotOpen(code, path, &b.counted, true);
   std::string error;

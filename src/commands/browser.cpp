@@ -68,7 +68,7 @@ int ChosenMove(const char* line, const uint32_t* moves, int legal, const Ccc* bo
 
 }  // namespace
 
-int FindByte(const Ccc* board) {
+int FindByte(const SearchPath& search, const Ccc* board) {
   int white = CountMen(board->wsqr);
   int black = CountMen(board->zsqr);
   if (white > kMaxSideMen || black > kMaxSideMen) return -1;
@@ -78,7 +78,7 @@ int FindByte(const Ccc* board) {
   if (white + black > kPapMaxPieces) return -1;
   Pap key;
   PapMake(board, &key);
-  const std::string path = FresTry(key.material);
+  const std::string path = search.Path(key.material);
   if (path.empty()) return -1;
   JILE* h = FileRopen(path.c_str());
   const char* creator;
@@ -96,8 +96,8 @@ int FindByte(const Ccc* board) {
   return b;
 }
 
-void ValueRange(const Ccc* board, int negate, int32_t* lo, int32_t* hi) {
-  int b = FindByte(board);
+void ValueRange(const SearchPath& search, const Ccc* board, int negate, int32_t* lo, int32_t* hi) {
+  int b = FindByte(search, board);
   int32_t l, h;
   if (b < 0) {
     l = -kMateScale;
@@ -120,12 +120,12 @@ void ValueRange(const Ccc* board, int negate, int32_t* lo, int32_t* hi) {
 // The colour-swapped board: the probing library's mirror.
 void MirrorBoard(const Ccc* board, Ccc* mirror) { ProbeMirror(board, mirror); }
 
-int32_t FindValue(const Ccc* board, int print) {
+int32_t FindValue(const SearchPath& search, const Ccc* board, int print) {
   int32_t slo, shi, mlo, mhi;
-  ValueRange(board, 0, &slo, &shi);
+  ValueRange(search, board, 0, &slo, &shi);
   Ccc mirror;
   MirrorBoard(board, &mirror);
-  ValueRange(&mirror, 1, &mlo, &mhi);
+  ValueRange(search, &mirror, 1, &mlo, &mhi);
   if (print) {
     OutCons("\nstraight [%+5d , %+5d]", slo, shi);
     OutCons("\nmirrored [%+5d , %+5d]", mlo, mhi);
@@ -140,16 +140,16 @@ int32_t FindValue(const Ccc* board, int print) {
   return kValueUnknown;
 }
 
-void ShowPosition(const Ccc* board, uint32_t* moves, int32_t* values) {
+void ShowPosition(const SearchPath& search, const Ccc* board, uint32_t* moves, int32_t* values) {
   CccPrint(board, OutCons);
-  FindValue(board, 1);
+  FindValue(search, board, 1);
   int32_t own[kCccMaxMoves];
   int32_t* value = values != nullptr ? values : own;
   int n = 0;
   for (; n < kCccMaxMoves && moves[n] != 0; n++) {
     Ccc after = *board;
     CccDoMove(&after, moves[n]);
-    int32_t v = FindValue(&after, 0);
+    int32_t v = FindValue(search, &after, 0);
     // Stable insertion: equal values keep their generation order.
     uint32_t m = moves[n];
     int j = n;
@@ -176,7 +176,7 @@ void ShowPosition(const Ccc* board, uint32_t* moves, int32_t* values) {
   }
 }
 
-void ExeDemo(int n, char** args, int mode) {
+void ExeDemo(const SearchPath& search, int n, char** args, int mode) {
   if (n < 1) OutError("ExeDemo: too few args");
   static CccGame game;
   if (mode == 1) {
@@ -193,7 +193,7 @@ void ExeDemo(int n, char** args, int mode) {
     Ccc board = game.position;
     for (int i = 0; i < game.current; i++) CccDoMove(&board, game.moves[i]);
     int legal = CccGenMoves(&board, moves);
-    ShowPosition(&board, moves);
+    ShowPosition(search, &board, moves);
     // Asks until the line changes the position; help and refusals leave it
     // on the screen as it is.
     for (bool shown = true; shown;) {

@@ -17,14 +17,14 @@ struct Visited {
   int count = 0;
 };
 
-void TraverseDeps(uint32_t code, int depth, int max_depth, Visited* seen) {
+void TraverseDeps(const SearchPath& search, uint32_t code, int depth, int max_depth, Visited* seen) {
   if (depth > max_depth || (code & kWhiteMask) == 0) return;
   for (int i = 0; i < seen->count; i++) {
     if (seen->codes[i] == code) return;
   }
   OutCons("\n");
   for (int i = 0; i < depth; i++) OutCons("  ........");
-  bool found = !FresTry(code | kWhiteToMove).empty() && !FresTry(code).empty();
+  bool found = !search.Path(code | kWhiteToMove).empty() && !search.Path(code).empty();
   char name[9];
   memcpy(name, FresName(code).c_str(), sizeof name);
   name[7] = 'X';
@@ -33,7 +33,7 @@ void TraverseDeps(uint32_t code, int depth, int max_depth, Visited* seen) {
   int count = SubEndgames(code | kWhiteToMove, children);
   count += SubEndgames(code, children + count);
   for (int i = 0; i < count; i++) {
-    TraverseDeps(children[i] & ~kWhiteToMove, depth + 1, max_depth, seen);
+    TraverseDeps(search, children[i] & ~kWhiteToMove, depth + 1, max_depth, seen);
   }
   if (seen->count == kMaxVisited) OutError("TraverseDeps: out of store");
   seen->codes[seen->count++] = code;
@@ -74,13 +74,13 @@ void EnumSlot(int p, Enumeration* e) {
 
 }  // namespace
 
-void ExeDeps(int n, char** args) {
+void ExeDeps(const SearchPath& search, int n, char** args) {
   if (n < 1) OutError("ExeDeps: too few args");
   Basi basis;
   MakeBasi(args[0], &basis);
   int max_depth = n < 2 ? 99 : atoi(args[1]);
   Visited seen;
-  TraverseDeps(basis.material, 0, max_depth, &seen);
+  TraverseDeps(search, basis.material, 0, max_depth, &seen);
   OutCons("\n\nFiles marked * were not found.\n");
 }
 

@@ -3,5 +3,7 @@
 
 #include <cstdint>
 
-void ExeDeps(int n, char** args);
+#include "index/names.h"
+
+void ExeDeps(const SearchPath& search, int n, char** args);
 void ExeEnum(int n, char** args);

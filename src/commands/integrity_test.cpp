@@ -40,9 +40,9 @@ Outcome Damaged(JILE* h, const char* format, ...) {
 // Reports one database and decodes every block of it. Damage is reported
 // and ends this database's test, not the command, so that the other side is
 // still tested.
-Outcome TestDatabase(uint32_t code, double entries) {
+Outcome TestDatabase(const SearchPath& search, uint32_t code, double entries) {
   OutCons("\n%s  ", FresName(code).c_str());
-  const std::string found = FresTry(code);
+  const std::string found = search.Path(code);
   if (found.empty()) {
     OutCons("not found");
     OutCons("\n");
@@ -136,7 +136,7 @@ void PrintTag(uint32_t tag) {
   }
 }
 
-void ExeTest(int n, char** args) {
+void ExeTest(const SearchPath& search, int n, char** args) {
   if (n < 1) OutError("ExeTest: too few args");
   Basi basis;
   MakeBasi(args[0], &basis);
@@ -144,7 +144,7 @@ void ExeTest(int n, char** args) {
   const double entries = double(basis.numw) * basis.zsize;
   const uint32_t codes[2] = {basis.material | kWhiteToMove, basis.material};
   Outcome outcomes[2];
-  for (int i = 0; i < 2; i++) outcomes[i] = TestDatabase(codes[i], entries);
+  for (int i = 0; i < 2; i++) outcomes[i] = TestDatabase(search, codes[i], entries);
   if (outcomes[0] == kMissing && outcomes[1] == kMissing) {
     OutError("ExeTest: no database of %s found", basis.name);
   }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
-void ExeTest(int n, char** args);
+#include "index/names.h"
+
+void ExeTest(const SearchPath& search, int n, char** args);
 // The four bytes of a metric tag, low byte first; unprintable ones as \xNN.
 void PrintTag(uint32_t tag);

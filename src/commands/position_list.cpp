@@ -57,9 +57,9 @@ void ListOne(int32_t hashw, int32_t hashz, const Basi* basis, int wtm, int v, Li
 }
 
 // Reads the database of one side row by row and lists the entries equal to v.
-void Scan(const Basi* b, int v, bool white, Listing* l) {
+void Scan(const SearchPath& search, const Basi* b, int v, bool white, Listing* l) {
   uint32_t code = white ? b->material | kWhiteToMove : b->material;
-  JILE* h = FileRopen(FresFind(code).c_str());
+  JILE* h = FileRopen(search.Find(code).c_str());
   int rows = white ? b->numw : b->numz;
   int columns = white ? b->zsize : b->wsize;
   int column_bits = white ? b->zbits : b->wbits;
@@ -92,7 +92,7 @@ void Scan(const Basi* b, int v, bool white, Listing* l) {
 
 }  // namespace
 
-void ExeList(int n, char** args) {
+void ExeList(const SearchPath& search, int n, char** args) {
   if (n < 2) OutError("ExeList: too few args");
   Basi b;
   MakeBasi(args[0], &b);
@@ -109,9 +109,9 @@ void ExeList(int n, char** args) {
   OutCons("\nPlies = %d", len);
   OutCons("\n");
   if (len % 2 == 1) {
-    Scan(&b, (len + 1) / 2, true, &listing);
+    Scan(search, &b, (len + 1) / 2, true, &listing);
   } else {
-    Scan(&b, len / 2, false, &listing);
+    Scan(search, &b, len / 2, false, &listing);
   }
   OutCons("\n");
 }

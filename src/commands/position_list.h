@@ -2,4 +2,6 @@
 // in the .LOG log.
 #pragma once
 
-void ExeList(int n, char** args);
+#include "index/names.h"
+
+void ExeList(const SearchPath& search, int n, char** args);

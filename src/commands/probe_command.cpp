@@ -92,16 +92,15 @@ std::string Shown(const std::string& line) {
 
 }  // namespace
 
-int ExeProbe(int n, char** args) {
+int ExeProbe(const SearchPath& search, int n, char** args) {
   const bool every_move = n > 0 && strcmp(args[0], "--moves") == 0;
   if (every_move) {
     n--;
     args++;
   }
   if (n < 1) OutError("ExeProbe: too few args");
-  const char* dirs[] = {kCurrentDir};
   char err[256];
-  zok_tb* tb = zok_open(dirs, 1, kCacheBytes, err, sizeof err);
+  zok_tb* tb = ProbeOpen(search, kCacheBytes, err, sizeof err);
   if (tb == nullptr) OutError("ExeProbe: %s", err);
   int status = 0;
   for (int i = 0; i < n; i++) {
@@ -168,13 +167,12 @@ int FullMove(const std::string& fen) {
 
 }  // namespace
 
-int ExeLine(int n, char** args) {
+int ExeLine(const SearchPath& search, int n, char** args) {
   if (n < 1) OutError("ExeLine: too few args");
   std::string fen = args[0];
   TrimEnd(&fen);
-  const char* dirs[] = {kCurrentDir};
   char err[256];
-  zok_tb* tb = zok_open(dirs, 1, kCacheBytes, err, sizeof err);
+  zok_tb* tb = ProbeOpen(search, kCacheBytes, err, sizeof err);
   if (tb == nullptr) OutError("ExeLine: %s", err);
   zok_position pos;
   Ccc board;

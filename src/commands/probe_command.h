@@ -3,8 +3,10 @@
 // with --moves every move's value too; and the mate line (-line) as PGN.
 #pragma once
 
+#include "index/names.h"
+
 // Returns the exit status: 1 when a FEN was malformed.
-int ExeProbe(int n, char** args);
+int ExeProbe(const SearchPath& search, int n, char** args);
 
 // Returns the exit status: 1 when the FEN is malformed or no line is known.
-int ExeLine(int n, char** args);
+int ExeLine(const SearchPath& search, int n, char** args);

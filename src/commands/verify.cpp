@@ -609,11 +609,11 @@ int ThreadCount() { return SetsThatFit(kJarReadStreams); }
 
 // Checks one side on `threads` workers while this thread keeps the progress
 // line and watches for the abort key.
-void VerifySide(SideJob& job, int threads) {
+void VerifySide(const SearchPath& search, SideJob& job, int threads) {
   const Basi* b = job.basis;
   uint32_t code = job.white ? b->material | kWhiteToMove : b->material;
   char path[kJarNameSize];
-  snprintf(path, sizeof path, "%s", FresFind(code).c_str());
+  snprintf(path, sizeof path, "%s", search.Find(code).c_str());
   const double entries = static_cast<double>(b->numw) * b->zsize;
   std::vector<JILE*> handles;
   for (int t = 0; t < threads; t++) {
@@ -727,15 +727,14 @@ std::string BoardFen(const Ccc* board) {
   return fen + " 0 1";
 }
 
-int ExeVerify(int n, char** args) {
+int ExeVerify(const SearchPath& search, int n, char** args) {
   if (n < 1) OutError("ExeVerify: too few args");
   Basi basis;
   MakeBasi(args[0], &basis);
   int threads = ThreadCount();
   const size_t band_bytes = BandBytes();
-  const char* dirs[] = {kCurrentDir};
   char err[256];
-  zok_tb* tb = zok_open(dirs, 1, kCacheBytes, err, sizeof err);
+  zok_tb* tb = ProbeOpen(search, kCacheBytes, err, sizeof err);
   if (tb == nullptr) OutError("ExeVerify: %s", err);
   OutCons("\n");
   SideJob jobs[2];
@@ -753,7 +752,7 @@ int ExeVerify(int n, char** args) {
     job.twin_code = SwapColours(basis.material) | (job.white ? 0 : kWhiteToMove);
     job.twin = basis.nz > 1 && ProbeEntries(tb, job.twin_code) != kProbeMissing;
     if (basis.nz > 1 && !job.twin) missing_twin = FresName(job.twin_code);
-    VerifySide(job, threads);
+    VerifySide(search, job, threads);
   }
   zok_close(tb);
   PrintTable(jobs);

@@ -6,8 +6,9 @@
 #include <string>
 
 #include "board/board.h"
+#include "index/names.h"
 
 // Returns the exit status: 1 when an entry disagrees with its successors.
-int ExeVerify(int n, char** args);
+int ExeVerify(const SearchPath& search, int n, char** args);
 // The board in the six-field notation (no castling, move numbers 0 1).
 std::string BoardFen(const Ccc* board);

@@ -9,10 +9,6 @@
 #include "platform/platform.h"
 #include "support/console.h"
 
-// Process-wide like the search path: one fixed position directory; tests
-// point it at their own.
-const char* g_position_dir = kPositionDir;
-
 namespace {
 
 constexpr const char* kSquareChars = "PpNnBbRrQqKkEe%.-";
@@ -29,11 +25,11 @@ FILE* TryOpen(const char* prefix, const char* file, const char* ext, char* path)
   return PlatFopen(path, "r");
 }
 
-FILE* OpenPlaces(const char* file, const char* ext, char* path) {
+FILE* OpenPlaces(const char* file, const char* ext, const char* fixed_dir, char* path) {
   FILE* f = TryOpen("", file, "", path);
   if (f == nullptr) f = TryOpen("", file, ext, path);
-  if (f == nullptr) f = TryOpen(g_position_dir, file, "", path);
-  if (f == nullptr) f = TryOpen(g_position_dir, file, ext, path);
+  if (f == nullptr) f = TryOpen(fixed_dir, file, "", path);
+  if (f == nullptr) f = TryOpen(fixed_dir, file, ext, path);
   return f;
 }
 
@@ -100,19 +96,20 @@ void GameText(char* field, const char* format, ...) {
   va_end(args);
 }
 
-FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector, char* path) {
+FILE* GameFileOpen(const char* name, const char* ext, const char* fixed_dir, char* file, char* selector,
+                   char* path) {
   // Paths use "/" themselves, so the selector is recognised from the right:
   // a name that opens as it stands has none, otherwise the text after the
   // last "/" is the selector.
   CopyCut(file, name, strlen(name));
   strcpy(selector, "1");
-  FILE* f = OpenPlaces(file, ext, path);
+  FILE* f = OpenPlaces(file, ext, fixed_dir, path);
   if (f != nullptr) return f;
   const char* slash = strrchr(name, '/');
   if (slash == nullptr) return nullptr;
   CopyCut(file, name, static_cast<size_t>(slash - name));
   CopyCut(selector, slash + 1, strlen(slash + 1));
-  return OpenPlaces(file, ext, path);
+  return OpenPlaces(file, ext, fixed_dir, path);
 }
 
 void CccStartPos(Ccc* board) { CccSetString(kInitialPosition, board); }
@@ -284,11 +281,11 @@ uint32_t JgnLegalMove(const char* word, const Ccc* position) {
   OutError("JgnLegalMove: bad string [%s]", word);
 }
 
-void CccJgnRead(const char* name, CccGame* game) {
+void CccJgnRead(const char* name, CccGame* game, const char* fixed_dir) {
   char file_name[kGamePathSize];
   char selector[kGamePathSize];
   char path[kGamePathSize];
-  FILE* file = GameFileOpen(name, ".JGN", file_name, selector, path);
+  FILE* file = GameFileOpen(name, ".JGN", fixed_dir, file_name, selector, path);
   if (file == nullptr) OutError("CccJgnRead: '%s' open failed", file_name);
 
   char item[kJgnItemSize];

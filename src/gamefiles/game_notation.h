@@ -7,6 +7,7 @@
 #include <string>
 
 #include "board/board.h"
+#include "platform/platform.h"
 
 inline constexpr int kGameMoves = 800;
 inline constexpr int kGameText = 100;
@@ -31,12 +32,9 @@ struct CccGame {
   char remark[kGameText];
 };
 
-// The directory searched after the current one; kPositionDir unless a test
-// points it elsewhere.
-extern const char* g_position_dir;
-
-// Name is a file name, optionally followed by "/" and a game number or name.
-void CccJgnRead(const char* name, CccGame* game);
+// Name is a file name, optionally followed by "/" and a game number or name;
+// `fixed_dir` (ending in "/") is the position directory, tests give their own.
+void CccJgnRead(const char* name, CccGame* game, const char* fixed_dir = kPositionDir);
 // kJgnEnd, kJgnComment, kJgnTag or kJgnWord; buffer holds kJgnItemSize.
 int JgnItemRead(FILE* file, char* buffer);
 // The next character that is not NUL and is in `allowed`; `where` (file and
@@ -60,7 +58,8 @@ std::string PositionFault(const char* text);
 void GameText(char* field, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Shared with the position file reader. Splits "file/selector" (selector
-// "1" when absent) and opens the first of: file, file + ext, the position
-// directory + file, the position directory + file + ext. Returns the stream
-// (path that opened in `path`) or nullptr; `file` receives the file part.
-FILE* GameFileOpen(const char* name, const char* ext, char* file, char* selector, char* path);
+// "1" when absent) and opens the first of: file, file + ext, fixed_dir +
+// file, fixed_dir + file + ext. Returns the stream (path that opened in
+// `path`) or nullptr; `file` receives the file part.
+FILE* GameFileOpen(const char* name, const char* ext, const char* fixed_dir, char* file, char* selector,
+                   char* path);

@@ -152,11 +152,11 @@ const char* EpdSpos(const char* line, Ccc* board) { return ReadPosition(line, bo
 
 void EpdExtra(const char* rest, CccGame* game) { ReadExtra(rest, game, nullptr); }
 
-void CccEpdRead(const char* name, CccGame* game) {
+void CccEpdRead(const char* name, CccGame* game, const char* fixed_dir) {
   char file_name[kGamePathSize];
   char selector[kGamePathSize];
   char path[kGamePathSize];
-  FILE* file = GameFileOpen(name, ".EPD", file_name, selector, path);
+  FILE* file = GameFileOpen(name, ".EPD", fixed_dir, file_name, selector, path);
   if (file == nullptr) OutError("CccEpdRead: '%s' open failed", file_name);
 
   long wanted = strtol(selector, nullptr, 10);

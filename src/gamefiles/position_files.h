@@ -10,7 +10,7 @@
 inline constexpr int kEpdLineSize = 255;
 
 // Name is a file name, optionally followed by "/" and a line number.
-void CccEpdRead(const char* name, CccGame* game);
+void CccEpdRead(const char* name, CccGame* game, const char* fixed_dir = kPositionDir);
 // Parses fields 1 to 4 of the line and sets the board; returns the rest of
 // the line, where the operations follow.
 const char* EpdSpos(const char* line, Ccc* board);

@@ -9,10 +9,6 @@
 
 namespace {
 
-// The process's search path, set from the command line before any
-// database is opened.
-SearchPath g_search;
-
 // Appends, for shifts 24, 18, 12, 6, 0 (queen down to pawn) plus `offset`,
 // each piece letter as often as the code counts it; -1 past 7 letters.
 int PutSide(uint32_t code, int offset, char* name, int p) {
@@ -55,19 +51,10 @@ std::string SearchPath::Try(const char* name) const {
   return "";
 }
 
-void FresSetPath(const char* directory) {
-  if (directory == nullptr) {
-    g_search.Clear();
-    return;
-  }
-  if (g_search.dirs().size() > kMaxSearchDirs - 1) OutError("FresSetPath: max 10 allowed");
-  g_search.Add(directory);
-}
+std::string SearchPath::Path(uint32_t code) const { return Try(FresName(code).c_str()); }
 
-std::string FresTry(uint32_t code) { return g_search.Try(FresName(code).c_str()); }
-
-std::string FresFind(uint32_t code) {
-  std::string path = FresTry(code);
+std::string SearchPath::Find(uint32_t code) const {
+  std::string path = Path(code);
   if (path.empty()) OutError("FresFind: %s not found", FresName(code).c_str());
   return path;
 }

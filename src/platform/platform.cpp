@@ -94,7 +94,9 @@ const StopSetting& Stop() {
 }
 
 // The steps counted so far, and the streams open for writing with their
-// names (kept only while the switch is on), for the steps that name them.
+// names (kept only while the switch is on), for the steps that name them:
+// global because the switch numbers every file step of the process, on any
+// thread and from any layer, in one sequence.
 struct Steps {
   std::mutex lock;
   long count = 0;

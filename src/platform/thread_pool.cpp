@@ -65,6 +65,13 @@ struct Pool {
   int arrived = 0;  // threads that have joined the current call
   bool stop = false;
 
+  // True on a thread inside a call's body, a pool thread always: its own
+  // calls run inline, as waiting for the pool would wait for itself.
+  static bool& Inside() {
+    thread_local bool inside = false;
+    return inside;
+  }
+
   void Share() {
     for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) body(arg, i);
   }
@@ -87,14 +94,15 @@ struct Pool {
   }
 };
 
-thread_local bool t_inside = false;  // in a body: nested calls run inline
-
-// The process's one pool, made on first use and stopped at exit: global
-// because every parallel call of the process, from any layer, shares its
-// threads, and a child after fork() must not use its parent's.
+// The process's one pool, made on first use and stopped at exit, and the
+// thread count: global because every parallel call of the process, from any
+// layer, shares its threads, and a child after fork() must not use its
+// parent's.
 struct PoolSlot {
   Pool* pool = nullptr;
   std::mutex making;
+  std::mutex call;            // one call at a time
+  std::atomic<int> count{0};  // PlatThreadCount(), 0 until read
   ~PoolSlot() {
     if (pool == nullptr || pool->owner != getpid()) return;
     {
@@ -117,7 +125,7 @@ Pool* ThePool() {
   for (int i = 0; i < extra; i++) {
     try {
       p->threads.emplace_back([p] {
-        t_inside = true;
+        Pool::Inside() = true;
         p->Loop();
       });
     } catch (const std::system_error&) {
@@ -128,20 +136,14 @@ Pool* ThePool() {
   return p;
 }
 
-std::mutex g_call;  // one call at a time
-
-}  // namespace
-
-namespace {
-std::atomic<int> g_count{0};  // 0 until read
 }  // namespace
 
 int PlatThreadCount() {
-  int n = g_count.load(std::memory_order_relaxed);
+  int n = g_pool.count.load(std::memory_order_relaxed);
   if (n == 0) {
     int read = ReadThreadCount();
-    g_count.compare_exchange_strong(n, read);
-    n = g_count.load(std::memory_order_relaxed);
+    g_pool.count.compare_exchange_strong(n, read);
+    n = g_pool.count.load(std::memory_order_relaxed);
   }
   return n;
 }
@@ -155,18 +157,18 @@ const char* PlatThreadSettingError() {
 
 int PlatSetThreadCount(int n) {
   int was = PlatThreadCount();
-  if (n >= 1) g_count.store(n);
+  if (n >= 1) g_pool.count.store(n);
   return was;
 }
 
 void PlatParallelFor(int n, void (*body)(void* arg, int i), void* arg) {
   if (n <= 0) return;
-  Pool* p = (n == 1 || t_inside || PlatThreadCount() == 1) ? nullptr : ThePool();
+  Pool* p = (n == 1 || Pool::Inside() || PlatThreadCount() == 1) ? nullptr : ThePool();
   if (p == nullptr || p->threads.empty()) {
     for (int i = 0; i < n; i++) body(arg, i);
     return;
   }
-  std::lock_guard<std::mutex> call(g_call);
+  std::lock_guard<std::mutex> call(g_pool.call);
   {
     std::lock_guard<std::mutex> hold(p->lock);
     p->count = n;
@@ -177,9 +179,9 @@ void PlatParallelFor(int n, void (*body)(void* arg, int i), void* arg) {
     p->generation++;
   }
   p->wake.notify_all();
-  t_inside = true;
+  Pool::Inside() = true;
   p->Share();
-  t_inside = false;
+  Pool::Inside() = false;
   // Every index is taken; wait until every thread has joined the call and
   // left it, so that none still reads this call's body when the next begins.
   const int threads = static_cast<int>(p->threads.size());

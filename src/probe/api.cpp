@@ -25,6 +25,12 @@ void SetError(char* err, size_t size, const char* text, const char* name) {
 
 }  // namespace
 
+zok_tb* ProbeOpen(const SearchPath& path, size_t cache_bytes, char* err, size_t err_size) {
+  std::vector<const char*> dirs;
+  for (const std::string& d : path.dirs()) dirs.push_back(d.c_str());
+  return zok_open(dirs.data(), static_cast<int>(dirs.size()), cache_bytes, err, err_size);
+}
+
 extern "C" {
 
 zok_tb* zok_open(const char* const* dirs, int ndirs, size_t cache_bytes, char* err, size_t err_size) {

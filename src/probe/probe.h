@@ -11,7 +11,11 @@
 #include <cstdint>
 
 #include "board/board.h"
+#include "index/names.h"
 #include "zok/probe.h"
+
+// zok_open on the directories of a search path.
+zok_tb* ProbeOpen(const SearchPath& path, size_t cache_bytes, char* err, size_t err_size);
 
 // ProbeByte's results besides a value byte 0..255.
 inline constexpr int kProbeMissing = -1;  // no database of that code in the directories

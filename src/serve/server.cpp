@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -101,7 +104,30 @@ std::string Printable(const std::string& s) {
   return s.size() > kMost ? out + "..." : out;
 }
 
-thread_local int64_t t_request_start = 0;
+// When each request in flight reached routing, by request: its access-log
+// line gives the time from there to the end of its answer.
+class RequestStarts {
+ public:
+  void Begin(const httplib::Request& req) {
+    const int64_t now = PlatClockMs();
+    std::lock_guard<std::mutex> hold(lock_);
+    starts_[&req] = now;
+  }
+  // Milliseconds since Begin; 0 for a request refused before routing.
+  int64_t End(const httplib::Request& req) {
+    const int64_t now = PlatClockMs();
+    std::lock_guard<std::mutex> hold(lock_);
+    auto it = starts_.find(&req);
+    if (it == starts_.end()) return 0;
+    const int64_t ms = now - it->second;
+    starts_.erase(it);
+    return ms;
+  }
+
+ private:
+  std::mutex lock_;
+  std::unordered_map<const httplib::Request*, int64_t> starts_;
+};
 
 void SendJson(httplib::Response& res, const Answer& a) {
   res.status = a.status;
@@ -117,12 +143,14 @@ void Configure(httplib::Server& server, zok_tb* tb, const Options& o) {
   server.set_keep_alive_max_count(100000);
   server.set_payload_max_length(kMaxBody);
   server.set_tcp_nodelay(true);
-  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    t_request_start = PlatClockMs();
-    if (req.target.size() <= kMaxTarget) return httplib::Server::HandlerResponse::Unhandled;
-    SendJson(res, {414, ErrorBody("request target too long")});
-    return httplib::Server::HandlerResponse::Handled;
-  });
+  auto starts = std::make_shared<RequestStarts>();
+  server.set_pre_routing_handler(
+      [starts, log = o.log](const httplib::Request& req, httplib::Response& res) {
+        if (log) starts->Begin(req);
+        if (req.target.size() <= kMaxTarget) return httplib::Server::HandlerResponse::Unhandled;
+        SendJson(res, {414, ErrorBody("request target too long")});
+        return httplib::Server::HandlerResponse::Handled;
+      });
   // The page and its assets: a fixed table compiled in, looked up by the
   // whole path; nothing a request names is ever read from disk.
   for (const ServeAsset& asset : kServeAssets) {
@@ -161,10 +189,10 @@ void Configure(httplib::Server& server, zok_tb* tb, const Options& o) {
     SendJson(res, {res.status, ErrorBody(text)});
   });
   if (o.log) {
-    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+    server.set_logger([starts](const httplib::Request& req, const httplib::Response& res) {
       char line[160];
       snprintf(line, sizeof line, "\" %d %zu %lld ms\n", res.status, res.body.size(),
-               static_cast<long long>(PlatClockMs() - t_request_start));
+               static_cast<long long>(starts->End(req)));
       Complain(req.remote_addr + " \"" + Printable(req.method) + " " + Printable(req.target) + " " +
                Printable(req.version) + line);
     });

@@ -74,11 +74,11 @@ Outcome StubBuild(const std::string& dir, std::vector<std::string> args, Script 
                   const BuildPasses& passes = kStubs) {
   std::filesystem::remove(dir + "/calls");
   RunResult r = RunInChild(dir, [&] {
-    ExeInit();
+    const SearchPath search = ExeInit();
     g_script = script;
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
-    ExeBuild(static_cast<int>(argv.size()), argv.data(), passes);
+    ExeBuild(search, static_cast<int>(argv.size()), argv.data(), passes);
     PlatExit(0);
   });
   return {r.status, r.output, ReadFile(dir + "/calls")};

@@ -35,14 +35,15 @@ void WriteDb(uint32_t code, int size, uint32_t metric = kMetricDtm, int format =
   FileClose(h);
 }
 
+const SearchPath kHere{"./"};
+
 // More blocks than buffers, probed at random against the bytes written; then the refusals.
 TEST(Cache, ProbesGiveTheStoredBytesAndWrongDatabasesAreRefused) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  FresSetPath(nullptr);
-  FresSetPath("./");
   std::unique_ptr<Build> owned = std::make_unique<Build>();
   Build& b = *owned;
+  b.search = &kHere;
   uint32_t code = Code("KRK", 0), other = Code("KBK");
   WriteDb(code, 30 * kBlockSize + 100);
   WriteDb(other, 10);
@@ -72,10 +73,9 @@ TEST(Cache, ProbesGiveTheStoredBytesAndWrongDatabasesAreRefused) {
 TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  FresSetPath(nullptr);
-  FresSetPath("./");
   std::unique_ptr<Build> owned = std::make_unique<Build>();
   Build& b = *owned;
+  b.search = &kHere;
   uint32_t krk = Code("KRK", 0), kbk = Code("KBK");
   WriteDb(krk, 3 * kBlockSize);
   WriteDb(kbk, 10);

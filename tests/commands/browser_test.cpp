@@ -20,18 +20,14 @@ namespace {
 
 const char* const kPrompt = "\n\n[quit, +, -, move#]> ";
 
-const std::string& Dbs() {  // with a slash: the search path keeps the pointer
+const std::string& Dbs() {  // with a slash: a search path entry
   static const std::string dbs = BuiltDatabases({"KQK", "KRK", "KBK", "KNK", "KPK"}) + "/";
   return dbs;
 }
 
 class Browser : public ::testing::Test {
  protected:
-  void SetUp() override {
-    FresSetPath(nullptr);
-    FresSetPath(Dbs().c_str());
-  }
-  void TearDown() override { FresSetPath(nullptr); }
+  const SearchPath search_{Dbs()};
 
   // The screens of a session (the text before each prompt, then the rest).
   std::vector<std::string> Session(const std::string& args, const std::string& file_name,
@@ -52,7 +48,7 @@ class Browser : public ::testing::Test {
 };
 
 // The value from the values of the moves: a win or a loss is one ply longer.
-int32_t Lookahead(const Ccc& b) {
+int32_t Lookahead(const SearchPath& search, const Ccc& b) {
   uint32_t moves[kCccMaxMoves];
   int n = CccGenMoves(&b, moves);
   if (n == 0) return CccInCheck(&b) == 0 ? 0 : b.wtm ? -1000 : 1000;
@@ -60,7 +56,7 @@ int32_t Lookahead(const Ccc& b) {
   for (int i = 0; i < n; i++) {
     Ccc after = b;
     CccDoMove(&after, moves[i]);
-    int32_t v = FindValue(&after, 0);
+    int32_t v = FindValue(search, &after, 0);
     best = b.wtm ? std::max(best, v) : std::min(best, v);
   }
   return best > 0 ? best - 1 : best < 0 ? best + 1 : 0;
@@ -90,7 +86,7 @@ TEST_F(Browser, ValuesAgreeWithOneMoveLookahead) {
       if (CccInCheck(&pass) != 0) continue;
       found++;
       CccSetString((text + ((seed >> 8) & 1 ? "w" : "")).c_str(), &b);
-      EXPECT_EQ(Lookahead(b), FindValue(&b, 0)) << text;
+      EXPECT_EQ(Lookahead(search_, b), FindValue(search_, &b, 0)) << text;
     }
   }
 }
@@ -110,16 +106,15 @@ TEST_F(Browser, PositionsThatAreNotProbed) {
   for (const auto& c : kCases) {
     Ccc b;
     EpdSpos(c.epd, &b);
-    EXPECT_EQ(FindByte(&b), c.byte) << c.epd;
-    EXPECT_EQ(FindValue(&b, 0), c.value) << c.epd;
+    EXPECT_EQ(FindByte(search_, &b), c.byte) << c.epd;
+    EXPECT_EQ(FindValue(search_, &b, 0), c.value) << c.epd;
   }
 }
 
 TEST(FindByte, DamagedStampsAreFatal) {
   TempDir dir;
   ScopedCwd cwd(dir.path());
-  FresSetPath(nullptr);
-  FresSetPath("./");
+  const SearchPath here{"./"};
   Ccc b;
   EpdSpos("4k3/8/4K3/8/8/8/8/Q7 w - -", &b);
   Pap key;
@@ -131,12 +126,11 @@ TEST(FindByte, DamagedStampsAreFatal) {
     FileClose(h);
   };
   write(300, key.material);
-  EXPECT_FATAL(FindByte(&b), "FindByte: bad format");
+  EXPECT_FATAL(FindByte(here, &b), "FindByte: bad format");
   write(301, key.material ^ kWhiteToMove);
-  EXPECT_FATAL(FindByte(&b), "FindByte: bad content");
+  EXPECT_FATAL(FindByte(here, &b), "FindByte: bad content");
   write(301, key.material);
-  EXPECT_EQ(FindByte(&b), 1);
-  FresSetPath(nullptr);
+  EXPECT_EQ(FindByte(here, &b), 1);
 }
 
 // A number equal to the move count, a negative one and text that is no move

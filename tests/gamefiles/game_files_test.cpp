@@ -16,15 +16,14 @@ struct GameDirs {
   TempDir work, fixed;
   std::string fixed_dir = fixed.path() + "/";
   ScopedCwd cwd{work.path()};
-  GameDirs() { g_position_dir = fixed_dir.c_str(); }
-  ~GameDirs() { g_position_dir = kPositionDir; }
 };
 
 // Reads each name and expects the game's label.
-void ExpectLabels(const std::vector<std::pair<std::string, std::string>>& cases) {
+void ExpectLabels(const std::vector<std::pair<std::string, std::string>>& cases,
+                  const char* fixed_dir = kPositionDir) {
   static CccGame g;
   for (const auto& [arg, label] : cases) {
-    CccJgnRead(arg.c_str(), &g);
+    CccJgnRead(arg.c_str(), &g, fixed_dir);
     EXPECT_EQ(g.name, label) << arg;
   }
 }
@@ -80,7 +79,8 @@ TEST(CccJgnRead, LooksInFourPlaces) {
                 {"d.JGN", fixed + "d.JGN / 1 (d)"},
                 {"d/1", fixed + "d.JGN / 1 (d)"},
                 {"e", "e.JGN / 1 (e)"},
-                {"sub/f/2", "sub/f.JGN / 2 (s2)"}});
+                {"sub/f/2", "sub/f.JGN / 2 (s2)"}},
+               fixed.c_str());
   static CccGame g;
   EXPECT_FATAL(CccJgnRead("sub/g/f2", &g), "CccJgnRead: 'sub/g' open failed");
 }

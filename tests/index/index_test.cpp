@@ -285,22 +285,15 @@ TEST(SearchPath, FindsDatabasesByIndexFileInOrder) {
   std::system("mkdir -p a b");
   WriteFile("b/KQK____W.JIX", "");
   WriteFile("a/KQK____W.J00", "");  // a chunk file alone is not a database
-  FresSetPath(nullptr);
-  FresSetPath("a/");
-  FresSetPath("b/");
-  EXPECT_EQ(FresTry(code), "b/KQK____W");
+  const SearchPath ab{"a/", "b/"};
+  EXPECT_EQ(ab.Path(code), "b/KQK____W");
   WriteFile("a/KQK____W.JIX", "");
-  EXPECT_EQ(FresTry(code), "a/KQK____W");
-  EXPECT_EQ(FresTry(kqk.material), "");
-  FresSetPath(nullptr);
-  FresSetPath("b");
+  EXPECT_EQ(ab.Path(code), "a/KQK____W");
+  EXPECT_EQ(ab.Path(kqk.material), "");
+  EXPECT_EQ(SearchPath{}.Path(code), "");
   WriteFile("bKQK____W.JIX", "");
-  EXPECT_EQ(FresTry(code), "bKQK____W");
-  for (int i = 1; i < 10; i++) FresSetPath("./");
-  EXPECT_FATAL(FresSetPath("./"), "FresSetPath: max 10 allowed");
-  EXPECT_FATAL(FresFind(kqk.material), "FresFind: KQK____B not found");
-  FresSetPath(nullptr);
-  FresSetPath("./");
+  EXPECT_EQ(SearchPath{"b"}.Path(code), "bKQK____W");
+  EXPECT_FATAL(ab.Find(kqk.material), "FresFind: KQK____B not found");
 }
 
 // The quiet moves of the side to move, as the configurations of that side
