@@ -95,8 +95,8 @@ void PrintUsage() {
 }  // namespace
 
 SearchPath ExeInit() {
-  for (const char* fault : {PlatThreadSettingError(), PlatStopSettingError()}) {
-    if (fault != nullptr) OutError("ExeInit: %s", fault);
+  for (const std::string& fault : {PlatThreadSettingError(), PlatStopSettingError()}) {
+    if (!fault.empty()) OutError("ExeInit: %s", fault.c_str());
   }
   PlatRaiseFileLimit();
   JarSetFileBlocks(kStartFileBlocks);

@@ -142,9 +142,9 @@ void StreamStep(const char* verb, FILE* stream, bool forget) {
 
 }  // namespace
 
-const char* PlatStopSettingError() {
-  static char text[160];
-  if (Stop().mode != kStopBad) return nullptr;
+std::string PlatStopSettingError() {
+  char text[160];
+  if (Stop().mode != kStopBad) return "";
   snprintf(text, sizeof text, "ZOK_STOP_AT [%.64s] is neither a positive number nor list",
            getenv("ZOK_STOP_AT"));
   return text;

@@ -108,9 +108,9 @@ const char* PlatErrorText();
 // every step to standard error instead ("step N (LABEL): VERB NAME"). With
 // one thread the numbers are the same from run to run.
 inline constexpr int kStopStatus = 3;
-// Null when ZOK_STOP_AT is unset, "list" or a number from 1 up; otherwise
-// the fault.
-const char* PlatStopSettingError();
+// "" when ZOK_STOP_AT is unset, "list" or a number from 1 up; otherwise the
+// fault.
+std::string PlatStopSettingError();
 // Names the part of the run the following steps belong to (at most 31
 // characters kept), for the list.
 void PlatStepLabel(const char* label);
@@ -131,9 +131,9 @@ const char* PlatGetEnv(const char* name);
 // The threads a build uses: ZOK_THREADS from the environment when it holds a
 // number from 1 up, else every core the process may run on. Read once.
 int PlatThreadCount();
-// Null when ZOK_THREADS is unset or holds a number from 1 up; otherwise the
+// "" when ZOK_THREADS is unset or holds a number from 1 up; otherwise the
 // fault, for the program to refuse to start with.
-const char* PlatThreadSettingError();
+std::string PlatThreadSettingError();
 // For tests: makes PlatThreadCount() return n (n >= 1) and returns the count
 // it replaced. The pool keeps the threads it has; a count of 1 runs every
 // later parallel call on the caller's thread alone.

@@ -148,9 +148,9 @@ int PlatThreadCount() {
   return n;
 }
 
-const char* PlatThreadSettingError() {
-  static char text[160];
-  if (ThreadSetting() >= 0) return nullptr;
+std::string PlatThreadSettingError() {
+  char text[160];
+  if (ThreadSetting() >= 0) return "";
   snprintf(text, sizeof text, "ZOK_THREADS [%.64s] is not a positive number", getenv("ZOK_THREADS"));
   return text;
 }
