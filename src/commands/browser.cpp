@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "board/board_display.h"
 #include "board/move_generation.h"
@@ -178,7 +179,9 @@ void ShowPosition(const SearchPath& search, const Ccc* board, uint32_t* moves, i
 
 void ExeDemo(const SearchPath& search, int n, char** args, int mode) {
   if (n < 1) OutError("ExeDemo: too few args");
-  static CccGame game;
+  // Large (its move list): on the heap, zeroed.
+  const auto owned = std::make_unique<CccGame>();
+  CccGame& game = *owned;
   if (mode == 1) {
     CccEpdRead(args[0], &game);
   } else {

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
@@ -16,6 +17,8 @@ struct Console {
   char program_name[64] = "zok";
   FILE* log_streams[3] = {nullptr, nullptr, nullptr};
   bool at_line_start = true;  // of standard output when it is no terminal
+  // Held from a fatal error to the end of the process (below).
+  std::recursive_mutex fatal;
 } g_console;
 
 // A line that the next one overwrites starts with a carriage return. In a
@@ -68,7 +71,12 @@ void VOutLog(int which, const char* suffix, const char* message, const char* for
 
 }  // namespace
 
+// The first thread to meet a fatal error writes it and ends the process; any
+// other thread failing meanwhile waits for that end, so that the message
+// comes out once and whole. The failing thread itself may fail again while
+// writing it (a log it cannot open) and then ends with that message.
 void OutError(const char* format, ...) {
+  g_console.fatal.lock();
   OutCons("\n\nERROR: ");
   va_list args;
   va_start(args, format);
