@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "builder/values.h"
+#include "jar/block_cache.h"
 #include "jar/jar_file.h"
 #include "jar/jar_reader.h"
 
@@ -32,9 +33,15 @@ struct CacheSlot {
 // 0 uses the slots, set s > 0 copies[(s - 1) * kCacheSlots + slot], each with
 // its own buffers; all read through readers[slot], which many threads may
 // share. Slots are only opened between parallel calls.
+//
+// A block a set's buffers miss comes from `blocks`, shared by every set and
+// keyed by material code, so that a block is decoded once however many sets
+// want it; it lives until CacheCloseAll. Its memory is not the build's
+// accounted memory: the sets' buffers and the figures stay as they were.
 struct SubCache {
   CacheSlot* slots[kCacheSlots];
   std::unique_ptr<JarReader> readers[kCacheSlots];
+  std::unique_ptr<JarBlockCache> blocks;
   int count;
   int announced;  // "cache" lines written
   int sets;

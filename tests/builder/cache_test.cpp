@@ -100,6 +100,9 @@ TEST(Cache, ThreadSetsProbeOpenedSlotsAndLinesFollowTheAnnouncements) {
   user.set = 0;
   user.serial = 2;
   EXPECT_EQ(CacheProbeSet(b.cache, user, krk, 9), Pattern(krk, 9));
+  double hits, decoded;  // set 0's load of the block set 1 decoded only copies it
+  b.cache.blocks->Stats(&hits, &decoded);
+  EXPECT_EQ(std::vector<double>({user.loads, hits, decoded}), (std::vector<double>{4, 1, 3}));
   ASSERT_EQ(ncodes, 3);
   EXPECT_EQ(std::vector<uint32_t>(codes, codes + 3), (std::vector<uint32_t>{krk, kbk, krk}));
   for (int i = 0; i < ncodes; i++) CacheAnnounce(b, codes[i]);
