@@ -36,6 +36,12 @@ class Server {
     client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
     client_->set_url_encode(false);
   }
+  // A server the test has not stopped (it needed no stop, or a check ended
+  // the test) must not outlive it.
+  ~Server() {
+    RunShell("[ -s status ] || { kill -KILL $(cat pid); while [ ! -s status ]; do sleep 0.01; done; }",
+             dir_.path());
+  }
   // Stops it with `signal`; its exit status.
   std::string Stop(const char* signal) {
     RunShell(std::string("kill -") + signal + " $(cat pid); while [ ! -s status ]; do sleep 0.01; done",
