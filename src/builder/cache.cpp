@@ -12,16 +12,16 @@
 
 namespace {
 
-// The shared blocks' budget: a few times what one set's buffers can hold
-// (25 slots of 20 blocks, 16 MB), enough to keep the blocks that sets
-// working on neighbouring rows ask for at about the same time. It fills only
-// as blocks are decoded, so a build whose sub-endgames are smaller takes
-// no more than their size.
-constexpr size_t kSharedBlockBytes = size_t(64) << 20;
+// The shared blocks' budget: what two sets' buffers hold (25 slots of 20
+// blocks, 16 MB each), enough to keep the blocks that sets working on
+// neighbouring rows ask for at about the same time. It fills only as blocks
+// are decoded. One set has no other to share with: it reads as it always
+// did, and its build holds no more memory than before.
+constexpr size_t kSharedBlockBytes = size_t(32) << 20;
 
 // The value byte at `index` from a slot's buffers, taking its block from the
-// shared blocks when none holds it.
-int SlotProbe(CacheSlot* slot, JarBlockCache& blocks, const JarReader& reader, double index,
+// shared blocks (when there are) when none holds it.
+int SlotProbe(CacheSlot* slot, JarBlockCache* blocks, const JarReader& reader, double index,
               double* loads) {
   int32_t block = static_cast<int32_t>(index * (1.0 / kBlockSize));
   int p;
@@ -35,8 +35,10 @@ int SlotProbe(CacheSlot* slot, JarBlockCache& blocks, const JarReader& reader, d
     if (i == kCacheBuffers) i = slot->order[kCacheBuffers - 1];
     slot->tags[i] = block;
     std::string error;
-    if (blocks.Fetch(slot->code, reader, block, 0, slot->buffers[i], &error) < 0)
-      OutError("FileSeek: failed: %s", error.c_str());
+    const bool read = blocks != nullptr
+                          ? blocks->Fetch(slot->code, reader, block, 0, slot->buffers[i], &error) >= 0
+                          : reader.Read(block, slot->buffers[i], &error) > 0;
+    if (!read) OutError("FileSeek: failed: %s", error.c_str());
     *loads += 1;
   }
   uint8_t u = slot->order[p];
@@ -88,7 +90,7 @@ CacheSlot* SlotAdd(Build& b, uint32_t code) {
   char path[256];
   snprintf(path, sizeof path, "%s", b.search->Find(code).c_str());
   auto reader = std::make_unique<JarReader>();
-  if (!cache.blocks) cache.blocks = std::make_unique<JarBlockCache>(kSharedBlockBytes);
+  if (!cache.blocks && cache.sets > 1) cache.blocks = std::make_unique<JarBlockCache>(kSharedBlockBytes);
   CacheSlot* slot = SlotOpen(code, path, &b.counted, true);
   std::string error;
   if (!reader->Open(path, &error)) OutError("FileRopen: [%s] failed: %s", path, error.c_str());
@@ -117,7 +119,7 @@ int CacheProbeSet(SubCache& cache, CacheUser& user, uint32_t code, double index)
     slot->seen = user.serial;
     user.codes[(*user.ncodes)++] = code;
   }
-  return SlotProbe(slot, *cache.blocks, *cache.readers[i], index, &user.loads);
+  return SlotProbe(slot, cache.blocks.get(), *cache.readers[i], index, &user.loads);
 }
 
 void CacheOpenMissing(Build& b, const uint32_t* codes, int count) {
@@ -160,7 +162,7 @@ int CacheProbe(Build& b, uint32_t code, double index) {
   int i = 0;
   while (i < cache.count && cache.slots[i]->code != code) i++;
   if (i == cache.count) CacheOpen(b, code);
-  return SlotProbe(cache.slots[i], *cache.blocks, *cache.readers[i], index, &b.prog.cache_loads);
+  return SlotProbe(cache.slots[i], cache.blocks.get(), *cache.readers[i], index, &b.prog.cache_loads);
 }
 
 CacheSlot* CacheOpen(Build& b, uint32_t code) {
