@@ -36,8 +36,9 @@ struct CacheSlot {
 //
 // With more than one set, a block a set's buffers miss comes from `blocks`,
 // shared by every set and keyed by material code, so that a block is decoded
-// once however many sets want it; it lives until CacheCloseAll. Its memory is not the build's
-// accounted memory: the sets' buffers and the figures stay as they were.
+// once however many sets want it; it lives until CacheCloseAll. Its memory
+// is not the build's accounted memory: the sets' buffers and the figures
+// stay as they were.
 struct SubCache {
   CacheSlot* slots[kCacheSlots];
   std::unique_ptr<JarReader> readers[kCacheSlots];
